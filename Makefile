@@ -1,0 +1,57 @@
+# ORBIX Loader: the everyday commands. See README.md.
+BUILD ?= build
+SAN_BUILD ?= build-sanitize
+JOBS ?= $(shell nproc)
+FUZZ_SECONDS ?= 60
+
+.PHONY: all deps configure build test test-sanitize run demo fuzz bench install clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+configure: deps
+	@cmake -S . -B $(BUILD) -G Ninja >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+# Every test through CTest, then the core again under the sanitizers.
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
+	@$(MAKE) --no-print-directory test-sanitize
+
+test-sanitize: deps
+	@cmake -S . -B $(SAN_BUILD) -G Ninja -DORBIX_SANITIZE=ON -DORBIX_QT=OFF >/dev/null
+	@cmake --build $(SAN_BUILD) -j $(JOBS)
+	cd $(SAN_BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
+
+# The window against the simulated keypad when there is a display, else the
+# command-line demo: a firmware update at 115200 baud.
+run: build
+	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ] && [ -x $(BUILD)/ui/orbix-loader ]; then \
+	  $(BUILD)/ui/orbix-loader --simulate; \
+	else \
+	  $(MAKE) --no-print-directory demo; \
+	fi
+
+demo: build
+	$(BUILD)/cli/orbix-flash --simulate --yes firmware examples/demo-firmware.s
+
+fuzz: deps
+	@cmake -S . -B build-fuzz -G Ninja -DORBIX_FUZZ=ON -DORBIX_QT=OFF -DORBIX_TESTS=OFF \
+	  -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+	@cmake --build build-fuzz -j $(JOBS)
+	@scripts/run-fuzz build-fuzz $(FUZZ_SECONDS)
+
+bench: deps
+	@cmake -S . -B build-bench -G Ninja -DORBIX_BENCH=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake --build build-bench -j $(JOBS)
+	build-bench/bench/firmware_bench
+
+install: build
+	cmake --install $(BUILD)
+
+clean:
+	rm -rf $(BUILD) $(SAN_BUILD) build-fuzz build-bench

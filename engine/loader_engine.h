@@ -1,0 +1,140 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "../image/image_buffer.h"
+#include "../image/user_host.h"
+#include "../link/frame_codec.h"
+#include "loader_host.h"
+
+enum LoaderMode { MODE_IDLE = 0, MODE_SCREENS = 1, MODE_FIRMWARE = 2, MODE_TEST = 3 };
+
+// How the last operation ended, for hosts that report it (the command line's
+// exit code).
+enum LoaderOutcome {
+    OUTCOME_NONE,       // nothing has ended yet
+    OUTCOME_SUCCESS,    // detected, or the update completed
+    OUTCOME_FAILED,     // time-out or "Failed" from the keypad
+    OUTCOME_ABORTED,    // the user aborted
+    OUTCOME_PORT_LOST,  // the port went away, or the keypad stalled
+};
+
+constexpr int ACTIVITY_MAX = 50;
+constexpr int FIRMWARE_FIRST_SECTOR = 6;
+constexpr int SCREENS_FIRST_SECTOR = 1;
+constexpr int FIRMWARE_INITIAL_ESTIMATE = 20;
+constexpr int SCREENS_INITIAL_ESTIMATE = 1080;
+constexpr int ESTIMATE_CHUNK_INTERVAL = 400;
+
+// Runs one operation at a time against the keypad: connection test, firmware
+// update, screens update. It moves only when an event comes in: a button, a
+// received byte, a timer.
+class CLoaderEngine : private IPayloadHandler, public IStatusLine {
+public:
+    explicit CLoaderEngine(ILoaderHost& host);
+
+    // Buttons and commands.
+    void OnTestConnection();
+    void OnUpdateFirmware();
+    void OnUpdateScreens();
+    void OnOK();  // Close while idle, Abort while busy
+
+    // Events.
+    void FeedBytes(const uint8_t* data, int count) { m_parser.FeedBytes(data, count); }
+    void OnTimer(int id);
+    // Ends a running operation from outside (port lost, keypad stalled) with
+    // the given status text; does nothing while idle.
+    void EndOperation(const std::string& statusText, LoaderOutcome outcome);
+
+    void SetStatus(const std::string& text) override;
+
+    // Window initialisation clears the sender's counters.
+    void ResetSender() { m_sender.Reset(); }
+
+    int Mode() const { return m_mode; }
+    bool IsBusy() const { return m_mode != MODE_IDLE; }
+    LoaderOutcome Outcome() const { return m_outcome; }
+    const std::string& StatusText() const { return m_statusText; }
+    const CImageBuffer& Image() const { return m_image; }
+    uint32_t DataPosition() const { return m_dataPosition; }
+    int FirmwareStep() const { return m_firmwareStep; }
+    int ScreensStep() const { return m_screensStep; }
+    int SecondsRemaining() const { return m_secondsRemaining; }
+    const std::string& StepDescription() const { return m_stepDescription; }
+
+private:
+    // Frame sending and the reply dispatch.
+    void SendNewFrame();
+    void DispatchReply(const uint8_t* payload, int length) override;
+    void OnAckReply();
+    void OnOkReply();
+    void OnFailedReply();
+
+    // Shared by all operations.
+    void SendProbe();
+    void RetryProbe();
+    void RetryCommand();
+    void UpdateBusyState();
+    void StepActivity();
+    void ResetActivity();
+    void Finish(const std::string& statusText, LoaderOutcome outcome);
+    int ConfirmErase(const char* question, LoaderMode mode);
+
+    // Message builders.
+    void SendGetFirmwareMemoryId();
+    void SendGetScreensMemoryId();
+    void SendEraseFirmwareSector(int sector);
+    void SendEraseScreensSector(int sector);
+    void SendSetProgramIndex(uint32_t index);
+    void SendFirmwareData();
+    void SendScreensData();
+    int SendDataChunk(uint8_t code);  // returns 1 once the last chunk has gone
+    void SendChecksumQuery(uint32_t startIndex);
+    void SendValidData();
+    void SendExecute();
+    void SendCode(uint8_t code);
+
+    // Update sequences.
+    void FirmwareStep();
+    void ScreensStep();
+    void OnFirmwareMemoryId();
+    void OnScreensMemoryId();
+    void EraseNext(int& step, int lastSector, uint8_t area);
+    void StartDataPhase(int initialEstimate);
+    void ShowPercentSent();
+
+    // Time remaining.
+    void UpdateTimeEstimate();
+    void OnCountdownTick();
+
+    ILoaderHost& m_host;
+    CFrameSender m_sender;
+    CFrameParser m_parser;
+    CImageBuffer m_image;
+    std::string m_firmwarePath;
+    std::string m_screensPath;
+
+    int m_mode = MODE_IDLE;
+    LoaderOutcome m_outcome = OUTCOME_NONE;
+    int m_firmwareStep = 0;
+    int m_screensStep = 0;
+    int m_retryCount = 0;
+    std::string m_stepDescription;
+    std::string m_statusText;
+    uint8_t m_activityCount = 0;
+    int m_eraseSector = 0;
+
+    // From the keypad's replies.
+    int m_firmwareLastSector = 0;
+    int m_screensLastSector = 0;
+    uint32_t m_programIndex = 0;
+    uint32_t m_tagValue = 0;
+    uint32_t m_endIndex = 0;
+    uint32_t m_dataPosition = 0;
+
+    // Time remaining.
+    int32_t m_frameCountdown = 0;
+    int64_t m_estimateTime = 0;
+    uint32_t m_estimateRemaining = 0;
+    int32_t m_secondsRemaining = 0;
+};

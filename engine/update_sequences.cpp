@@ -1,0 +1,196 @@
+// The firmware and screens update sequences: one step per keypad reply.
+#include <cstdio>
+
+#include "../image/file_steps.h"
+#include "../link/messages.h"
+#include "loader_engine.h"
+
+namespace {
+std::string FormatSector(const char* format, int sector) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, sector);
+    return text;
+}
+}  // namespace
+
+int CLoaderEngine::ConfirmErase(const char* question, LoaderMode mode) {
+    if (!m_host.AskYesNo(question)) return 0;
+    m_outcome = OUTCOME_NONE;
+    m_mode = mode;
+    UpdateBusyState();
+    return 1;
+}
+
+void CLoaderEngine::OnUpdateFirmware() {
+    if (IsBusy()) return;
+    ResetActivity();
+    if (!OpenFirmwareFile(m_host, *this, m_image, m_firmwarePath)) return;
+    if (!ConfirmErase("This will erase the current ORBIX firmware. Proceed?", MODE_FIRMWARE)) return;
+    m_firmwareStep = 0;
+    SendProbe();
+}
+
+void CLoaderEngine::OnUpdateScreens() {
+    if (IsBusy()) return;
+    ResetActivity();
+    if (!OpenScreensFile(m_host, *this, m_image, m_screensPath)) return;
+    if (!ConfirmErase("This will erase the current ORBIX screens. Proceed?", MODE_SCREENS)) return;
+    m_screensStep = 0;
+    SendProbe();
+}
+
+void CLoaderEngine::OnFirmwareMemoryId() {
+    m_host.KillTimer(TIMER_REPLY);
+    MemoryIdFirmware id = ReadFirmwareMemoryId(m_parser.ReceiveBuffer());
+    m_firmwareLastSector = id.lastSector;
+    m_programIndex = id.programIndex;
+    m_tagValue = id.tagValue;
+    m_host.SetProgressRange(0, m_firmwareLastSector);
+    m_host.SetProgressPos(0);
+    FirmwareStep();
+}
+
+void CLoaderEngine::OnScreensMemoryId() {
+    m_host.KillTimer(TIMER_REPLY);
+    m_screensLastSector = ReadScreensMemoryId(m_parser.ReceiveBuffer());
+    m_host.SetProgressRange(0, m_screensLastSector);
+    m_host.SetProgressPos(0);
+    ScreensStep();
+}
+
+// The reply to one erase: show it, then erase the next sector or, past the
+// last, set the programming index. Both guard timers stop: a resend armed
+// TIMER_REPLY, which would otherwise fire early against the next erase.
+void CLoaderEngine::EraseNext(int& step, int lastSector, uint8_t area) {
+    bool firmware = area == AREA_FIRMWARE;
+    m_host.KillTimer(TIMER_ERASE);
+    m_host.KillTimer(TIMER_REPLY);
+    m_host.SetProgressPos(m_eraseSector);
+    if (++m_eraseSector > lastSector) {
+        SetStatus("Setting Programming index");
+        step = 3;
+        SendSetProgramIndex(m_programIndex);
+        return;
+    }
+    if (firmware) SendEraseFirmwareSector(m_eraseSector);
+    else SendEraseScreensSector(m_eraseSector);
+    m_stepDescription =
+        FormatSector(firmware ? "Erasing firmware sector: %d" : "Erasing screens sector: %d", m_eraseSector);
+    SetStatus(m_stepDescription);
+    if (firmware) m_host.SetTimer(TIMER_ERASE, TIMER_ERASE_MS);
+    else m_host.SetTimer(TIMER_REPLY, TIMER_REPLY_MS);
+}
+
+void CLoaderEngine::ShowPercentSent() {
+    double percent = 100.0 * m_dataPosition / m_image.Length();
+    m_host.SetProgressPos(static_cast<uint8_t>(percent));
+}
+
+void CLoaderEngine::FirmwareStep() {
+    StepActivity();
+    switch (m_firmwareStep) {
+    case 0:
+        m_firmwareStep = 1;
+        SendGetFirmwareMemoryId();
+        m_stepDescription = "Getting firmware memory ID";
+        m_host.SetTimer(TIMER_REPLY, TIMER_REPLY_MS);
+        break;
+    case 1:
+        SetStatus("Got Mem ID. Starting firmware memory erase..");
+        m_eraseSector = FIRMWARE_FIRST_SECTOR;
+        m_firmwareStep = 2;
+        SendEraseFirmwareSector(FIRMWARE_FIRST_SECTOR);
+        m_stepDescription = "Erasing firmware sector 6 (first sector)";
+        m_host.SetTimer(TIMER_ERASE, TIMER_ERASE_MS);
+        m_host.SetProgressShowText(true);
+        break;
+    case 2:
+        EraseNext(m_firmwareStep, m_firmwareLastSector, AREA_FIRMWARE);
+        break;
+    case 3:
+        SetStatus("Sending firmware data");
+        m_firmwareStep = 4;
+        m_dataPosition = 0;
+        SendFirmwareData();
+        StartDataPhase(FIRMWARE_INITIAL_ESTIMATE);
+        m_host.SetProgressRange(0, 100);
+        m_host.SetProgressPos(0);
+        break;
+    case 4:
+        SendFirmwareData();
+        UpdateTimeEstimate();
+        ShowPercentSent();
+        break;
+    case 5:
+        SetStatus("Sending firmware checksum query");
+        SendChecksumQuery(m_programIndex + 8);
+        m_firmwareStep = 6;
+        break;
+    case 6:
+        SetStatus("Sending valid data firmware index");
+        SendSetProgramIndex(m_programIndex);
+        m_firmwareStep = 7;
+        break;
+    case 7:
+        SetStatus("Sending VALID data");
+        SendValidData();
+        m_firmwareStep = 8;
+        break;
+    case 8:
+        SetStatus("Sending EXECUTE command");
+        SendExecute();
+        m_firmwareStep = 9;
+        break;
+    case 9:
+        Finish("Firmare update complete", OUTCOME_SUCCESS);
+        ResetActivity();
+        break;
+    default:
+        break;
+    }
+}
+
+void CLoaderEngine::ScreensStep() {
+    StepActivity();
+    switch (m_screensStep) {
+    case 0:
+        m_screensStep = 1;
+        SendGetScreensMemoryId();
+        m_stepDescription = "Getting screen memory ID";
+        m_host.SetTimer(TIMER_REPLY, TIMER_REPLY_MS);
+        break;
+    case 1:
+        SetStatus("Got Mem ID. Starting screen memory erase..");
+        m_programIndex = 0;
+        m_eraseSector = SCREENS_FIRST_SECTOR;
+        m_screensStep = 2;
+        SendEraseScreensSector(SCREENS_FIRST_SECTOR);
+        m_stepDescription = "Erasing screens sector 1";
+        m_host.SetTimer(TIMER_REPLY, TIMER_REPLY_MS);
+        m_host.SetProgressShowText(true);
+        break;
+    case 2:
+        EraseNext(m_screensStep, m_screensLastSector, AREA_SCREENS);
+        break;
+    case 3:
+        SetStatus("Sending screens data");
+        m_screensStep = 4;
+        m_dataPosition = 0;
+        SendScreensData();
+        StartDataPhase(SCREENS_INITIAL_ESTIMATE);
+        m_host.SetProgressRange(0, 100);
+        m_host.SetProgressPos(0);
+        break;
+    case 4:
+        SendScreensData();
+        UpdateTimeEstimate();
+        ShowPercentSent();
+        break;
+    case 9:
+        Finish("Screens update complete", OUTCOME_SUCCESS);
+        ResetActivity();
+        break;
+    default:
+        break;  // steps 5 to 8 do not occur in a screens update
+    }
+}

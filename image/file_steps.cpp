@@ -1,0 +1,155 @@
+#include "file_steps.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <new>
+
+#include "srecord.h"
+
+namespace {
+
+const char* const TEXT_CANNOT_OPEN = "File could not be opened.";
+const char* const TEXT_NO_BUFFER = "Unable to allocate memory for buffer.";
+const char* const TEXT_NO_DATA = "File contains no data.";
+
+std::string FormatLengths(long fileLength, long bytesRead) {
+    char text[128];
+    std::snprintf(text, sizeof text, "Incorrect number of bytes read from file. File: %ld, Buf: %ld", fileLength,
+                  bytesRead);
+    return text;
+}
+
+std::string FormatInt(const char* format, int value) {
+    char text[128];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+// Opens a regular file for reading and tells its length; nullptr when it
+// cannot be opened (missing, unreadable, a directory, gone since the choice).
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+FilePtr OpenForReading(const std::string& path, long& length) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return nullptr;
+    FilePtr file(std::fopen(path.c_str(), "rb"));
+    if (!file) return nullptr;
+    if (std::fseek(file.get(), 0, SEEK_END) != 0) return nullptr;
+    length = std::ftell(file.get());
+    if (length < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0) return nullptr;
+    return file;
+}
+
+int ChooseAndOpen(IUserHost& host, IStatusLine& status, FileKind kind, std::string& path, FilePtr& file,
+                  long& length) {
+    bool firmware = kind == FILE_FIRMWARE;
+    FileDialogSpec spec{kind, firmware ? "s" : "bin",
+                        firmware ? "ORBIX Firmware (*.s)|*.s|All Files (*.*)|*.*||"
+                                 : "ORBIX Screens (*.bin)|*.bin|All Files (*.*)|*.*||",
+                        host.GetProfileString(firmware ? KEY_PREV_SRECORD : KEY_PREV_BINARY, "")};
+    std::string chosen;
+    if (!host.ChooseFile(spec, chosen)) return 0;
+    path = chosen;
+    file = OpenForReading(path, length);
+    if (!file) {
+        status.SetStatus(TEXT_CANNOT_OPEN);
+        return 0;
+    }
+    return 1;
+}
+
+bool BeginsWithS003(const uint8_t* bytes, size_t length) {
+    return length >= 4 && bytes[0] == 'S' && bytes[1] == '0' && bytes[2] == '0' && bytes[3] == '3';
+}
+
+void Accept(IUserHost& host, IStatusLine& status, const char* key, const std::string& path) {
+    host.WriteProfileString(key, path);
+    status.SetStatus("File: " + FileNameOf(path) + " Opened.");
+}
+
+}  // namespace
+
+std::string FileNameOf(const std::string& path) {
+    size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+int OpenFirmwareFile(IUserHost& host, IStatusLine& status, CImageBuffer& image, std::string& path) {
+    FilePtr file;
+    long length = 0;
+    if (!ChooseAndOpen(host, status, FILE_FIRMWARE, path, file, length)) return 0;
+
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[length ? length : 1]);
+    if (!buffer) {
+        host.MessageBox("Unable to allocate memory for file buffer.", MB_ICON_NONE);
+        return 0;
+    }
+    long read = static_cast<long>(std::fread(buffer.get(), 1, static_cast<size_t>(length), file.get()));
+    if (read != length) {
+        host.MessageBox(FormatLengths(length, read), MB_ICON_NONE);
+        return 0;
+    }
+    if (!BeginsWithS003(buffer.get(), static_cast<size_t>(read))) {
+        host.MessageBox("Incorrect file type (should be .S)", MB_ICON_NONE);
+        return 0;
+    }
+    if (!image.Allocate(FIRMWARE_IMAGE_SIZE)) {
+        host.MessageBox(TEXT_NO_BUFFER, MB_ICON_NONE);
+        return 0;
+    }
+    file.reset();
+    Accept(host, status, KEY_PREV_SRECORD, path);
+
+    uint32_t imageLength = 0;
+    SRecordResult result = ParseSRecords(reinterpret_cast<const char*>(buffer.get()), static_cast<size_t>(read),
+                                         image.Data(), FIRMWARE_IMAGE_SIZE, imageLength);
+    image.SetLength(imageLength);
+    // A partial image would be erased into the keypad: refuse what did not parse whole.
+    if (result.status == SREC_OUT_OF_RANGE) {
+        host.MessageBox(FormatInt("Out of range offset in SRecord: %d", result.value), MB_ICON_NONE);
+        return 0;
+    }
+    if (result.status == SREC_TRUNCATED) {
+        host.MessageBox(FormatInt("Truncated SRecord on line %d", result.value), MB_ICON_NONE);
+        return 0;
+    }
+    if (imageLength == 0) {
+        host.MessageBox(TEXT_NO_DATA, MB_ICON_NONE);
+        return 0;
+    }
+    return 1;
+}
+
+int OpenScreensFile(IUserHost& host, IStatusLine& status, CImageBuffer& image, std::string& path) {
+    FilePtr file;
+    long length = 0;
+    if (!ChooseAndOpen(host, status, FILE_SCREENS, path, file, length)) return 0;
+
+    // The image length is 32 bits wide; a larger file cannot be held.
+    if (static_cast<unsigned long>(length) > 0xFFFFFFFFul || !image.Allocate(static_cast<size_t>(length))) {
+        image.Release();
+        host.MessageBox(TEXT_NO_BUFFER, MB_ICON_NONE);
+        return 0;
+    }
+    long read = static_cast<long>(std::fread(image.Data(), 1, static_cast<size_t>(length), file.get()));
+    image.SetLength(static_cast<uint32_t>(read));
+    if (read != length) {
+        host.MessageBox(FormatLengths(length, read), MB_ICON_NONE);
+        return 0;
+    }
+    file.reset();
+    if (BeginsWithS003(image.Data(), static_cast<size_t>(read))) {
+        host.MessageBox("Incorrect file type (should be .bin)", MB_ICON_NONE);
+        return 0;
+    }
+    if (read == 0) {
+        host.MessageBox(TEXT_NO_DATA, MB_ICON_NONE);
+        return 0;
+    }
+    Accept(host, status, KEY_PREV_BINARY, path);
+    return 1;
+}

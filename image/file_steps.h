@@ -1,0 +1,19 @@
+#pragma once
+#include <string>
+
+#include "image_buffer.h"
+#include "user_host.h"
+
+// Settings-store keys of the two file steps.
+constexpr const char* KEY_PREV_SRECORD = "PrevSRecordFilename";
+constexpr const char* KEY_PREV_BINARY = "PrevBinaryFilename";
+
+// Lets the user choose an S-record file and parses it into a new firmware
+// image. 1: the image is ready; 0: stop (the step has said why).
+int OpenFirmwareFile(IUserHost& host, IStatusLine& status, CImageBuffer& image, std::string& path);
+
+// Lets the user choose a screens file and reads it into the image as it is.
+int OpenScreensFile(IUserHost& host, IStatusLine& status, CImageBuffer& image, std::string& path);
+
+// The file's name and extension, without its directory.
+std::string FileNameOf(const std::string& path);

@@ -1,0 +1,38 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+constexpr int SRECORD_LINE_MAX = 1024;
+
+enum SRecordStatus {
+    SREC_OK,
+    SREC_OUT_OF_RANGE,  // value: the first offset outside the image
+    SREC_TRUNCATED,     // value: 1-based line number
+};
+
+struct SRecordResult {
+    SRecordStatus status;
+    int32_t value;
+};
+
+// What `inspect` reports beside the image; filled only when asked for.
+struct SRecordStats {
+    unsigned recordsByType[10] = {};  // S0..S9
+    unsigned otherLines = 0;          // lines that are not S-records at all
+    unsigned badChecksums = 0;
+    int firstBadChecksumLine = 0;     // 1-based; 0 when none
+};
+
+// Copies up to and including the next line feed, at most maxCount characters
+// and never past the end of the text. Returns the number copied.
+int GetTextLine(char* dest, int maxCount, const char* source, size_t charsLeft);
+
+// '0'-'9', 'A'-'F', 'a'-'f'; anything else counts as 0.
+int HexDigitValue(char c);
+
+// Places S1/S2/S3 data at their addresses in a zeroed image and sets
+// imageLength to the highest end offset. Record sums are not checked (stats
+// only counts the wrong ones). Stops at the first byte outside the image, or at
+// a record whose line ends before the digits its count claims.
+SRecordResult ParseSRecords(const char* text, size_t textLength, uint8_t* image, uint32_t imageSize,
+                            uint32_t& imageLength, SRecordStats* stats = nullptr);

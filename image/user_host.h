@@ -1,0 +1,36 @@
+#pragma once
+#include <string>
+
+enum FileKind { FILE_FIRMWARE, FILE_SCREENS };
+enum MessageIcon { MB_ICON_NONE, MB_ICON_EXCLAMATION };
+
+// What a file-open dialog is asked to show.
+struct FileDialogSpec {
+    FileKind kind;
+    const char* defaultExtension;  // "s" or "bin"
+    const char* filter;            // "Name (*.x)|*.x|All Files (*.*)|*.*||"
+    std::string initialPath;
+};
+
+// The user-facing services the file steps and the engine need: dialogs and the
+// settings store (section "ORBIXLoader").
+class IUserHost {
+public:
+    virtual ~IUserHost() = default;
+    // 1 with the chosen full path, 0 when cancelled.
+    virtual int ChooseFile(const FileDialogSpec& spec, std::string& chosenPath) = 0;
+    // A modal box with an OK button.
+    virtual void MessageBox(const std::string& text, MessageIcon icon) = 0;
+    // A modal Yes/No question; 1 for Yes.
+    virtual int AskYesNo(const std::string& text) = 0;
+    virtual int GetProfileInt(const char* key, int defaultValue) = 0;
+    virtual void WriteProfileInt(const char* key, int value) = 0;
+    virtual std::string GetProfileString(const char* key, const std::string& defaultValue) = 0;
+    virtual void WriteProfileString(const char* key, const std::string& value) = 0;
+};
+
+class IStatusLine {
+public:
+    virtual ~IStatusLine() = default;
+    virtual void SetStatus(const std::string& text) = 0;
+};

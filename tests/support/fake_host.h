@@ -1,0 +1,111 @@
+#pragma once
+// A loader host in virtual time: timers and deliveries run from a queue, the
+// blocking wait advances the clock, and everything the engine shows is logged
+// with the time it happened.
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/loader_engine.h"
+
+struct TimedFrame {
+    int64_t ms;
+    std::vector<uint8_t> bytes;
+};
+
+struct TimedText {
+    int64_t ms;
+    std::string text;
+};
+
+class FakeHost : public ILoaderHost {
+public:
+    FakeHost();
+    CLoaderEngine& Engine() { return *m_engine; }
+
+    // Virtual time.
+    int64_t Now() const { return m_nowMs; }
+    // Runs timers and deliveries due up to and including `ms` from now.
+    void Advance(int64_t ms);
+    // Runs until the engine is idle and nothing is pending, or `limitMs` passes.
+    void RunUntilIdle(int64_t limitMs = 600000);
+    // Delivers bytes to the engine `delayMs` from now.
+    void Deliver(const std::vector<uint8_t>& bytes, int64_t delayMs = 0);
+    bool TimerArmed(int id) const { return m_timers.count(id) != 0; }
+
+    // Called for every frame the engine writes (the keypad end of the wire).
+    std::function<void(const std::vector<uint8_t>&)> onWrite;
+
+    // Answers for the dialogs.
+    std::string chooseFile;     // empty: the dialog is cancelled
+    int answerYes = 1;
+    int64_t calendarBase = 1700000000;
+
+    // What happened.
+    std::vector<TimedFrame> frames;
+    std::vector<std::pair<int64_t, bool>> breaks;
+    std::vector<TimedText> statuses;
+    std::vector<std::string> messageBoxes;
+    std::vector<std::string> questions;
+    std::vector<FileDialogSpec> dialogs;
+    std::vector<bool> busyStates;
+    std::vector<std::pair<int, int>> ranges;
+    std::vector<int> positions;
+    std::vector<bool> showTexts;
+    std::vector<int> activity;
+    std::vector<TimedText> timeTexts;
+    std::map<std::string, std::string> settings;
+    int closeRequests = 0;
+
+    // ILoaderHost
+    void WriteFrameToPort(const uint8_t* data, int count) override;
+    void SetBreak(bool on) override { breaks.emplace_back(m_nowMs, on); }
+    void SetTimer(int id, int periodMs) override { m_timers[id] = {m_nowMs + periodMs, periodMs}; }
+    void KillTimer(int id) override { m_timers.erase(id); }
+    void Sleep(int ms) override { m_nowMs += ms; }
+    int64_t CurrentTime() override { return calendarBase + m_nowMs / 1000; }
+    void ShowStatus(const std::string& text) override { statuses.push_back({m_nowMs, text}); }
+    void ShowBusy(bool busy) override { busyStates.push_back(busy); }
+    void SetProgressRange(int lower, int upper) override { ranges.emplace_back(lower, upper); }
+    void SetProgressPos(int position) override { positions.push_back(position); }
+    void SetProgressShowText(bool show) override { showTexts.push_back(show); }
+    void SetActivityPos(int position) override { activity.push_back(position); }
+    void ShowTimeRemaining(const std::string& text) override { timeTexts.push_back({m_nowMs, text}); }
+    void CloseWindow() override { ++closeRequests; }
+    int ChooseFile(const FileDialogSpec& spec, std::string& chosenPath) override;
+    void MessageBox(const std::string& text, MessageIcon) override { messageBoxes.push_back(text); }
+    int AskYesNo(const std::string& text) override;
+    int GetProfileInt(const char* key, int defaultValue) override;
+    void WriteProfileInt(const char* key, int value) override { settings[key] = std::to_string(value); }
+    std::string GetProfileString(const char* key, const std::string& defaultValue) override;
+    void WriteProfileString(const char* key, const std::string& value) override { settings[key] = value; }
+
+    std::string LastStatus() const { return statuses.empty() ? "" : statuses.back().text; }
+    std::vector<std::string> StatusTexts() const;
+
+private:
+    struct Timer {
+        int64_t due;
+        int period;
+    };
+    struct Delivery {
+        int64_t due;
+        uint64_t order;
+        std::vector<uint8_t> bytes;
+    };
+    bool RunNext(int64_t until);
+
+    int64_t m_nowMs = 0;
+    uint64_t m_order = 0;
+    std::map<int, Timer> m_timers;
+    std::vector<Delivery> m_deliveries;
+    std::unique_ptr<CLoaderEngine> m_engine;
+};
+
+// Reply frames written out by hand.
+extern const std::vector<uint8_t> ACK_FRAME;     // F0 01 06 06
+extern const std::vector<uint8_t> OK_FRAME;      // F0 01 E0 E0
+extern const std::vector<uint8_t> FAILED_FRAME;  // F0 01 E1 E1
