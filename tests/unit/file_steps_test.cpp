@@ -1,0 +1,155 @@
+// The firmware and screens file steps through a fake host: every refusal with
+// its text and result, and what the image and the settings hold afterwards.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "image/file_steps.h"
+#include "support/fake_host.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Status : IStatusLine {
+    std::vector<std::string> texts;
+    void SetStatus(const std::string& text) override { texts.push_back(text); }
+};
+
+class FileSteps : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() / ("orbix-files-" + std::to_string(getpid()));
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    std::string Write(const std::string& name, const std::string& bytes) {
+        std::string path = (dir / name).string();
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+    int Firmware(const std::string& path) {
+        host.chooseFile = path;
+        return OpenFirmwareFile(host, status, image, chosen);
+    }
+    int Screens(const std::string& path) {
+        host.chooseFile = path;
+        return OpenScreensFile(host, status, image, chosen);
+    }
+    std::string LastBox() const { return host.messageBoxes.empty() ? "" : host.messageBoxes.back(); }
+
+    fs::path dir;
+    FakeHost host;
+    Status status;
+    CImageBuffer image;
+    std::string chosen;
+};
+
+const std::string GOOD_FIRMWARE = "S003\nS1070010A1B2C3D400\nS9030000FC\n";
+
+}  // namespace
+
+TEST_F(FileSteps, FirmwareAcceptedRemembersThePathAndShowsTheName) {
+    host.settings[KEY_PREV_SRECORD] = "/old/place.s";
+    std::string path = Write("app.s", GOOD_FIRMWARE);
+    EXPECT_EQ(Firmware(path), 1);
+    ASSERT_EQ(host.dialogs.size(), 1u);
+    EXPECT_EQ(host.dialogs[0].initialPath, "/old/place.s");
+    EXPECT_STREQ(host.dialogs[0].defaultExtension, "s");
+    EXPECT_STREQ(host.dialogs[0].filter, "ORBIX Firmware (*.s)|*.s|All Files (*.*)|*.*||");
+    EXPECT_EQ(host.settings[KEY_PREV_SRECORD], path);
+    EXPECT_EQ(status.texts, std::vector<std::string>{"File: app.s Opened."});
+    EXPECT_EQ(image.Length(), 20u);
+    EXPECT_EQ(image.Capacity(), FIRMWARE_IMAGE_SIZE);
+    EXPECT_EQ(image.Data()[0x13], 0xD4);
+    EXPECT_TRUE(host.messageBoxes.empty());
+}
+
+TEST_F(FileSteps, FirmwareRefusalsLeaveTheImageAndSettingsAlone) {
+    ASSERT_EQ(Firmware(Write("first.s", GOOD_FIRMWARE)), 1);
+    std::string remembered = host.settings[KEY_PREV_SRECORD];
+    struct Case {
+        std::string content;
+        const char* box;
+    };
+    for (const Case& c : {Case{"S0060000484452\nS1070010A1B2C3D400\n", "Incorrect file type (should be .S)"},
+                          Case{"s003\nS1070010A1B2C3D400\n", "Incorrect file type (should be .S)"},
+                          Case{"S00", "Incorrect file type (should be .S)"},
+                          Case{"", "Incorrect file type (should be .S)"},
+                          Case{std::string("\x7f" "ELF\0\1\2", 7), "Incorrect file type (should be .S)"}}) {
+        EXPECT_EQ(Firmware(Write("bad.s", c.content)), 0);
+        EXPECT_EQ(LastBox(), c.box);
+        EXPECT_EQ(image.Length(), 20u);
+        EXPECT_EQ(image.Data()[0x13], 0xD4);
+        EXPECT_EQ(host.settings[KEY_PREV_SRECORD], remembered);
+    }
+    // Cancelled: nothing at all.
+    size_t boxes = host.messageBoxes.size();
+    EXPECT_EQ(Firmware(""), 0);
+    EXPECT_EQ(host.messageBoxes.size(), boxes);
+}
+
+TEST_F(FileSteps, FirmwareThatDoesNotParseWholeIsRefused) {
+    EXPECT_EQ(Firmware(Write("far.s", "S003\nS308000F423F112200\n")), 0);
+    EXPECT_EQ(LastBox(), "Out of range offset in SRecord: 1000000");
+    EXPECT_EQ(Firmware(Write("cut.s", "S003\nS1070010A1B2\n")), 0);
+    EXPECT_EQ(LastBox(), "Truncated SRecord on line 2");
+    EXPECT_EQ(Firmware(Write("empty.s", "S003\nS9030000FC\n")), 0);
+    EXPECT_EQ(LastBox(), "File contains no data.");
+}
+
+TEST_F(FileSteps, FilesThatCannotBeOpened) {
+    std::string unreadable = Write("locked.s", GOOD_FIRMWARE);
+    chmod(unreadable.c_str(), 0);
+    bool rootReads = access(unreadable.c_str(), R_OK) == 0;  // root reads anything
+    for (const std::string& path : {(dir / "missing.s").string(), dir.string()}) {
+        status.texts.clear();
+        EXPECT_EQ(Firmware(path), 0);
+        EXPECT_EQ(status.texts, std::vector<std::string>{"File could not be opened."});
+        EXPECT_EQ(Screens(path), 0);
+        EXPECT_EQ(status.texts.back(), "File could not be opened.");
+    }
+    if (!rootReads) {
+        EXPECT_EQ(Firmware(unreadable), 0);
+        EXPECT_EQ(status.texts.back(), "File could not be opened.");
+    }
+    EXPECT_TRUE(host.messageBoxes.empty());
+}
+
+TEST_F(FileSteps, ScreensTakesTheBytesAsTheyAre) {
+    host.settings[KEY_PREV_BINARY] = "/old/screens.bin";
+    std::string bytes("\x00\xF0\xF1S003", 7);
+    std::string path = Write("ui.bin", bytes);
+    EXPECT_EQ(Screens(path), 1);
+    EXPECT_EQ(host.dialogs[0].initialPath, "/old/screens.bin");
+    EXPECT_STREQ(host.dialogs[0].defaultExtension, "bin");
+    EXPECT_STREQ(host.dialogs[0].filter, "ORBIX Screens (*.bin)|*.bin|All Files (*.*)|*.*||");
+    EXPECT_EQ(image.Length(), 7u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(image.Data()), 7), bytes);
+    EXPECT_EQ(host.settings[KEY_PREV_BINARY], path);
+    EXPECT_EQ(status.texts.back(), "File: ui.bin Opened.");
+
+    // An S-record file with header text is taken as raw bytes; 1 to 3 bytes pass.
+    EXPECT_EQ(Screens(Write("hdr.bin", "S0060000484452\n")), 1);
+    EXPECT_EQ(Screens(Write("tiny.bin", "S0")), 1);
+    EXPECT_EQ(image.Length(), 2u);
+}
+
+TEST_F(FileSteps, ScreensRefusalsReleaseTheFirmwareImage) {
+    ASSERT_EQ(Firmware(Write("first.s", GOOD_FIRMWARE)), 1);
+    std::string remembered = host.settings[KEY_PREV_BINARY];
+    EXPECT_EQ(Screens(Write("fw.bin", GOOD_FIRMWARE)), 0);
+    EXPECT_EQ(LastBox(), "Incorrect file type (should be .bin)");
+    // The refused file is what the buffer holds now: no firmware image is left.
+    EXPECT_EQ(image.Length(), GOOD_FIRMWARE.size());
+    EXPECT_EQ(image.Data()[0], 'S');
+    EXPECT_EQ(host.settings[KEY_PREV_BINARY], remembered);
+
+    EXPECT_EQ(Screens(Write("empty.bin", "")), 0);
+    EXPECT_EQ(LastBox(), "File contains no data.");
+    EXPECT_EQ(host.settings[KEY_PREV_BINARY], remembered);
+}
