@@ -1,0 +1,171 @@
+#include "ms_comm.h"
+
+#include <QFileInfo>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <cerrno>
+#include <sys/ioctl.h>
+#include <unistd.h>
+#ifdef Q_OS_LINUX
+#include <linux/serial.h>
+#endif
+#endif
+#ifdef Q_OS_WIN
+#include <windows.h>
+
+#include "port_naming.h"
+#endif
+
+CMSComm::CMSComm(QObject* parent) : QObject(parent) {
+    connect(&m_port, &QSerialPort::readyRead, this, &CMSComm::OnReadyRead);
+    connect(&m_port, &QSerialPort::errorOccurred, this, &CMSComm::OnError);
+}
+
+CMSComm::~CMSComm() { m_port.close(); }
+
+int CMSComm::SetSettings(const QString& text) {
+    CommSettings parsed;
+    if (!ParseCommSettings(text.toStdString(), parsed)) return 0;
+    m_settings = parsed;
+    if (m_port.isOpen()) ApplySettings();
+    return 1;
+}
+
+// A pseudo-terminal has no modem lines: failing to set them is no error.
+void CMSComm::SetDTREnable(bool on) {
+    m_dtr = on;
+    if (m_port.isOpen()) m_port.setDataTerminalReady(on);
+}
+
+void CMSComm::SetRTSEnable(bool on) {
+    m_rts = on;
+    if (m_port.isOpen() && m_handshaking == 0) m_port.setRequestToSend(on);
+}
+
+void CMSComm::SetBreak(bool on) {
+    if (m_port.isOpen()) m_port.setBreakEnabled(on);
+}
+
+bool CMSComm::ApplySettings() {
+    static const QSerialPort::Parity parities[] = {QSerialPort::NoParity, QSerialPort::EvenParity,
+                                                    QSerialPort::OddParity, QSerialPort::MarkParity,
+                                                    QSerialPort::SpaceParity};
+    int parity = static_cast<int>(std::string("neoms").find(m_settings.parity));
+    bool ok = m_port.setBaudRate(static_cast<qint32>(m_settings.baud));
+    ok = m_port.setParity(parities[parity]) && ok;
+    ok = m_port.setDataBits(static_cast<QSerialPort::DataBits>(m_settings.dataBits)) && ok;
+    ok = m_port.setStopBits(m_settings.stopBits10 == 10   ? QSerialPort::OneStop
+                            : m_settings.stopBits10 == 15 ? QSerialPort::OneAndHalfStop
+                                                          : QSerialPort::TwoStop) &&
+         ok;
+    ok = m_port.setFlowControl(m_handshaking == 0 ? QSerialPort::NoFlowControl : QSerialPort::HardwareControl) && ok;
+    return ok;
+}
+
+void CMSComm::SetLowLatency() {
+    m_lowLatency = false;
+#ifdef Q_OS_LINUX
+    serial_struct serial{};
+    int fd = static_cast<int>(m_port.handle());
+    if (ioctl(fd, TIOCGSERIAL, &serial) == 0) {
+        serial.flags |= ASYNC_LOW_LATENCY;
+        m_lowLatency = ioctl(fd, TIOCSSERIAL, &serial) == 0;
+    }
+#endif
+}
+
+int CMSComm::SetPortOpen(bool open) {
+    if (!open) {
+        m_port.close();
+        return 1;
+    }
+    if (m_port.isOpen()) return 1;
+    m_openError = COMM_OPEN_OK;
+    m_port.setPortName(m_device);
+    if (!m_port.open(QIODevice::ReadWrite)) {
+        QFileInfo info(m_device);
+        switch (m_port.error()) {
+        case QSerialPort::DeviceNotFoundError:
+            m_openError = COMM_NOT_FOUND;
+            break;
+        case QSerialPort::PermissionError:
+            // Both a lock held by another program and file modes give this; the modes tell which.
+            m_openError = info.exists() && !(info.isReadable() && info.isWritable()) ? COMM_PERMISSION : COMM_IN_USE;
+            break;
+        default:
+            m_openError = info.exists() ? COMM_OTHER : COMM_NOT_FOUND;
+            break;
+        }
+        m_port.clearError();
+        return 0;
+    }
+    ApplySettings();
+    m_port.setDataTerminalReady(m_dtr);
+    if (m_handshaking == 0) m_port.setRequestToSend(m_rts);
+    SetLowLatency();
+    m_port.clearError();
+    return 1;
+}
+
+void CMSComm::Output(const uint8_t* data, int count) {
+    if (!m_port.isOpen() || count <= 0) return;
+    m_port.write(reinterpret_cast<const char*>(data), count);
+}
+
+QByteArray CMSComm::Input() {
+    if (!m_port.isOpen()) return {};
+    return m_port.readAll();
+}
+
+void CMSComm::OnReadyRead() {
+    if (m_rThreshold <= 0 || m_port.bytesAvailable() < m_rThreshold) return;
+    m_commEvent = COMEV_RECEIVE;
+    emit OnComm();
+}
+
+void CMSComm::OnError(QSerialPort::SerialPortError error) {
+    // Only a device that went away ends the port; a pseudo-terminal refusing
+    // a modem line or BREAK is not a fault.
+    if (error != QSerialPort::ResourceError || !m_port.isOpen()) return;
+    m_port.close();
+    emit PortLost();
+}
+
+int IsComPortAvailable(const QString& device, CommOpenError* why) {
+#ifdef Q_OS_UNIX
+    QByteArray path = device.toLocal8Bit();
+    int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        if (why) {
+            *why = errno == ENOENT || errno == ENODEV || errno == ENXIO ? COMM_NOT_FOUND
+                   : errno == EACCES || errno == EPERM                  ? COMM_PERMISSION
+                   : errno == EBUSY                                     ? COMM_IN_USE
+                                                                        : COMM_OTHER;
+        }
+        return 0;
+    }
+    ::close(fd);
+    return 1;
+#elif defined(Q_OS_WIN)
+    // Only the NT family and CE are probed; on other versions, or when the
+    // version cannot be read, the port counts as available.
+    OSVERSIONINFOA info{};
+    info.dwOSVersionInfoSize = sizeof info;
+    if (!GetVersionExA(&info)) return 1;
+    int code = ClassifyWindowsVersion(info.dwPlatformId, info.dwMajorVersion, info.dwMinorVersion,
+                                      info.dwBuildNumber);
+    if (code < 99) return 1;
+    HANDLE handle = CreateFileA(device.toLocal8Bit().constData(), 0, 7, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        if (why) *why = COMM_OTHER;
+        return 0;
+    }
+    CloseHandle(handle);
+    return 1;
+#else
+    Q_UNUSED(device);
+    Q_UNUSED(why);
+    return 1;
+#endif
+}

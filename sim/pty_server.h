@@ -1,0 +1,40 @@
+#pragma once
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "keypad_model.h"
+
+// Serves the keypad model on a pseudo-terminal: the loader opens DevicePath()
+// as if it were a serial port. Replies leave when the model says they are
+// due (its work and line time), measured on the monotonic clock.
+class CKeypadPtyServer {
+public:
+    explicit CKeypadPtyServer(const KeypadConfig& config);
+    ~CKeypadPtyServer();  // stops and closes
+
+    // Creates the pseudo-terminal in raw mode. 0 with `error` set on failure.
+    int Open(std::string& error);
+    const std::string& DevicePath() const { return m_devicePath; }
+
+    // Serves until Stop(), or until the update completes when exitAfterUpdate
+    // is set (an execute answered, or the last screens chunk answered).
+    void Serve();
+    // Serve() on a thread of its own (the programs' --simulate).
+    void Start();
+    void Stop();
+    bool exitAfterUpdate = false;
+
+    // What the keypad holds; read it after Stop() or once Serve() returned.
+    const CKeypadModel& Model() const { return m_model; }
+
+private:
+    CKeypadModel m_model;
+    std::string m_devicePath;
+    int m_master = -1;
+    int m_slave = -1;     // held open so the master never sees a hang-up between clients
+    int m_wake[2] = {-1, -1};
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
