@@ -68,27 +68,27 @@ void CKeypadModel::FeedByte(uint8_t value, std::vector<KeypadReply>& out) {
         m_escapePending = false;
     }
     switch (m_rxState) {
-    case RX_SEQUENCE:
-        m_rxSequence = value;
-        m_rxState = RX_LENGTH;
-        break;
-    case RX_LENGTH:
-        m_rxLength = value == 0 ? 256 : value;
-        m_rxCount = 0;
-        m_rxSum = 0;
-        m_rxState = RX_PAYLOAD;
-        break;
-    case RX_PAYLOAD:
-        m_rxPayload[m_rxCount++] = value;
-        m_rxSum = static_cast<uint8_t>(m_rxSum + value);
-        if (m_rxCount == m_rxLength) m_rxState = RX_SUM;
-        break;
-    case RX_SUM:
-        m_rxState = RX_WAIT_START;
-        if (value == m_rxSum) HandleFrame(m_rxEncoded, out);
-        break;
-    case RX_WAIT_START:
-        break;
+        case RX_SEQUENCE:
+            m_rxSequence = value;
+            m_rxState = RX_LENGTH;
+            break;
+        case RX_LENGTH:
+            m_rxLength = value == 0 ? 256 : value;
+            m_rxCount = 0;
+            m_rxSum = 0;
+            m_rxState = RX_PAYLOAD;
+            break;
+        case RX_PAYLOAD:
+            m_rxPayload[m_rxCount++] = value;
+            m_rxSum = static_cast<uint8_t>(m_rxSum + value);
+            if (m_rxCount == m_rxLength) m_rxState = RX_SUM;
+            break;
+        case RX_SUM:
+            m_rxState = RX_WAIT_START;
+            if (value == m_rxSum) HandleFrame(m_rxEncoded, out);
+            break;
+        case RX_WAIT_START:
+            break;
     }
 }
 
@@ -104,8 +104,7 @@ void CKeypadModel::HandleFrame(int encodedLength, std::vector<KeypadReply>& out)
     if (!resend) {
         const uint8_t code = p[0];
         const int occurrence = ++m_commandCounts[code];
-        if (m_config.failCommand != 0 && code == m_config.failCommand &&
-            occurrence == m_config.failOccurrence) {
+        if (m_config.failCommand != 0 && code == m_config.failCommand && occurrence == m_config.failOccurrence) {
             m_lastReply = {RSP_FAILED};
         } else {
             m_lastReply = Execute(p, n, workMs);
@@ -120,42 +119,42 @@ void CKeypadModel::HandleFrame(int encodedLength, std::vector<KeypadReply>& out)
 std::vector<uint8_t> CKeypadModel::Execute(const uint8_t* p, int n, int& workMs) {
     const uint8_t code = p[0];
     switch (code) {
-    case CMD_SYNC:
-        if (n == 2 && p[1] == CMD_SYNC_2) return {RSP_ACK};
-        break;
-    case CMD_GET_FW_MEM_ID:
-    case CMD_GET_SCR_MEM_ID:
-        if (n == 1) return MemoryIdRecord();
-        break;
-    case CMD_ERASE_SECTOR: {
-        const uint8_t reply = Erase(p, n);
-        if (reply == RSP_OK) workMs = m_config.eraseMsPerSector;
-        return {reply};
-    }
-    case CMD_SET_PROG_INDEX:
-        return {SetProgramIndex(p, n)};
-    case CMD_FW_DATA:
-        // The record after an accepted checksum query shares the data code;
-        // its length tells it apart from a chunk.
-        if (m_validRecordDue && n == 1 + VALID_DATA_RECORD_LENGTH) {
-            m_validRecordDue = false;
-            return {CheckValidRecord(p)};
+        case CMD_SYNC:
+            if (n == 2 && p[1] == CMD_SYNC_2) return {RSP_ACK};
+            break;
+        case CMD_GET_FW_MEM_ID:
+        case CMD_GET_SCR_MEM_ID:
+            if (n == 1) return MemoryIdRecord();
+            break;
+        case CMD_ERASE_SECTOR: {
+            const uint8_t reply = Erase(p, n);
+            if (reply == RSP_OK) workMs = m_config.eraseMsPerSector;
+            return {reply};
         }
-        [[fallthrough]];
-    case CMD_SCR_DATA: {
-        if (n < 2 || n > 1 + DATA_CHUNK_MAX) break;
-        const uint8_t reply = WriteData(code == CMD_FW_DATA ? m_firmware : m_screens, p + 1, n - 1);
-        if (reply == RSP_OK) workMs = m_config.writeMsPerChunk;
-        return {reply};
-    }
-    case CMD_CHECKSUM_QUERY:
-        return {CheckChecksumQuery(p, n)};
-    case CMD_EXECUTE:
-        if (n != 1) break;
-        m_executed = true;
-        return {m_config.ackExecute ? RSP_ACK : RSP_OK};
-    default:
-        break;
+        case CMD_SET_PROG_INDEX:
+            return {SetProgramIndex(p, n)};
+        case CMD_FW_DATA:
+            // The record after an accepted checksum query shares the data code;
+            // its length tells it apart from a chunk.
+            if (m_validRecordDue && n == 1 + VALID_DATA_RECORD_LENGTH) {
+                m_validRecordDue = false;
+                return {CheckValidRecord(p)};
+            }
+            [[fallthrough]];
+        case CMD_SCR_DATA: {
+            if (n < 2 || n > 1 + DATA_CHUNK_MAX) break;
+            const uint8_t reply = WriteData(code == CMD_FW_DATA ? m_firmware : m_screens, p + 1, n - 1);
+            if (reply == RSP_OK) workMs = m_config.writeMsPerChunk;
+            return {reply};
+        }
+        case CMD_CHECKSUM_QUERY:
+            return {CheckChecksumQuery(p, n)};
+        case CMD_EXECUTE:
+            if (n != 1) break;
+            m_executed = true;
+            return {m_config.ackExecute ? RSP_ACK : RSP_OK};
+        default:
+            break;
     }
     return {RSP_FAILED};
 }
@@ -186,16 +185,13 @@ uint8_t CKeypadModel::SetProgramIndex(const uint8_t* p, int n) {
     const int64_t index = ReadLE32(p + 1);
     m_firmware.writePosition = (index - static_cast<int64_t>(m_config.programIndex)) * 2;
     m_screens.writePosition = index * 2;
-    auto inside = [](const Area& a) {
-        return a.writePosition >= 0 && static_cast<uint64_t>(a.writePosition) < a.size;
-    };
+    auto inside = [](const Area& a) { return a.writePosition >= 0 && static_cast<uint64_t>(a.writePosition) < a.size; };
     return inside(m_firmware) || inside(m_screens) ? RSP_OK : RSP_FAILED;
 }
 
 uint8_t CKeypadModel::WriteData(Area& area, const uint8_t* data, int count) {
     for (int i = 0; i < count; ++i) {
-        if (area.writePosition < 0 || static_cast<uint64_t>(area.writePosition) >= area.size)
-            return RSP_FAILED;
+        if (area.writePosition < 0 || static_cast<uint64_t>(area.writePosition) >= area.size) return RSP_FAILED;
         const uint64_t at = static_cast<uint64_t>(area.writePosition);
         const uint8_t old = at < area.flash.size() ? area.flash[at] : 0x00;
         // NOR flash can only clear bits: a 1 where the cell holds 0 needs an erase.
@@ -221,8 +217,8 @@ uint32_t CKeypadModel::FirmwareEndIndex() const {
 uint8_t CKeypadModel::CheckChecksumQuery(const uint8_t* p, int n) {
     if (n != 11) return RSP_FAILED;
     const uint16_t checksum = static_cast<uint16_t>(p[9] | p[10] << 8);
-    const bool ok = ReadLE32(p + 1) == m_config.programIndex + 8u &&
-                    ReadLE32(p + 5) == FirmwareEndIndex() && checksum == FirmwareChecksum();
+    const bool ok = ReadLE32(p + 1) == m_config.programIndex + 8u && ReadLE32(p + 5) == FirmwareEndIndex() &&
+                    checksum == FirmwareChecksum();
     if (ok) m_validRecordDue = true;
     return ok ? RSP_OK : RSP_FAILED;
 }
@@ -231,8 +227,8 @@ uint8_t CKeypadModel::CheckValidRecord(const uint8_t* p) {
     const uint16_t checksum = FirmwareChecksum();
     const uint32_t tag = m_config.tagValue == TAG_UNSET ? TAG_UNSET_REPLACEMENT : m_config.tagValue;
     const bool ok = ReadBE16(p + 1) == checksum && ReadBE16(p + 3) == (checksum ^ 0xFFFF) &&
-                    ReadBE32(p + 5) == m_config.programIndex + 8u &&
-                    ReadBE32(p + 9) == FirmwareEndIndex() && ReadBE32(p + 13) == tag;
+                    ReadBE32(p + 5) == m_config.programIndex + 8u && ReadBE32(p + 9) == FirmwareEndIndex() &&
+                    ReadBE32(p + 13) == tag;
     if (!ok) return RSP_FAILED;
     m_validRecord.assign(p + 1, p + 1 + VALID_DATA_RECORD_LENGTH);
     return RSP_OK;

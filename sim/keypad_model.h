@@ -21,15 +21,15 @@ struct KeypadConfig {
     int baud = 0;          // 0: no line rate; else both frames cost 10 bits a byte at this rate
 
     // Faults. Replies are counted from 1 over the model's life.
-    bool silent = false;        // answers nothing at all
-    int silentAfter = 0;        // answers nothing after this many replies (0: off)
-    int dropFrom = 0;           // drops replies dropFrom .. dropFrom + dropCount - 1 (0: off)
+    bool silent = false;  // answers nothing at all
+    int silentAfter = 0;  // answers nothing after this many replies (0: off)
+    int dropFrom = 0;     // drops replies dropFrom .. dropFrom + dropCount - 1 (0: off)
     int dropCount = 1;
-    int corruptReply = 0;       // sends reply n with a wrong sum (0: off)
-    int duplicateReply = 0;     // sends reply n twice (0: off)
-    uint8_t failCommand = 0;    // answers RSP_FAILED to this command code (0: off) ...
-    int failOccurrence = 1;     // ... on its n-th occurrence
-    bool ackExecute = false;    // answers CMD_EXECUTE with RSP_ACK instead of RSP_OK
+    int corruptReply = 0;     // sends reply n with a wrong sum (0: off)
+    int duplicateReply = 0;   // sends reply n twice (0: off)
+    uint8_t failCommand = 0;  // answers RSP_FAILED to this command code (0: off) ...
+    int failOccurrence = 1;   // ... on its n-th occurrence
+    bool ackExecute = false;  // answers CMD_EXECUTE with RSP_ACK instead of RSP_OK
 };
 
 // One reply on its way: encoded bytes, and how long after the command's last
@@ -81,10 +81,10 @@ private:
     // end were never erased and read as 0x00 (old contents, every bit clear).
     struct Area {
         int firstSector = 0;
-        uint64_t size = 0;                 // bytes the area spans
-        std::vector<uint8_t> flash;        // from offset 0
-        std::vector<uint64_t> sectorEnd;   // per sector: one past the furthest byte written
-        int64_t writePosition = -1;        // offset of the next data byte; -1: never set
+        uint64_t size = 0;                // bytes the area spans
+        std::vector<uint8_t> flash;       // from offset 0
+        std::vector<uint64_t> sectorEnd;  // per sector: one past the furthest byte written
+        int64_t writePosition = -1;       // offset of the next data byte; -1: never set
     };
     static uint64_t Furthest(const Area& area);
 
@@ -99,8 +99,7 @@ private:
     std::vector<uint8_t> MemoryIdRecord() const;
     uint16_t FirmwareChecksum() const;
     uint32_t FirmwareEndIndex() const;
-    void Emit(const std::vector<uint8_t>& payload, int workMs, int commandLength,
-              std::vector<KeypadReply>& out);
+    void Emit(const std::vector<uint8_t>& payload, int workMs, int commandLength, std::vector<KeypadReply>& out);
     int LineTimeUs(size_t bytes) const;
 
     KeypadConfig m_config;
