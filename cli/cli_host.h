@@ -1,0 +1,74 @@
+#pragma once
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+#include <string>
+
+#include "engine/loader_engine.h"
+#include "options.h"
+#include "serial/port_binding.h"
+#include "serial/qt_timers.h"
+#include "serial/settings_store.h"
+#include "terminal_view.h"
+
+// Exit codes of orbix-flash.
+enum CliExit { EXIT_OK = 0, EXIT_FAILED = 1, EXIT_USAGE = 2, EXIT_INTERRUPTED = 130 };
+
+// The engine's host on a terminal: status texts as lines, a progress bar when
+// stdout is a terminal, the file from the command line as the dialog's
+// choice, and the settings store read but never written.
+class CCliHost : public QObject, public ILoaderHost {
+public:
+    explicit CCliHost(const CliOptions& options);
+
+    // Opens the port (the settings store's, --port, or a simulated keypad's
+    // device). EXIT_OK, or EXIT_USAGE after saying why.
+    int OpenPort(const std::string& simulatedDevice);
+    // Runs the command to its end and gives the exit code.
+    int Run();
+    // Ctrl-C: abort what runs, then leave with `exitCode`.
+    void Interrupt(int exitCode);
+
+    // ILoaderHost
+    void WriteFrameToPort(const uint8_t* data, int count) override;
+    void SetBreak(bool on) override { m_binding.SetBreak(on); }
+    void SetTimer(int id, int periodMs) override { m_timers.SetTimer(id, periodMs); }
+    void KillTimer(int id) override { m_timers.KillTimer(id); }
+    void Sleep(int ms) override;
+    int64_t CurrentTime() override;
+    void ShowStatus(const std::string& text) override { m_view.Status(text); }
+    void ShowBusy(bool busy) override;
+    void SetProgressRange(int lower, int upper) override { m_view.Range(lower, upper); }
+    void SetProgressPos(int position) override { m_view.Position(position); }
+    void SetProgressShowText(bool) override {}
+    void SetActivityPos(int) override {}
+    void ShowTimeRemaining(const std::string& text) override { m_view.TimeRemaining(text); }
+    void CloseWindow() override {}
+    int ChooseFile(const FileDialogSpec& spec, std::string& chosenPath) override;
+    void MessageBox(const std::string& text, MessageIcon icon) override;
+    int AskYesNo(const std::string& text) override;
+    int GetProfileInt(const char* key, int defaultValue) override { return m_settings.GetInt(key, defaultValue); }
+    void WriteProfileInt(const char*, int) override {}
+    std::string GetProfileString(const char* key, const std::string& defaultValue) override {
+        return m_settings.GetString(key, defaultValue);
+    }
+    void WriteProfileString(const char*, const std::string&) override {}
+
+private:
+    void Trace(const char* direction, const uint8_t* data, int count);
+    void RestartStallTimer();
+    void OnStall();
+    int ExitCode() const;
+
+    const CliOptions& m_options;
+    CLoaderEngine m_engine;
+    CSettingsStore m_settings;
+    CPortBinding m_binding;
+    CQtTimers m_timers;
+    CTerminalView m_view;
+    QTimer m_stallTimer;
+    QElapsedTimer m_clock;
+    bool m_refused = false;     // a file or the question stopped it before anything was sent
+    bool m_declined = false;
+    int m_interruptExit = 0;
+};

@@ -1,0 +1,113 @@
+#include "inspect.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "image/file_steps.h"
+#include "image/srecord.h"
+#include "link/messages.h"
+
+namespace {
+
+// Answers the file step with the named file and keeps the settings alone.
+struct InspectHost : IUserHost, IStatusLine {
+    std::string path;
+    bool firmware = false;
+    std::string refusal;
+    int ChooseFile(const FileDialogSpec&, std::string& chosen) override {
+        chosen = path;
+        return 1;
+    }
+    void MessageBox(const std::string& text, MessageIcon) override { refusal = text; }
+    int AskYesNo(const std::string&) override { return 0; }
+    int GetProfileInt(const char*, int defaultValue) override { return defaultValue; }
+    void WriteProfileInt(const char*, int) override {}
+    std::string GetProfileString(const char*, const std::string& defaultValue) override { return defaultValue; }
+    void WriteProfileString(const char*, const std::string&) override {}
+    void SetStatus(const std::string& text) override {
+        if (text.rfind("File: ", 0) != 0) refusal = text;
+    }
+};
+
+// Counts the bytes the data chunks take on the line, as the sender escapes them.
+struct LineCounter : IFrameWriter {
+    uint64_t bytes = 0;
+    void WriteFrameToPort(const uint8_t*, int count) override { bytes += static_cast<uint64_t>(count); }
+};
+
+bool LooksLikeSRecords(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    char head[4] = {};
+    size_t got = std::fread(head, 1, 4, f);
+    std::fclose(f);
+    return got == 4 && std::memcmp(head, "S003", 4) == 0;
+}
+
+void PrintRecordStats(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return;
+    std::string text;
+    char block[65536];
+    size_t got;
+    while ((got = std::fread(block, 1, sizeof block, f)) > 0) text.append(block, got);
+    std::fclose(f);
+    CImageBuffer scratch;
+    if (!scratch.Allocate(FIRMWARE_IMAGE_SIZE)) return;
+    uint32_t length = 0;
+    SRecordStats stats;
+    ParseSRecords(text.data(), text.size(), scratch.Data(), FIRMWARE_IMAGE_SIZE, length, &stats);
+    std::printf("Records:            ");
+    for (int type = 0; type < 10; ++type)
+        if (stats.recordsByType[type]) std::printf("S%d %u  ", type, stats.recordsByType[type]);
+    std::printf("(other lines %u)\n", stats.otherLines);
+    if (stats.badChecksums)
+        std::printf("Warning:            %u record(s) with a wrong checksum, the first on line %d "
+                    "(record checksums are not checked when loading)\n",
+                    stats.badChecksums, stats.firstBadChecksumLine);
+    else
+        std::printf("Record checksums:   all correct\n");
+}
+
+}  // namespace
+
+int InspectFile(const std::string& path) {
+    InspectHost host;
+    host.path = path;
+    host.firmware = LooksLikeSRecords(path);
+    CImageBuffer image;
+    std::string chosen;
+    int accepted = host.firmware ? OpenFirmwareFile(host, host, image, chosen)
+                                 : OpenScreensFile(host, host, image, chosen);
+    if (!accepted) {
+        std::fprintf(stderr, "orbix-flash: %s\n", host.refusal.c_str());
+        return 2;
+    }
+    uint32_t length = image.Length();
+    std::printf("File:               %s\n", FileNameOf(path).c_str());
+    std::printf("Kind:               %s\n", host.firmware ? "firmware (S-records)" : "screens (raw bytes)");
+    std::printf("Image length:       %u bytes\n", length);
+    if (host.firmware) PrintRecordStats(path);
+
+    uint16_t checksum = static_cast<uint16_t>(ComputeImageChecksum(image.Data(), length, 16));
+    std::printf("Image checksum:     0x%04X\n", checksum);
+    std::printf("End index offset:   0x%X (programming index + (length - 1) / 2)\n", EndIndexOf(0, length));
+
+    LineCounter counter;
+    CFrameSender sender(counter);
+    uint64_t chunks = 0;
+    for (uint32_t position = 0; position < length; position += DATA_CHUNK_MAX, ++chunks) {
+        uint32_t count = length - position < DATA_CHUNK_MAX ? length - position : DATA_CHUNK_MAX;
+        sender.BeginMessage();
+        AppendDataChunk(sender, host.firmware ? CMD_FW_DATA : CMD_SCR_DATA, image.Data() + position,
+                        static_cast<int>(count));
+        sender.SendNewFrame();
+    }
+    uint32_t last = length % DATA_CHUNK_MAX ? length % DATA_CHUNK_MAX : DATA_CHUNK_MAX;
+    std::printf("Data chunks:        %llu (%d bytes each, the last %u)\n", static_cast<unsigned long long>(chunks),
+                DATA_CHUNK_MAX, last);
+    // Each chunk's frame, then the keypad's 4-byte reply; 10 bits a byte.
+    double seconds = static_cast<double>(counter.bytes + 4 * chunks) * 10.0 / 115200.0;
+    std::printf("Transfer time:      %.1f s at 115200 baud (data phase, without erase)\n", seconds);
+    return 0;
+}

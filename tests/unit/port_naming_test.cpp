@@ -1,0 +1,72 @@
+#include <gtest/gtest.h>
+
+#include "serial/comm_settings.h"
+#include "serial/port_naming.h"
+
+TEST(CommSettings, ParsesTheLineSettings) {
+    CommSettings s;
+    ASSERT_EQ(ParseCommSettings("115200,n,8,1", s), 1);
+    EXPECT_EQ(s.baud, 115200);
+    EXPECT_EQ(s.parity, 'n');
+    EXPECT_EQ(s.dataBits, 8);
+    EXPECT_EQ(s.stopBits10, 10);
+    ASSERT_EQ(ParseCommSettings(" 9600 , E , 7 , 1.5 ", s), 1);
+    EXPECT_EQ(s.baud, 9600);
+    EXPECT_EQ(s.parity, 'e');
+    EXPECT_EQ(s.dataBits, 7);
+    EXPECT_EQ(s.stopBits10, 15);
+}
+
+TEST(CommSettings, RefusesMalformedTextAndKeepsTheOldValues) {
+    CommSettings s;
+    ASSERT_EQ(ParseCommSettings("19200,o,8,2", s), 1);
+    for (const char* bad : {"", "115200", "115200,n,8", "115200,n,8,1,1", "fast,n,8,1", "115200,x,8,1",
+                            "115200,n,9,1", "115200,n,4,1", "115200,n,8,3", "-5,n,8,1", "0,n,8,1",
+                            "99999999999999,n,8,1", "115200,nn,8,1", "115200,,8,1"}) {
+        EXPECT_EQ(ParseCommSettings(bad, s), 0) << bad;
+    }
+    EXPECT_EQ(s.baud, 19200);
+    EXPECT_EQ(s.stopBits10, 20);
+}
+
+TEST(PortNaming, ComNumbersAndDevicePaths) {
+    EXPECT_EQ(ComDeviceName(1), "/dev/ttyS0");
+    EXPECT_EQ(ComDeviceName(16), "/dev/ttyS15");
+    EXPECT_EQ(ComNumberOfDevice("/dev/ttyS3"), 4);
+    EXPECT_EQ(ComNumberOfDevice("/dev/ttyUSB0"), 0);
+    EXPECT_EQ(ComNumberOfDevice("/dev/ttyS"), 0);
+
+    PortSpec spec;
+    ASSERT_EQ(ParsePortArgument("3", spec), 1);
+    EXPECT_EQ(spec.number, 3);
+    EXPECT_EQ(spec.device, "/dev/ttyS2");
+    ASSERT_EQ(ParsePortArgument("com12", spec), 1);
+    EXPECT_EQ(spec.device, "/dev/ttyS11");
+    ASSERT_EQ(ParsePortArgument("/dev/serial/by-id/usb-Maker_X-if00", spec), 1);
+    EXPECT_EQ(spec.number, 0);
+    EXPECT_EQ(spec.device, "/dev/serial/by-id/usb-Maker_X-if00");
+    for (const char* bad : {"", "0", "COM", "COM0", "fast", "COMx"}) EXPECT_EQ(ParsePortArgument(bad, spec), 0) << bad;
+
+    // "PortName" wins over "ComPort"; port 0 names no device.
+    EXPECT_EQ(PortFromSettings(2, "/dev/ttyACM0").device, "/dev/ttyACM0");
+    EXPECT_EQ(PortFromSettings(2, "").device, "/dev/ttyS1");
+    EXPECT_EQ(PortFromSettings(0, "").device, "");
+    EXPECT_EQ(PortLabel(PortFromSettings(0, "")), "0");
+    EXPECT_EQ(PortLabel(PortFromSettings(5, "")), "5");
+    EXPECT_EQ(PortLabel(PortFromSettings(1, "/dev/ttyUSB1")), "/dev/ttyUSB1");
+}
+
+TEST(PortNaming, WindowsVersionTable) {
+    EXPECT_EQ(ClassifyWindowsVersion(1, 4, 0, 950), 1);
+    EXPECT_EQ(ClassifyWindowsVersion(1, 4, 0, 1080), 2);
+    EXPECT_EQ(ClassifyWindowsVersion(1, 4, 0, 1111), 3);
+    EXPECT_EQ(ClassifyWindowsVersion(1, 4, 0, 900), 0);
+    EXPECT_EQ(ClassifyWindowsVersion(1, 4, 10, 1998), 4);
+    EXPECT_EQ(ClassifyWindowsVersion(1, 4, 10, 2000), 5);
+    EXPECT_EQ(ClassifyWindowsVersion(1, 4, 10, 0x10000 + 2222), 6);  // only the low 16 bits count
+    EXPECT_EQ(ClassifyWindowsVersion(1, 4, 90, 3000), 7);
+    EXPECT_EQ(ClassifyWindowsVersion(2, 3, 51, 1057), 101);
+    EXPECT_EQ(ClassifyWindowsVersion(2, 5, 1, 2600), 104);
+    EXPECT_EQ(ClassifyWindowsVersion(2, 6, 1, 7601), 0);  // later versions are not probed
+    EXPECT_EQ(ClassifyWindowsVersion(3, 1, 0, 0), 201);
+}
