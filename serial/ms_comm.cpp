@@ -125,9 +125,11 @@ void CMSComm::OnReadyRead() {
 }
 
 void CMSComm::OnError(QSerialPort::SerialPortError error) {
-    // Only a device that went away ends the port; a pseudo-terminal refusing
-    // a modem line or BREAK is not a fault.
-    if (error != QSerialPort::ResourceError || !m_port.isOpen()) return;
+    // A device that went away ends the port: a pulled USB adapter gives a
+    // resource error, a hung-up line a read error on every poll. A
+    // pseudo-terminal refusing a modem line or BREAK is no fault.
+    bool gone = error == QSerialPort::ResourceError || error == QSerialPort::ReadError;
+    if (!gone || !m_port.isOpen()) return;
     m_port.close();
     emit PortLost();
 }

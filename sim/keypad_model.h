@@ -69,6 +69,9 @@ public:
     int RepliesNumbered() const { return m_replyNumber; }
     // Frames with a good sum, resends included.
     int FramesReceived() const { return m_framesReceived; }
+    // Code of the last command handled (0 before the first). A screens update
+    // has no closing command, so a host tells its end by this and a quiet line.
+    uint8_t LastCommand() const { return m_haveLast ? m_lastPayload[0] : 0; }
 
     // The Memory ID record's bytes 1..9 mean nothing to the loader; the model
     // fills them with this.

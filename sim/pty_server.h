@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <thread>
@@ -25,6 +26,12 @@ public:
     void Start();
     void Stop();
     bool exitAfterUpdate = false;
+    // A screens update ends with no command of its own: it counts as over
+    // once the line has been quiet this long after a screens chunk.
+    int screensQuietMs = 2000;
+    // Serve() also returns when this descriptor becomes readable (-1: none),
+    // so a program can end it from a signal handler through a self-pipe.
+    int stopFd = -1;
 
     // What the keypad holds; read it after Stop() or once Serve() returned.
     const CKeypadModel& Model() const { return m_model; }
@@ -37,4 +44,6 @@ private:
     int m_wake[2] = {-1, -1};
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
+
+    void WaitUntilCollected(int64_t lastWriteNs);
 };
