@@ -45,10 +45,11 @@ fuzz: deps
 	@cmake --build build-fuzz -j $(JOBS)
 	@scripts/run-fuzz build-fuzz $(FUZZ_SECONDS)
 
+# Throughput of a firmware update against the simulator at 115200 and 921600 baud.
 bench: deps
-	@cmake -S . -B build-bench -G Ninja -DORBIX_BENCH=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
-	@cmake --build build-bench -j $(JOBS)
-	build-bench/bench/firmware_bench
+	@cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DORBIX_TESTS=OFF -DORBIX_GUI=OFF >/dev/null
+	@cmake --build build-bench -j $(JOBS) --target orbix-flash orbix-keypad-sim
+	bench/firmware-bench.py build-bench
 
 install: build
 	cmake --install $(BUILD)

@@ -111,6 +111,8 @@ int CMSComm::SetPortOpen(bool open) {
 void CMSComm::Output(const uint8_t* data, int count) {
     if (!m_port.isOpen() || count <= 0) return;
     m_port.write(reinterpret_cast<const char*>(data), count);
+    // Out now, not on the next turn of the event loop: every reply waits on it.
+    m_port.flush();
 }
 
 QByteArray CMSComm::Input() {

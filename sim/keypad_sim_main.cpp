@@ -129,9 +129,9 @@ struct CommandName {
     uint8_t code;
 };
 const CommandName COMMAND_NAMES[] = {
-    {"sync", CMD_SYNC},           {"fw-mem-id", CMD_GET_FW_MEM_ID}, {"scr-mem-id", CMD_GET_SCR_MEM_ID},
-    {"erase", CMD_ERASE_SECTOR},  {"set-index", CMD_SET_PROG_INDEX}, {"fw-data", CMD_FW_DATA},
-    {"scr-data", CMD_SCR_DATA},   {"checksum", CMD_CHECKSUM_QUERY}, {"execute", CMD_EXECUTE},
+    {"sync", CMD_SYNC},          {"fw-mem-id", CMD_GET_FW_MEM_ID},  {"scr-mem-id", CMD_GET_SCR_MEM_ID},
+    {"erase", CMD_ERASE_SECTOR}, {"set-index", CMD_SET_PROG_INDEX}, {"fw-data", CMD_FW_DATA},
+    {"scr-data", CMD_SCR_DATA},  {"checksum", CMD_CHECKSUM_QUERY},  {"execute", CMD_EXECUTE},
 };
 
 // Decimal, or hexadecimal after 0x; the whole text must be the number.
@@ -141,8 +141,7 @@ bool ParseNumber(const char* text, int64_t low, int64_t high, int64_t& value) {
         base = 16;
         text += 2;
     }
-    if (text[0] < '0' || (text[0] > '9' && base == 10) || !isxdigit(static_cast<unsigned char>(text[0])))
-        return false;
+    if (text[0] < '0' || (text[0] > '9' && base == 10) || !isxdigit(static_cast<unsigned char>(text[0]))) return false;
     errno = 0;
     char* end = nullptr;
     const unsigned long long v = strtoull(text, &end, base);
@@ -156,7 +155,8 @@ volatile sig_atomic_t g_signalWrite = -1;
 void OnSignal(int) {
     const int saved = errno;
     const char b = 1;
-    if (g_signalWrite >= 0) [[maybe_unused]] ssize_t n = write(g_signalWrite, &b, 1);
+    if (g_signalWrite >= 0) [[maybe_unused]]
+        ssize_t n = write(g_signalWrite, &b, 1);
     errno = saved;
 }
 
@@ -188,7 +188,7 @@ int Dump(const CKeypadModel& model, const std::string& dir) {
 // Makes `link` point at `device`, replacing an older symlink but nothing else.
 bool MakeLink(const std::string& link, const std::string& device) {
     if (symlink(device.c_str(), link.c_str()) == 0) return true;
-    struct stat st{};
+    struct stat st {};
     if (errno != EEXIST || lstat(link.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return false;
     return unlink(link.c_str()) == 0 && symlink(device.c_str(), link.c_str()) == 0;
 }
@@ -228,25 +228,61 @@ int main(int argc, char** argv) {
         constexpr int64_t MS_LIMIT = 600000;
         bool ok = true;
         switch (id) {
-            case OPT_LINK: linkPath = optarg; break;
-            case OPT_EXIT_AFTER_UPDATE: exitAfterUpdate = true; break;
-            case OPT_DUMP_DIR: dumpDir = optarg; break;
-            case OPT_FW_LAST: ok = set(config.firmwareLastSector, 0, 255); break;
-            case OPT_SCR_LAST: ok = set(config.screensLastSector, 0, 255); break;
-            case OPT_PROGRAM_INDEX: ok = set(config.programIndex, 0, 0xFFFFFFFF); break;
-            case OPT_TAG: ok = set(config.tagValue, 0, 0xFFFFFFFF); break;
+            case OPT_LINK:
+                linkPath = optarg;
+                break;
+            case OPT_EXIT_AFTER_UPDATE:
+                exitAfterUpdate = true;
+                break;
+            case OPT_DUMP_DIR:
+                dumpDir = optarg;
+                break;
+            case OPT_FW_LAST:
+                ok = set(config.firmwareLastSector, 0, 255);
+                break;
+            case OPT_SCR_LAST:
+                ok = set(config.screensLastSector, 0, 255);
+                break;
+            case OPT_PROGRAM_INDEX:
+                ok = set(config.programIndex, 0, 0xFFFFFFFF);
+                break;
+            case OPT_TAG:
+                ok = set(config.tagValue, 0, 0xFFFFFFFF);
+                break;
             // Every erased sector is held in memory.
-            case OPT_SECTOR_SIZE: ok = set(config.sectorSize, 2, 64 << 20); break;
-            case OPT_BAUD: ok = set(config.baud, 0, 100000000); break;
-            case OPT_ERASE_MS: ok = set(config.eraseMsPerSector, 0, MS_LIMIT); break;
-            case OPT_WRITE_MS: ok = set(config.writeMsPerChunk, 0, MS_LIMIT); break;
-            case OPT_REPLY_DELAY_MS: ok = set(config.replyDelayMs, 0, MS_LIMIT); break;
-            case OPT_SILENT: config.silent = true; break;
-            case OPT_SILENT_AFTER: ok = set(config.silentAfter, 1, INT_LIMIT); break;
-            case OPT_DROP: ok = set(config.dropFrom, 1, INT_LIMIT); break;
-            case OPT_DROP_COUNT: ok = set(config.dropCount, 1, INT_LIMIT); break;
-            case OPT_CORRUPT: ok = set(config.corruptReply, 1, INT_LIMIT); break;
-            case OPT_DUPLICATE: ok = set(config.duplicateReply, 1, INT_LIMIT); break;
+            case OPT_SECTOR_SIZE:
+                ok = set(config.sectorSize, 2, 64 << 20);
+                break;
+            case OPT_BAUD:
+                ok = set(config.baud, 0, 100000000);
+                break;
+            case OPT_ERASE_MS:
+                ok = set(config.eraseMsPerSector, 0, MS_LIMIT);
+                break;
+            case OPT_WRITE_MS:
+                ok = set(config.writeMsPerChunk, 0, MS_LIMIT);
+                break;
+            case OPT_REPLY_DELAY_MS:
+                ok = set(config.replyDelayMs, 0, MS_LIMIT);
+                break;
+            case OPT_SILENT:
+                config.silent = true;
+                break;
+            case OPT_SILENT_AFTER:
+                ok = set(config.silentAfter, 1, INT_LIMIT);
+                break;
+            case OPT_DROP:
+                ok = set(config.dropFrom, 1, INT_LIMIT);
+                break;
+            case OPT_DROP_COUNT:
+                ok = set(config.dropCount, 1, INT_LIMIT);
+                break;
+            case OPT_CORRUPT:
+                ok = set(config.corruptReply, 1, INT_LIMIT);
+                break;
+            case OPT_DUPLICATE:
+                ok = set(config.duplicateReply, 1, INT_LIMIT);
+                break;
             case OPT_FAIL_COMMAND: {
                 ok = false;
                 for (const CommandName& c : COMMAND_NAMES) {
@@ -266,9 +302,15 @@ int main(int argc, char** argv) {
                             optarg);
                 break;
             }
-            case OPT_FAIL_OCCURRENCE: ok = set(config.failOccurrence, 1, INT_LIMIT); break;
-            case OPT_ACK_EXECUTE: config.ackExecute = true; break;
-            case OPT_HELP: fputs(HELP, stdout); return EXIT_SUCCESS;
+            case OPT_FAIL_OCCURRENCE:
+                ok = set(config.failOccurrence, 1, INT_LIMIT);
+                break;
+            case OPT_ACK_EXECUTE:
+                config.ackExecute = true;
+                break;
+            case OPT_HELP:
+                fputs(HELP, stdout);
+                return EXIT_SUCCESS;
             default:  // getopt_long has said what was wrong
                 fputs("Try 'orbix-keypad-sim --help'.\n", stderr);
                 return EXIT_USAGE;
@@ -306,7 +348,7 @@ int main(int argc, char** argv) {
     }
     fcntl(signalPipe[1], F_SETFL, fcntl(signalPipe[1], F_GETFL) | O_NONBLOCK);
     g_signalWrite = signalPipe[1];
-    struct sigaction sa{};
+    struct sigaction sa {};
     sa.sa_handler = OnSignal;
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, nullptr);

@@ -58,7 +58,8 @@ int WaitFor(pollfd* fds, int count, int64_t deadlineNs) {
     return ppoll(fds, static_cast<nfds_t>(count), &ts, nullptr);
 #else
     int ms = -1;
-    if (deadlineNs >= 0) ms = static_cast<int>((std::max<int64_t>(deadlineNs - NowNs(), 0) + NS_PER_MS - 1) / NS_PER_MS);
+    if (deadlineNs >= 0)
+        ms = static_cast<int>((std::max<int64_t>(deadlineNs - NowNs(), 0) + NS_PER_MS - 1) / NS_PER_MS);
     return poll(fds, static_cast<nfds_t>(count), ms);
 #endif
 }

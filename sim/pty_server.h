@@ -40,7 +40,7 @@ private:
     CKeypadModel m_model;
     std::string m_devicePath;
     int m_master = -1;
-    int m_slave = -1;     // held open so the master never sees a hang-up between clients
+    int m_slave = -1;  // held open so the master never sees a hang-up between clients
     int m_wake[2] = {-1, -1};
     std::atomic<bool> m_stop{false};
     std::thread m_thread;

@@ -1,0 +1,94 @@
+#!/usr/bin/env python3
+"""Throughput of a firmware update: orbix-flash against orbix-keypad-sim.
+
+For each line rate the simulator emulates (no erase, write or reply delays),
+a 256 KiB image is flashed with --trace; the data phase runs from the first
+data chunk sent to the checksum query, which leaves when the last chunk's
+reply arrives. Prints image bytes per second and the ratio to the wire's
+stop-and-wait bound: 124 image bytes per 129-byte frame plus the 4-byte reply,
+at baud / 10 bytes per second.
+
+Usage: bench/firmware-bench.py BUILD_DIR [RUNS]
+"""
+import os
+import random
+import re
+import statistics
+import subprocess
+import sys
+import tempfile
+
+IMAGE_BYTES = 256 * 1024
+RATES = (115200, 921600)
+
+
+def s3(address, data):
+    body = bytes([len(data) + 5]) + address.to_bytes(4, "big") + data
+    return "S3" + body.hex().upper() + "%02X" % (0xFF - (sum(body) & 0xFF))
+
+
+def write_image(path):
+    rng = random.Random(1)
+    # No 0xF0/0xF1: every full chunk is exactly a 129-byte frame, as the bound assumes.
+    image = bytes(rng.choice([b for b in range(256) if b not in (0xF0, 0xF1)]) for _ in range(IMAGE_BYTES))
+    lines = ["S0030000FC"] + [s3(o, image[o:o + 32]) for o in range(0, IMAGE_BYTES, 32)]
+    with open(path, "w") as f:
+        f.write("\n".join(lines) + "\n")
+
+
+def payload_code(hex_bytes):
+    raw, escape = [], False
+    for b in hex_bytes[1:]:
+        if b == 0xF1:
+            escape = True
+            continue
+        raw.append(b ^ 0xFF if escape else b)
+        escape = False
+    return raw[2] if len(raw) > 2 else None  # sequence, length, code
+
+
+def data_phase_seconds(trace):
+    first = query = None
+    for line in trace.splitlines():
+        m = re.match(r"\[\s*([\d.]+)\] -> (.*)", line)
+        if not m:
+            continue
+        code = payload_code([int(x, 16) for x in m.group(2).split()])
+        if code == 0x90 and first is None:
+            first = float(m.group(1))
+        elif code == 0x9C:
+            query = float(m.group(1))
+    return (query - first) / 1000.0
+
+
+def run(build, image, baud):
+    sim = subprocess.Popen([f"{build}/sim/orbix-keypad-sim", "--baud", str(baud)], stdout=subprocess.PIPE, text=True)
+    try:
+        device = sim.stdout.readline().strip()
+        r = subprocess.run([f"{build}/cli/orbix-flash", "--port", device, "--yes", "--quiet", "--trace",
+                            "firmware", image], capture_output=True, text=True, timeout=600)
+        if r.returncode != 0:
+            sys.exit(f"orbix-flash failed: {r.stderr[-500:]}")
+        return data_phase_seconds(r.stderr)
+    finally:
+        sim.terminate()
+        sim.wait()
+
+
+def main():
+    build = sys.argv[1] if len(sys.argv) > 1 else "build"
+    runs = int(sys.argv[2]) if len(sys.argv) > 2 else 3
+    with tempfile.TemporaryDirectory() as tmp:
+        image = os.path.join(tmp, "bench.s")
+        write_image(image)
+        print(f"image {IMAGE_BYTES} bytes, {runs} runs per rate")
+        for baud in RATES:
+            seconds = [run(build, image, baud) for _ in range(runs)]
+            rate = IMAGE_BYTES / statistics.median(seconds)
+            bound = 124 * (baud / 10) / (129 + 4)
+            print(f"{baud:>7} baud: {rate:9.0f} image bytes/s (median of {runs}), bound {bound:9.0f}, "
+                  f"ratio {rate / bound:.3f}; data phase {min(seconds):.3f}-{max(seconds):.3f} s")
+
+
+if __name__ == "__main__":
+    main()
