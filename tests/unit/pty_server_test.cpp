@@ -131,11 +131,11 @@ TEST(KeypadPtyServer, ExitAfterUpdateEndsAtExecuteOrAQuietLineAfterScreens) {
     s.server.screensQuietMs = 100;
     auto serving = std::async(std::launch::async, [&] { s.server.Serve(); });
     Port port(s.server.DevicePath());
-    port.Write({0xF0, 0x00, 0x03, 0x84, 0x01, 0x01, 0x86});                    // erase screens sector 1
+    port.Write({0xF0, 0x00, 0x03, 0x84, 0x01, 0x01, 0x86});  // erase screens sector 1
     EXPECT_EQ(port.Read(OK.size(), 500), OK);
-    port.Write({0xF0, 0x01, 0x05, 0xA0, 0x00, 0x00, 0x00, 0x00, 0xA0});        // index 0
+    port.Write({0xF0, 0x01, 0x05, 0xA0, 0x00, 0x00, 0x00, 0x00, 0xA0});  // index 0
     EXPECT_EQ(port.Read(OK.size(), 500), OK);
-    port.Write({0xF0, 0x02, 0x03, 0x91, 0x12, 0x34, 0xD7});                    // screens chunk 12 34
+    port.Write({0xF0, 0x02, 0x03, 0x91, 0x12, 0x34, 0xD7});  // screens chunk 12 34
     EXPECT_EQ(port.Read(OK.size(), 500), OK);
     // Not yet: the quiet time runs from the chunk on.
     EXPECT_EQ(serving.wait_for(std::chrono::milliseconds(40)), std::future_status::timeout);
