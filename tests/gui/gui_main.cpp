@@ -1,4 +1,6 @@
 #include <QApplication>
+#include <QSettings>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -10,6 +12,11 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     testing::InitGoogleTest(&argc, argv);
+    // The window's settings go to a folder of this run, never to the user's own file.
+    QTemporaryDir settingsDir;
+    if (!settingsDir.isValid())
+        return 1;
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
     QApplication app(argc, argv);
     return RUN_ALL_TESTS();
 }

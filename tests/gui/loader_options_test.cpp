@@ -1,0 +1,54 @@
+#include <gtest/gtest.h>
+
+#include "ui/file_filter.h"
+#include "ui/loader_app.h"
+
+namespace {
+
+bool Parse(QStringList arguments, LoaderOptions& options, std::string& error) {
+    arguments.prepend("orbix-loader");
+    return ParseLoaderOptions(arguments, options, error) == 1;
+}
+
+TEST(LoaderOptionsTest, PortTakesANumberAComNameOrADevicePath) {
+    const struct {
+        QStringList arguments;
+        int number;
+        std::string device;
+    } cases[] = {
+        {{"--port", "3"}, 3, ComDeviceName(3)},
+        {{"--port", "com5"}, 5, ComDeviceName(5)},
+        {{"--port=/dev/ttyUSB0"}, 0, "/dev/ttyUSB0"},
+        {{"--port", "/dev/serial/by-id/usb-adapter"}, 0, "/dev/serial/by-id/usb-adapter"},
+    };
+    for (const auto& c : cases) {
+        LoaderOptions options;
+        std::string error;
+        ASSERT_TRUE(Parse(c.arguments, options, error)) << error;
+        EXPECT_TRUE(options.hasPort);
+        EXPECT_FALSE(options.simulate);
+        EXPECT_EQ(options.port.device, c.device);
+        if (c.number) {
+            EXPECT_EQ(options.port.number, c.number);
+        }
+    }
+}
+
+TEST(LoaderOptionsTest, RefusesWhatMakesNoSense) {
+    for (const QStringList& arguments : {QStringList{"--port"}, QStringList{"--port", "COMX"},
+                                         QStringList{"--simulate", "--port", "2"}, QStringList{"--frobnicate"}}) {
+        LoaderOptions options;
+        std::string error;
+        EXPECT_FALSE(Parse(arguments, options, error)) << arguments.join(' ').toStdString();
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+TEST(FileFilterTest, BecomesQtNameFiltersAndAllFilesMatchesNamesWithoutADot) {
+    EXPECT_EQ(QtNameFilters("ORBIX Firmware (*.s)|*.s|All Files (*.*)|*.*||"), "ORBIX Firmware (*.s);;All Files (*)");
+    EXPECT_EQ(QtNameFilters("Screens (*.bin;*.img)|*.bin;*.img||"), "Screens (*.bin *.img)");
+    EXPECT_EQ(QtNameFilters("Plain|*.txt||"), "Plain (*.txt)");
+    EXPECT_EQ(QtNameFilters(""), "");
+}
+
+}  // namespace

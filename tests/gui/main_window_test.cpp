@@ -1,0 +1,180 @@
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTest>
+
+#include "ui/percent_progress_ctrl.h"
+#include "window_fixture.h"
+
+namespace {
+
+constexpr COLORREF kBar = 0x00FF0076;
+constexpr COLORREF kGrey = 0x00C8C8C8;
+
+class MainWindowTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ClearSettings();
+        window.SetPortOverride(PortSpec{0, NO_SUCH_PORT});
+        window.OnInitDialog();
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    }
+
+    bool OperationButtonsEnabled() const {
+        return window.UpdateScreensButton()->isEnabled() && window.UpdateFirmwareButton()->isEnabled() &&
+               window.TestConnectionButton()->isEnabled();
+    }
+    bool OperationButtonsDisabled() const {
+        return !window.UpdateScreensButton()->isEnabled() && !window.UpdateFirmwareButton()->isEnabled() &&
+               !window.TestConnectionButton()->isEnabled();
+    }
+
+    CRecordingDialog window;
+};
+
+TEST_F(MainWindowTest, StartsWithThePortTextEmptyBarsAndNoTimeRemaining) {
+    const std::string notAvailable = std::string("COM Port: ") + NO_SUCH_PORT + " not available";
+    // The box comes first, the same text then stays on the status line.
+    ASSERT_EQ(window.boxes.size(), 1u);
+    EXPECT_EQ(window.boxes[0].text, notAvailable);
+    EXPECT_EQ(window.boxes[0].icon, MB_ICON_EXCLAMATION);
+    EXPECT_EQ(window.StatusLine()->text().toStdString(), notAvailable);
+    EXPECT_TRUE(window.StatusLine()->isReadOnly());
+    EXPECT_EQ(window.TimeRemainingField()->text(), "---");
+
+    CPercentProgressCtrl* main = window.ProgressBar();
+    EXPECT_FALSE(main->GetShowText());
+    EXPECT_EQ(main->GetBarColor(), kBar);
+    EXPECT_EQ(main->GetBkColor(), kGrey);
+    EXPECT_EQ(main->GetTextColor(), 0x00FFFFFFu);
+    EXPECT_EQ(main->GetRange(true), 0);
+    EXPECT_EQ(main->GetRange(false), 100);
+    EXPECT_EQ(main->GetPos(), 0);
+
+    CPercentProgressCtrl* activity = window.ActivityBar();
+    EXPECT_FALSE(activity->GetShowText());
+    EXPECT_EQ(activity->GetBarColor(), kBar);
+    EXPECT_EQ(activity->GetBkColor(), kGrey);
+    EXPECT_EQ(activity->GetTextColor(), CLR_DEFAULT);
+    EXPECT_EQ(activity->GetRange(false), 50);
+
+    // An empty bar shows only its grey background, no text over it.
+    const QImage picture = main->grab().toImage();
+    EXPECT_EQ(picture.pixel(picture.width() / 2, picture.height() / 2), qRgb(200, 200, 200));
+}
+
+TEST_F(MainWindowTest, HasTheCaptionButtonsAndMenuOfTheLayout) {
+    EXPECT_EQ(window.windowTitle(), "Calvane ORBIX Loader");
+    EXPECT_FALSE(window.windowIcon().isNull());
+    EXPECT_EQ(window.UpdateScreensButton()->text(), "Update Screens");
+    EXPECT_EQ(window.UpdateFirmwareButton()->text(), "Update Firmware");
+    EXPECT_EQ(window.TestConnectionButton()->text(), "Test Connection");
+    EXPECT_EQ(window.CloseButton()->text(), "Close");
+    EXPECT_TRUE(window.CloseButton()->isDefault());
+    EXPECT_TRUE(window.CloseButton()->hasFocus());
+
+    // Left to right along the top: Screens, Firmware, Test, Close; below them the main bar, the
+    // activity bar, then the status line beside the time field. The bars span the same width.
+    auto rect = [](QWidget* w) { return QRect(w->mapTo(w->window(), QPoint(0, 0)), w->size()); };
+    const QRect screens = rect(window.UpdateScreensButton());
+    const QRect firmware = rect(window.UpdateFirmwareButton());
+    const QRect test = rect(window.TestConnectionButton());
+    const QRect close = rect(window.CloseButton());
+    const QRect main = rect(window.ProgressBar()->parentWidget());
+    const QRect activity = rect(window.ActivityBar()->parentWidget());
+    const QRect status = rect(window.StatusLine());
+    const QRect time = rect(window.TimeRemainingField());
+    EXPECT_LT(screens.right(), firmware.left());
+    EXPECT_LT(firmware.right(), test.left());
+    EXPECT_LT(test.right(), close.left());
+    EXPECT_EQ(screens.top(), close.top());
+    EXPECT_LT(close.bottom(), main.top());
+    EXPECT_LT(main.bottom(), activity.top());
+    EXPECT_LT(activity.bottom(), status.top());
+    EXPECT_EQ(status.top(), time.top());
+    EXPECT_LT(status.right(), time.left());
+    EXPECT_EQ(main.left(), activity.left());
+    EXPECT_EQ(main.width(), activity.width());
+    EXPECT_EQ(time.right(), main.right());
+    EXPECT_GT(main.height(), activity.height());
+    // 320 by 78 units: about four times as wide as the client area is high.
+    const QWidget* client = window.CloseButton()->parentWidget();
+    EXPECT_NEAR(double(client->width()) / client->height(), 4.1, 0.6);
+
+    QStringList menus;
+    for (QAction* action : window.MenuBar()->actions()) {
+        QStringList items;
+        for (QAction* item : action->menu()->actions()) items << item->text();
+        menus << action->text() + ": " + items.join(", ");
+    }
+    EXPECT_EQ(menus.join(" | ").toStdString(), "File: Exit | Edit: Preferences | Help: Help, Calvane Homepage, About");
+}
+
+TEST_F(MainWindowTest, TestConnectionIsBusyUntilAbortAndAbortIsNotClose) {
+    QTest::mouseClick(window.TestConnectionButton(), Qt::LeftButton);
+    EXPECT_TRUE(window.Engine().IsBusy());
+    EXPECT_TRUE(OperationButtonsDisabled());
+    EXPECT_EQ(window.CloseButton()->text(), "Abort");
+    EXPECT_TRUE(window.CloseButton()->hasFocus());
+    EXPECT_EQ(window.StatusLine()->text(), "Checking for device..");
+
+    QTest::mouseClick(window.CloseButton(), Qt::LeftButton);
+    EXPECT_FALSE(window.Engine().IsBusy());
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(window.StatusLine()->text(), "Operation aborted.");
+    EXPECT_EQ(window.CloseButton()->text(), "Close");
+    EXPECT_TRUE(window.CloseButton()->hasFocus());
+    EXPECT_TRUE(OperationButtonsEnabled());
+    // The connection test leaves the activity bar alone.
+    EXPECT_EQ(window.ActivityBar()->GetPos(), 0);
+}
+
+TEST_F(MainWindowTest, EnterAbortsWhileBusyAndClosesWhileIdle) {
+    QTest::mouseClick(window.TestConnectionButton(), Qt::LeftButton);
+    QTest::keyClick(&window, Qt::Key_Return);
+    EXPECT_EQ(window.StatusLine()->text(), "Operation aborted.");
+    EXPECT_TRUE(window.isVisible());
+
+    QTest::keyClick(&window, Qt::Key_Return);
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(window.result(), QDialog::Accepted);
+}
+
+TEST_F(MainWindowTest, EscapeClosesEvenWhileBusyWithoutAborting) {
+    QTest::mouseClick(window.TestConnectionButton(), Qt::LeftButton);
+    QTest::keyClick(&window, Qt::Key_Escape);
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(window.result(), QDialog::Rejected);
+    EXPECT_EQ(window.StatusTime("Operation aborted."), -1);
+}
+
+TEST_F(MainWindowTest, CancelledFileChoiceStartsNothing) {
+    window.fileToChoose.clear();
+    QTest::mouseClick(window.UpdateFirmwareButton(), Qt::LeftButton);
+    QTest::mouseClick(window.UpdateScreensButton(), Qt::LeftButton);
+    EXPECT_FALSE(window.Engine().IsBusy());
+    EXPECT_TRUE(window.questions.empty());
+    EXPECT_EQ(window.CloseButton()->text(), "Close");
+}
+
+using MainWindowDeathTest = MainWindowTest;
+
+TEST_F(MainWindowDeathTest, FileExitEndsTheProcessAtOnceEvenWhileBusy) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    QAction* exitAction = window.MenuBar()->actions().at(0)->menu()->actions().at(0);
+    ASSERT_EQ(exitAction->text(), "Exit");
+    EXPECT_EXIT(
+        {
+            QTest::mouseClick(window.TestConnectionButton(), Qt::LeftButton);
+            exitAction->trigger();
+            std::_Exit(3);  // not reached when Exit works
+        },
+        testing::ExitedWithCode(0), "");
+}
+
+}  // namespace

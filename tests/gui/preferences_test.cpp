@@ -1,0 +1,155 @@
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include "serial/port_binding.h"
+#include "ui/preferences_dialog.h"
+#include "window_fixture.h"
+
+// These tests never open a COMn port: on a real machine that would be someone's serial line.
+// The window's port checks run with device paths that name nothing.
+
+namespace {
+
+constexpr const char* kAdapterA = "/dev/orbix-test-adapter-a";
+constexpr const char* kAdapterB = "/dev/orbix-test-adapter-b";
+
+void Press(QDialog* dialog, const char* text) {
+    for (QPushButton* button : dialog->findChildren<QPushButton*>())
+        if (button->text() == text) QTest::mouseClick(button, Qt::LeftButton);
+}
+
+void Select(QComboBox* list, const QString& text) {
+    if (list->findText(text) < 0) list->addItem(text, text);  // as if the system listed it
+    list->setCurrentIndex(list->findText(text));
+}
+
+class PreferencesDialogTest : public testing::Test {
+protected:
+    void SetUp() override { ClearSettings(); }
+    CSettingsStore settings;
+};
+
+TEST_F(PreferencesDialogTest, ListsCom1ToCom16FirstAndPreselectsTheStoredPort) {
+    settings.WriteInt(KEY_COM_PORT, 7);
+    CPreferencesDialog dialog(settings);
+    QComboBox* list = dialog.PortList();
+    EXPECT_EQ(dialog.windowTitle(), "Preferences");
+    EXPECT_FALSE(list->isEditable());
+    ASSERT_GE(list->count(), 16);
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(list->itemText(i), QString("COM%1").arg(i + 1));
+    // Whatever else is listed is a device that COM1 to COM16 do not name.
+    for (int i = 16; i < list->count(); ++i) EXPECT_TRUE(list->itemText(i).startsWith('/'));
+    EXPECT_EQ(list->currentText(), "COM7");
+}
+
+TEST_F(PreferencesDialogTest, ApplyStoresTheChoiceAndCancelStoresNothing) {
+    {
+        CPreferencesDialog dialog(settings);
+        EXPECT_EQ(dialog.PortList()->currentText(), "COM1");  // nothing stored yet
+        Press(&dialog, "Apply");
+        EXPECT_EQ(dialog.result(), QDialog::Accepted);
+        EXPECT_EQ(settings.GetInt(KEY_COM_PORT, -1), 1);
+    }
+    {
+        CPreferencesDialog dialog(settings);
+        Select(dialog.PortList(), "COM16");
+        Press(&dialog, "Apply");
+        EXPECT_EQ(settings.GetInt(KEY_COM_PORT, -1), 16);
+    }
+    {
+        CPreferencesDialog dialog(settings);
+        Select(dialog.PortList(), "COM3");
+        Press(&dialog, "Cancel");
+        EXPECT_EQ(dialog.result(), QDialog::Rejected);
+        EXPECT_EQ(settings.GetInt(KEY_COM_PORT, -1), 16);
+    }
+}
+
+TEST_F(PreferencesDialogTest, AStoredPortOutsideTheListSelectsNothingAndApplyStoresZero) {
+    settings.WriteInt(KEY_COM_PORT, 42);
+    CPreferencesDialog dialog(settings);
+    EXPECT_EQ(dialog.PortList()->currentIndex(), -1);
+    Press(&dialog, "Apply");
+    EXPECT_EQ(settings.GetInt(KEY_COM_PORT, -1), 0);
+}
+
+TEST_F(PreferencesDialogTest, ADevicePathIsKeptByNameUntilACommonPortIsChosen) {
+    settings.WriteInt(KEY_COM_PORT, 2);
+    settings.WriteString(KEY_PORT_NAME, kAdapterA);
+    {
+        // An adapter that is unplugged right now is still listed, and chosen.
+        CPreferencesDialog dialog(settings);
+        EXPECT_EQ(dialog.PortList()->currentText(), kAdapterA);
+        Select(dialog.PortList(), kAdapterB);
+        Press(&dialog, "Apply");
+        EXPECT_EQ(settings.GetString(KEY_PORT_NAME, "?"), kAdapterB);
+        EXPECT_EQ(settings.GetInt(KEY_COM_PORT, -1), 2);
+    }
+    {
+        CPreferencesDialog dialog(settings);
+        Select(dialog.PortList(), "COM4");
+        Press(&dialog, "Apply");
+        EXPECT_EQ(settings.GetString(KEY_PORT_NAME, "?"), "");
+        EXPECT_EQ(settings.GetInt(KEY_COM_PORT, -1), 4);
+    }
+}
+
+// Preferences from the window's menu, and the port check that follows it.
+class PreferencesCommandTest : public testing::Test {
+protected:
+    void SetUp() override { ClearSettings(); }
+
+    void StartOn(const char* device) {
+        window.Settings().WriteString(KEY_PORT_NAME, device);
+        window.OnInitDialog();
+    }
+
+    // Opens Preferences, lets `choose` pick a port, then presses `button`.
+    void RunPreferences(const char* choice, const char* button) {
+        OnNextModal<CPreferencesDialog>([choice, button](CPreferencesDialog* dialog) {
+            if (choice) Select(dialog->PortList(), choice);
+            Press(dialog, button);
+        });
+        window.OnPreferences();
+    }
+
+    CRecordingDialog window;
+};
+
+TEST_F(PreferencesCommandTest, ClosingWithoutAChangeLeavesTheUnavailablePortAlone) {
+    StartOn(kAdapterA);
+    ASSERT_EQ(window.boxes.size(), 1u);
+    RunPreferences(nullptr, "Apply");
+    RunPreferences(kAdapterB, "Cancel");
+    EXPECT_EQ(window.boxes.size(), 1u);  // no second "not available"
+    EXPECT_EQ(window.Binding().PortInUse().device, kAdapterA);
+}
+
+TEST_F(PreferencesCommandTest, ApplyingAnotherPortReopensAtOnce) {
+    StartOn(kAdapterA);
+    RunPreferences(kAdapterB, "Apply");
+    EXPECT_EQ(window.Binding().PortInUse().device, kAdapterB);
+    ASSERT_EQ(window.boxes.size(), 2u);
+    const std::string text = std::string("COM Port: ") + kAdapterB + " not available";
+    EXPECT_EQ(window.boxes[1].text, text);
+    EXPECT_EQ(window.StatusLine()->text().toStdString(), text);
+}
+
+TEST_F(PreferencesCommandTest, APortGivenForTheRunGivesWayOnlyToAnAppliedChoice) {
+    window.SetPortOverride(PortSpec{0, NO_SUCH_PORT});
+    StartOn(kAdapterA);
+    EXPECT_EQ(window.Binding().PortInUse().device, NO_SUCH_PORT);
+
+    RunPreferences(kAdapterB, "Cancel");
+    EXPECT_EQ(window.Binding().PortInUse().device, NO_SUCH_PORT);
+
+    RunPreferences(kAdapterB, "Apply");
+    EXPECT_EQ(window.Binding().PortInUse().device, kAdapterB);
+    EXPECT_EQ(window.Settings().GetString(KEY_PORT_NAME, ""), kAdapterB);
+}
+
+}  // namespace

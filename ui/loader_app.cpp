@@ -1,0 +1,123 @@
+#include "loader_app.h"
+
+#include <QApplication>
+#include <cstdio>
+#include <memory>
+
+#include "app_icon.h"
+#include "loader_dialog.h"
+#ifdef ORBIX_HAVE_SIM
+#include "sim/pty_server.h"
+#endif
+
+namespace {
+
+// The simulated keypad runs at the real line rate, with a short erase so a demo is quick.
+constexpr int SIMULATED_BAUD = 115200;
+constexpr int SIMULATED_ERASE_MS = 300;
+
+}  // namespace
+
+std::string LoaderUsage() {
+    return "Usage: orbix-loader [--simulate | --port PORT]\n"
+           "Installs firmware or screens into an ORBIX keypad over a serial line.\n"
+           "\n"
+           "  --simulate     serve a simulated keypad and use it for this run\n"
+           "  --port PORT    use PORT for this run: N, COMN or a device path (not stored)\n"
+           "  --help         show this text\n"
+           "  --version      show the version\n";
+}
+
+int ParseLoaderOptions(const QStringList& arguments, LoaderOptions& options, std::string& error) {
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        if (argument == QLatin1String("--simulate")) {
+            options.simulate = true;
+        } else if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
+            options.help = true;
+        } else if (argument == QLatin1String("--version")) {
+            options.version = true;
+        } else if (argument == QLatin1String("--port") || argument.startsWith(QLatin1String("--port="))) {
+            QString value;
+            if (argument.startsWith(QLatin1String("--port=")))
+                value = argument.mid(7);
+            else if (i + 1 < arguments.size())
+                value = arguments[++i];
+            else {
+                error = "--port needs a port: N, COMN or a device path";
+                return 0;
+            }
+            if (!ParsePortArgument(value.toStdString(), options.port)) {
+                error = "--port " + value.toStdString() + ": not a port (N, COMN or a device path)";
+                return 0;
+            }
+            options.hasPort = true;
+        } else {
+            error = "unknown option " + argument.toStdString();
+            return 0;
+        }
+    }
+    if (options.simulate && options.hasPort) {
+        error = "--simulate and --port cannot be used together";
+        return 0;
+    }
+    return 1;
+}
+
+int CLoaderApp::Run(int argc, char** argv) {
+    // --help and --version answer without a display, before Qt looks for one.
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--help" || argument == "-h") {
+            std::fputs(LoaderUsage().c_str(), stdout);
+            return 0;
+        }
+        if (argument == "--version") {
+            std::printf("orbix-loader %s\n", ORBIX_VERSION_TEXT);
+            return 0;
+        }
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QString::fromLatin1(APP_NAME));
+    QApplication::setApplicationVersion(QStringLiteral(ORBIX_VERSION_TEXT));
+    QApplication::setOrganizationName(QStringLiteral("Calvane"));
+    QApplication::setDesktopFileName(QStringLiteral("orbix-loader"));
+    QApplication::setWindowIcon(AppIcon());
+
+    // Qt has taken its own options (-platform, -style, ...) out by now.
+    LoaderOptions options;
+    std::string error;
+    if (!ParseLoaderOptions(QApplication::arguments(), options, error)) {
+        std::fprintf(stderr, "orbix-loader: %s\n%s", error.c_str(), LoaderUsage().c_str());
+        return 2;
+    }
+
+#ifdef ORBIX_HAVE_SIM
+    std::unique_ptr<CKeypadPtyServer> keypad;
+    if (options.simulate) {
+        KeypadConfig config;
+        config.baud = SIMULATED_BAUD;
+        config.eraseMsPerSector = SIMULATED_ERASE_MS;
+        keypad = std::make_unique<CKeypadPtyServer>(config);
+        if (!keypad->Open(error)) {
+            std::fprintf(stderr, "orbix-loader: the simulated keypad could not start: %s\n", error.c_str());
+            return 1;
+        }
+        keypad->Start();
+        options.port = PortSpec{0, keypad->DevicePath()};
+        options.hasPort = true;
+    }
+#else
+    if (options.simulate) {
+        std::fprintf(stderr, "orbix-loader: this build has no simulated keypad\n");
+        return 1;
+    }
+#endif
+
+    CLoaderDialog dialog;
+    if (options.hasPort) dialog.SetPortOverride(options.port);
+    dialog.OnInitDialog();
+    dialog.exec();
+    return 0;
+}

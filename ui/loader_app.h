@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QStringList>
+#include <string>
+
+#include "serial/port_naming.h"
+
+// What the command line asks of the window.
+struct LoaderOptions {
+    bool simulate = false;  // serve a simulated keypad in-process and use it for this run
+    bool hasPort = false;   // use `port` for this run (not stored)
+    PortSpec port;
+    bool help = false;
+    bool version = false;
+};
+
+// Parses the program's arguments (argv[0] first). 0 with `error` set when they make no sense.
+int ParseLoaderOptions(const QStringList& arguments, LoaderOptions& options, std::string& error);
+// The --help text.
+std::string LoaderUsage();
+
+// Starts the program: reads the options, starts the simulated keypad if asked, and runs the main
+// window until it closes.
+class CLoaderApp {
+public:
+    int Run(int argc, char** argv);
+};

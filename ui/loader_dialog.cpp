@@ -1,0 +1,212 @@
+#include "loader_dialog.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QThread>
+#include <QVBoxLayout>
+#include <cstdlib>
+#include <ctime>
+
+#include "about_dialog.h"
+#include "app_icon.h"
+#include "dialog_units.h"
+#include "help_dialog.h"
+#include "homepage.h"
+#include "percent_progress_ctrl.h"
+#include "preferences_dialog.h"
+#include "standard_dialogs.h"
+
+namespace {
+
+constexpr COLORREF BAR_COLOR = 0x00FF0076;            // red 118, green 0, blue 255
+constexpr COLORREF BAR_BACKGROUND = 0x00C8C8C8;       // grey 200
+constexpr COLORREF BAR_TEXT_COLOR = 0x00FFFFFF;       // white
+constexpr std::uint32_t ACTIVITY_RANGE = 0x00320000;  // 0 to 50, as low and high words
+
+// A progress bar inside a sunken frame, the bar filling the inside.
+CPercentProgressCtrl* AddBar(QWidget* parent, const QRect& rect, const char* name) {
+    auto* frame = new QFrame(parent);
+    frame->setFrameStyle(QFrame::WinPanel | QFrame::Sunken);
+    frame->setGeometry(rect);
+    auto* layout = new QVBoxLayout(frame);
+    layout->setContentsMargins(frame->frameWidth(), frame->frameWidth(), frame->frameWidth(), frame->frameWidth());
+    auto* bar = new CPercentProgressCtrl(frame);
+    bar->setObjectName(QLatin1String(name));
+    layout->addWidget(bar);
+    return bar;
+}
+
+QPushButton* AddButton(QWidget* parent, const QRect& rect, const char* text, const char* name) {
+    auto* button = new QPushButton(QString::fromLatin1(text), parent);
+    button->setObjectName(QLatin1String(name));
+    button->setGeometry(rect);
+    return button;
+}
+
+}  // namespace
+
+CLoaderDialog::CLoaderDialog(QWidget* parent)
+    : QDialog(parent),
+      m_engine(*this),
+      m_binding(m_engine, *this),
+      m_timers([this](int id) { m_engine.OnTimer(id); }),
+      m_icon(AppIcon()) {
+    chooseFile = [this](const FileDialogSpec& spec, std::string& path) { return RunFileDialog(this, spec, path); };
+    messageBox = [this](const std::string& text, MessageIcon icon) { RunMessageBox(this, APP_NAME, text, icon); };
+    askYesNo = [this](const std::string& text) { return RunYesNo(this, APP_NAME, text); };
+
+    setWindowTitle(QStringLiteral("Calvane ORBIX Loader"));
+    // An application window of its own (a taskbar entry), minimisable, not resizable.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    CreateMenu();
+    CreateControls();
+}
+
+CLoaderDialog::~CLoaderDialog() = default;
+
+void CLoaderDialog::CreateControls() {
+    const CDialogUnits du(font());
+    auto* client = new QWidget(this);
+    client->setFixedSize(du.Size(320, 78));
+
+    // Creation order is the tab order: Close first, so it has the focus at start.
+    m_closeButton = AddButton(client, du.Rect(260, 7, 50, 14), "Close", "closeButton");
+    m_closeButton->setDefault(true);
+    m_screensButton = AddButton(client, du.Rect(7, 7, 69, 14), "Update Screens", "updateScreensButton");
+    m_firmwareButton = AddButton(client, du.Rect(84, 7, 69, 14), "Update Firmware", "updateFirmwareButton");
+    m_progress = AddBar(client, du.Rect(7, 27, 306, 14), "progressBar");
+    m_status = new QLineEdit(client);
+    m_status->setObjectName(QStringLiteral("statusLine"));
+    m_status->setReadOnly(true);
+    m_status->setGeometry(du.Rect(7, 57, 195, 14));
+    m_testButton = AddButton(client, du.Rect(161, 7, 69, 14), "Test Connection", "testConnectionButton");
+    m_timeRemaining = new QLabel(QStringLiteral("---"), client);
+    m_timeRemaining->setObjectName(QStringLiteral("timeRemaining"));
+    m_timeRemaining->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    m_timeRemaining->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    m_timeRemaining->setGeometry(du.Rect(205, 57, 108, 14));
+    m_activity = AddBar(client, du.Rect(7, 43, 306, 10), "activityBar");
+
+    connect(m_closeButton, &QPushButton::clicked, this, [this] { m_engine.OnOK(); });
+    connect(m_screensButton, &QPushButton::clicked, this, [this] { m_engine.OnUpdateScreens(); });
+    connect(m_firmwareButton, &QPushButton::clicked, this, [this] { m_engine.OnUpdateFirmware(); });
+    connect(m_testButton, &QPushButton::clicked, this, [this] { m_engine.OnTestConnection(); });
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->setMenuBar(m_menuBar);
+    layout->addWidget(client);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void CLoaderDialog::CreateMenu() {
+    m_menuBar = new QMenuBar(this);
+    // Exit leaves at once: no Abort, nothing more to the keypad; the system closes the port.
+    m_menuBar->addMenu(QStringLiteral("File"))->addAction(QStringLiteral("Exit"), [] { std::exit(0); });
+    m_menuBar->addMenu(QStringLiteral("Edit"))
+        ->addAction(QStringLiteral("Preferences"), this, &CLoaderDialog::OnPreferences);
+    QMenu* help = m_menuBar->addMenu(QStringLiteral("Help"));
+    help->addAction(QStringLiteral("Help"), this, &CLoaderDialog::OnHelpDialog);
+    help->addAction(QStringLiteral("Calvane Homepage"), [] { OpenHomepage(); });
+    help->addAction(QStringLiteral("About"), this, &CLoaderDialog::OnAbout);
+    for (QAction* action : m_menuBar->findChildren<QAction*>()) action->setMenuRole(QAction::NoRole);
+}
+
+void CLoaderDialog::OnInitDialog() {
+    setWindowIcon(m_icon);
+    m_binding.OpenComPort();
+    m_engine.ResetSender();
+
+    m_progress->SetShowText(false);
+    m_progress->SetBarColor(BAR_COLOR);
+    m_progress->SetBkColor(BAR_BACKGROUND);
+    m_progress->SetTextColor(BAR_TEXT_COLOR);
+
+    m_activity->SetShowText(false);
+    m_activity->SetBarColor(BAR_COLOR);
+    m_activity->SetBkColor(BAR_BACKGROUND);
+    m_activity->SetRange(ACTIVITY_RANGE);
+
+    m_closeButton->setFocus();
+}
+
+void CLoaderDialog::SetPortOverride(const PortSpec& spec) {
+    m_binding.SetPortOverride(spec);
+    m_portOverridden = true;
+}
+
+void CLoaderDialog::OnPreferences() {
+    CPreferencesDialog dialog(m_settings, this);
+    const bool applied = dialog.exec() == QDialog::Accepted;
+    // A port given for this run only gives way to one the user has just chosen.
+    if (applied && m_portOverridden)
+        m_binding.SetPortOverride(
+            PortFromSettings(GetProfileInt(KEY_COM_PORT, 1), GetProfileString(KEY_PORT_NAME, "")));
+    m_binding.CheckPortAfterPreferences();
+}
+
+void CLoaderDialog::OnHelpDialog() {
+    CHelpDialog dialog(this);
+    dialog.exec();
+}
+
+void CLoaderDialog::OnAbout() {
+    CAboutDialog dialog(m_icon, this);
+    dialog.exec();
+}
+
+void CLoaderDialog::WriteFrameToPort(const uint8_t* data, int count) { m_binding.WriteFrameToPort(data, count); }
+void CLoaderDialog::SetBreak(bool on) { m_binding.SetBreak(on); }
+void CLoaderDialog::SetTimer(int id, int periodMs) { m_timers.SetTimer(id, periodMs); }
+void CLoaderDialog::KillTimer(int id) { m_timers.KillTimer(id); }
+void CLoaderDialog::Sleep(int ms) { QThread::msleep(static_cast<unsigned long>(ms)); }
+int64_t CLoaderDialog::CurrentTime() { return static_cast<int64_t>(std::time(nullptr)); }
+
+// Status and busy state are painted at once: the probe blocks the event loop for 200 ms right
+// after them, and the user should see what is going on meanwhile.
+void CLoaderDialog::ShowStatus(const std::string& text) {
+    m_status->setText(QString::fromStdString(text));
+    m_status->repaint();
+}
+
+void CLoaderDialog::ShowBusy(bool busy) {
+    m_screensButton->setEnabled(!busy);
+    m_firmwareButton->setEnabled(!busy);
+    m_testButton->setEnabled(!busy);
+    m_closeButton->setText(busy ? QStringLiteral("Abort") : QStringLiteral("Close"));
+    m_closeButton->setFocus();
+    m_closeButton->parentWidget()->repaint();
+}
+
+void CLoaderDialog::SetProgressRange(int lower, int upper) {
+    // Both limits travel as unsigned 16-bit words, as the bar's range message takes them.
+    m_progress->SetRange((static_cast<std::uint32_t>(upper) & 0xFFFF) << 16 |
+                         (static_cast<std::uint32_t>(lower) & 0xFFFF));
+}
+
+void CLoaderDialog::SetProgressPos(int position) { m_progress->SetPos(position); }
+void CLoaderDialog::SetProgressShowText(bool show) { m_progress->SetShowText(show); }
+void CLoaderDialog::SetActivityPos(int position) { m_activity->SetPos(position); }
+void CLoaderDialog::ShowTimeRemaining(const std::string& text) {
+    m_timeRemaining->setText(QString::fromStdString(text));
+}
+void CLoaderDialog::CloseWindow() { accept(); }
+
+int CLoaderDialog::ChooseFile(const FileDialogSpec& spec, std::string& chosenPath) {
+    return chooseFile(spec, chosenPath);
+}
+void CLoaderDialog::MessageBox(const std::string& text, MessageIcon icon) { messageBox(text, icon); }
+int CLoaderDialog::AskYesNo(const std::string& text) { return askYesNo(text); }
+
+int CLoaderDialog::GetProfileInt(const char* key, int defaultValue) { return m_settings.GetInt(key, defaultValue); }
+void CLoaderDialog::WriteProfileInt(const char* key, int value) { m_settings.WriteInt(key, value); }
+std::string CLoaderDialog::GetProfileString(const char* key, const std::string& defaultValue) {
+    return m_settings.GetString(key, defaultValue);
+}
+void CLoaderDialog::WriteProfileString(const char* key, const std::string& value) {
+    m_settings.WriteString(key, value);
+}

@@ -1,0 +1,107 @@
+#pragma once
+
+#include <QDialog>
+#include <QIcon>
+#include <functional>
+#include <string>
+
+#include "engine/loader_engine.h"
+#include "serial/port_binding.h"
+#include "serial/qt_timers.h"
+#include "serial/settings_store.h"
+
+class QLabel;
+class QLineEdit;
+class QMenuBar;
+class QPushButton;
+class CPercentProgressCtrl;
+
+// Title of the message boxes: the application's name.
+inline constexpr const char* APP_NAME = "ORBIXLoader";
+
+// The main window and the whole user interface: three operation buttons, Close/Abort, the main
+// progress bar, the activity bar, the status line, the time-remaining field and the menu. It
+// owns the engine and the port and shows what the engine tells it.
+class CLoaderDialog : public QDialog, public ILoaderHost {
+    Q_OBJECT
+public:
+    explicit CLoaderDialog(QWidget* parent = nullptr);
+    ~CLoaderDialog() override;
+
+    // Icon, port, sender and bars, in that order. Separate from the constructor so the owner can
+    // set a port override or replace the dialogs first; a "not available" box shows from here,
+    // before the window.
+    void OnInitDialog();
+
+    // Menu commands.
+    void OnPreferences();
+    void OnHelpDialog();
+    void OnAbout();
+
+    // Uses this port for the run instead of the stored one (not stored). Applying Preferences
+    // replaces it with the port chosen there.
+    void SetPortOverride(const PortSpec& spec);
+
+    CLoaderEngine& Engine() { return m_engine; }
+    CPortBinding& Binding() { return m_binding; }
+    CSettingsStore& Settings() { return m_settings; }
+
+    QPushButton* CloseButton() const { return m_closeButton; }
+    QPushButton* UpdateScreensButton() const { return m_screensButton; }
+    QPushButton* UpdateFirmwareButton() const { return m_firmwareButton; }
+    QPushButton* TestConnectionButton() const { return m_testButton; }
+    CPercentProgressCtrl* ProgressBar() const { return m_progress; }
+    CPercentProgressCtrl* ActivityBar() const { return m_activity; }
+    QLineEdit* StatusLine() const { return m_status; }
+    QLabel* TimeRemainingField() const { return m_timeRemaining; }
+    QMenuBar* MenuBar() const { return m_menuBar; }
+
+    // The modal dialogs the engine opens; the real Qt dialogs unless a test puts its own here.
+    std::function<int(const FileDialogSpec&, std::string&)> chooseFile;
+    std::function<void(const std::string&, MessageIcon)> messageBox;
+    std::function<int(const std::string&)> askYesNo;
+
+    // ILoaderHost
+    void WriteFrameToPort(const uint8_t* data, int count) override;
+    void SetBreak(bool on) override;
+    void SetTimer(int id, int periodMs) override;
+    void KillTimer(int id) override;
+    void Sleep(int ms) override;
+    int64_t CurrentTime() override;
+    void ShowStatus(const std::string& text) override;
+    void ShowBusy(bool busy) override;
+    void SetProgressRange(int lower, int upper) override;
+    void SetProgressPos(int position) override;
+    void SetProgressShowText(bool show) override;
+    void SetActivityPos(int position) override;
+    void ShowTimeRemaining(const std::string& text) override;
+    void CloseWindow() override;
+    int ChooseFile(const FileDialogSpec& spec, std::string& chosenPath) override;
+    void MessageBox(const std::string& text, MessageIcon icon) override;
+    int AskYesNo(const std::string& text) override;
+    int GetProfileInt(const char* key, int defaultValue) override;
+    void WriteProfileInt(const char* key, int value) override;
+    std::string GetProfileString(const char* key, const std::string& defaultValue) override;
+    void WriteProfileString(const char* key, const std::string& value) override;
+
+private:
+    void CreateControls();
+    void CreateMenu();
+
+    CSettingsStore m_settings;
+    CLoaderEngine m_engine;
+    CPortBinding m_binding;
+    CQtTimers m_timers;
+    QIcon m_icon;
+    bool m_portOverridden = false;
+
+    QPushButton* m_closeButton = nullptr;
+    QPushButton* m_screensButton = nullptr;
+    QPushButton* m_firmwareButton = nullptr;
+    QPushButton* m_testButton = nullptr;
+    CPercentProgressCtrl* m_progress = nullptr;
+    CPercentProgressCtrl* m_activity = nullptr;
+    QLineEdit* m_status = nullptr;
+    QLabel* m_timeRemaining = nullptr;
+    QMenuBar* m_menuBar = nullptr;
+};

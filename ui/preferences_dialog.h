@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QDialog>
+
+class QComboBox;
+class CSettingsStore;
+
+// Chooses the serial port: COM1 to COM16, then the serial devices those do not cover (USB
+// adapters), which are stored by path. Apply stores the choice; Cancel stores nothing.
+class CPreferencesDialog : public QDialog {
+    Q_OBJECT
+public:
+    CPreferencesDialog(CSettingsStore& settings, QWidget* parent = nullptr);
+
+    QComboBox* PortList() const { return m_ports; }
+
+    void accept() override;  // Apply
+
+private:
+    void FillPortList();
+
+    CSettingsStore& m_settings;
+    QComboBox* m_ports = nullptr;
+};

@@ -1,0 +1,39 @@
+#include "standard_dialogs.h"
+
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+
+#include "file_filter.h"
+
+int RunFileDialog(QWidget* parent, const FileDialogSpec& spec, std::string& chosenPath) {
+    QFileDialog dialog(parent);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilters(QtNameFilters(spec.filter).split(QStringLiteral(";;")));
+    dialog.setDefaultSuffix(QString::fromUtf8(spec.defaultExtension));
+    if (!spec.initialPath.empty()) {
+        // Open where the last file was, with its name filled in.
+        const QFileInfo previous(QString::fromStdString(spec.initialPath));
+        dialog.setDirectory(previous.absolutePath());
+        dialog.selectFile(previous.fileName());
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return 0;
+    chosenPath = dialog.selectedFiles().first().toStdString();
+    return 1;
+}
+
+void RunMessageBox(QWidget* parent, const char* title, const std::string& text, MessageIcon icon) {
+    QMessageBox box(icon == MB_ICON_EXCLAMATION ? QMessageBox::Warning : QMessageBox::NoIcon, QString::fromUtf8(title),
+                    QString::fromStdString(text), QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+int RunYesNo(QWidget* parent, const char* title, const std::string& text) {
+    QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(title), QString::fromStdString(text),
+                    QMessageBox::Yes | QMessageBox::No, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(QMessageBox::Yes);
+    return box.exec() == QMessageBox::Yes ? 1 : 0;
+}
