@@ -100,6 +100,7 @@ private:
     void OnFirmwareMemoryId();
     void OnScreensMemoryId();
     void EraseNext(int& step, int lastSector, uint8_t area);
+    void DataStep(int& step, void (CLoaderEngine::*sendChunk)(), const char* status, int initialEstimate);
     void StartDataPhase(int initialEstimate);
     void ShowPercentSent();
 

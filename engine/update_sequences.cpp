@@ -81,6 +81,26 @@ void CLoaderEngine::EraseNext(int& step, int lastSector, uint8_t area) {
     else m_host.SetTimer(TIMER_REPLY, TIMER_REPLY_MS);
 }
 
+// Step 3 sends the first chunk and starts the data phase; step 4 sends each
+// next one. The step becomes 4 before the first chunk goes, so the builder's
+// change after the last chunk is the one that stands.
+void CLoaderEngine::DataStep(int& step, void (CLoaderEngine::*sendChunk)(), const char* status,
+                             int initialEstimate) {
+    if (step == 3) {
+        SetStatus(status);
+        step = 4;
+        m_dataPosition = 0;
+        (this->*sendChunk)();
+        StartDataPhase(initialEstimate);
+        m_host.SetProgressRange(0, 100);
+        m_host.SetProgressPos(0);
+        return;
+    }
+    (this->*sendChunk)();
+    UpdateTimeEstimate();
+    ShowPercentSent();
+}
+
 void CLoaderEngine::ShowPercentSent() {
     double percent = 100.0 * m_dataPosition / m_image.Length();
     m_host.SetProgressPos(static_cast<uint8_t>(percent));
@@ -108,18 +128,9 @@ void CLoaderEngine::FirmwareStep() {
         EraseNext(m_firmwareStep, m_firmwareLastSector, AREA_FIRMWARE);
         break;
     case 3:
-        SetStatus("Sending firmware data");
-        m_firmwareStep = 4;
-        m_dataPosition = 0;
-        SendFirmwareData();
-        StartDataPhase(FIRMWARE_INITIAL_ESTIMATE);
-        m_host.SetProgressRange(0, 100);
-        m_host.SetProgressPos(0);
-        break;
     case 4:
-        SendFirmwareData();
-        UpdateTimeEstimate();
-        ShowPercentSent();
+        DataStep(m_firmwareStep, &CLoaderEngine::SendFirmwareData, "Sending firmware data",
+                 FIRMWARE_INITIAL_ESTIMATE);
         break;
     case 5:
         SetStatus("Sending firmware checksum query");
@@ -173,18 +184,8 @@ void CLoaderEngine::ScreensStep() {
         EraseNext(m_screensStep, m_screensLastSector, AREA_SCREENS);
         break;
     case 3:
-        SetStatus("Sending screens data");
-        m_screensStep = 4;
-        m_dataPosition = 0;
-        SendScreensData();
-        StartDataPhase(SCREENS_INITIAL_ESTIMATE);
-        m_host.SetProgressRange(0, 100);
-        m_host.SetProgressPos(0);
-        break;
     case 4:
-        SendScreensData();
-        UpdateTimeEstimate();
-        ShowPercentSent();
+        DataStep(m_screensStep, &CLoaderEngine::SendScreensData, "Sending screens data", SCREENS_INITIAL_ESTIMATE);
         break;
     case 9:
         Finish("Screens update complete", OUTCOME_SUCCESS);
