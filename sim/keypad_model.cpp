@@ -23,7 +23,7 @@ uint16_t ReadBE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p
 
 }  // namespace
 
-CKeypadModel::CKeypadModel(const KeypadConfig& config) : m_config(config) {
+CKeypadModel::CKeypadModel(const KeypadConfig& config) : m_config(config), m_random(config.randomSeed) {
     // A zero sector size would make every sector empty and divide by zero.
     m_config.sectorSize = std::max<uint32_t>(m_config.sectorSize, 1);
     auto setUp = [this](Area& area, int first, int last) {
@@ -113,7 +113,9 @@ void CKeypadModel::HandleFrame(int encodedLength, std::vector<KeypadReply>& out)
         m_lastSequence = m_rxSequence;
         m_lastPayload.assign(p, p + n);
     }
-    Emit(m_lastReply, workMs, encodedLength, out);
+    const uint8_t code = p[0];
+    const bool recoverable = code == CMD_SYNC || code == CMD_GET_FW_MEM_ID || code == CMD_GET_SCR_MEM_ID;
+    Emit(m_lastReply, workMs, encodedLength, recoverable, out);
 }
 
 std::vector<uint8_t> CKeypadModel::Execute(const uint8_t* p, int n, int& workMs) {
@@ -250,10 +252,16 @@ int CKeypadModel::LineTimeUs(size_t bytes) const {
     return static_cast<int>((bytes * 10 * uint64_t{1000000} + baud / 2) / baud);
 }
 
-void CKeypadModel::Emit(const std::vector<uint8_t>& payload, int workMs, int commandLength,
+void CKeypadModel::Emit(const std::vector<uint8_t>& payload, int workMs, int commandLength, bool recoverable,
                         std::vector<KeypadReply>& out) {
     const int number = ++m_replyNumber;
     if (m_config.silent) return;
+    bool corrupt = number == m_config.corruptReply;
+    if (recoverable && m_config.randomFaultPercent > 0 &&
+        static_cast<int>(m_random() % 100) < m_config.randomFaultPercent) {
+        if (m_random() % 2) return;
+        corrupt = true;
+    }
     if (m_config.silentAfter > 0 && m_replies >= m_config.silentAfter) return;
     if (m_config.dropFrom > 0 && number >= m_config.dropFrom &&
         static_cast<int64_t>(number) < static_cast<int64_t>(m_config.dropFrom) + m_config.dropCount)
@@ -267,7 +275,7 @@ void CKeypadModel::Emit(const std::vector<uint8_t>& payload, int workMs, int com
         PutEscaped(reply.bytes, b);
         sum = static_cast<uint8_t>(sum + b);
     }
-    if (number == m_config.corruptReply) ++sum;
+    if (corrupt) ++sum;
     PutEscaped(reply.bytes, sum);
 
     const int64_t us = (static_cast<int64_t>(m_config.replyDelayMs) + workMs) * 1000 +

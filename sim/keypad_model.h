@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <random>
 #include <vector>
 
 // How the simulated keypad is set up: what its Memory ID record reports, how
@@ -29,7 +30,12 @@ struct KeypadConfig {
     int duplicateReply = 0;   // sends reply n twice (0: off)
     uint8_t failCommand = 0;  // answers RSP_FAILED to this command code (0: off) ...
     int failOccurrence = 1;   // ... on its n-th occurrence
-    bool ackExecute = false;  // answers CMD_EXECUTE with RSP_ACK instead of RSP_OK
+    bool ackExecute = false;
+    // Loses or corrupts, at random, this share (percent) of the replies to the
+    // probe and the memory-identification requests: faults the loader
+    // recovers from by resending.
+    int randomFaultPercent = 0;
+    uint32_t randomSeed = 1;  // answers CMD_EXECUTE with RSP_ACK instead of RSP_OK
 };
 
 // One reply on its way: encoded bytes, and how long after the command's last
@@ -102,7 +108,8 @@ private:
     std::vector<uint8_t> MemoryIdRecord() const;
     uint16_t FirmwareChecksum() const;
     uint32_t FirmwareEndIndex() const;
-    void Emit(const std::vector<uint8_t>& payload, int workMs, int commandLength, std::vector<KeypadReply>& out);
+    void Emit(const std::vector<uint8_t>& payload, int workMs, int commandLength, bool recoverable,
+              std::vector<KeypadReply>& out);
     int LineTimeUs(size_t bytes) const;
 
     KeypadConfig m_config;
@@ -127,6 +134,7 @@ private:
     std::vector<uint8_t> m_lastReply;
 
     int m_replyNumber = 0;
+    std::minstd_rand m_random;
     std::vector<uint8_t> m_validRecord;
     bool m_executed = false;
     int m_commandCounts[256] = {};

@@ -63,6 +63,9 @@ const char* const HELP =
     "                            set-index, fw-data, scr-data, checksum, execute ...\n"
     "  --fail-occurrence N       ... on its N-th occurrence (default 1)\n"
     "  --ack-execute             answer execute with ACK instead of OK\n"
+    "  --random-faults PERCENT   lose or corrupt at random this share of the replies to\n"
+    "                            the probe and the memory-ID requests (the loader resends)\n"
+    "  --seed N                  seed of --random-faults (default 1)\n"
     "\n"
     "  --help                    show this text\n";
 
@@ -88,6 +91,8 @@ enum OptionId {
     OPT_FAIL_COMMAND,
     OPT_FAIL_OCCURRENCE,
     OPT_ACK_EXECUTE,
+    OPT_RANDOM_FAULTS,
+    OPT_SEED,
     OPT_HELP,
 };
 
@@ -113,6 +118,8 @@ const option LONG_OPTIONS[] = {
     {"fail-command", required_argument, nullptr, OPT_FAIL_COMMAND},
     {"fail-occurrence", required_argument, nullptr, OPT_FAIL_OCCURRENCE},
     {"ack-execute", no_argument, nullptr, OPT_ACK_EXECUTE},
+    {"random-faults", required_argument, nullptr, OPT_RANDOM_FAULTS},
+    {"seed", required_argument, nullptr, OPT_SEED},
     {"help", no_argument, nullptr, OPT_HELP},
     {nullptr, 0, nullptr, 0},
 };
@@ -308,6 +315,15 @@ int main(int argc, char** argv) {
             case OPT_ACK_EXECUTE:
                 config.ackExecute = true;
                 break;
+            case OPT_RANDOM_FAULTS:
+                ok = set(config.randomFaultPercent, 0, 100);
+                break;
+            case OPT_SEED: {
+                int seed = 1;
+                ok = set(seed, 1, INT_LIMIT);
+                config.randomSeed = static_cast<uint32_t>(seed);
+                break;
+            }
             case OPT_HELP:
                 fputs(HELP, stdout);
                 return EXIT_SUCCESS;

@@ -1,0 +1,115 @@
+// The window under faults: a keypad that falls silent leaves it busy with
+// Abort working, and 100 updates in a row with random recoverable faults all
+// complete without the window growing.
+#ifdef ORBIX_HAVE_SIM
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <fstream>
+#include <memory>
+
+#include "sim/pty_server.h"
+#include "window_fixture.h"
+
+namespace {
+
+int OpenDescriptors() {
+    int count = 0;
+    DIR* dir = opendir("/proc/self/fd");
+    while (dir && readdir(dir)) ++count;
+    if (dir) closedir(dir);
+    return count;
+}
+
+long ResidentKiB() {
+    std::ifstream statm("/proc/self/statm");
+    long size = 0, resident = 0;
+    statm >> size >> resident;
+    return resident * 4;
+}
+
+class WindowReliability : public testing::Test {
+protected:
+    void SetUp() override { ClearSettings(); }
+    void TearDown() override {
+        if (keypad) keypad->Stop();
+    }
+    void Start(const KeypadConfig& config) {
+        keypad = std::make_unique<CKeypadPtyServer>(config);
+        std::string error;
+        ASSERT_TRUE(keypad->Open(error)) << error;
+        keypad->Start();
+        window.SetPortOverride(PortSpec{0, keypad->DevicePath()});
+        window.OnInitDialog();
+        window.show();
+        const QString path = dir.filePath("update.s");
+        WriteSRecordFile(path, TestPattern(1000));
+        window.fileToChoose = path.toStdString();
+    }
+    bool WaitUntilIdle(int ms) {
+        return QTest::qWaitFor([this] { return !window.Engine().IsBusy(); }, ms);
+    }
+
+    QTemporaryDir dir;
+    CRecordingDialog window;
+    std::unique_ptr<CKeypadPtyServer> keypad;
+};
+
+// Replies: ACK, memory ID, four erases, programming index, then one per chunk.
+class SilentPhase : public WindowReliability, public testing::WithParamInterface<int> {};
+
+TEST_P(SilentPhase, StaysBusyUntilAborted) {
+    KeypadConfig config;
+    config.silentAfter = GetParam();
+    Start(config);
+    QTest::mouseClick(window.UpdateFirmwareButton(), Qt::LeftButton);
+    // Long past every reply timer: nothing ends an unguarded wait but the user.
+    QTest::qWait(1500);
+    EXPECT_TRUE(window.Engine().IsBusy()) << window.StatusLine()->text().toStdString();
+    EXPECT_EQ(window.CloseButton()->text(), "Abort");
+    const int received = keypad->Model().FramesReceived();
+    QTest::mouseClick(window.CloseButton(), Qt::LeftButton);
+    EXPECT_FALSE(window.Engine().IsBusy());
+    EXPECT_EQ(window.StatusLine()->text(), "Operation aborted.");
+    EXPECT_EQ(window.CloseButton()->text(), "Close");
+    QTest::qWait(1200);
+    EXPECT_EQ(keypad->Model().FramesReceived(), received);
+    EXPECT_EQ(window.TimeRemainingField()->text(), "---");
+}
+
+// Set programming index, data, checksum query, second index, Valid data record, execute.
+INSTANTIATE_TEST_SUITE_P(UnguardedSteps, SilentPhase, testing::Values(6, 9, 16, 17, 18, 19));
+
+TEST_F(WindowReliability, HundredUpdatesWithRandomRecoverableFaults) {
+    KeypadConfig config;
+    config.randomFaultPercent = 25;
+    config.randomSeed = 7;
+    Start(config);
+    int fds = 0;
+    long memory = 0;
+    for (int run = 0; run < 100; ++run) {
+        if (run == 10) {
+            fds = OpenDescriptors();
+            memory = ResidentKiB();
+        }
+        QTest::mouseClick(window.UpdateFirmwareButton(), Qt::LeftButton);
+        ASSERT_TRUE(WaitUntilIdle(10000)) << "update " << run;
+        ASSERT_EQ(window.StatusLine()->text(), "Firmare update complete") << "update " << run;
+    }
+    std::printf("window: open descriptors after 10 updates %d, after 100 %d; resident %ld KiB, then %ld KiB\n", fds,
+                OpenDescriptors(), memory, ResidentKiB());
+    EXPECT_EQ(OpenDescriptors(), fds);
+    EXPECT_LT(ResidentKiB() - memory, 2048);
+    keypad->Stop();
+    EXPECT_EQ(keypad->Model().AreaContents(KEYPAD_AREA_FIRMWARE), TestPattern(1000));
+}
+
+}  // namespace
+
+#endif  // ORBIX_HAVE_SIM
