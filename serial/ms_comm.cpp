@@ -117,7 +117,16 @@ void CMSComm::Output(const uint8_t* data, int count) {
 
 QByteArray CMSComm::Input() {
     if (!m_port.isOpen()) return {};
-    return m_port.readAll();
+    QByteArray bytes = m_port.readAll();
+#ifdef Q_OS_UNIX
+    // Also what the driver holds and the event loop has not fetched yet, so
+    // that "every waiting byte" holds right after an open too.
+    char block[4096];
+    ssize_t got;
+    while ((got = ::read(static_cast<int>(m_port.handle()), block, sizeof block)) > 0)
+        bytes.append(block, static_cast<qsizetype>(got));
+#endif
+    return bytes;
 }
 
 void CMSComm::OnReadyRead() {

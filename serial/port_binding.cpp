@@ -5,7 +5,10 @@
 CPortBinding::CPortBinding(CLoaderEngine& engine, IUserHost& user, QObject* parent)
     : QObject(parent), m_engine(engine), m_user(user) {
     connect(&m_comm, &CMSComm::OnComm, this, &CPortBinding::OnCommEvent);
-    connect(&m_comm, &CMSComm::PortLost, this, &CPortBinding::OnPortLost);
+    // Queued: the loss can be noticed inside a write the engine itself makes
+    // (a frame, a BREAK); ending the operation there would let the rest of
+    // that step run on against an idle engine and arm its timer again.
+    connect(&m_comm, &CMSComm::PortLost, this, &CPortBinding::OnPortLost, Qt::QueuedConnection);
 }
 
 PortSpec CPortBinding::StoredPort() {

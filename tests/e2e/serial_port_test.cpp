@@ -1,0 +1,117 @@
+// The port layer on a real pseudo-terminal: what waits before the open is
+// dropped, zero bytes come through, a closed port ignores every call, and a
+// line that hangs up is reported once.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "serial/ms_comm.h"
+#include "serial/port_binding.h"
+#include "support/fake_host.h"
+
+namespace {
+
+struct PtyPair {
+    int master = -1;
+    std::string device;
+    PtyPair() {
+        master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+        grantpt(master);
+        unlockpt(master);
+        device = ptsname(master);
+        int slave = open(device.c_str(), O_RDWR | O_NOCTTY);
+        termios t{};
+        tcgetattr(slave, &t);
+        cfmakeraw(&t);
+        tcsetattr(slave, TCSANOW, &t);
+        close(slave);
+    }
+    ~PtyPair() {
+        if (master >= 0) close(master);
+    }
+    void Send(const std::string& bytes) { ASSERT_EQ(write(master, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
+};
+
+QCoreApplication& App() {
+    static int argc = 1;
+    static char name[] = "serial_port_test";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication app(argc, argv);
+    return app;
+}
+
+}  // namespace
+
+TEST(SerialPort, ClosedPortIgnoresEveryCall) {
+    App();
+    CMSComm comm;
+    comm.SetBreak(true);
+    const uint8_t frame[] = {0xF0, 0x00};
+    comm.Output(frame, 2);
+    EXPECT_TRUE(comm.Input().isEmpty());
+    EXPECT_FALSE(comm.PortOpen());
+    EXPECT_EQ(comm.SetSettings("115200,q,8,1"), 0);
+}
+
+TEST(SerialPort, BindingDropsWhatWaitedAndPassesZeroBytes) {
+    App();
+    PtyPair pty;
+    FakeHost host;
+    host.settings["PortName"] = pty.device;
+    CPortBinding binding(host.Engine(), host);
+    pty.Send(std::string("\xF0\x01\xE1\xE1", 4));  // waiting before the open: not a reply
+    ASSERT_EQ(binding.OpenComPort(), 1);
+    EXPECT_EQ(host.LastStatus(), "COM Port: " + pty.device + " selected ");
+    QTest::qWait(50);
+    EXPECT_EQ(host.LastStatus(), "COM Port: " + pty.device + " selected ");
+
+    // A test under way, and an ACK whose frame has zero bytes in front of it.
+    host.Engine().OnTestConnection();
+    pty.Send(std::string("\x00\x00\xF0\x01\x06\x06", 6));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return host.LastStatus() == "ORBIX detected!"; }, 2000)) << host.LastStatus();
+
+    // Frames go out through the binding in one write.
+    const uint8_t frame[] = {0xF0, 0x00, 0x02, 0x55, 0xAA, 0xFF};
+    binding.WriteFrameToPort(frame, 6);
+    char sent[16];
+    ASSERT_TRUE(QTest::qWaitFor([&] { return read(pty.master, sent, sizeof sent) == 6; }, 1000));
+    EXPECT_EQ(std::string(sent, 6), std::string(reinterpret_cast<const char*>(frame), 6));
+}
+
+TEST(SerialPort, HangUpIsReportedOnceAndEndsTheOperation) {
+    App();
+    auto pty = std::make_unique<PtyPair>();
+    FakeHost host;
+    host.settings["PortName"] = pty->device;
+    CPortBinding binding(host.Engine(), host);
+    ASSERT_EQ(binding.OpenComPort(), 1);
+    QSignalSpy lost(&binding.Comm(), &CMSComm::PortLost);
+    host.Engine().OnTestConnection();
+    std::string device = pty->device;
+    pty.reset();  // the other end goes away
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !host.Engine().IsBusy(); }, 2000));
+    QTest::qWait(100);
+    EXPECT_EQ(lost.count(), 1);
+    EXPECT_FALSE(binding.Comm().PortOpen());
+    EXPECT_EQ(host.LastStatus(), "COM Port: " + device + " not available");
+    EXPECT_EQ(host.Engine().Outcome(), OUTCOME_PORT_LOST);
+}
+
+TEST(SerialPort, PortThatIsNotThereIsShownInABoxAndOnTheStatusLine) {
+    App();
+    FakeHost host;
+    host.settings["ComPort"] = "0";
+    CPortBinding binding(host.Engine(), host);
+    EXPECT_EQ(binding.OpenComPort(), 0);
+    EXPECT_EQ(host.messageBoxes, std::vector<std::string>{"COM Port: 0 not available"});
+    EXPECT_EQ(host.LastStatus(), "COM Port: 0 not available");
+    // Unchanged settings: the check after Preferences does nothing, no second box.
+    binding.CheckPortAfterPreferences();
+    EXPECT_EQ(host.messageBoxes.size(), 1u);
+}
