@@ -170,7 +170,8 @@ void OnSignal(int) {
 bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
     FILE* f = fopen(path.c_str(), "wb");
     if (f == nullptr) return false;
-    const bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    // An empty area has no data() to pass: fwrite's pointer must not be null.
+    const bool ok = bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     return fclose(f) == 0 && ok;
 }
 

@@ -111,6 +111,8 @@ TEST(Soak, HundredFirmwareUpdatesThroughTheCommandLineHost) {
     std::printf("open descriptors after 10 updates: %d, after 100: %d\n", fdsAfterWarmUp, fds);
     std::printf("resident memory after 10 updates: %ld KiB, after 100: %ld KiB\n", memoryAfterWarmUp, memory);
     EXPECT_EQ(fds, fdsAfterWarmUp);
+#ifndef ORBIX_SANITIZE_BUILD  // the sanitizers' quarantine holds freed memory on purpose
     EXPECT_LT(memory - memoryAfterWarmUp, 1024) << "memory grew by more than 1 MiB over 90 updates";
+#endif
     std::filesystem::remove_all(dir);
 }

@@ -165,6 +165,9 @@ TEST_F(MainWindowTest, CancelledFileChoiceStartsNothing) {
 using MainWindowDeathTest = MainWindowTest;
 
 TEST_F(MainWindowDeathTest, FileExitEndsTheProcessAtOnceEvenWhileBusy) {
+#ifdef ORBIX_SANITIZE_BUILD
+    GTEST_SKIP() << "exit() with the window alive is a leak to LeakSanitizer, by design of Exit";
+#endif
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     QAction* exitAction = window.MenuBar()->actions().at(0)->menu()->actions().at(0);
     ASSERT_EQ(exitAction->text(), "Exit");

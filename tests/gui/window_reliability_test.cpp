@@ -105,7 +105,9 @@ TEST_F(WindowReliability, HundredUpdatesWithRandomRecoverableFaults) {
     std::printf("window: open descriptors after 10 updates %d, after 100 %d; resident %ld KiB, then %ld KiB\n", fds,
                 OpenDescriptors(), memory, ResidentKiB());
     EXPECT_EQ(OpenDescriptors(), fds);
+#ifndef ORBIX_SANITIZE_BUILD  // the sanitizers' quarantine holds freed memory on purpose
     EXPECT_LT(ResidentKiB() - memory, 2048);
+#endif
     keypad->Stop();
     EXPECT_EQ(keypad->Model().AreaContents(KEYPAD_AREA_FIRMWARE), TestPattern(1000));
 }
