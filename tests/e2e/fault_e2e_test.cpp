@@ -105,8 +105,8 @@ class FaultPortVanishes : public FaultE2E, public ::testing::WithParamInterface<
 TEST_P(FaultPortVanishes, EndsAtOnceWithPortNotAvailable) {
     const VanishCase& c = GetParam();
     std::string device = StartSim(c.simOptions);
-    std::string file = std::string(c.command) == "firmware" ? EXAMPLES + "/demo-firmware.s"
-                                                            : EXAMPLES + "/demo-screens.bin";
+    std::string file =
+        std::string(c.command) == "firmware" ? EXAMPLES + "/demo-firmware.s" : EXAMPLES + "/demo-screens.bin";
     CProcess flash({FLASH, "--port", device, "--yes", c.command, file});
     ASSERT_TRUE(flash.WaitForOutput(c.killAfter, 10)) << flash.Output();
     double killed = MonotonicSeconds();
@@ -125,13 +125,15 @@ TEST_P(FaultPortVanishes, EndsAtOnceWithPortNotAvailable) {
     EXPECT_EQ(r.output.find(lost), r.output.size() - lost.size()) << r.output;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Fault, FaultPortVanishes,
-    ::testing::Values(VanishCase{"FirmwareProbe", "firmware", {"--silent"}, "Checking for device.."},
-                      VanishCase{"FirmwareErase", "firmware", {"--erase-ms", "3000"}, "Got Mem ID"},
-                      VanishCase{"ScreensErase", "screens", {"--erase-ms", "3000"}, "Got Mem ID"},
-                      VanishCase{"ScreensData", "screens", {"--baud", "115200"}, "Sending screens data"}),
-    [](const ::testing::TestParamInfo<VanishCase>& info) { return std::string(info.param.name); });
+const VanishCase VANISH_CASES[] = {
+    VanishCase{"FirmwareProbe", "firmware", {"--silent"}, "Checking for device.."},
+    VanishCase{"FirmwareErase", "firmware", {"--erase-ms", "3000"}, "Got Mem ID"},
+    VanishCase{"ScreensErase", "screens", {"--erase-ms", "3000"}, "Got Mem ID"},
+    VanishCase{"ScreensData", "screens", {"--baud", "115200"}, "Sending screens data"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Fault, FaultPortVanishes, ::testing::ValuesIn(VANISH_CASES),
+                         [](const ::testing::TestParamInfo<VanishCase>& info) { return std::string(info.param.name); });
 
 // --- The keypad falls silent where no reply timer guards the wait -----------
 
@@ -163,18 +165,18 @@ TEST_P(FaultKeypadStalls, GivesUpAfterTheStallTimeoutAndSendsNothingMore) {
     EXPECT_LT(r.seconds, 5.0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Fault, FaultKeypadStalls,
-    ::testing::Values(StallCase{"FirmwareSetIndex", "firmware", 6, " F0 06 05 A0 00 00 01 00 A1"},
-                      StallCase{"FirmwareChecksumQuery", "firmware", 8,
-                                " F0 08 0B 9C 08 00 01 00 09 00 01 00 24 22 F5"},
-                      StallCase{"FirmwareSecondSetIndex", "firmware", 9, " F0 09 05 A0 00 00 01 00 A1"},
-                      StallCase{"FirmwareValidRecord", "firmware", 10,
-                                " F0 0A 11 90 22 24 DD DB 00 01 00 08 00 01 00 09 00 00 00 21 C2"},
-                      StallCase{"FirmwareExecute", "firmware", 11, " F0 0B 01 77 77"},
-                      StallCase{"ScreensSetIndex", "screens", 5, " F0 05 05 A0 00 00 00 00 A0"},
-                      StallCase{"ScreensData", "screens", 6, " F0 06 06 91 4F 52 42 49 58 15"}),
-    [](const ::testing::TestParamInfo<StallCase>& info) { return std::string(info.param.name); });
+const StallCase STALL_CASES[] = {
+    StallCase{"FirmwareSetIndex", "firmware", 6, " F0 06 05 A0 00 00 01 00 A1"},
+    StallCase{"FirmwareChecksumQuery", "firmware", 8, " F0 08 0B 9C 08 00 01 00 09 00 01 00 24 22 F5"},
+    StallCase{"FirmwareSecondSetIndex", "firmware", 9, " F0 09 05 A0 00 00 01 00 A1"},
+    StallCase{"FirmwareValidRecord", "firmware", 10, " F0 0A 11 90 22 24 DD DB 00 01 00 08 00 01 00 09 00 00 00 21 C2"},
+    StallCase{"FirmwareExecute", "firmware", 11, " F0 0B 01 77 77"},
+    StallCase{"ScreensSetIndex", "screens", 5, " F0 05 05 A0 00 00 00 00 A0"},
+    StallCase{"ScreensData", "screens", 6, " F0 06 06 91 4F 52 42 49 58 15"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Fault, FaultKeypadStalls, ::testing::ValuesIn(STALL_CASES),
+                         [](const ::testing::TestParamInfo<StallCase>& info) { return std::string(info.param.name); });
 
 // --- Files refused before anything is sent ----------------------------------
 
@@ -224,7 +226,8 @@ TEST_F(FaultE2E, BadFilesAreRefusedWithTheirMessageAndSendNothing) {
         {"firmware", Write("two.s", "S0"), "Incorrect file type (should be .S)"},
         {"firmware", Write("three.s", "S00"), "Incorrect file type (should be .S)"},
         // The right first four bytes, then no line that is a data record.
-        {"firmware", Write("junk.s", std::string("S003\0\xff\x13\x80\n\x01\x02\r\n\xfe", 14)), "File contains no data."},
+        {"firmware", Write("junk.s", std::string("S003\0\xff\x13\x80\n\x01\x02\r\n\xfe", 14)),
+         "File contains no data."},
         {"firmware", Write("past.s", million + S2Record(1000000, {0xAA})), "Out of range offset in SRecord: 1000000"},
         {"firmware", Write("far.s", "S0030000FC\nS3090010000001020304DC\n"), "Out of range offset in SRecord: 1048576"},
         {"firmware", Write("negative.s", "S0030000FC\nS30980000000010203046C\n"),
@@ -271,9 +274,8 @@ TEST_F(FaultE2E, UnreadableFileIsRefusedAndSendsNothing) {
         chmod(device.c_str(), 0666);
     }
     for (const char* command : {"firmware", "screens"}) {
-        std::string file = Write(std::string("locked-") + command, std::string(command) == "firmware"
-                                                                       ? SMALL_FIRMWARE
-                                                                       : "ORBIX");
+        std::string file =
+            Write(std::string("locked-") + command, std::string(command) == "firmware" ? SMALL_FIRMWARE : "ORBIX");
         chmod(file.c_str(), 0600);
         if (user.empty()) chmod(file.c_str(), 0);
         ProcessResult r = Flash({"--port", device, "--yes", "--trace", command, file}, 30, user);
@@ -285,9 +287,7 @@ TEST_F(FaultE2E, UnreadableFileIsRefusedAndSendsNothing) {
 
 TEST_F(FaultE2E, TwoHundredMegabyteScreensFileLoads) {
     std::string path = (dir / "huge.bin").string();
-    {
-        std::ofstream create(path, std::ios::binary);
-    }
+    { std::ofstream create(path, std::ios::binary); }
     // Sparse: the test should not need 200 MB of disk.
     ASSERT_EQ(truncate(path.c_str(), 209715200), 0);
     ProcessResult r = Flash({"inspect", path}, 100);
