@@ -31,12 +31,12 @@ int CCliHost::OpenPort(const std::string& simulatedDevice) {
     if (!simulatedDevice.empty()) {
         m_binding.SetPortOverride({0, simulatedDevice});
     } else if (!m_options.port.empty()) {
-        PortSpec spec;
-        if (!ParsePortArgument(m_options.port, spec)) {
+        PortSpec port;
+        if (!ParsePortArgument(m_options.port, port)) {
             m_view.Error("--port takes a COM number (3 or COM3) or a device path, not \"" + m_options.port + "\"");
             return EXIT_USAGE;
         }
-        m_binding.SetPortOverride(spec);
+        m_binding.SetPortOverride(port);
     }
     if (!m_binding.OpenComPort()) {
         m_view.Error(m_binding.OpenFailureReason());

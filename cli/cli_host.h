@@ -44,7 +44,7 @@ public:
     void SetActivityPos(int) override {}
     void ShowTimeRemaining(const std::string& text) override { m_view.TimeRemaining(text); }
     void CloseWindow() override {}
-    int ChooseFile(const FileDialogSpec& spec, std::string& chosenPath) override;
+    int ChooseFile(const FileDialogSpec& request, std::string& chosenPath) override;
     void MessageBox(const std::string& text, MessageIcon icon) override;
     int AskYesNo(const std::string& text) override;
     int GetProfileInt(const char* key, int defaultValue) override { return m_settings.GetInt(key, defaultValue); }

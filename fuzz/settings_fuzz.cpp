@@ -10,7 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (ParseCommSettings(text, settings)) {
         if (settings.dataBits < 5 || settings.dataBits > 8 || settings.baud < 1) __builtin_trap();
     }
-    PortSpec spec;
-    if (ParsePortArgument(text, spec)) PortLabel(spec);
+    PortSpec port;
+    if (ParsePortArgument(text, port)) PortLabel(port);
     return 0;
 }

@@ -47,12 +47,12 @@ FilePtr OpenForReading(const std::string& path, long& length) {
 int ChooseAndOpen(IUserHost& host, IStatusLine& status, FileKind kind, std::string& path, FilePtr& file,
                   long& length) {
     bool firmware = kind == FILE_FIRMWARE;
-    FileDialogSpec spec{kind, firmware ? "s" : "bin",
+    FileDialogSpec request{kind, firmware ? "s" : "bin",
                         firmware ? "ORBIX Firmware (*.s)|*.s|All Files (*.*)|*.*||"
                                  : "ORBIX Screens (*.bin)|*.bin|All Files (*.*)|*.*||",
                         host.GetProfileString(firmware ? KEY_PREV_SRECORD : KEY_PREV_BINARY, "")};
     std::string chosen;
-    if (!host.ChooseFile(spec, chosen)) return 0;
+    if (!host.ChooseFile(request, chosen)) return 0;
     path = chosen;
     file = OpenForReading(path, length);
     if (!file) {

@@ -18,7 +18,7 @@ class IUserHost {
 public:
     virtual ~IUserHost() = default;
     // 1 with the chosen full path, 0 when cancelled.
-    virtual int ChooseFile(const FileDialogSpec& spec, std::string& chosenPath) = 0;
+    virtual int ChooseFile(const FileDialogSpec& request, std::string& chosenPath) = 0;
     // A modal box with an OK button.
     virtual void MessageBox(const std::string& text, MessageIcon icon) = 0;
     // A modal Yes/No question; 1 for Yes.

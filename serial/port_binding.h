@@ -18,7 +18,7 @@ public:
     CPortBinding(CLoaderEngine& engine, IUserHost& user, QObject* parent = nullptr);
 
     // Uses this port instead of the settings store's (not stored).
-    void SetPortOverride(const PortSpec& spec) { m_override = spec; m_hasOverride = true; }
+    void SetPortOverride(const PortSpec& port) { m_override = port; m_hasOverride = true; }
     // Configures and opens the port; 1 when open. A port that cannot be
     // opened is shown in a box and on the status line.
     int OpenComPort();

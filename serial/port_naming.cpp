@@ -27,7 +27,7 @@ int ComNumberOfDevice(const std::string& device) {
     return std::atoi(digits.c_str()) + offset;
 }
 
-int ParsePortArgument(const std::string& text, PortSpec& spec) {
+int ParsePortArgument(const std::string& text, PortSpec& port) {
     std::string digits = text;
     if (digits.size() > 3 && std::toupper(static_cast<unsigned char>(digits[0])) == 'C' &&
         std::toupper(static_cast<unsigned char>(digits[1])) == 'O' &&
@@ -38,11 +38,11 @@ int ParsePortArgument(const std::string& text, PortSpec& spec) {
     if (allDigits) {
         int number = std::atoi(digits.c_str());
         if (number < 1) return 0;
-        spec = {number, ComDeviceName(number)};
+        port = {number, ComDeviceName(number)};
         return 1;
     }
     if (text.empty() || text.find('/') == std::string::npos) return 0;
-    spec = {ComNumberOfDevice(text), text};
+    port = {ComNumberOfDevice(text), text};
     return 1;
 }
 
@@ -52,8 +52,8 @@ PortSpec PortFromSettings(int comPort, const std::string& portName) {
     return {comPort, comPort > 0 ? ComDeviceName(comPort) : std::string()};
 }
 
-std::string PortLabel(const PortSpec& spec) {
-    return spec.number > 0 || spec.device.empty() ? std::to_string(spec.number) : spec.device;
+std::string PortLabel(const PortSpec& port) {
+    return port.number > 0 || port.device.empty() ? std::to_string(port.number) : port.device;
 }
 
 int ClassifyWindowsVersion(unsigned platformId, unsigned major, unsigned minor, unsigned build) {

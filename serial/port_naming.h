@@ -13,11 +13,11 @@ std::string ComDeviceName(int number);
 // The COM number of a device path, 0 when it has none.
 int ComNumberOfDevice(const std::string& device);
 // "3", "COM3" (any case) or a device path. 0 when the text names no port.
-int ParsePortArgument(const std::string& text, PortSpec& spec);
+int ParsePortArgument(const std::string& text, PortSpec& port);
 // The port as the settings store keeps it: "PortName" when set, else "ComPort".
 PortSpec PortFromSettings(int comPort, const std::string& portName);
 // For messages: "3" for COM3, or the path.
-std::string PortLabel(const PortSpec& spec);
+std::string PortLabel(const PortSpec& port);
 
 // The Windows version code of the availability check (0 outside the table).
 int ClassifyWindowsVersion(unsigned platformId, unsigned major, unsigned minor, unsigned build);

@@ -53,7 +53,7 @@ CLoaderDialog::CLoaderDialog(QWidget* parent)
       m_binding(m_engine, *this),
       m_timers([this](int id) { m_engine.OnTimer(id); }),
       m_icon(AppIcon()) {
-    chooseFile = [this](const FileDialogSpec& spec, std::string& path) { return RunFileDialog(this, spec, path); };
+    chooseFile = [this](const FileDialogSpec& request, std::string& path) { return RunFileDialog(this, request, path); };
     messageBox = [this](const std::string& text, MessageIcon icon) { RunMessageBox(this, APP_NAME, text, icon); };
     askYesNo = [this](const std::string& text) { return RunYesNo(this, APP_NAME, text); };
 
@@ -134,8 +134,8 @@ void CLoaderDialog::OnInitDialog() {
     m_closeButton->setFocus();
 }
 
-void CLoaderDialog::SetPortOverride(const PortSpec& spec) {
-    m_binding.SetPortOverride(spec);
+void CLoaderDialog::SetPortOverride(const PortSpec& port) {
+    m_binding.SetPortOverride(port);
     m_portOverridden = true;
 }
 
@@ -196,8 +196,8 @@ void CLoaderDialog::ShowTimeRemaining(const std::string& text) {
 }
 void CLoaderDialog::CloseWindow() { accept(); }
 
-int CLoaderDialog::ChooseFile(const FileDialogSpec& spec, std::string& chosenPath) {
-    return chooseFile(spec, chosenPath);
+int CLoaderDialog::ChooseFile(const FileDialogSpec& request, std::string& chosenPath) {
+    return chooseFile(request, chosenPath);
 }
 void CLoaderDialog::MessageBox(const std::string& text, MessageIcon icon) { messageBox(text, icon); }
 int CLoaderDialog::AskYesNo(const std::string& text) { return askYesNo(text); }

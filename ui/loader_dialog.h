@@ -40,7 +40,7 @@ public:
 
     // Uses this port for the run instead of the stored one (not stored). Applying Preferences
     // replaces it with the port chosen there.
-    void SetPortOverride(const PortSpec& spec);
+    void SetPortOverride(const PortSpec& port);
 
     CLoaderEngine& Engine() { return m_engine; }
     CPortBinding& Binding() { return m_binding; }
@@ -76,7 +76,7 @@ public:
     void SetActivityPos(int position) override;
     void ShowTimeRemaining(const std::string& text) override;
     void CloseWindow() override;
-    int ChooseFile(const FileDialogSpec& spec, std::string& chosenPath) override;
+    int ChooseFile(const FileDialogSpec& request, std::string& chosenPath) override;
     void MessageBox(const std::string& text, MessageIcon icon) override;
     int AskYesNo(const std::string& text) override;
     int GetProfileInt(const char* key, int defaultValue) override;

@@ -6,15 +6,15 @@
 
 #include "file_filter.h"
 
-int RunFileDialog(QWidget* parent, const FileDialogSpec& spec, std::string& chosenPath) {
+int RunFileDialog(QWidget* parent, const FileDialogSpec& request, std::string& chosenPath) {
     QFileDialog dialog(parent);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilters(QtNameFilters(spec.filter).split(QStringLiteral(";;")));
-    dialog.setDefaultSuffix(QString::fromUtf8(spec.defaultExtension));
-    if (!spec.initialPath.empty()) {
+    dialog.setNameFilters(QtNameFilters(request.filter).split(QStringLiteral(";;")));
+    dialog.setDefaultSuffix(QString::fromUtf8(request.defaultExtension));
+    if (!request.initialPath.empty()) {
         // Open where the last file was, with its name filled in.
-        const QFileInfo previous(QString::fromStdString(spec.initialPath));
+        const QFileInfo previous(QString::fromStdString(request.initialPath));
         dialog.setDirectory(previous.absolutePath());
         dialog.selectFile(previous.fileName());
     }

@@ -9,7 +9,7 @@ class QWidget;
 // The real modal dialogs behind the window's file choice, message box and Yes/No question.
 
 // 1 with the chosen path, 0 when cancelled.
-int RunFileDialog(QWidget* parent, const FileDialogSpec& spec, std::string& chosenPath);
+int RunFileDialog(QWidget* parent, const FileDialogSpec& request, std::string& chosenPath);
 // OK only; the exclamation icon when asked for, otherwise none.
 void RunMessageBox(QWidget* parent, const char* title, const std::string& text, MessageIcon icon);
 // Yes and No, no icon, Yes the default; 1 for Yes.

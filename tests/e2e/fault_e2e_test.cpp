@@ -11,56 +11,13 @@
 #include <iterator>
 #include <ostream>
 
-#include "process.h"
+#include "program_test.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-const std::string FLASH = ORBIX_FLASH_PATH;
-const std::string SIM = ORBIX_SIM_PATH;
-const std::string EXAMPLES = ORBIX_EXAMPLES_DIR;
-
-class FaultE2E : public ::testing::Test {
-protected:
-    void SetUp() override {
-        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        for (char& ch : name)
-            if (ch == '/') ch = '-';
-        dir = fs::temp_directory_path() / ("orbix-fault-" + std::to_string(getpid()) + "-" + name);
-        fs::create_directories(dir);
-        // Others may need to reach files in here (the unreadable-file case).
-        fs::permissions(dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                 fs::perms::others_read | fs::perms::others_exec);
-        // The command line reads the settings store: keep it away from the user's.
-        setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
-    }
-    void TearDown() override {
-        sim.reset();
-        fs::remove_all(dir);
-    }
-
-    std::string StartSim(std::vector<std::string> options) {
-        std::vector<std::string> argv = {SIM};
-        argv.insert(argv.end(), options.begin(), options.end());
-        sim = std::make_unique<CProcess>(argv);
-        std::string device = sim->FirstLine(5);
-        EXPECT_EQ(device.rfind("/dev/", 0), 0u) << sim->Output();
-        return device;
-    }
-    ProcessResult Flash(std::vector<std::string> args, double seconds = 30, const std::string& asUser = "") {
-        args.insert(args.begin(), FLASH);
-        return RunProgram(args, seconds, asUser);
-    }
-    std::string Write(const std::string& name, const std::string& bytes) {
-        fs::path path = dir / name;
-        std::ofstream(path, std::ios::binary) << bytes;
-        return path.string();
-    }
-
-    fs::path dir;
-    std::unique_ptr<CProcess> sim;
-};
+class FaultE2E : public ProgramTest {};
 
 bool Has(const std::string& output, const std::string& needle) { return output.find(needle) != std::string::npos; }
 

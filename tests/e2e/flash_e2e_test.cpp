@@ -9,61 +9,24 @@
 #include <fstream>
 #include <iterator>
 
-#include "process.h"
+#include "program_test.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-const std::string FLASH = ORBIX_FLASH_PATH;
-const std::string SIM = ORBIX_SIM_PATH;
-const std::string EXAMPLES = ORBIX_EXAMPLES_DIR;
 
 std::string ReadAll(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-class FlashE2E : public ::testing::Test {
+class FlashE2E : public ProgramTest {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() / ("orbix-e2e-" + std::to_string(getpid()) + "-" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir);
-        // The command line reads the settings store: keep it away from the user's.
-        setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
-    }
-    void TearDown() override {
-        sim.reset();
-        fs::remove_all(dir);
-    }
-
-    // Starts the simulator with these options; returns its device path.
-    std::string StartSim(std::vector<std::string> options) {
-        std::vector<std::string> argv = {SIM, "--dump-dir", dir.string()};
-        argv.insert(argv.end(), options.begin(), options.end());
-        sim = std::make_unique<CProcess>(argv);
-        std::string device = sim->FirstLine(5);
-        EXPECT_EQ(device.rfind("/dev/", 0), 0u) << sim->Output();
-        return device;
-    }
     // Stops the simulator so that it writes its dump files.
     void StopSim() {
         sim->Signal(SIGTERM);
         EXPECT_EQ(sim->Wait(5).exitCode, 0);
     }
-    ProcessResult Flash(std::vector<std::string> args, double seconds = 60) {
-        args.insert(args.begin(), FLASH);
-        return RunProgram(args, seconds);
-    }
-    std::string Write(const std::string& name, const std::string& bytes) {
-        fs::path path = dir / name;
-        std::ofstream(path, std::ios::binary) << bytes;
-        return path.string();
-    }
-
-    fs::path dir;
-    std::unique_ptr<CProcess> sim;
 };
 
 // The last occurrence of `needle` comes before no line that sends a frame.

@@ -1,7 +1,6 @@
 // 100 firmware updates in a row through the command line's host, each on a
 // fresh simulated keypad with a random fault the protocol recovers from: all
 // complete, and neither memory nor open descriptors grow.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -13,23 +12,9 @@
 
 #include "cli/cli_host.h"
 #include "sim/pty_server.h"
+#include "support/process_stats.h"
 
 namespace {
-
-int OpenDescriptors() {
-    int count = 0;
-    DIR* dir = opendir("/proc/self/fd");
-    while (dir && readdir(dir)) ++count;
-    if (dir) closedir(dir);
-    return count;
-}
-
-long ResidentKiB() {
-    std::ifstream statm("/proc/self/statm");
-    long size = 0, resident = 0;
-    statm >> size >> resident;
-    return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
 
 // Faults at the guarded steps, which a resend recovers: the ACK to the probe
 // (reply 1) or the memory identification (reply 2), lost or with a bad sum.

@@ -3,7 +3,6 @@
 // complete without the window growing.
 #ifdef ORBIX_HAVE_SIM
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <QLabel>
@@ -15,24 +14,10 @@
 #include <memory>
 
 #include "sim/pty_server.h"
+#include "support/process_stats.h"
 #include "window_fixture.h"
 
 namespace {
-
-int OpenDescriptors() {
-    int count = 0;
-    DIR* dir = opendir("/proc/self/fd");
-    while (dir && readdir(dir)) ++count;
-    if (dir) closedir(dir);
-    return count;
-}
-
-long ResidentKiB() {
-    std::ifstream statm("/proc/self/statm");
-    long size = 0, resident = 0;
-    statm >> size >> resident;
-    return resident * 4;
-}
 
 class WindowReliability : public testing::Test {
 protected:

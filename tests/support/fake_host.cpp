@@ -57,8 +57,8 @@ void FakeHost::RunUntilIdle(int64_t limitMs) {
     }
 }
 
-int FakeHost::ChooseFile(const FileDialogSpec& spec, std::string& chosenPath) {
-    dialogs.push_back(spec);
+int FakeHost::ChooseFile(const FileDialogSpec& request, std::string& chosenPath) {
+    dialogs.push_back(request);
     if (chooseFile.empty()) return 0;
     chosenPath = chooseFile;
     return 1;

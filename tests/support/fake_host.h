@@ -75,7 +75,7 @@ public:
     void SetActivityPos(int position) override { activity.push_back(position); }
     void ShowTimeRemaining(const std::string& text) override { timeTexts.push_back({m_nowMs, text}); }
     void CloseWindow() override { ++closeRequests; }
-    int ChooseFile(const FileDialogSpec& spec, std::string& chosenPath) override;
+    int ChooseFile(const FileDialogSpec& request, std::string& chosenPath) override;
     void MessageBox(const std::string& text, MessageIcon) override { messageBoxes.push_back(text); }
     int AskYesNo(const std::string& text) override;
     int GetProfileInt(const char* key, int defaultValue) override;

@@ -160,8 +160,8 @@ namespace {
 class VanishingFileHost : public FakeHost {
 public:
     bool removeChosen = false;
-    int ChooseFile(const FileDialogSpec& spec, std::string& chosenPath) override {
-        int chosen = FakeHost::ChooseFile(spec, chosenPath);
+    int ChooseFile(const FileDialogSpec& request, std::string& chosenPath) override {
+        int chosen = FakeHost::ChooseFile(request, chosenPath);
         if (chosen && removeChosen) std::filesystem::remove(chosenPath);
         return chosen;
     }

@@ -36,16 +36,16 @@ TEST(PortNaming, ComNumbersAndDevicePaths) {
     EXPECT_EQ(ComNumberOfDevice("/dev/ttyUSB0"), 0);
     EXPECT_EQ(ComNumberOfDevice("/dev/ttyS"), 0);
 
-    PortSpec spec;
-    ASSERT_EQ(ParsePortArgument("3", spec), 1);
-    EXPECT_EQ(spec.number, 3);
-    EXPECT_EQ(spec.device, "/dev/ttyS2");
-    ASSERT_EQ(ParsePortArgument("com12", spec), 1);
-    EXPECT_EQ(spec.device, "/dev/ttyS11");
-    ASSERT_EQ(ParsePortArgument("/dev/serial/by-id/usb-Maker_X-if00", spec), 1);
-    EXPECT_EQ(spec.number, 0);
-    EXPECT_EQ(spec.device, "/dev/serial/by-id/usb-Maker_X-if00");
-    for (const char* bad : {"", "0", "COM", "COM0", "fast", "COMx"}) EXPECT_EQ(ParsePortArgument(bad, spec), 0) << bad;
+    PortSpec port;
+    ASSERT_EQ(ParsePortArgument("3", port), 1);
+    EXPECT_EQ(port.number, 3);
+    EXPECT_EQ(port.device, "/dev/ttyS2");
+    ASSERT_EQ(ParsePortArgument("com12", port), 1);
+    EXPECT_EQ(port.device, "/dev/ttyS11");
+    ASSERT_EQ(ParsePortArgument("/dev/serial/by-id/usb-Maker_X-if00", port), 1);
+    EXPECT_EQ(port.number, 0);
+    EXPECT_EQ(port.device, "/dev/serial/by-id/usb-Maker_X-if00");
+    for (const char* bad : {"", "0", "COM", "COM0", "fast", "COMx"}) EXPECT_EQ(ParsePortArgument(bad, port), 0) << bad;
 
     // "PortName" wins over "ComPort"; port 0 names no device.
     EXPECT_EQ(PortFromSettings(2, "/dev/ttyACM0").device, "/dev/ttyACM0");
