@@ -47,18 +47,27 @@ def payload_code(hex_bytes):
     return raw[2] if len(raw) > 2 else None  # sequence, length, code
 
 
-def data_phase_seconds(trace):
-    first = query = None
+def data_phase(trace):
+    """Seconds from the first chunk to the checksum query, and the loader's own
+    turnaround in the data phase: from a reply's arrival to the next frame (ms)."""
+    first = query = last_reply = None
+    turnarounds = []
     for line in trace.splitlines():
-        m = re.match(r"\[\s*([\d.]+)\] -> (.*)", line)
+        m = re.match(r"\[\s*([\d.]+)\] (->|<-) (.*)", line)
         if not m:
             continue
-        code = payload_code([int(x, 16) for x in m.group(2).split()])
+        t = float(m.group(1))
+        if m.group(2) == "<-":
+            last_reply = t
+            continue
+        code = payload_code([int(x, 16) for x in m.group(3).split()])
         if code == 0x90 and first is None:
-            first = float(m.group(1))
+            first = t
+        elif code == 0x90 and last_reply is not None:
+            turnarounds.append(t - last_reply)
         elif code == 0x9C:
-            query = float(m.group(1))
-    return (query - first) / 1000.0
+            query = t
+    return (query - first) / 1000.0, statistics.median(turnarounds)
 
 
 def run(build, image, baud):
@@ -69,7 +78,7 @@ def run(build, image, baud):
                             "firmware", image], capture_output=True, text=True, timeout=600)
         if r.returncode != 0:
             sys.exit(f"orbix-flash failed: {r.stderr[-500:]}")
-        return data_phase_seconds(r.stderr)
+        return data_phase(r.stderr)
     finally:
         sim.terminate()
         sim.wait()
@@ -83,11 +92,15 @@ def main():
         write_image(image)
         print(f"image {IMAGE_BYTES} bytes, {runs} runs per rate")
         for baud in RATES:
-            seconds = [run(build, image, baud) for _ in range(runs)]
+            results = [run(build, image, baud) for _ in range(runs)]
+            seconds = [r[0] for r in results]
+            turnaround = statistics.median(r[1] for r in results)
             rate = IMAGE_BYTES / statistics.median(seconds)
             bound = 124 * (baud / 10) / (129 + 4)
+            chunk_ms = (129 + 4) * 10 / baud * 1000
             print(f"{baud:>7} baud: {rate:9.0f} image bytes/s (median of {runs}), bound {bound:9.0f}, "
-                  f"ratio {rate / bound:.3f}; data phase {min(seconds):.3f}-{max(seconds):.3f} s")
+                  f"ratio {rate / bound:.3f}; data phase {min(seconds):.3f}-{max(seconds):.3f} s; "
+                  f"loader turnaround {turnaround:.3f} ms a chunk ({turnaround / chunk_ms:.1%} of its wire time)")
 
 
 if __name__ == "__main__":

@@ -26,6 +26,7 @@ namespace {
 constexpr int64_t NS_PER_US = 1000;
 constexpr int64_t NS_PER_MS = 1000 * 1000;
 constexpr int64_t NS_PER_S = 1000 * NS_PER_MS;
+constexpr int64_t SPIN_NS = 200 * NS_PER_US;
 
 int64_t NowNs() {
     timespec ts{};
@@ -183,6 +184,10 @@ void CKeypadPtyServer::Serve() {
         int64_t deadline = -1;
         if (!queue.empty() && !blocked) deadline = queue.front().dueNs;
         if (exitAfterUpdate && queue.empty() && screensPending) deadline = lastFrameNs + quietNs;
+
+        // A sleeping thread wakes tens of microseconds late: the last stretch
+        // before a reply is due is spun instead, so emulated line time stays exact.
+        if (deadline >= 0 && !blocked && deadline - NowNs() < SPIN_NS) continue;
 
         pollfd fds[3] = {{m_master, static_cast<short>(POLLIN | (blocked ? POLLOUT : 0)), 0},
                          {m_wake[0], POLLIN, 0},
