@@ -50,8 +50,8 @@ void CTerminalView::TimeRemaining(const std::string& text) {
 }
 
 void CTerminalView::Finish() {
-    if (m_barShown) std::fputs("\n", stdout);
-    m_barShown = false;
+    // The last status line says how it ended; a stale bar under it would not.
+    ClearBar();
     m_barActive = false;
     std::fflush(stdout);
 }

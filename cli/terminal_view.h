@@ -12,7 +12,7 @@ public:
     void Range(int lower, int upper);
     void Position(int position);
     void TimeRemaining(const std::string& text);
-    // Ends the bar's line so what follows starts clean.
+    // Takes the bar away once the operation has ended.
     void Finish();
     // An error: always shown, on stderr.
     void Error(const std::string& text);
