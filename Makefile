@@ -4,7 +4,7 @@ SAN_BUILD ?= build-sanitize
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build test test-sanitize run demo fuzz bench install clean
+.PHONY: all deps configure build test test-sanitize test-sanitize-all run demo fuzz bench install clean
 
 all: build
 
@@ -26,6 +26,13 @@ test-sanitize: deps
 	@cmake -S . -B $(SAN_BUILD) -G Ninja -DORBIX_SANITIZE=ON -DORBIX_QT=OFF >/dev/null
 	@cmake --build $(SAN_BUILD) -j $(JOBS)
 	cd $(SAN_BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
+
+# Everything, the Qt programs, window and end-to-end tests included, under the
+# sanitizers (slower: a build of its own).
+test-sanitize-all: deps
+	@cmake -S . -B build-sanitize-all -G Ninja -DORBIX_SANITIZE=ON >/dev/null
+	@cmake --build build-sanitize-all -j $(JOBS)
+	cd build-sanitize-all && ctest --output-on-failure -j $(JOBS) --timeout 600
 
 # The window against the simulated keypad when there is a display, else the
 # command-line demo: a firmware update at 115200 baud.
@@ -55,4 +62,4 @@ install: build
 	cmake --install $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) build-fuzz build-bench
+	rm -rf $(BUILD) $(SAN_BUILD) build-sanitize-all build-fuzz build-bench
