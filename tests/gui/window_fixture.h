@@ -73,3 +73,42 @@ void OnNextModal(std::function<void(D*)> action, int timeoutMs = 3000) {
     });
     timer->start(10);
 }
+
+#ifdef ORBIX_HAVE_SIM
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+#include "sim/pty_server.h"
+
+// A shown window whose port, for this run, is a simulated keypad on a pseudo-terminal.
+class WindowWithKeypad : public testing::Test {
+protected:
+    void SetUp() override {
+        ClearSettings();
+        ASSERT_TRUE(dir.isValid());
+    }
+    void TearDown() override {
+        if (keypad) keypad->Stop();
+    }
+    void StartKeypad(const KeypadConfig& config) {
+        keypad = std::make_unique<CKeypadPtyServer>(config);
+        std::string error;
+        ASSERT_TRUE(keypad->Open(error)) << error;
+        keypad->Start();
+        window.SetPortOverride(PortSpec{0, keypad->DevicePath()});
+        window.OnInitDialog();
+        window.show();
+        ASSERT_TRUE(window.boxes.empty()) << window.boxes[0].text;
+    }
+    bool WaitUntilIdle(int timeoutMs) {
+        return QTest::qWaitFor([this] { return !window.Engine().IsBusy(); }, timeoutMs);
+    }
+
+    QTemporaryDir dir;
+    CRecordingDialog window;
+    std::unique_ptr<CKeypadPtyServer> keypad;
+};
+#endif

@@ -19,31 +19,14 @@
 
 namespace {
 
-class WindowReliability : public testing::Test {
+class WindowReliability : public WindowWithKeypad {
 protected:
-    void SetUp() override { ClearSettings(); }
-    void TearDown() override {
-        if (keypad) keypad->Stop();
-    }
     void Start(const KeypadConfig& config) {
-        keypad = std::make_unique<CKeypadPtyServer>(config);
-        std::string error;
-        ASSERT_TRUE(keypad->Open(error)) << error;
-        keypad->Start();
-        window.SetPortOverride(PortSpec{0, keypad->DevicePath()});
-        window.OnInitDialog();
-        window.show();
+        StartKeypad(config);
         const QString path = dir.filePath("update.s");
         WriteSRecordFile(path, TestPattern(1000));
         window.fileToChoose = path.toStdString();
     }
-    bool WaitUntilIdle(int ms) {
-        return QTest::qWaitFor([this] { return !window.Engine().IsBusy(); }, ms);
-    }
-
-    QTemporaryDir dir;
-    CRecordingDialog window;
-    std::unique_ptr<CKeypadPtyServer> keypad;
 };
 
 // Replies: ACK, memory ID, four erases, programming index, then one per chunk.

@@ -17,31 +17,8 @@
 
 namespace {
 
-class WindowUpdateTest : public testing::Test {
+class WindowUpdateTest : public WindowWithKeypad {
 protected:
-    void SetUp() override {
-        ClearSettings();
-        ASSERT_TRUE(dir.isValid());
-    }
-    void TearDown() override {
-        if (keypad) keypad->Stop();
-    }
-
-    void StartKeypad(const KeypadConfig& config) {
-        keypad = std::make_unique<CKeypadPtyServer>(config);
-        std::string error;
-        ASSERT_TRUE(keypad->Open(error)) << error;
-        keypad->Start();
-        window.SetPortOverride(PortSpec{0, keypad->DevicePath()});
-        window.OnInitDialog();
-        window.show();
-        ASSERT_TRUE(window.boxes.empty()) << window.boxes[0].text;
-    }
-
-    bool WaitUntilIdle(int timeoutMs) {
-        return QTest::qWaitFor([this] { return !window.Engine().IsBusy(); }, timeoutMs);
-    }
-
     // The statuses that appear, in the order given, among everything the status line showed.
     bool StatusesInOrder(const std::vector<std::string>& expected) const {
         size_t next = 0;
@@ -57,10 +34,6 @@ protected:
         if (!shown) return -1;
         return window.timeTexts.back().ms - window.StatusTime(completion);
     }
-
-    QTemporaryDir dir;
-    CRecordingDialog window;
-    std::unique_ptr<CKeypadPtyServer> keypad;
 };
 
 TEST_F(WindowUpdateTest, FirmwareUpdateRunsFromTheButtonToCompletion) {
