@@ -108,6 +108,13 @@ void CLoaderEngine::OnFailedReply() {
 }
 
 void CLoaderEngine::OnTimer(int id) {
+    // A host that ends the operation from inside one of the engine's own
+    // writes (a port lost mid-frame) can leave a reply timer armed behind it;
+    // once idle, such an expiry must not send anything.
+    if (!IsBusy() && id != TIMER_COUNTDOWN) {
+        m_host.KillTimer(id);
+        return;
+    }
     switch (id) {
     case TIMER_REPLY:
     case TIMER_ERASE:

@@ -108,3 +108,16 @@ TEST(ConnectionTest, CloseWhileIdleClosesAndSequenceRunsOn) {
     // The second probe carries the next sequence number.
     EXPECT_EQ(host.frames.back().bytes, (Bytes{0xF0, 0x01, 0x02, 0x55, 0xAA, 0xFF}));
 }
+
+TEST(ConnectionTest, PortLostInsideTheProbesOwnWriteSendsNothingMore) {
+    FakeHost host;
+    host.onWrite = [&](const Bytes&) {
+        if (host.frames.size() == 1) host.Engine().EndOperation("COM Port: 3 not available", OUTCOME_PORT_LOST);
+    };
+    host.Engine().OnTestConnection();
+    host.Advance(10000);
+    EXPECT_EQ(host.frames.size(), 1u);
+    EXPECT_EQ(host.LastStatus(), "COM Port: 3 not available");
+    EXPECT_EQ(host.Engine().Outcome(), OUTCOME_PORT_LOST);
+    EXPECT_FALSE(host.TimerArmed(TIMER_CONNECT));
+}
