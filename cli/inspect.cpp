@@ -44,19 +44,7 @@ bool LooksLikeSRecords(const std::string& path) {
     return got == 4 && std::memcmp(head, "S003", 4) == 0;
 }
 
-void PrintRecordStats(const std::string& path) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return;
-    std::string text;
-    char block[65536];
-    size_t got;
-    while ((got = std::fread(block, 1, sizeof block, f)) > 0) text.append(block, got);
-    std::fclose(f);
-    CImageBuffer scratch;
-    if (!scratch.Allocate(FIRMWARE_IMAGE_SIZE)) return;
-    uint32_t length = 0;
-    SRecordStats stats;
-    ParseSRecords(text.data(), text.size(), scratch.Data(), FIRMWARE_IMAGE_SIZE, length, &stats);
+void PrintRecordStats(const SRecordStats& stats) {
     std::printf("Records:            ");
     for (int type = 0; type < 10; ++type)
         if (stats.recordsByType[type]) std::printf("S%d %u  ", type, stats.recordsByType[type]);
@@ -77,7 +65,8 @@ int InspectFile(const std::string& path) {
     host.firmware = LooksLikeSRecords(path);
     CImageBuffer image;
     std::string chosen;
-    int accepted = host.firmware ? OpenFirmwareFile(host, host, image, chosen)
+    SRecordStats stats;
+    int accepted = host.firmware ? OpenFirmwareFile(host, host, image, chosen, &stats)
                                  : OpenScreensFile(host, host, image, chosen);
     if (!accepted) {
         std::fprintf(stderr, "orbix-flash: %s\n", host.refusal.c_str());
@@ -87,7 +76,7 @@ int InspectFile(const std::string& path) {
     std::printf("File:               %s\n", FileNameOf(path).c_str());
     std::printf("Kind:               %s\n", host.firmware ? "firmware (S-records)" : "screens (raw bytes)");
     std::printf("Image length:       %u bytes\n", length);
-    if (host.firmware) PrintRecordStats(path);
+    if (host.firmware) PrintRecordStats(stats);
 
     uint16_t checksum = static_cast<uint16_t>(ComputeImageChecksum(image.Data(), length, 16));
     std::printf("Image checksum:     0x%04X\n", checksum);

@@ -5,7 +5,6 @@
 #include <memory>
 #include <new>
 
-#include "srecord.h"
 
 namespace {
 
@@ -78,7 +77,8 @@ std::string FileNameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-int OpenFirmwareFile(IUserHost& host, IStatusLine& status, CImageBuffer& image, std::string& path) {
+int OpenFirmwareFile(IUserHost& host, IStatusLine& status, CImageBuffer& image, std::string& path,
+                     SRecordStats* stats) {
     FilePtr file;
     long length = 0;
     if (!ChooseAndOpen(host, status, FILE_FIRMWARE, path, file, length)) return 0;
@@ -106,7 +106,7 @@ int OpenFirmwareFile(IUserHost& host, IStatusLine& status, CImageBuffer& image, 
 
     uint32_t imageLength = 0;
     SRecordResult result = ParseSRecords(reinterpret_cast<const char*>(buffer.get()), static_cast<size_t>(read),
-                                         image.Data(), FIRMWARE_IMAGE_SIZE, imageLength);
+                                         image.Data(), FIRMWARE_IMAGE_SIZE, imageLength, stats);
     image.SetLength(imageLength);
     // A partial image would be erased into the keypad: refuse what did not parse whole.
     if (result.status == SREC_OUT_OF_RANGE) {
