@@ -2,14 +2,35 @@
 
 #include "interrupts.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QThread>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <iostream>
+
+namespace {
+
+const char* const TEXT_CANNOT_OPEN_FILE = "File could not be opened.";
+
+// Why a file cannot be read, in the system's words.
+std::string FileProblem(const std::string& path) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) return std::strerror(errno);
+    if (S_ISDIR(info.st_mode)) return std::strerror(EISDIR);
+    int fd = open(path.c_str(), O_RDONLY);
+    if (fd < 0) return std::strerror(errno);
+    close(fd);
+    return S_ISREG(info.st_mode) ? "could not be read" : "not a regular file";
+}
+
+}  // namespace
 
 CCliHost::CCliHost(const CliOptions& options)
     : m_options(options),
@@ -19,11 +40,9 @@ CCliHost::CCliHost(const CliOptions& options)
       m_timers([this](int id) { m_engine.OnTimer(id); }),
       m_view(options.quiet, isatty(STDOUT_FILENO) != 0) {
     m_clock.start();
-    m_stallTimer.setSingleShot(true);
-    connect(&m_stallTimer, &QTimer::timeout, this, &CCliHost::OnStall);
+    m_engine.SetStallGuard(options.stallTimeoutSeconds, true);
     m_binding.onReceived = [this](const QByteArray& bytes) {
         Trace("<-", reinterpret_cast<const uint8_t*>(bytes.constData()), static_cast<int>(bytes.size()));
-        RestartStallTimer();
     };
 }
 
@@ -33,13 +52,14 @@ int CCliHost::OpenPort(const std::string& simulatedDevice) {
     } else if (!m_options.port.empty()) {
         PortSpec port;
         if (!ParsePortArgument(m_options.port, port)) {
-            m_view.Error("--port takes a COM number (3 or COM3) or a device path, not \"" + m_options.port + "\"");
+            Fail("--port takes a COM number (3 or COM3) or a device path, not \"" + m_options.port + "\"");
             return EXIT_USAGE;
         }
         m_binding.SetPortOverride(port);
     }
     if (!m_binding.OpenComPort()) {
-        m_view.Error(m_binding.OpenFailureReason());
+        // "not available" is on stderr already (the box); this says why.
+        Fail(m_binding.OpenFailureReason());
         return EXIT_USAGE;
     }
     const std::string& device = m_binding.PortInUse().device;
@@ -50,30 +70,54 @@ int CCliHost::OpenPort(const std::string& simulatedDevice) {
     return EXIT_OK;
 }
 
-int CCliHost::Run() {
+// The file is read and checked before the port is touched, so a bad file
+// sends nothing at all.
+int CCliHost::LoadFile() {
+    int loaded = 1;
+    if (m_options.command == CLI_FIRMWARE) loaded = m_engine.LoadFirmwareFile();
+    else if (m_options.command == CLI_SCREENS) loaded = m_engine.LoadScreensFile();
+    if (loaded) return EXIT_OK;
+    if (!m_reasonGiven) Fail(m_engine.StatusText());
+    if (m_engine.StatusText() == TEXT_CANNOT_OPEN_FILE) m_view.Error(m_options.file + ": " + FileProblem(m_options.file));
+    return EXIT_USAGE;
+}
+
+void CCliHost::Start() {
     switch (m_options.command) {
     case CLI_TEST:
         m_engine.OnTestConnection();
         break;
     case CLI_FIRMWARE:
-        m_engine.OnUpdateFirmware();
+        m_engine.StartFirmwareUpdate();
         break;
     case CLI_SCREENS:
-        m_engine.OnUpdateScreens();
+        m_engine.StartScreensUpdate();
         break;
     default:
-        return EXIT_USAGE;
+        break;
     }
-    if (m_engine.IsBusy()) {
-        RestartStallTimer();
-        QCoreApplication::exec();
-    } else if (!m_interruptExit && !m_declined) {
-        m_refused = true;  // the file step or the question stopped it: nothing was sent
+}
+
+// A Ctrl-C that came while the file was read or the port opened stops the
+// command before anything is sent.
+int CCliHost::Interrupted() {
+    if (!m_interruptExit && g_interruptSignal) m_interruptExit = 128 + g_interruptSignal;
+    return m_interruptExit;
+}
+
+int CCliHost::Run(const std::string& simulatedDevice) {
+    int code = LoadFile();
+    if (code == EXIT_OK && !Interrupted()) code = OpenPort(simulatedDevice);
+    if (code == EXIT_OK && !Interrupted()) {
+        Start();
+        if (m_engine.IsBusy()) QCoreApplication::exec();
+        else if (!m_interruptExit && !m_declined) m_refused = true;  // the question stopped it: nothing was sent
+        m_view.Finish();
+        code = ExitCode();
+    } else if (code == EXIT_OK) {
+        code = m_interruptExit;
     }
-    m_view.Finish();
-    int code = ExitCode();
-    if (code != EXIT_OK && m_options.quiet && !m_engine.StatusText().empty())
-        m_view.Error(m_engine.StatusText());
+    ReportEnd(code);
     return code;
 }
 
@@ -81,7 +125,24 @@ int CCliHost::ExitCode() const {
     if (m_interruptExit) return m_interruptExit;
     if (m_refused) return EXIT_USAGE;
     if (m_declined) return EXIT_FAILED;
-    return m_engine.Outcome() == OUTCOME_SUCCESS ? EXIT_OK : EXIT_FAILED;
+    if (m_engine.Outcome() == OUTCOME_SUCCESS) return EXIT_OK;
+    return m_engine.EraseSent() ? EXIT_INCOMPLETE : EXIT_FAILED;
+}
+
+// Every failure says why once on stderr; one that came after an erase also
+// says what state the keypad is left in.
+void CCliHost::ReportEnd(int code) {
+    if (code == EXIT_OK) return;
+    if (!m_reasonGiven && !m_engine.StatusText().empty()) Fail(m_engine.StatusText());
+    if (code != EXIT_USAGE && m_engine.EraseSent())
+        m_view.Error(std::string("The keypad holds no valid ") +
+                     (m_options.command == CLI_SCREENS ? "screens" : "firmware") +
+                     " and stays in its update mode: run the update again.");
+}
+
+void CCliHost::Fail(const std::string& reason) {
+    m_view.Error(reason);
+    m_reasonGiven = true;
 }
 
 void CCliHost::Interrupt(int exitCode) {
@@ -97,25 +158,33 @@ void CCliHost::ShowBusy(bool busy) {
 void CCliHost::WriteFrameToPort(const uint8_t* data, int count) {
     m_binding.WriteFrameToPort(data, count);
     Trace("->", data, count);
-    RestartStallTimer();
 }
 
 void CCliHost::Sleep(int ms) { QThread::msleep(static_cast<unsigned long>(ms)); }
 
 int64_t CCliHost::CurrentTime() { return static_cast<int64_t>(std::time(nullptr)); }
 
+// The name goes on as the bytes it was given: no text conversion could change it.
 int CCliHost::ChooseFile(const FileDialogSpec&, std::string& chosenPath) {
-    chosenPath = QFileInfo(QString::fromStdString(m_options.file)).absoluteFilePath().toStdString();
+    std::error_code ec;
+    std::filesystem::path absolute = std::filesystem::absolute(m_options.file, ec);
+    chosenPath = ec ? m_options.file : absolute.string();
     return 1;
 }
 
-void CCliHost::MessageBox(const std::string& text, MessageIcon) { m_view.Error(text); }
+void CCliHost::MessageBox(const std::string& text, MessageIcon) { Fail(text); }
+
+int CCliHost::AcceptDamagedFile(const std::string& question) {
+    if (!m_options.force) return 0;
+    m_view.Error("warning: " + question + " Yes (--force): installing it as it reads.");
+    return 1;
+}
 
 int CCliHost::AskYesNo(const std::string& text) {
+    if (Interrupted()) return 0;
     if (m_options.yes) return 1;
     if (!isatty(STDIN_FILENO)) {
-        m_view.Error(text);
-        m_view.Error("there is no terminal to answer on: run again with --yes to confirm the erase");
+        Fail("\"" + text + "\" needs an answer and there is no terminal: run again with --yes to confirm the erase");
         m_refused = true;
         return 0;
     }
@@ -123,12 +192,10 @@ int CCliHost::AskYesNo(const std::string& text) {
     std::fflush(stdout);
     std::string answer;
     if (!std::getline(std::cin, answer)) answer.clear();
-    if (g_interruptSignal) m_interruptExit = 128 + g_interruptSignal;
+    if (Interrupted()) return 0;
     if (answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes") return 1;
-    if (!m_interruptExit) {
-        m_declined = true;
-        m_view.Status("Nothing was changed.");
-    }
+    m_declined = true;
+    Fail("Erase declined. Nothing was changed.");
     return 0;
 }
 
@@ -141,12 +208,4 @@ void CCliHost::Trace(const char* direction, const uint8_t* data, int count) {
         line += text;
     }
     std::fprintf(stderr, "[%10.3f] %s%s\n", m_clock.nsecsElapsed() / 1e6, direction, line.c_str());
-}
-
-void CCliHost::RestartStallTimer() { m_stallTimer.start(m_options.stallTimeoutSeconds * 1000); }
-
-void CCliHost::OnStall() {
-    char text[96];
-    std::snprintf(text, sizeof text, "No reply from ORBIX for %d seconds", m_options.stallTimeoutSeconds);
-    m_engine.EndOperation(text, OUTCOME_FAILED);
 }

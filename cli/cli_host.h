@@ -12,7 +12,13 @@
 #include "terminal_view.h"
 
 // Exit codes of orbix-flash.
-enum CliExit { EXIT_OK = 0, EXIT_FAILED = 1, EXIT_USAGE = 2, EXIT_INTERRUPTED = 130 };
+enum CliExit {
+    EXIT_OK = 0,
+    EXIT_FAILED = 1,       // nothing was erased: the keypad is as it was
+    EXIT_USAGE = 2,        // usage, port or file problem: nothing was sent
+    EXIT_INCOMPLETE = 3,   // failed after an erase: no valid image until updated again
+    EXIT_INTERRUPTED = 130,
+};
 
 // The engine's host on a terminal: status texts as lines, a progress bar when
 // stdout is a terminal, the file from the command line as the dialog's
@@ -21,11 +27,10 @@ class CCliHost : public QObject, public ILoaderHost {
 public:
     explicit CCliHost(const CliOptions& options);
 
-    // Opens the port (the settings store's, --port, or a simulated keypad's
-    // device). EXIT_OK, or EXIT_USAGE after saying why.
-    int OpenPort(const std::string& simulatedDevice);
-    // Runs the command to its end and gives the exit code.
-    int Run();
+    // Runs the command to its end and gives the exit code: reads and checks
+    // the file, opens the port (the settings store's, --port, or the simulated
+    // keypad's device), then talks to the keypad.
+    int Run(const std::string& simulatedDevice);
     // Ctrl-C: abort what runs, then leave with `exitCode`.
     void Interrupt(int exitCode);
 
@@ -47,6 +52,7 @@ public:
     int ChooseFile(const FileDialogSpec& request, std::string& chosenPath) override;
     void MessageBox(const std::string& text, MessageIcon icon) override;
     int AskYesNo(const std::string& text) override;
+    int AcceptDamagedFile(const std::string& question) override;
     int GetProfileInt(const char* key, int defaultValue) override { return m_settings.GetInt(key, defaultValue); }
     void WriteProfileInt(const char*, int) override {}
     std::string GetProfileString(const char* key, const std::string& defaultValue) override {
@@ -55,10 +61,14 @@ public:
     void WriteProfileString(const char*, const std::string&) override {}
 
 private:
+    int OpenPort(const std::string& simulatedDevice);
+    int LoadFile();
+    void Start();
+    int Interrupted();
     void Trace(const char* direction, const uint8_t* data, int count);
-    void RestartStallTimer();
-    void OnStall();
+    void Fail(const std::string& reason);
     int ExitCode() const;
+    void ReportEnd(int code);
 
     const CliOptions& m_options;
     CLoaderEngine m_engine;
@@ -66,9 +76,9 @@ private:
     CPortBinding m_binding;
     CQtTimers m_timers;
     CTerminalView m_view;
-    QTimer m_stallTimer;
     QElapsedTimer m_clock;
     bool m_refused = false;     // a file or the question stopped it before anything was sent
     bool m_declined = false;
+    bool m_reasonGiven = false;  // the failure's reason is on stderr already
     int m_interruptExit = 0;
 };

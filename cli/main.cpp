@@ -49,8 +49,7 @@ int RunOperation(int argc, char** argv, const CliOptions& options) {
             if (read(interruptFd, &byte, 1) == 1) host.Interrupt(128 + g_interruptSignal);
         });
     }
-    int code = host.OpenPort(device);
-    if (code == EXIT_OK) code = host.Run();
+    int code = host.Run(device);
     if (keypad) keypad->Stop();
     return code;
 }

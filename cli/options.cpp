@@ -78,6 +78,8 @@ int ParseCliOptions(int argc, const char* const* argv, CliOptions& options, std:
             options.simulate = true;
         } else if (arg == "--yes" || arg == "-y") {
             options.yes = true;
+        } else if (arg == "--force") {
+            options.force = true;
         } else if (arg == "--trace") {
             options.trace = true;
         } else if (arg == "--quiet" || arg == "-q") {

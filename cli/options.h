@@ -9,6 +9,7 @@ struct CliOptions {
     std::string port;  // empty: the settings store's
     bool simulate = false;
     bool yes = false;
+    bool force = false;  // install a firmware file with damaged records as it reads
     int stallTimeoutSeconds = 30;
     bool trace = false;
     bool quiet = false;

@@ -22,22 +22,57 @@ void CLoaderEngine::ResetActivity() {
 }
 
 void CLoaderEngine::SendNewFrame() {
-    if (m_sender.SendNewFrame()) m_retryCount = 0;
+    if (!m_sender.SendNewFrame()) return;
+    m_retryCount = 0;
+    ++m_framesWritten;
+}
+
+void CLoaderEngine::ResendFrame() {
+    m_sender.ResendFrame();
+    ++m_framesWritten;
+}
+
+void CLoaderEngine::ArmTimer(int id, int periodMs) {
+    m_armedTimers |= 1u << id;
+    m_host.SetTimer(id, periodMs);
+}
+
+void CLoaderEngine::StopTimer(int id) {
+    m_armedTimers &= ~(1u << id);
+    m_host.KillTimer(id);
+}
+
+void CLoaderEngine::StopReplyTimers() {
+    StopTimer(TIMER_CONNECT);
+    StopTimer(TIMER_REPLY);
+    StopTimer(TIMER_ERASE);
+    StopTimer(TIMER_SETTLE);
+    StopTimer(TIMER_STALL);
+}
+
+void CLoaderEngine::BeginOperation(LoaderMode mode) {
+    m_outcome = OUTCOME_NONE;
+    m_mode = mode;
+    m_framesWritten = 0;
+    m_repliesReceived = 0;
+    m_eraseSent = false;
+    m_heldCompletion.clear();
+    UpdateBusyState();
 }
 
 void CLoaderEngine::Finish(const std::string& statusText, LoaderOutcome outcome) {
     SetStatus(statusText);
     m_outcome = outcome;
     m_mode = MODE_IDLE;
+    m_heldCompletion.clear();
+    StopReplyTimers();
     UpdateBusyState();
 }
 
 void CLoaderEngine::OnTestConnection() {
     if (IsBusy()) return;
     SetStatus("Checking for connected ORBIX");
-    m_outcome = OUTCOME_NONE;
-    m_mode = MODE_TEST;
-    UpdateBusyState();
+    BeginOperation(MODE_TEST);
     SendProbe();
 }
 
@@ -50,31 +85,39 @@ void CLoaderEngine::SendProbe() {
     m_host.SetBreak(false);
     m_host.Sleep(100);
     SendNewFrame();
-    m_host.SetTimer(TIMER_CONNECT, TIMER_CONNECT_MS);
+    ArmTimer(TIMER_CONNECT, TIMER_CONNECT_MS);
 }
 
 void CLoaderEngine::DispatchReply(const uint8_t* payload, int /*length*/) {
-    switch (payload[0]) {
-    case RSP_ACK:
-        OnAckReply();
-        break;
-    case RSP_OK:
-        OnOkReply();
-        break;
-    case RSP_MEM_ID:
-        if (m_mode == MODE_SCREENS) OnScreensMemoryId();
-        else if (m_mode == MODE_FIRMWARE) OnFirmwareMemoryId();
-        break;
-    case RSP_FAILED:
-        OnFailedReply();
-        break;
-    default:
-        break;  // unknown codes leave every timer running
+    ++m_repliesReceived;
+    if (!m_heldCompletion.empty()) {
+        SettleReply(payload[0]);
+    } else {
+        switch (payload[0]) {
+        case RSP_ACK:
+            OnAckReply();
+            break;
+        case RSP_OK:
+            OnOkReply();
+            break;
+        case RSP_MEM_ID:
+            // Only the request's own answer: a late or repeated record must
+            // not run an erase step.
+            if (m_mode == MODE_SCREENS && m_screensStep == 1) OnScreensMemoryId();
+            else if (m_mode == MODE_FIRMWARE && m_firmwareStep == 1) OnFirmwareMemoryId();
+            break;
+        case RSP_FAILED:
+            OnFailedReply();
+            break;
+        default:
+            break;  // unknown codes leave every timer running
+        }
     }
+    RefreshStallGuard(true);
 }
 
 void CLoaderEngine::OnAckReply() {
-    m_host.KillTimer(TIMER_CONNECT);
+    StopTimer(TIMER_CONNECT);
     switch (m_mode) {
     case MODE_TEST:
         Finish("ORBIX detected!", OUTCOME_SUCCESS);
@@ -92,8 +135,10 @@ void CLoaderEngine::OnAckReply() {
 }
 
 void CLoaderEngine::OnOkReply() {
-    if (m_mode == MODE_SCREENS) ScreensStep();
-    else if (m_mode == MODE_FIRMWARE) FirmwareStep();
+    // Step 1 waits for a Memory ID record: an OK there answers something else,
+    // and the reply timer goes on as for a lost reply.
+    if (m_mode == MODE_SCREENS && m_screensStep != 1) ScreensStep();
+    else if (m_mode == MODE_FIRMWARE && m_firmwareStep != 1) FirmwareStep();
 }
 
 void CLoaderEngine::OnFailedReply() {
@@ -101,10 +146,41 @@ void CLoaderEngine::OnFailedReply() {
     SetStatus("Got \"Failed\" back from keypad.");
     if (wasBusy) m_outcome = OUTCOME_FAILED;
     m_mode = MODE_IDLE;
-    m_host.KillTimer(TIMER_CONNECT);
-    m_host.KillTimer(TIMER_REPLY);
-    m_host.KillTimer(TIMER_ERASE);
+    m_heldCompletion.clear();
+    StopReplyTimers();
     UpdateBusyState();
+}
+
+void CLoaderEngine::CompleteUpdate(const char* statusText) {
+    if (m_framesWritten > m_repliesReceived) {
+        m_heldCompletion = statusText;
+        ArmTimer(TIMER_SETTLE, TIMER_SETTLE_MS);
+        return;
+    }
+    Finish(statusText, OUTCOME_SUCCESS);
+    ResetActivity();
+}
+
+void CLoaderEngine::SettleReply(uint8_t code) {
+    switch (code) {
+    case RSP_FAILED:
+        OnFailedReply();
+        break;
+    case RSP_OK:
+    case RSP_ACK:
+    case RSP_MEM_ID:
+        if (m_framesWritten <= m_repliesReceived) EndHeldCompletion();
+        else ArmTimer(TIMER_SETTLE, TIMER_SETTLE_MS);
+        break;
+    default:
+        break;
+    }
+}
+
+void CLoaderEngine::EndHeldCompletion() {
+    std::string text = m_heldCompletion;
+    Finish(text, OUTCOME_SUCCESS);
+    ResetActivity();
 }
 
 void CLoaderEngine::OnTimer(int id) {
@@ -112,25 +188,33 @@ void CLoaderEngine::OnTimer(int id) {
     // writes (a port lost mid-frame) can leave a reply timer armed behind it;
     // once idle, such an expiry must not send anything.
     if (!IsBusy() && id != TIMER_COUNTDOWN) {
-        m_host.KillTimer(id);
+        StopTimer(id);
         return;
     }
     switch (id) {
     case TIMER_REPLY:
     case TIMER_ERASE:
-        m_host.KillTimer(id);
+        StopTimer(id);
         RetryCommand();
         break;
     case TIMER_CONNECT:
-        m_host.KillTimer(id);
+        StopTimer(id);
         RetryProbe();
         break;
     case TIMER_COUNTDOWN:
         OnCountdownTick();
         break;
+    case TIMER_SETTLE:
+        // A lost reply owes nothing more.
+        EndHeldCompletion();
+        break;
+    case TIMER_STALL:
+        OnStall();
+        break;
     default:
         break;
     }
+    RefreshStallGuard(false);
 }
 
 void CLoaderEngine::RetryProbe() {
@@ -138,8 +222,8 @@ void CLoaderEngine::RetryProbe() {
         Finish("Connecting: No response from ORBIX", OUTCOME_FAILED);
         return;
     }
-    m_sender.ResendFrame();
-    m_host.SetTimer(TIMER_CONNECT, TIMER_CONNECT_MS);
+    ResendFrame();
+    ArmTimer(TIMER_CONNECT, TIMER_CONNECT_MS);
 }
 
 void CLoaderEngine::RetryCommand() {
@@ -147,9 +231,9 @@ void CLoaderEngine::RetryCommand() {
         Finish("Timed out " + m_stepDescription, OUTCOME_FAILED);
         return;
     }
-    // A resent erase waits 500 ms too, not the first erase's 6000 ms.
-    m_sender.ResendFrame();
-    m_host.SetTimer(TIMER_REPLY, TIMER_REPLY_MS);
+    // A resend always waits 500 ms, also after a first erase's 6000 ms.
+    ResendFrame();
+    ArmTimer(TIMER_REPLY, TIMER_REPLY_MS);
 }
 
 void CLoaderEngine::OnOK() {
@@ -161,10 +245,9 @@ void CLoaderEngine::EndOperation(const std::string& statusText, LoaderOutcome ou
     if (!IsBusy()) return;
     m_outcome = outcome;
     m_mode = MODE_IDLE;
+    m_heldCompletion.clear();
     // The countdown keeps running: its next tick sees idle and shows "---".
-    m_host.KillTimer(TIMER_CONNECT);
-    m_host.KillTimer(TIMER_REPLY);
-    m_host.KillTimer(TIMER_ERASE);
+    StopReplyTimers();
     UpdateBusyState();
     SetStatus(statusText);
 }

@@ -14,9 +14,9 @@ enum LoaderMode { MODE_IDLE = 0, MODE_SCREENS = 1, MODE_FIRMWARE = 2, MODE_TEST 
 enum LoaderOutcome {
     OUTCOME_NONE,       // nothing has ended yet
     OUTCOME_SUCCESS,    // detected, or the update completed
-    OUTCOME_FAILED,     // time-out or "Failed" from the keypad
+    OUTCOME_FAILED,     // time-out, stall, or "Failed" from the keypad
     OUTCOME_ABORTED,    // the user aborted
-    OUTCOME_PORT_LOST,  // the port went away, or the keypad stalled
+    OUTCOME_PORT_LOST,  // the port went away
 };
 
 constexpr int ACTIVITY_MAX = 50;
@@ -38,6 +38,19 @@ public:
     void OnUpdateFirmware();
     void OnUpdateScreens();
     void OnOK();  // Close while idle, Abort while busy
+
+    // The two halves of each update, for a host that opens its port only once
+    // the file has been read and checked: the file step (1: the image is
+    // ready), then the question and the probe.
+    int LoadFirmwareFile();
+    int LoadScreensFile();
+    void StartFirmwareUpdate();
+    void StartScreensUpdate();
+
+    // Ends an update when the keypad has not answered for this long where no
+    // reply timer resends (0: never). namePlace adds the step or data chunk to
+    // the text.
+    void SetStallGuard(int seconds, bool namePlace);
 
     // Events.
     void FeedBytes(const uint8_t* data, int count) { m_parser.FeedBytes(data, count); }
@@ -61,10 +74,14 @@ public:
     int ScreensStep() const { return m_screensStep; }
     int SecondsRemaining() const { return m_secondsRemaining; }
     const std::string& StepDescription() const { return m_stepDescription; }
+    // An erase command went out in this operation: the area no longer holds
+    // what it did, whatever happens next.
+    bool EraseSent() const { return m_eraseSent; }
 
 private:
     // Frame sending and the reply dispatch.
     void SendNewFrame();
+    void ResendFrame();
     void DispatchReply(const uint8_t* payload, int length) override;
     void OnAckReply();
     void OnOkReply();
@@ -78,7 +95,25 @@ private:
     void StepActivity();
     void ResetActivity();
     void Finish(const std::string& statusText, LoaderOutcome outcome);
+    void BeginOperation(LoaderMode mode);
     int ConfirmErase(const char* question, LoaderMode mode);
+
+    // Timers, tracked so the stall guard knows what else is watching.
+    void ArmTimer(int id, int periodMs);
+    void StopTimer(int id);
+    bool IsArmed(int id) const { return (m_armedTimers >> id) & 1u; }
+    void StopReplyTimers();
+
+    // Replies owed: frames written minus replies received. An update whose
+    // last step is answered while some are owed waits for them, so a late
+    // "Failed" is not hidden behind a "complete".
+    void CompleteUpdate(const char* statusText);
+    void SettleReply(uint8_t code);
+    void EndHeldCompletion();
+
+    void RefreshStallGuard(bool answered);
+    void OnStall();
+    std::string StallPlace() const;
 
     // Message builders.
     void SendGetFirmwareMemoryId();
@@ -99,6 +134,7 @@ private:
     void ScreensStep();
     void OnFirmwareMemoryId();
     void OnScreensMemoryId();
+    int RefuseMemoryId(bool invalid);
     void EraseNext(int& step, int lastSector, uint8_t area);
     void DataStep(int& step, void (CLoaderEngine::*sendChunk)(), const char* status, int initialEstimate);
     void StartDataPhase(int initialEstimate);
@@ -124,6 +160,16 @@ private:
     std::string m_statusText;
     uint8_t m_activityCount = 0;
     int m_eraseSector = 0;
+    bool m_eraseSent = false;
+    unsigned m_armedTimers = 0;
+
+    // Reply accounting of the running operation.
+    uint32_t m_framesWritten = 0;
+    uint32_t m_repliesReceived = 0;
+    std::string m_heldCompletion;  // the completion text while replies are owed
+
+    int m_stallSeconds = 0;
+    bool m_stallNamesPlace = false;
 
     // From the keypad's replies.
     int m_firmwareLastSector = 0;

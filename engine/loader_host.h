@@ -5,12 +5,20 @@
 #include "../image/user_host.h"
 #include "../link/frame_codec.h"
 
-enum TimerId { TIMER_REPLY = 0, TIMER_CONNECT = 1, TIMER_ERASE = 2, TIMER_COUNTDOWN = 3 };
+enum TimerId {
+    TIMER_REPLY = 0,
+    TIMER_CONNECT = 1,
+    TIMER_ERASE = 2,
+    TIMER_COUNTDOWN = 3,
+    TIMER_SETTLE = 4,  // a finished update waits this long for the replies still owed
+    TIMER_STALL = 5,   // no reply where no other timer resends
+};
 
 constexpr int TIMER_REPLY_MS = 500;
 constexpr int TIMER_CONNECT_MS = 1000;
 constexpr int TIMER_ERASE_MS = 6000;
 constexpr int TIMER_COUNTDOWN_MS = 1010;
+constexpr int TIMER_SETTLE_MS = 6000;
 
 // Everything the engine needs from outside: the port (frames through
 // IFrameWriter), time, the view, dialogs and settings (IUserHost). The window,

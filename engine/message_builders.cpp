@@ -14,12 +14,14 @@ void CLoaderEngine::SendGetScreensMemoryId() { SendCode(CMD_GET_SCR_MEM_ID); }
 void CLoaderEngine::SendExecute() { SendCode(CMD_EXECUTE); }
 
 void CLoaderEngine::SendEraseFirmwareSector(int sector) {
+    m_eraseSent = true;
     m_sender.BeginMessage();
     AppendEraseSector(m_sender, AREA_FIRMWARE, sector);
     SendNewFrame();
 }
 
 void CLoaderEngine::SendEraseScreensSector(int sector) {
+    m_eraseSent = true;
     m_sender.BeginMessage();
     AppendEraseSector(m_sender, AREA_SCREENS, sector);
     SendNewFrame();

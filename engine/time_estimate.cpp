@@ -10,7 +10,7 @@ void CLoaderEngine::StartDataPhase(int initialEstimate) {
     m_estimateTime = m_host.CurrentTime();
     m_estimateRemaining = m_image.Length();
     UpdateTimeEstimate();
-    m_host.SetTimer(TIMER_COUNTDOWN, TIMER_COUNTDOWN_MS);
+    ArmTimer(TIMER_COUNTDOWN, TIMER_COUNTDOWN_MS);
     m_secondsRemaining = initialEstimate;
 }
 
@@ -36,7 +36,7 @@ void CLoaderEngine::UpdateTimeEstimate() {
 
 void CLoaderEngine::OnCountdownTick() {
     if (m_mode == MODE_IDLE) {
-        m_host.KillTimer(TIMER_COUNTDOWN);
+        StopTimer(TIMER_COUNTDOWN);
         m_host.ShowTimeRemaining("---");
         return;
     }

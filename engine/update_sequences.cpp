@@ -14,45 +14,67 @@ std::string FormatSector(const char* format, int sector) {
 }  // namespace
 
 int CLoaderEngine::ConfirmErase(const char* question, LoaderMode mode) {
-    if (!m_host.AskYesNo(question)) return 0;
-    m_outcome = OUTCOME_NONE;
-    m_mode = mode;
-    UpdateBusyState();
+    if (IsBusy() || !m_host.AskYesNo(question)) return 0;
+    BeginOperation(mode);
     return 1;
 }
 
 void CLoaderEngine::OnUpdateFirmware() {
-    if (IsBusy()) return;
+    if (!IsBusy() && LoadFirmwareFile()) StartFirmwareUpdate();
+}
+
+void CLoaderEngine::OnUpdateScreens() {
+    if (!IsBusy() && LoadScreensFile()) StartScreensUpdate();
+}
+
+int CLoaderEngine::LoadFirmwareFile() {
+    if (IsBusy()) return 0;
     ResetActivity();
-    if (!OpenFirmwareFile(m_host, *this, m_image, m_firmwarePath)) return;
+    return OpenFirmwareFile(m_host, *this, m_image, m_firmwarePath);
+}
+
+int CLoaderEngine::LoadScreensFile() {
+    if (IsBusy()) return 0;
+    ResetActivity();
+    return OpenScreensFile(m_host, *this, m_image, m_screensPath);
+}
+
+void CLoaderEngine::StartFirmwareUpdate() {
     if (!ConfirmErase("This will erase the current ORBIX firmware. Proceed?", MODE_FIRMWARE)) return;
     m_firmwareStep = 0;
     SendProbe();
 }
 
-void CLoaderEngine::OnUpdateScreens() {
-    if (IsBusy()) return;
-    ResetActivity();
-    if (!OpenScreensFile(m_host, *this, m_image, m_screensPath)) return;
+void CLoaderEngine::StartScreensUpdate() {
     if (!ConfirmErase("This will erase the current ORBIX screens. Proceed?", MODE_SCREENS)) return;
     m_screensStep = 0;
     SendProbe();
 }
 
+// A record that leaves nothing to erase (the firmware area starts at sector 6,
+// the screens area at 1) ends the update before anything is erased.
+int CLoaderEngine::RefuseMemoryId(bool invalid) {
+    if (!invalid) return 0;
+    Finish("Got invalid memory ID from keypad", OUTCOME_FAILED);
+    return 1;
+}
+
 void CLoaderEngine::OnFirmwareMemoryId() {
-    m_host.KillTimer(TIMER_REPLY);
+    StopTimer(TIMER_REPLY);
     MemoryIdFirmware id = ReadFirmwareMemoryId(m_parser.ReceiveBuffer());
     m_firmwareLastSector = id.lastSector;
     m_programIndex = id.programIndex;
     m_tagValue = id.tagValue;
+    if (RefuseMemoryId(m_firmwareLastSector < FIRMWARE_FIRST_SECTOR)) return;
     m_host.SetProgressRange(0, m_firmwareLastSector);
     m_host.SetProgressPos(0);
     FirmwareStep();
 }
 
 void CLoaderEngine::OnScreensMemoryId() {
-    m_host.KillTimer(TIMER_REPLY);
+    StopTimer(TIMER_REPLY);
     m_screensLastSector = ReadScreensMemoryId(m_parser.ReceiveBuffer());
+    if (RefuseMemoryId(m_screensLastSector < SCREENS_FIRST_SECTOR)) return;
     m_host.SetProgressRange(0, m_screensLastSector);
     m_host.SetProgressPos(0);
     ScreensStep();
@@ -63,8 +85,8 @@ void CLoaderEngine::OnScreensMemoryId() {
 // TIMER_REPLY, which would otherwise fire early against the next erase.
 void CLoaderEngine::EraseNext(int& step, int lastSector, uint8_t area) {
     bool firmware = area == AREA_FIRMWARE;
-    m_host.KillTimer(TIMER_ERASE);
-    m_host.KillTimer(TIMER_REPLY);
+    StopTimer(TIMER_ERASE);
+    StopTimer(TIMER_REPLY);
     m_host.SetProgressPos(m_eraseSector);
     if (++m_eraseSector > lastSector) {
         SetStatus("Setting Programming index");
@@ -77,8 +99,8 @@ void CLoaderEngine::EraseNext(int& step, int lastSector, uint8_t area) {
     m_stepDescription =
         FormatSector(firmware ? "Erasing firmware sector: %d" : "Erasing screens sector: %d", m_eraseSector);
     SetStatus(m_stepDescription);
-    if (firmware) m_host.SetTimer(TIMER_ERASE, TIMER_ERASE_MS);
-    else m_host.SetTimer(TIMER_REPLY, TIMER_REPLY_MS);
+    if (firmware) ArmTimer(TIMER_ERASE, TIMER_ERASE_MS);
+    else ArmTimer(TIMER_REPLY, TIMER_REPLY_MS);
 }
 
 // Step 3 sends the first chunk and starts the data phase; step 4 sends each
@@ -113,7 +135,7 @@ void CLoaderEngine::FirmwareStep() {
         m_firmwareStep = 1;
         SendGetFirmwareMemoryId();
         m_stepDescription = "Getting firmware memory ID";
-        m_host.SetTimer(TIMER_REPLY, TIMER_REPLY_MS);
+        ArmTimer(TIMER_REPLY, TIMER_REPLY_MS);
         break;
     case 1:
         SetStatus("Got Mem ID. Starting firmware memory erase..");
@@ -121,7 +143,7 @@ void CLoaderEngine::FirmwareStep() {
         m_firmwareStep = 2;
         SendEraseFirmwareSector(FIRMWARE_FIRST_SECTOR);
         m_stepDescription = "Erasing firmware sector 6 (first sector)";
-        m_host.SetTimer(TIMER_ERASE, TIMER_ERASE_MS);
+        ArmTimer(TIMER_ERASE, TIMER_ERASE_MS);
         m_host.SetProgressShowText(true);
         break;
     case 2:
@@ -153,8 +175,7 @@ void CLoaderEngine::FirmwareStep() {
         m_firmwareStep = 9;
         break;
     case 9:
-        Finish("Firmare update complete", OUTCOME_SUCCESS);
-        ResetActivity();
+        CompleteUpdate("Firmare update complete");
         break;
     default:
         break;
@@ -168,7 +189,7 @@ void CLoaderEngine::ScreensStep() {
         m_screensStep = 1;
         SendGetScreensMemoryId();
         m_stepDescription = "Getting screen memory ID";
-        m_host.SetTimer(TIMER_REPLY, TIMER_REPLY_MS);
+        ArmTimer(TIMER_REPLY, TIMER_REPLY_MS);
         break;
     case 1:
         SetStatus("Got Mem ID. Starting screen memory erase..");
@@ -177,7 +198,7 @@ void CLoaderEngine::ScreensStep() {
         m_screensStep = 2;
         SendEraseScreensSector(SCREENS_FIRST_SECTOR);
         m_stepDescription = "Erasing screens sector 1";
-        m_host.SetTimer(TIMER_REPLY, TIMER_REPLY_MS);
+        ArmTimer(TIMER_REPLY, TIMER_REPLY_MS);
         m_host.SetProgressShowText(true);
         break;
     case 2:
@@ -188,8 +209,7 @@ void CLoaderEngine::ScreensStep() {
         DataStep(m_screensStep, &CLoaderEngine::SendScreensData, "Sending screens data", SCREENS_INITIAL_ESTIMATE);
         break;
     case 9:
-        Finish("Screens update complete", OUTCOME_SUCCESS);
-        ResetActivity();
+        CompleteUpdate("Screens update complete");
         break;
     default:
         break;  // steps 5 to 8 do not occur in a screens update

@@ -30,6 +30,7 @@ public:
     }
     void MessageBox(const std::string&, MessageIcon) override {}
     int AskYesNo(const std::string&) override { return 1; }
+    int AcceptDamagedFile(const std::string&) override { return 1; }
     int GetProfileInt(const char*, int value) override { return value; }
     void WriteProfileInt(const char*, int) override {}
     std::string GetProfileString(const char*, const std::string& value) override { return value; }

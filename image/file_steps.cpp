@@ -25,6 +25,20 @@ std::string FormatInt(const char* format, int value) {
     return text;
 }
 
+// A damaged image would be installed as valid: the keypad checks it against a
+// checksum computed from the same image. Only the user's say-so lets it through.
+int AcceptDamage(IUserHost& host, IStatusLine& status, const SRecordResult& result) {
+    if (result.damagedRecords == 0) return 1;
+    char question[160];
+    std::snprintf(question, sizeof question, "The file has %u damaged records (the first on line %d). Install it anyway?",
+                  result.damagedRecords, result.firstDamagedLine);
+    if (host.AcceptDamagedFile(question)) return 1;
+    status.SetStatus(FormatInt(result.firstDamage == SREC_DAMAGE_CHARACTER ? "Invalid character in SRecord on line %d"
+                                                                           : "Bad checksum in SRecord on line %d",
+                               result.firstDamagedLine));
+    return 0;
+}
+
 // Opens a regular file for reading and tells its length; nullptr when it
 // cannot be opened (missing, unreadable, a directory, gone since the choice).
 struct FileCloser {
@@ -102,7 +116,6 @@ int OpenFirmwareFile(IUserHost& host, IStatusLine& status, CImageBuffer& image, 
         return 0;
     }
     file.reset();
-    Accept(host, status, KEY_PREV_SRECORD, path);
 
     uint32_t imageLength = 0;
     SRecordResult result = ParseSRecords(reinterpret_cast<const char*>(buffer.get()), static_cast<size_t>(read),
@@ -121,6 +134,9 @@ int OpenFirmwareFile(IUserHost& host, IStatusLine& status, CImageBuffer& image, 
         host.MessageBox(TEXT_NO_DATA, MB_ICON_NONE);
         return 0;
     }
+    if (!AcceptDamage(host, status, result)) return 0;
+    // Only an accepted file is remembered and announced.
+    Accept(host, status, KEY_PREV_SRECORD, path);
     return 1;
 }
 

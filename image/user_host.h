@@ -23,6 +23,9 @@ public:
     virtual void MessageBox(const std::string& text, MessageIcon icon) = 0;
     // A modal Yes/No question; 1 for Yes.
     virtual int AskYesNo(const std::string& text) = 0;
+    // A firmware file with damaged records: 1 to install it exactly as it
+    // reads. The window asks (No the default); the command line has --force.
+    virtual int AcceptDamagedFile(const std::string& question) = 0;
     virtual int GetProfileInt(const char* key, int defaultValue) = 0;
     virtual void WriteProfileInt(const char* key, int value) = 0;
     virtual std::string GetProfileString(const char* key, const std::string& defaultValue) = 0;

@@ -202,6 +202,8 @@ int CLoaderDialog::ChooseFile(const FileDialogSpec& request, std::string& chosen
 void CLoaderDialog::MessageBox(const std::string& text, MessageIcon icon) { messageBox(text, icon); }
 int CLoaderDialog::AskYesNo(const std::string& text) { return askYesNo(text); }
 
+int CLoaderDialog::AcceptDamagedFile(const std::string& question) { return askYesNo(question); }
+
 int CLoaderDialog::GetProfileInt(const char* key, int defaultValue) { return m_settings.GetInt(key, defaultValue); }
 void CLoaderDialog::WriteProfileInt(const char* key, int value) { m_settings.WriteInt(key, value); }
 std::string CLoaderDialog::GetProfileString(const char* key, const std::string& defaultValue) {

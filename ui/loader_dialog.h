@@ -79,6 +79,7 @@ public:
     int ChooseFile(const FileDialogSpec& request, std::string& chosenPath) override;
     void MessageBox(const std::string& text, MessageIcon icon) override;
     int AskYesNo(const std::string& text) override;
+    int AcceptDamagedFile(const std::string& question) override;
     int GetProfileInt(const char* key, int defaultValue) override;
     void WriteProfileInt(const char* key, int value) override;
     std::string GetProfileString(const char* key, const std::string& defaultValue) override;

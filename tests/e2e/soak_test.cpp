@@ -85,8 +85,7 @@ TEST(Soak, HundredFirmwareUpdatesThroughTheCommandLineHost) {
         keypad.Start();
         {
             CCliHost host(options);
-            ASSERT_EQ(host.OpenPort(keypad.DevicePath()), EXIT_OK);
-            ASSERT_EQ(host.Run(), EXIT_OK) << "update " << run;
+            ASSERT_EQ(host.Run(keypad.DevicePath()), EXIT_OK) << "update " << run;
         }
         keypad.Stop();
         ASSERT_EQ(keypad.Model().AreaContents(KEYPAD_AREA_FIRMWARE).size(), 1024u);

@@ -69,6 +69,11 @@ int FakeHost::AskYesNo(const std::string& text) {
     return answerYes;
 }
 
+int FakeHost::AcceptDamagedFile(const std::string& question) {
+    questions.push_back(question);
+    return acceptDamaged;
+}
+
 int FakeHost::GetProfileInt(const char* key, int defaultValue) {
     auto it = settings.find(key);
     return it == settings.end() ? defaultValue : std::stoi(it->second);

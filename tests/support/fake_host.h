@@ -42,6 +42,7 @@ public:
     // Answers for the dialogs.
     std::string chooseFile;     // empty: the dialog is cancelled
     int answerYes = 1;
+    int acceptDamaged = 0;
     int64_t calendarBase = 1700000000;
 
     // What happened.
@@ -78,6 +79,7 @@ public:
     int ChooseFile(const FileDialogSpec& request, std::string& chosenPath) override;
     void MessageBox(const std::string& text, MessageIcon) override { messageBoxes.push_back(text); }
     int AskYesNo(const std::string& text) override;
+    int AcceptDamagedFile(const std::string& question) override;
     int GetProfileInt(const char* key, int defaultValue) override;
     void WriteProfileInt(const char* key, int value) override { settings[key] = std::to_string(value); }
     std::string GetProfileString(const char* key, const std::string& defaultValue) override;

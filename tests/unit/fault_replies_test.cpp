@@ -240,9 +240,10 @@ TEST(FaultSlowErase, JustUnderSixSecondsIsNeverResent) {
 
 // The keypad answers the resend at once and the first erase when it is done:
 // the second answer sends the erase of sector 8 10 ms after that of sector 7.
-// The loader stays one frame ahead and completes at 12.22 s, 6 s before the
-// erase of sector 9 is answered.
-TEST(FaultSlowErase, JustOverSixSecondsIsResentOnceAndTheTwoAnswersPutTheLoaderAFrameAhead) {
+// The loader stays one frame ahead; its last step is answered at 12.22 s with
+// one reply still owed, so it completes only when the erase of sector 9 is
+// answered at 18.22 s.
+TEST(FaultSlowErase, JustOverSixSecondsIsResentOnceAndCompletesWhenEveryReplyIsIn) {
     KeypadConfig config;
     config.eraseMsPerSector = 6010;
     UpdateBench bench(config);
@@ -257,7 +258,8 @@ TEST(FaultSlowErase, JustOverSixSecondsIsResentOnceAndTheTwoAnswersPutTheLoaderA
     EXPECT_EQ(SendTimes(bench.host, {0x84, 0x02, 0x08}), std::vector<int64_t>{6210});
     EXPECT_EQ(SendTimes(bench.host, {0x84, 0x02, 0x09}), std::vector<int64_t>{12210});
     EXPECT_EQ(SendTimes(bench.host, {0xA0, 0x00, 0x00, 0x01, 0x00}), (std::vector<int64_t>{12220, 12220}));
-    EXPECT_EQ(bench.host.statuses.back().ms, 12220);
+    EXPECT_EQ(bench.host.statuses.back().ms, 18220);
+    EXPECT_EQ(bench.host.LastStatus(), "Firmare update complete");
     // Both copies of the resent frame are byte for byte the first.
     std::vector<TimedFrame>& raw = bench.host.frames;
     EXPECT_EQ(raw[2].bytes, (Bytes{0xF0, 0x02, 0x03, 0x84, 0x02, 0x06, 0x8C}));

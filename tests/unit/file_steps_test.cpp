@@ -49,7 +49,7 @@ protected:
     std::string chosen;
 };
 
-const std::string GOOD_FIRMWARE = "S003\nS1070010A1B2C3D400\nS9030000FC\n";
+const std::string GOOD_FIRMWARE = "S003\nS1070010A1B2C3D4FE\nS9030000FC\n";
 
 }  // namespace
 
@@ -94,12 +94,41 @@ TEST_F(FileSteps, FirmwareRefusalsLeaveTheImageAndSettingsAlone) {
 }
 
 TEST_F(FileSteps, FirmwareThatDoesNotParseWholeIsRefused) {
+    host.settings[KEY_PREV_SRECORD] = "/old/place.s";
     EXPECT_EQ(Firmware(Write("far.s", "S003\nS308000F423F112200\n")), 0);
+    // A refused file is neither remembered nor announced as opened.
+    EXPECT_EQ(host.settings[KEY_PREV_SRECORD], "/old/place.s");
+    EXPECT_TRUE(status.texts.empty());
     EXPECT_EQ(LastBox(), "Out of range offset in SRecord: 1000000");
     EXPECT_EQ(Firmware(Write("cut.s", "S003\nS1070010A1B2\n")), 0);
     EXPECT_EQ(LastBox(), "Truncated SRecord on line 2");
     EXPECT_EQ(Firmware(Write("empty.s", "S003\nS9030000FC\n")), 0);
     EXPECT_EQ(LastBox(), "File contains no data.");
+}
+
+// Damaged records: refused with the first one's text unless the user says to
+// install the file as it reads; the question counts them all.
+TEST_F(FileSteps, DamagedFirmwareIsInstalledOnlyWhenTheUserSaysSo) {
+    host.settings[KEY_PREV_SRECORD] = "/old/place.s";
+    const std::string damaged = "S003\nS1070010A1B2C3D4FE\nS1050020AB01FF\nS1050022X10100\n";
+    std::string path = Write("damaged.s", damaged);
+    EXPECT_EQ(Firmware(path), 0);
+    EXPECT_EQ(host.questions,
+              std::vector<std::string>{"The file has 2 damaged records (the first on line 3). Install it anyway?"});
+    EXPECT_EQ(status.texts, std::vector<std::string>{"Bad checksum in SRecord on line 3"});
+    EXPECT_EQ(host.settings[KEY_PREV_SRECORD], "/old/place.s");
+
+    EXPECT_EQ(Firmware(Write("char.s", "S003\nS1050020A!0100\n")), 0);
+    EXPECT_EQ(status.texts.back(), "Invalid character in SRecord on line 2");
+
+    host.acceptDamaged = 1;
+    EXPECT_EQ(Firmware(path), 1);
+    EXPECT_EQ(status.texts.back(), "File: damaged.s Opened.");
+    EXPECT_EQ(host.settings[KEY_PREV_SRECORD], path);
+    // As it reads: the wrong sum is ignored, the bad digit counts as 0.
+    EXPECT_EQ(image.Length(), 0x24u);
+    EXPECT_EQ(image.Data()[0x21], 0x01);
+    EXPECT_EQ(image.Data()[0x22], 0x01);
 }
 
 TEST_F(FileSteps, FilesThatCannotBeOpened) {

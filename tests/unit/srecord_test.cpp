@@ -52,12 +52,16 @@ INSTANTIATE_TEST_SUITE_P(SRecords, SrecCatFiles,
                          ::testing::Values("s1_gaps", "s1_unordered", "s2_crlf", "s3_long"));
 
 TEST(SRecordLines, DigitsCaseAndSums) {
-    // Lower-case digits, a wrong record sum, no final line feed.
+    // Lower-case digits, a wrong record sum, no final line feed: placed as
+    // read, and both damaged records counted.
     Parsed p = Parse("S003\nS1070010a1b2c3d400\nS1050020ZZ01");
     EXPECT_EQ(p.result.status, SREC_OK);
     EXPECT_EQ(p.length, 0x22u);
     EXPECT_EQ(p.image[0x10], 0xA1);
     EXPECT_EQ(p.image[0x13], 0xD4);
+    EXPECT_EQ(p.result.damagedRecords, 2u);
+    EXPECT_EQ(p.result.firstDamagedLine, 2);
+    EXPECT_EQ(p.result.firstDamage, SREC_DAMAGE_CHECKSUM);
     EXPECT_EQ(p.image[0x20], 0x00);  // non-hex digits count as 0
     EXPECT_EQ(p.image[0x21], 0x01);
     EXPECT_EQ(p.image[0x0F], 0x00);
@@ -107,8 +111,42 @@ TEST(SRecordLines, TruncatedRecordsAreReportedWithTheirLine) {
     EXPECT_EQ(p.result.status, SREC_TRUNCATED);
     EXPECT_EQ(p.result.value, 3);
     EXPECT_EQ(Parse("S003\r\nS2\r\n").result.status, SREC_TRUNCATED);
-    // The record sum itself may be missing: it is never read.
-    EXPECT_EQ(Parse("S1050000AABB\n").result.status, SREC_OK);
+    // A missing record sum is damage, not truncation: --force still installs it.
+    Parsed missingSum = Parse("S1050000AABB\n");
+    EXPECT_EQ(missingSum.result.status, SREC_OK);
+    EXPECT_EQ(missingSum.result.firstDamage, SREC_DAMAGE_CHECKSUM);
+}
+
+TEST(SRecordLines, DamageIsFoundInDataRecordsOnly) {
+    // Good S1, S2 and S3 records (sums worked out by hand), a header with a
+    // wrong sum and a text line: nothing damaged.
+    Parsed good = Parse("S0030000FB\nS00300001C\nS10500000102F7\nS2060000100203E4\nS30800000020040506C8\nnote\n");
+    EXPECT_EQ(good.result.damagedRecords, 0u);
+    EXPECT_EQ(good.length, 0x23u);
+    // A non-hex character anywhere from the count to the sum of a data record.
+    for (const char* line : {"S1G500000102F7", "S10500X00102F7", "S105000001Q2F7", "S10500000102F?"}) {
+        Parsed bad = Parse(std::string("S003\n") + line + "\n");
+        EXPECT_EQ(bad.result.firstDamage, SREC_DAMAGE_CHARACTER) << line;
+        EXPECT_EQ(bad.result.firstDamagedLine, 2) << line;
+    }
+    // Characters after the sum are not part of the record.
+    EXPECT_EQ(Parse("S10500000102F7  ; end\n").result.damagedRecords, 0u);
+}
+
+TEST(SRecordLines, EveryLineEndingReadsTheSame) {
+    std::string lf = ReadFile("s1_gaps.s");
+    Parsed expected = Parse(lf);
+    std::string cr = lf, crlf;
+    for (char& c : cr)
+        if (c == '\n') c = '\r';
+    for (char c : lf) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    for (const std::string& text : {cr, crlf}) {
+        Parsed p = Parse(text);
+        EXPECT_EQ(p.result.status, SREC_OK);
+        EXPECT_EQ(p.result.damagedRecords, 0u);
+        ASSERT_EQ(p.length, expected.length);
+        EXPECT_EQ(p.image, expected.image);
+    }
 }
 
 TEST(SRecordLines, LinesLongerThan1024AreCutIntoPieces) {
@@ -120,19 +158,16 @@ TEST(SRecordLines, LinesLongerThan1024AreCutIntoPieces) {
     EXPECT_EQ(p.image[0], 0x7A);
 }
 
-TEST(SRecordStats, CountsTypesAndWrongSums) {
+TEST(SRecordStats, CountsTypes) {
     SRecordStats stats;
     Parse(ReadFile("s2_crlf.s"), &stats);
     EXPECT_EQ(stats.recordsByType[0], 1u);
     EXPECT_GT(stats.recordsByType[2], 0u);
-    EXPECT_EQ(stats.badChecksums, 0u);
 
-    SRecordStats bad;
-    Parse("S003\nS1050000AABBFF\nnot a record\nS10500000102F7\n", &bad);
-    EXPECT_EQ(bad.recordsByType[1], 2u);
-    EXPECT_EQ(bad.otherLines, 1u);
-    EXPECT_EQ(bad.badChecksums, 1u);
-    EXPECT_EQ(bad.firstBadChecksumLine, 2);
+    SRecordStats mixed;
+    Parse("S003\nS1050000AABBFF\nnot a record\nS10500000102F7\n", &mixed);
+    EXPECT_EQ(mixed.recordsByType[1], 2u);
+    EXPECT_EQ(mixed.otherLines, 1u);
 }
 
 TEST(SRecordHelpers, HexDigitsAndLineTaking) {
@@ -145,4 +180,6 @@ TEST(SRecordHelpers, HexDigitsAndLineTaking) {
     EXPECT_EQ(GetTextLine(line, 8, "ab\ncd", 5), 3);
     EXPECT_EQ(GetTextLine(line, 8, "cd", 2), 2);
     EXPECT_EQ(GetTextLine(line, 4, "abcdefg\n", 8), 4);
+    EXPECT_EQ(GetTextLine(line, 8, "ab\rcd", 5), 3);
+    EXPECT_EQ(GetTextLine(line, 8, "ab\r\ncd", 6), 4);
 }

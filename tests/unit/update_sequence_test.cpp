@@ -73,20 +73,37 @@ TEST(FirmwareUpdate, CompletesWithTheImageInFlashAndShowsEveryStep) {
     EXPECT_EQ(host.activity[1], 1);
 }
 
-TEST(FirmwareUpdate, LastSectorBelowSixStillErasesSectorSixOnce) {
-    for (int last : {0, 4, 6}) {
-        SCOPED_TRACE(last);
+// A Memory ID that leaves no area to erase ends the update before anything
+// is erased; the smallest real area (one sector) still updates.
+TEST(UpdateMemoryId, AnAreaWithNoSectorEndsBeforeAnyErase) {
+    struct Case {
+        bool firmware;
+        int last;
+        bool valid;
+    };
+    for (const Case& c : {Case{true, 0, false}, Case{true, 5, false}, Case{true, 6, true}, Case{false, 0, false},
+                          Case{false, 1, true}}) {
+        SCOPED_TRACE(std::string(c.firmware ? "firmware " : "screens ") + std::to_string(c.last));
         KeypadConfig config;
-        config.firmwareLastSector = last;
+        (c.firmware ? config.firmwareLastSector : config.screensLastSector) = c.last;
         UpdateBench bench(config);
-        bench.StartFirmware(PatternImage(300));
+        Bytes image = PatternImage(100);
+        if (c.firmware) bench.StartFirmware(image);
+        else bench.StartScreens(image);
         bench.host.RunUntilIdle();
+        std::vector<Bytes> erases = Payloads(bench.host, 0x84);
+        if (!c.valid) {
+            EXPECT_EQ(bench.Engine().Outcome(), OUTCOME_FAILED);
+            EXPECT_EQ(bench.host.LastStatus(), "Got invalid memory ID from keypad");
+            EXPECT_TRUE(erases.empty());
+            EXPECT_FALSE(bench.Engine().EraseSent());
+            EXPECT_FALSE(bench.host.TimerArmed(TIMER_REPLY));
+            continue;
+        }
         EXPECT_EQ(bench.Engine().Outcome(), OUTCOME_SUCCESS);
-        EXPECT_EQ(Payloads(bench.host, 0x84), (std::vector<Bytes>{{0x84, 0x02, 0x06}}));
-        ASSERT_GE(bench.host.positions.size(), 2u);
-        EXPECT_EQ(bench.host.positions[1], 6);
-        EXPECT_EQ(bench.host.ranges.front(), std::make_pair(0, last));
-        EXPECT_EQ(bench.host.StatusTexts()[3], "Setting Programming index");
+        EXPECT_EQ(erases, (std::vector<Bytes>{c.firmware ? Bytes{0x84, 0x02, 0x06} : Bytes{0x84, 0x01, 0x01}}));
+        EXPECT_EQ(bench.host.ranges.front(), std::make_pair(0, c.last));
+        EXPECT_EQ(bench.Model().AreaContents(c.firmware ? KEYPAD_AREA_FIRMWARE : KEYPAD_AREA_SCREENS), image);
     }
 }
 
@@ -236,23 +253,6 @@ TEST(ScreensUpdate, CompletesWithIndexZeroWhateverTheKeypadReported) {
     EXPECT_EQ(SentFrames(host).back().payload[0], 0x91);
 }
 
-TEST(ScreensUpdate, LastSectorZeroOrOneErasesSectorOneOnce) {
-    for (int last : {0, 1}) {
-        SCOPED_TRACE(last);
-        KeypadConfig config;
-        config.screensLastSector = last;
-        UpdateBench bench(config);
-        // 124 bytes or fewer go out as one chunk, whose answer completes.
-        Bytes image = PatternImage(100);
-        bench.StartScreens(image);
-        bench.host.RunUntilIdle();
-        EXPECT_EQ(bench.Engine().Outcome(), OUTCOME_SUCCESS);
-        EXPECT_EQ(Payloads(bench.host, 0x84), (std::vector<Bytes>{{0x84, 0x01, 0x01}}));
-        EXPECT_EQ(bench.host.ranges.front(), std::make_pair(0, last));
-        EXPECT_EQ(PayloadLengths(bench.host, 0x91), (std::vector<int>{101}));
-        EXPECT_EQ(bench.Model().AreaContents(KEYPAD_AREA_SCREENS), image);
-    }
-}
 
 TEST(ScreensUpdate, AckToTheLastChunkDoesNotCompleteOnlyOkDoes) {
     UpdateBench bench;
