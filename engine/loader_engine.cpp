@@ -56,6 +56,8 @@ void CLoaderEngine::BeginOperation(LoaderMode mode) {
     m_framesWritten = 0;
     m_repliesReceived = 0;
     m_eraseSent = false;
+    m_firmwareIdRead = false;
+    m_screensIdRead = false;
     m_heldCompletion.clear();
     UpdateBusyState();
 }
@@ -105,6 +107,7 @@ void CLoaderEngine::DispatchReply(const uint8_t* payload, int /*length*/) {
             // not run an erase step.
             if (m_mode == MODE_SCREENS && m_screensStep == 1) OnScreensMemoryId();
             else if (m_mode == MODE_FIRMWARE && m_firmwareStep == 1) OnFirmwareMemoryId();
+            else if (m_mode == MODE_SCAN && m_scanStep > 0) ScanStep();
             break;
         case RSP_FAILED:
             OnFailedReply();
@@ -121,6 +124,9 @@ void CLoaderEngine::OnAckReply() {
     switch (m_mode) {
     case MODE_TEST:
         Finish("ORBIX detected!", OUTCOME_SUCCESS);
+        break;
+    case MODE_SCAN:
+        if (m_scanStep == 0) ScanStep();
         break;
     case MODE_FIRMWARE:
         // Step 9: the keypad may answer the execute command with ACK.

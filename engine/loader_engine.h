@@ -7,7 +7,9 @@
 #include "../link/frame_codec.h"
 #include "loader_host.h"
 
-enum LoaderMode { MODE_IDLE = 0, MODE_SCREENS = 1, MODE_FIRMWARE = 2, MODE_TEST = 3 };
+// MODE_SCAN is the command line's: the connection test, then both Memory ID
+// records read, nothing written.
+enum LoaderMode { MODE_IDLE = 0, MODE_SCREENS = 1, MODE_FIRMWARE = 2, MODE_TEST = 3, MODE_SCAN = 4 };
 
 // How the last operation ended, for hosts that report it (the command line's
 // exit code).
@@ -35,6 +37,7 @@ public:
 
     // Buttons and commands.
     void OnTestConnection();
+    void OnScanKeypad();
     void OnUpdateFirmware();
     void OnUpdateScreens();
     void OnOK();  // Close while idle, Abort while busy
@@ -77,6 +80,14 @@ public:
     // An erase command went out in this operation: the area no longer holds
     // what it did, whatever happens next.
     bool EraseSent() const { return m_eraseSent; }
+    // The Memory ID fields read in this operation (a firmware update reads the
+    // firmware record, a screens update the screens one, a scan both).
+    bool FirmwareIdRead() const { return m_firmwareIdRead; }
+    bool ScreensIdRead() const { return m_screensIdRead; }
+    int FirmwareLastSector() const { return m_firmwareLastSector; }
+    int ScreensLastSector() const { return m_screensLastSector; }
+    uint32_t ProgramIndex() const { return m_programIndex; }
+    uint32_t TagValue() const { return m_tagValue; }
 
 private:
     // Frame sending and the reply dispatch.
@@ -134,6 +145,9 @@ private:
     void ScreensStep();
     void OnFirmwareMemoryId();
     void OnScreensMemoryId();
+    void ReadFirmwareFields();
+    void ReadScreensFields();
+    void ScanStep();
     int RefuseMemoryId(bool invalid);
     void EraseNext(int& step, int lastSector, uint8_t area);
     void DataStep(int& step, void (CLoaderEngine::*sendChunk)(), const char* status, int initialEstimate);
@@ -161,6 +175,9 @@ private:
     uint8_t m_activityCount = 0;
     int m_eraseSector = 0;
     bool m_eraseSent = false;
+    bool m_firmwareIdRead = false;
+    bool m_screensIdRead = false;
+    int m_scanStep = 0;
     unsigned m_armedTimers = 0;
 
     // Reply accounting of the running operation.

@@ -59,12 +59,22 @@ int CLoaderEngine::RefuseMemoryId(bool invalid) {
     return 1;
 }
 
-void CLoaderEngine::OnFirmwareMemoryId() {
-    StopTimer(TIMER_REPLY);
+void CLoaderEngine::ReadFirmwareFields() {
     MemoryIdFirmware id = ReadFirmwareMemoryId(m_parser.ReceiveBuffer());
     m_firmwareLastSector = id.lastSector;
     m_programIndex = id.programIndex;
     m_tagValue = id.tagValue;
+    m_firmwareIdRead = true;
+}
+
+void CLoaderEngine::ReadScreensFields() {
+    m_screensLastSector = ReadScreensMemoryId(m_parser.ReceiveBuffer());
+    m_screensIdRead = true;
+}
+
+void CLoaderEngine::OnFirmwareMemoryId() {
+    StopTimer(TIMER_REPLY);
+    ReadFirmwareFields();
     if (RefuseMemoryId(m_firmwareLastSector < FIRMWARE_FIRST_SECTOR)) return;
     m_host.SetProgressRange(0, m_firmwareLastSector);
     m_host.SetProgressPos(0);
@@ -73,7 +83,7 @@ void CLoaderEngine::OnFirmwareMemoryId() {
 
 void CLoaderEngine::OnScreensMemoryId() {
     StopTimer(TIMER_REPLY);
-    m_screensLastSector = ReadScreensMemoryId(m_parser.ReceiveBuffer());
+    ReadScreensFields();
     if (RefuseMemoryId(m_screensLastSector < SCREENS_FIRST_SECTOR)) return;
     m_host.SetProgressRange(0, m_screensLastSector);
     m_host.SetProgressPos(0);

@@ -151,3 +151,27 @@ TEST(StallGuard, RestsWhileAReplyTimerResendsAndSaysSecondsRight) {
     quiet.host.RunUntilIdle();
     EXPECT_EQ(quiet.host.LastStatus(), "No reply from ORBIX for 1 second");
 }
+
+// A scan reads both records and writes nothing; a lost record is asked again.
+TEST(Scan, ReadsBothMemoryIdsAndErasesNothing) {
+    KeypadConfig config;
+    config.firmwareLastSector = 12;
+    config.screensLastSector = 5;
+    config.programIndex = 0x20000;
+    config.tagValue = 0x12345678;
+    config.dropFrom = 3;  // the screens record, once
+    UpdateBench bench(config);
+    bench.Engine().OnScanKeypad();
+    bench.host.RunUntilIdle();
+    CLoaderEngine& engine = bench.Engine();
+    EXPECT_EQ(engine.Outcome(), OUTCOME_SUCCESS);
+    EXPECT_EQ(bench.host.LastStatus(), "ORBIX detected!");
+    EXPECT_TRUE(engine.FirmwareIdRead() && engine.ScreensIdRead());
+    EXPECT_EQ(engine.FirmwareLastSector(), 12);
+    EXPECT_EQ(engine.ScreensLastSector(), 5);
+    EXPECT_EQ(engine.ProgramIndex(), 0x20000u);
+    EXPECT_EQ(engine.TagValue(), 0x12345678u);
+    EXPECT_EQ(SentFrames(bench.host, CMD_GET_SCR_MEM_ID).size(), 2u);
+    EXPECT_TRUE(SentFrames(bench.host, CMD_ERASE_SECTOR).empty());
+    EXPECT_FALSE(engine.EraseSent());
+}
