@@ -7,10 +7,6 @@
 find_program(SCDOC scdoc REQUIRED)
 find_program(GZIP gzip REQUIRED)
 
-# Directories made by the installation are 0755 whatever the umask of whoever installs.
-set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
-    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-
 function(orbix_install_program program)
   set_property(GLOBAL APPEND PROPERTY ORBIX_PACKAGES ${program})
   install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${program})
