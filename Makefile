@@ -4,7 +4,7 @@ SAN_BUILD ?= build-sanitize
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build test test-sanitize test-sanitize-all run demo fuzz bench install clean
+.PHONY: all deps configure build test test-sanitize test-sanitize-all run demo fuzz bench install package clean
 
 all: build
 
@@ -60,6 +60,10 @@ bench: deps
 
 install: build
 	cmake --install $(BUILD)
+
+# Debian packages of the three programs, in $(BUILD)/packages/.
+package: build
+	cmake --build $(BUILD) --target package
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD) build-sanitize-all build-fuzz build-bench

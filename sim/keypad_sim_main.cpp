@@ -67,7 +67,8 @@ const char* const HELP =
     "                            the probe and the memory-ID requests (the loader resends)\n"
     "  --seed N                  seed of --random-faults (default 1)\n"
     "\n"
-    "  --help                    show this text\n";
+    "  --help                    show this text\n"
+    "  --version                 show the version\n";
 
 enum OptionId {
     OPT_LINK = 256,
@@ -94,6 +95,7 @@ enum OptionId {
     OPT_RANDOM_FAULTS,
     OPT_SEED,
     OPT_HELP,
+    OPT_VERSION,
 };
 
 const option LONG_OPTIONS[] = {
@@ -121,6 +123,7 @@ const option LONG_OPTIONS[] = {
     {"random-faults", required_argument, nullptr, OPT_RANDOM_FAULTS},
     {"seed", required_argument, nullptr, OPT_SEED},
     {"help", no_argument, nullptr, OPT_HELP},
+    {"version", no_argument, nullptr, OPT_VERSION},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -327,6 +330,9 @@ int main(int argc, char** argv) {
             }
             case OPT_HELP:
                 fputs(HELP, stdout);
+                return EXIT_SUCCESS;
+            case OPT_VERSION:
+                printf("orbix-keypad-sim %s\n", ORBIX_VERSION_TEXT);
                 return EXIT_SUCCESS;
             default:  // getopt_long has said what was wrong
                 fputs("Try 'orbix-keypad-sim --help'.\n", stderr);

@@ -24,7 +24,7 @@ std::string LoaderUsage() {
            "\n"
            "  --simulate     serve a simulated keypad and use it for this run\n"
            "  --port PORT    use PORT for this run: N, COMN or a device path (not stored)\n"
-           "  --help         show this text\n"
+           "  -h, --help     show this text\n"
            "  --version      show the version\n";
 }
 

@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# Tab completion of orbix-flash and orbix-keypad-sim, driven the way bash drives
+# it, in a folder of files of every kind. orbix-flash's ports come from a stand-in
+# that answers "ports" with a fixed table and hands everything else to the program.
+# Usage: completion_test.sh FLASH FLASH_COMPLETION SIM SIM_COMPLETION
+flash=$1 flash_completion=$2 sim=$3 sim_completion=$4
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+source /usr/share/bash-completion/bash_completion || exit 1
+source "$flash_completion"
+source "$sim_completion"
+
+cat >"$work/orbix-flash" <<EOF
+#!/bin/sh
+[ "\$1" = ports ] || exec "$flash" "\$@"
+cat <<'TABLE'
+COM    DEVICE                   DESCRIPTION                  USB ID     SERIAL
+COM1   /dev/ttyS0               -                            -          -
+-      /dev/ttyUSB0             FT232R USB UART              0403:6001  A10K5XYZ
+TABLE
+EOF
+chmod +x "$work/orbix-flash"
+cd "$work" || exit 1
+mkdir firmware-dir
+touch app.s APP2.S screens.bin notes.txt
+
+failures=0
+# expect "WORDS..." "COMPLETIONS": the last word is the one being completed.
+expect() {
+  local line=$1 want=$2
+  read -ra COMP_WORDS <<<"$line"
+  [[ $line == *" " ]] && COMP_WORDS+=("")
+  COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+  COMP_LINE=$line COMP_POINT=${#line} COMPREPLY=()
+  local spec function
+  spec=$(complete -p "$(basename "${COMP_WORDS[0]}")")
+  function=${spec#*-F }
+  function=${function%% *}
+  "$function" "${COMP_WORDS[0]}" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}" 2>/dev/null
+  local got
+  got=$(printf '%s\n' "${COMPREPLY[@]}" | sort | xargs)
+  if [ "$got" != "$want" ]; then
+    echo "FAIL: \"$line\" completes to \"$got\", not \"$want\"" >&2
+    failures=$((failures + 1))
+  fi
+}
+
+F=$work/orbix-flash
+expect "$F " "firmware inspect ports screens test"
+expect "$F --yes --port COM1 s" "screens"
+# Folders come too, to look into.
+expect "$F firmware " "APP2.S app.s firmware-dir"
+expect "$F --quiet screens " "firmware-dir screens.bin"
+expect "$F inspect " "APP2.S app.s firmware-dir screens.bin"
+expect "$F firmware app.s " ""
+expect "$F --port " "/dev/ttyS0 /dev/ttyUSB0 COM1"
+expect "$F --port /dev/ttyU" "/dev/ttyUSB0"
+expect "$F --stall-timeout " ""
+expect "$F --st" "--stall-timeout"
+expect "$F --q" "--quiet"
+
+S=$sim
+expect "$S --ba" "--baud"
+expect "$S --baud " ""
+expect "$S --fail-command s" "scr-data scr-mem-id set-index sync"
+expect "$S --dump-dir " "firmware-dir"
+expect "$S --exit-after-update --ex" "--exit-after-update"
+
+[ "$failures" -eq 0 ] && echo "completion: all cases pass"
+exit $((failures > 0))
