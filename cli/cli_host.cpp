@@ -5,9 +5,9 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QThread>
 #include <cstdio>
+#include <filesystem>
 #include <ctime>
 #include <iostream>
 
@@ -17,7 +17,7 @@ CCliHost::CCliHost(const CliOptions& options)
       m_settings(true),
       m_binding(m_engine, *this),
       m_timers([this](int id) { m_engine.OnTimer(id); }),
-      m_view(options.quiet, isatty(STDOUT_FILENO) != 0) {
+      m_view(options.quiet, TakesEscapeSequences(STDOUT_FILENO)) {
     m_clock.start();
     m_stallTimer.setSingleShot(true);
     connect(&m_stallTimer, &QTimer::timeout, this, &CCliHost::OnStall);
@@ -32,13 +32,14 @@ int CCliHost::OpenPort(const std::string& simulatedDevice) {
         m_binding.SetPortOverride({0, simulatedDevice});
     } else if (!m_options.port.empty()) {
         PortSpec port;
-        if (!ParsePortArgument(m_options.port, port)) {
-            m_view.Error("--port takes a COM number (3 or COM3) or a device path, not \"" + m_options.port + "\"");
-            return EXIT_USAGE;
-        }
+        ParsePortArgument(m_options.port, port);  // checked with the other options
         m_binding.SetPortOverride(port);
     }
-    if (!m_binding.OpenComPort()) {
+    // The binding's box would only repeat its status line; the reason says more.
+    m_openingPort = true;
+    bool open = m_binding.OpenComPort();
+    m_openingPort = false;
+    if (!open) {
         m_view.Error(m_binding.OpenFailureReason());
         return EXIT_USAGE;
     }
@@ -94,6 +95,13 @@ void CCliHost::ShowBusy(bool busy) {
     if (!busy) QTimer::singleShot(0, qApp, &QCoreApplication::quit);
 }
 
+void CCliHost::SetProgressRange(int lower, int upper) {
+    const CLoaderEngine& engine = m_engine;
+    int step = engine.Mode() == MODE_FIRMWARE ? engine.FirmwareStep() : engine.ScreensStep();
+    if (step == 4) m_view.BeginDataPhase();  // the data phase's range is set once its first chunk has gone
+    m_view.Range(lower, upper);
+}
+
 void CCliHost::WriteFrameToPort(const uint8_t* data, int count) {
     m_binding.WriteFrameToPort(data, count);
     Trace("->", data, count);
@@ -105,11 +113,14 @@ void CCliHost::Sleep(int ms) { QThread::msleep(static_cast<unsigned long>(ms)); 
 int64_t CCliHost::CurrentTime() { return static_cast<int64_t>(std::time(nullptr)); }
 
 int CCliHost::ChooseFile(const FileDialogSpec&, std::string& chosenPath) {
-    chosenPath = QFileInfo(QString::fromStdString(m_options.file)).absoluteFilePath().toStdString();
+    // As bytes: a name that is not valid UTF-8 must reach open() unchanged.
+    chosenPath = std::filesystem::absolute(m_options.file).string();
     return 1;
 }
 
-void CCliHost::MessageBox(const std::string& text, MessageIcon) { m_view.Error(text); }
+void CCliHost::MessageBox(const std::string& text, MessageIcon) {
+    if (!m_openingPort) m_view.Error(text);
+}
 
 int CCliHost::AskYesNo(const std::string& text) {
     if (m_options.yes) return 1;
@@ -134,13 +145,14 @@ int CCliHost::AskYesNo(const std::string& text) {
 
 void CCliHost::Trace(const char* direction, const uint8_t* data, int count) {
     if (!m_options.trace || count <= 0) return;
-    std::string line;
-    char text[8];
+    char text[32];
+    std::snprintf(text, sizeof text, "[%10.3f] %s", m_clock.nsecsElapsed() / 1e6, direction);
+    std::string line = text;
     for (int i = 0; i < count; ++i) {
         std::snprintf(text, sizeof text, " %02X", data[i]);
         line += text;
     }
-    std::fprintf(stderr, "[%10.3f] %s%s\n", m_clock.nsecsElapsed() / 1e6, direction, line.c_str());
+    m_view.Trace(line);
 }
 
 void CCliHost::RestartStallTimer() { m_stallTimer.start(m_options.stallTimeoutSeconds * 1000); }
