@@ -28,7 +28,8 @@ const char* const HELP =
     "Usage: orbix-keypad-sim [OPTION]...\n"
     "Serves a simulated ORBIX keypad on a pseudo-terminal. The first line printed\n"
     "is the device to open as the serial port. Ends on SIGINT, SIGTERM or SIGHUP.\n"
-    "Numbers may be written in decimal or in hexadecimal with 0x.\n"
+    "Numbers may be written in decimal or in hexadecimal with 0x. A value may follow\n"
+    "as --opt=VALUE or --opt VALUE; -- ends the options.\n"
     "\n"
     "  --link PATH               also make PATH a symlink to the device (removed on exit)\n"
     "  --exit-after-update       end once an update is over: after the execute command\n"
@@ -67,7 +68,8 @@ const char* const HELP =
     "                            the probe and the memory-ID requests (the loader resends)\n"
     "  --seed N                  seed of --random-faults (default 1)\n"
     "\n"
-    "  --help                    show this text\n";
+    "  -h, --help                show this text\n"
+    "  -V, --version             show the version\n";
 
 enum OptionId {
     OPT_LINK = 256,
@@ -93,7 +95,8 @@ enum OptionId {
     OPT_ACK_EXECUTE,
     OPT_RANDOM_FAULTS,
     OPT_SEED,
-    OPT_HELP,
+    OPT_HELP = 'h',
+    OPT_VERSION = 'V',
 };
 
 const option LONG_OPTIONS[] = {
@@ -121,6 +124,7 @@ const option LONG_OPTIONS[] = {
     {"random-faults", required_argument, nullptr, OPT_RANDOM_FAULTS},
     {"seed", required_argument, nullptr, OPT_SEED},
     {"help", no_argument, nullptr, OPT_HELP},
+    {"version", no_argument, nullptr, OPT_VERSION},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -219,7 +223,7 @@ int main(int argc, char** argv) {
     bool exitAfterUpdate = false;
 
     int id;
-    while ((id = getopt_long(argc, argv, "", LONG_OPTIONS, nullptr)) != -1) {
+    while ((id = getopt_long(argc, argv, "hV", LONG_OPTIONS, nullptr)) != -1) {
         int64_t v = 0;
         auto number = [&](int64_t low, int64_t high) {
             if (ParseNumber(optarg, low, high, v)) return true;
@@ -327,6 +331,9 @@ int main(int argc, char** argv) {
             }
             case OPT_HELP:
                 fputs(HELP, stdout);
+                return EXIT_SUCCESS;
+            case OPT_VERSION:
+                printf("orbix-keypad-sim %s\n", ORBIX_VERSION_TEXT);
                 return EXIT_SUCCESS;
             default:  // getopt_long has said what was wrong
                 fputs("Try 'orbix-keypad-sim --help'.\n", stderr);

@@ -15,19 +15,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-class FlashE2E : public ProgramTest {
-protected:
-    // Stops the simulator so that it writes its dump files.
-    void StopSim() {
-        sim->Signal(SIGTERM);
-        EXPECT_EQ(sim->Wait(5).exitCode, 0);
-    }
-};
+class FlashE2E : public ProgramTest {};
 
 // The last occurrence of `needle` comes before no line that sends a frame.
 bool NoFrameAfter(const std::string& output, const std::string& needle) {
@@ -130,6 +118,9 @@ TEST_F(FlashE2E, PortsThatCannotBeOpened) {
     EXPECT_EQ(missing.exitCode, 2);
     EXPECT_NE(missing.output.find("COM Port: /dev/ttyNOSUCH0 not available"), std::string::npos) << missing.output;
     EXPECT_NE(missing.output.find("no such device"), std::string::npos) << missing.output;
+    // Once each: the status line, and the reason on stderr.
+    EXPECT_EQ(missing.output.find("not available"), missing.output.rfind("not available")) << missing.output;
+    EXPECT_EQ(missing.output.find("no such device"), missing.output.rfind("no such device")) << missing.output;
 
     // Another program holds the port: a second loader is refused.
     std::string device = StartSim({"--silent"});
@@ -148,6 +139,22 @@ TEST_F(FlashE2E, PortsThatCannotBeOpened) {
         EXPECT_NE(denied.output.find("permission denied"), std::string::npos) << denied.output;
         EXPECT_NE(denied.output.find("dialout"), std::string::npos) << denied.output;
     }
+}
+
+TEST_F(FlashE2E, SecondLoaderThroughASymlinkIsRefusedEvenForRoot) {
+    if (getuid() != 0)
+        GTEST_SKIP() << "runs as root only: for other users the device's exclusive mode already refuses a second open";
+    std::string link = (dir / "keypad").string();
+    std::string device = StartSim({"--silent", "--link", link});
+    CProcess first({FLASH, "--port", device, "test"});
+    ASSERT_TRUE(first.WaitForOutput("Checking for device..", 5));
+    ProcessResult second = Flash({"--port", link, "--trace", "test"});
+    EXPECT_EQ(second.exitCode, 2);
+    EXPECT_NE(second.output.find(link + ": in use by another program"), std::string::npos) << second.output;
+    EXPECT_EQ(second.output.find("] ->"), std::string::npos) << "the second loader sent a frame";
+    ProcessResult r = first.Wait(10);
+    EXPECT_EQ(r.exitCode, 1) << r.output;
+    EXPECT_FALSE(LockFileLeft(device));
 }
 
 TEST_F(FlashE2E, BadFilesSendNothing) {
@@ -196,7 +203,25 @@ TEST_F(FlashE2E, InspectReportsWhatTheFileGives) {
 
     std::string bad = Write("badsum.s", "S0030000FC\nS1130000000102030405060708090A0B0C0D0E0F00\n");
     r = Flash({"inspect", bad});
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_NE(r.output.find("1 record(s) with a wrong checksum, the first on line 2"), std::string::npos) << r.output;
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.output.find("Damaged records:    1, the first: Bad checksum in SRecord on line 2"), std::string::npos)
+        << r.output;
+    EXPECT_NE(r.output.find("orbix-flash: Bad checksum in SRecord on line 2\n"), std::string::npos) << r.output;
     EXPECT_EQ(Flash({"inspect", Write("x.bin", "")}).exitCode, 2);
+
+    // Files the firmware command refuses, named for what they are.
+    struct Case {
+        std::string path, kind;
+    };
+    const Case refused[] = {
+        {Write("app.hex", ":100000000102030405060708090A0B0C0D0E0F1068\n:00000001FF\n"), "Intel HEX"},
+        {Write("header.s", "S00600004844521B\nS1130000000102030405060708090A0B0C0D0E0F74\n"),
+         "S-records that do not begin with \"S003\""},
+    };
+    for (const Case& c : refused) {
+        r = Flash({"inspect", c.path});
+        EXPECT_EQ(r.exitCode, 2) << c.path;
+        EXPECT_NE(r.output.find("Kind:               " + c.kind), std::string::npos) << r.output;
+        EXPECT_NE(r.output.find("orbix-flash: Incorrect file type (should be .S)"), std::string::npos) << r.output;
+    }
 }
