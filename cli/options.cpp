@@ -55,10 +55,14 @@ struct OptionSpec {
 };
 
 const OptionSpec OPTIONS[] = {
-    {"p", "port", "PORT", FOR_KEYPAD},      {"", "simulate", "", FOR_KEYPAD},
-    {"y", "yes", "", FOR_UPDATES},          {"", "force", "", Bit(CLI_FIRMWARE)},
-    {"", "stall-timeout", "SECS", FOR_UPDATES}, {"", "trace", "", FOR_KEYPAD},
-    {"q", "quiet", "", FOR_KEYPAD},         {"h", "help", "", FOR_ALL},
+    {"p", "port", "PORT", FOR_KEYPAD},
+    {"", "simulate", "", FOR_KEYPAD},
+    {"y", "yes", "", FOR_UPDATES},
+    {"", "force", "", Bit(CLI_FIRMWARE)},
+    {"", "stall-timeout", "SECS", FOR_UPDATES},
+    {"", "trace", "", FOR_KEYPAD},
+    {"q", "quiet", "", FOR_KEYPAD},
+    {"h", "help", "", FOR_ALL},
     {"V", "version", "", FOR_ALL},
 };
 

@@ -111,6 +111,7 @@ TEST_F(FlashE2E, CtrlCAbortsAndSendsNothingMore) {
     ProcessResult r = flash.Wait(10);
     EXPECT_EQ(r.exitCode, 130);
     EXPECT_TRUE(NoFrameAfter(r.output, "Operation aborted.")) << r.output.substr(r.output.size() - 400);
+    EXPECT_FALSE(LockFileLeft(device));
 }
 
 TEST_F(FlashE2E, PortsThatCannotBeOpened) {

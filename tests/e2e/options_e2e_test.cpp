@@ -34,7 +34,7 @@ private:
 
 }  // namespace
 
-TEST_F(OptionsE2E, EveryFormOfAnOptionIsRead) {
+TEST_F(OptionsE2E, EveryFormOfAnOptionIsReadAndFileNamesAreBytes) {
     std::string device = StartSim({});
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
              {"--port=" + device, "test"}, {"-p", device, "test"}, {"-p" + device, "test"}, {"test", "-p", device}}) {
@@ -49,17 +49,13 @@ TEST_F(OptionsE2E, EveryFormOfAnOptionIsRead) {
     ProcessResult r = Flash({"-yq", "--stall-timeout=5", "-p", device, "firmware", "--", "-yq.s"});
     EXPECT_EQ(r.exitCode, 0) << r.output;
     EXPECT_EQ(r.output, "");
-    StopSim();
-    EXPECT_TRUE(ReadAll(dir / "firmware.bin") == SmallImage());
-}
 
-TEST_F(OptionsE2E, FileNameThatIsNotUtf8Installs) {
-    std::string device = StartSim({});
+    // A name that is not UTF-8 reaches open() unchanged.
     std::string file = Write("app-\xff\xfe-caf\xe9.s", SMALL_FIRMWARE);
     ProcessResult inspect = Flash({"inspect", file});
     EXPECT_EQ(inspect.exitCode, 0) << inspect.output;
     EXPECT_TRUE(Has(inspect.output, "File:               app-\xff\xfe-caf\xe9.s\n")) << inspect.output;
-    ProcessResult r = Flash({"-y", "-p", device, "firmware", file});
+    r = Flash({"-y", "-p", device, "firmware", file});
     EXPECT_EQ(r.exitCode, 0) << r.output;
     StopSim();
     EXPECT_TRUE(ReadAll(dir / "firmware.bin") == SmallImage());
@@ -74,14 +70,12 @@ TEST_F(OptionsE2E, WrongOptionsAreRefusedBeforeAnythingStarts) {
     const std::vector<Case> cases = {
         {{"--yes", "test"}, "--yes does not apply to the test command"},
         {{"-y", "test"}, "--yes does not apply to the test command"},
-        {{"--stall-timeout", "5", "test"}, "--stall-timeout does not apply to the test command"},
         {{"--force", "screens", file}, "--force does not apply to the screens command"},
         {{"-q", "inspect", file}, "--quiet does not apply to the inspect command"},
         {{"--trace", "ports"}, "--trace does not apply to the ports command"},
         {{"-p", "3", "inspect", file}, "--port does not apply to the inspect command"},
         {{"--port", "", "test"}, "--port needs a port"},
         {{"--port=", "test"}, "--port needs a port"},
-        {{"-p"}, "Missing value after '-p'"},
         {{"--port", "nonsense", "test"}, "--port takes a COM number (3 or COM3) or a device path, not \"nonsense\""},
         {{"--simulate", "-p", "3", "test"}, "--port and --simulate cannot be used together"},
         {{"--frobnicate", "test"}, "Unknown option 'frobnicate'"},
@@ -90,8 +84,6 @@ TEST_F(OptionsE2E, WrongOptionsAreRefusedBeforeAnythingStarts) {
         {{"--stall-timeout=0", "firmware", file}, "--stall-timeout takes a whole number of seconds"},
         {{"test", "extra"}, "unexpected argument extra"},
         {{"firmware"}, "the firmware command needs a file"},
-        {{"frobnicate"}, "unknown command frobnicate"},
-        {{}, "no command given"},
     };
     for (const Case& c : cases) {
         ProcessResult r = Flash(c.args);
