@@ -38,7 +38,7 @@ CCliHost::CCliHost(const CliOptions& options)
       m_settings(true),
       m_binding(m_engine, *this),
       m_timers([this](int id) { m_engine.OnTimer(id); }),
-      m_view(options.quiet, isatty(STDOUT_FILENO) != 0) {
+      m_view(options.quiet, TakesEscapeSequences(STDOUT_FILENO)) {
     m_clock.start();
     m_engine.SetStallGuard(options.stallTimeoutSeconds, true);
     m_binding.onReceived = [this](const QByteArray& bytes) {
@@ -51,10 +51,7 @@ int CCliHost::OpenPort(const std::string& simulatedDevice) {
         m_binding.SetPortOverride({0, simulatedDevice});
     } else if (!m_options.port.empty()) {
         PortSpec port;
-        if (!ParsePortArgument(m_options.port, port)) {
-            Fail("--port takes a COM number (3 or COM3) or a device path, not \"" + m_options.port + "\"");
-            return EXIT_USAGE;
-        }
+        ParsePortArgument(m_options.port, port);  // checked with the other options
         m_binding.SetPortOverride(port);
     }
     if (!m_binding.OpenComPort()) {
@@ -155,6 +152,13 @@ void CCliHost::ShowBusy(bool busy) {
     if (!busy) QTimer::singleShot(0, qApp, &QCoreApplication::quit);
 }
 
+void CCliHost::SetProgressRange(int lower, int upper) {
+    const CLoaderEngine& engine = m_engine;
+    int step = engine.Mode() == MODE_FIRMWARE ? engine.FirmwareStep() : engine.ScreensStep();
+    if (step == 4) m_view.BeginDataPhase();  // the data phase's range is set once its first chunk has gone
+    m_view.Range(lower, upper);
+}
+
 void CCliHost::WriteFrameToPort(const uint8_t* data, int count) {
     m_binding.WriteFrameToPort(data, count);
     Trace("->", data, count);
@@ -201,11 +205,12 @@ int CCliHost::AskYesNo(const std::string& text) {
 
 void CCliHost::Trace(const char* direction, const uint8_t* data, int count) {
     if (!m_options.trace || count <= 0) return;
-    std::string line;
-    char text[8];
+    char text[32];
+    std::snprintf(text, sizeof text, "[%10.3f] %s", m_clock.nsecsElapsed() / 1e6, direction);
+    std::string line = text;
     for (int i = 0; i < count; ++i) {
         std::snprintf(text, sizeof text, " %02X", data[i]);
         line += text;
     }
-    std::fprintf(stderr, "[%10.3f] %s%s\n", m_clock.nsecsElapsed() / 1e6, direction, line.c_str());
+    m_view.Trace(line);
 }

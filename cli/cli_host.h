@@ -43,7 +43,7 @@ public:
     int64_t CurrentTime() override;
     void ShowStatus(const std::string& text) override { m_view.Status(text); }
     void ShowBusy(bool busy) override;
-    void SetProgressRange(int lower, int upper) override { m_view.Range(lower, upper); }
+    void SetProgressRange(int lower, int upper) override;
     void SetProgressPos(int position) override { m_view.Position(position); }
     void SetProgressShowText(bool) override {}
     void SetActivityPos(int) override {}

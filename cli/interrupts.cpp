@@ -17,6 +17,8 @@ void OnSignal(int signo) {
 }  // namespace
 
 int InstallInterruptHandler() {
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGHUP, SIG_IGN);
     if (pipe(g_pipe) != 0) return -1;
     fcntl(g_pipe[1], F_SETFL, O_NONBLOCK);
     struct sigaction action {};

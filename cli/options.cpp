@@ -1,7 +1,10 @@
 #include "options.h"
 
+#include <QCommandLineParser>
+#include <QStringList>
 #include <cstdlib>
-#include <cstring>
+
+#include "serial/port_naming.h"
 
 const char* const CLI_USAGE =
     "Usage: orbix-flash [options] COMMAND\n"
@@ -15,20 +18,53 @@ const char* const CLI_USAGE =
     "  ports                 list the serial ports\n"
     "  inspect FILE          show what a firmware or screens file holds\n"
     "\n"
-    "Options:\n"
-    "  --port N|COMN|DEVICE  the serial port (default: the one chosen in the window's Preferences)\n"
-    "  --simulate            use a simulated keypad instead of hardware\n"
-    "  --yes                 answer yes to the erase question\n"
-    "  --stall-timeout SECS  give up when the keypad stops answering during an update (default 30)\n"
-    "  --trace               print every frame both ways on stderr, in hex, with milliseconds\n"
-    "  --quiet               print nothing but errors\n"
-    "  --help                show this text\n"
-    "  --version             show the version\n"
+    "Options (a value may follow as --opt=VALUE or --opt VALUE, -p VALUE or -pVALUE; short\n"
+    "options combine, as in -yq; -- ends the options):\n"
+    "  -p, --port=N|COMN|DEVICE  the serial port (default: ORBIX_PORT, else the one chosen in the\n"
+    "                            window's Preferences)\n"
+    "      --simulate            use a simulated keypad instead of hardware\n"
+    "  -y, --yes                 answer yes to the erase question\n"
+    "      --force               install a firmware file with damaged records exactly as it is read\n"
+    "      --stall-timeout=SECS  give up when the keypad stops answering during an update (default 30)\n"
+    "      --trace               print every frame both ways on stderr, in hex, with milliseconds\n"
+    "  -q, --quiet               print nothing but errors\n"
+    "  -h, --help                show this text\n"
+    "  -V, --version             show the version\n"
+    "--port, --simulate, --trace and --quiet apply to test, firmware and screens; --yes and\n"
+    "--stall-timeout to firmware and screens; --force to firmware. Any other use is refused.\n"
     "\n"
-    "Exit codes: 0 success; 1 the operation failed (time-out, \"Failed\" from the keypad, stall,\n"
-    "port lost, erase declined); 2 usage, port or file problem; 130 interrupted.\n";
+    "Environment: ORBIX_PORT  the port when --port is not given (empty counts as unset)\n"
+    "\n"
+    "Exit codes: 0 success; 1 failed, the keypad was not changed (nothing erased);\n"
+    "  3 failed after the first erase command was sent: the keypad holds no valid firmware or screens and "
+    "stays in its update mode (run the update again);\n"
+    "  2 usage, port or file problem (nothing sent); 130 Ctrl-C; 143 SIGTERM\n";
 
 namespace {
+
+constexpr unsigned Bit(CliCommand command) { return 1u << command; }
+constexpr unsigned FOR_UPDATES = Bit(CLI_FIRMWARE) | Bit(CLI_SCREENS);
+constexpr unsigned FOR_KEYPAD = Bit(CLI_TEST) | FOR_UPDATES;
+constexpr unsigned FOR_ALL = ~0u;
+
+struct OptionSpec {
+    const char* shortName;  // "" when there is none
+    const char* longName;
+    const char* valueName;  // "" for a switch
+    unsigned commands;      // those it applies to
+};
+
+const OptionSpec OPTIONS[] = {
+    {"p", "port", "PORT", FOR_KEYPAD},
+    {"", "simulate", "", FOR_KEYPAD},
+    {"y", "yes", "", FOR_UPDATES},
+    {"", "force", "", Bit(CLI_FIRMWARE)},
+    {"", "stall-timeout", "SECS", FOR_UPDATES},
+    {"", "trace", "", FOR_KEYPAD},
+    {"q", "quiet", "", FOR_KEYPAD},
+    {"h", "help", "", FOR_ALL},
+    {"V", "version", "", FOR_ALL},
+};
 
 struct CommandName {
     const char* name;
@@ -37,81 +73,123 @@ struct CommandName {
 };
 
 const CommandName COMMANDS[] = {
-    {"test", CLI_TEST, false},         {"firmware", CLI_FIRMWARE, true}, {"screens", CLI_SCREENS, true},
-    {"ports", CLI_PORTS, false},       {"inspect", CLI_INSPECT, true},
+    {"test", CLI_TEST, false},   {"firmware", CLI_FIRMWARE, true}, {"screens", CLI_SCREENS, true},
+    {"ports", CLI_PORTS, false}, {"inspect", CLI_INSPECT, true},
 };
+
+// Arguments go through Latin-1 both ways: each byte becomes one character and
+// comes back unchanged, so a file name that is not UTF-8 still opens.
+QString Text(const char* bytes) { return QString::fromLatin1(bytes); }
+std::string Bytes(const QString& text) {
+    QByteArray bytes = text.toLatin1();
+    return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
+// The command and its file; nullptr with `error` set when they are wrong.
+const CommandName* ReadCommand(const QStringList& words, CliOptions& options, std::string& error) {
+    if (words.isEmpty()) {
+        error = "no command given";
+        return nullptr;
+    }
+    std::string name = Bytes(words[0]);
+    const CommandName* found = nullptr;
+    for (const CommandName& c : COMMANDS)
+        if (name == c.name) found = &c;
+    if (!found) {
+        error = "unknown command " + name;
+        return nullptr;
+    }
+    options.command = found->command;
+    qsizetype expected = found->takesFile ? 2 : 1;
+    if (words.size() < expected) {
+        error = "the " + name + " command needs a file";
+        return nullptr;
+    }
+    if (words.size() > expected) {
+        error = "unexpected argument " + Bytes(words[expected]);
+        return nullptr;
+    }
+    if (found->takesFile) options.file = Bytes(words[1]);
+    return found;
+}
+
+int CheckOptionsApply(const QCommandLineParser& parser, const CommandName& command, std::string& error) {
+    for (const OptionSpec& spec : OPTIONS) {
+        if (!parser.isSet(spec.longName) || (spec.commands & Bit(command.command))) continue;
+        error = std::string("--") + spec.longName + " does not apply to the " + command.name + " command";
+        return 0;
+    }
+    return 1;
+}
+
+// --port, else ORBIX_PORT for a command that talks to a keypad: checked here,
+// so a name that cannot be a port stops the run before anything starts.
+int ReadPort(const QCommandLineParser& parser, CliOptions& options, std::string& error) {
+    std::string source = "--port";
+    if (parser.isSet("port")) {
+        options.port = Bytes(parser.value("port"));
+        if (options.port.empty()) {
+            error = "--port needs a port: a COM number (3 or COM3) or a device path";
+            return 0;
+        }
+    } else if (!options.simulate && (Bit(options.command) & FOR_KEYPAD)) {
+        const char* environment = std::getenv("ORBIX_PORT");
+        if (environment) options.port = environment;
+        source = "ORBIX_PORT";
+    }
+    if (options.port.empty()) return 1;
+    if (options.simulate) {
+        error = "--port and --simulate cannot be used together";
+        return 0;
+    }
+    PortSpec port;
+    if (!ParsePortArgument(options.port, port)) {
+        error = source + " takes a COM number (3 or COM3) or a device path, not \"" + options.port + "\"";
+        return 0;
+    }
+    return 1;
+}
+
+int ReadValues(const QCommandLineParser& parser, CliOptions& options, std::string& error) {
+    options.simulate = parser.isSet("simulate");
+    options.yes = parser.isSet("yes");
+    options.force = parser.isSet("force");
+    options.trace = parser.isSet("trace");
+    options.quiet = parser.isSet("quiet");
+    if (parser.isSet("stall-timeout")) {
+        std::string text = Bytes(parser.value("stall-timeout"));
+        char* end = nullptr;
+        long seconds = std::strtol(text.c_str(), &end, 10);
+        if (text.empty() || *end != '\0' || seconds < 1 || seconds > 86400) {
+            error = "--stall-timeout takes a whole number of seconds from 1 to 86400";
+            return 0;
+        }
+        options.stallTimeoutSeconds = static_cast<int>(seconds);
+    }
+    return ReadPort(parser, options, error);
+}
 
 }  // namespace
 
 int ParseCliOptions(int argc, const char* const* argv, CliOptions& options, std::string& error) {
-    bool fileExpected = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        auto value = [&](const char* name) -> const char* {
-            if (i + 1 >= argc) {
-                error = std::string(name) + " needs a value";
-                return nullptr;
-            }
-            return argv[++i];
-        };
-        if (arg == "--help" || arg == "-h") {
-            options.command = CLI_HELP;
-            return 1;
-        } else if (arg == "--version") {
-            options.command = CLI_VERSION;
-            return 1;
-        } else if (arg == "--port") {
-            const char* v = value("--port");
-            if (!v) return 0;
-            options.port = v;
-        } else if (arg == "--stall-timeout") {
-            const char* v = value("--stall-timeout");
-            if (!v) return 0;
-            char* end = nullptr;
-            long seconds = std::strtol(v, &end, 10);
-            if (*v == '\0' || *end != '\0' || seconds < 1 || seconds > 86400) {
-                error = "--stall-timeout takes a whole number of seconds from 1 to 86400";
-                return 0;
-            }
-            options.stallTimeoutSeconds = static_cast<int>(seconds);
-        } else if (arg == "--simulate") {
-            options.simulate = true;
-        } else if (arg == "--yes" || arg == "-y") {
-            options.yes = true;
-        } else if (arg == "--force") {
-            options.force = true;
-        } else if (arg == "--trace") {
-            options.trace = true;
-        } else if (arg == "--quiet" || arg == "-q") {
-            options.quiet = true;
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            error = "unknown option " + arg;
-            return 0;
-        } else if (fileExpected) {
-            options.file = arg;
-            fileExpected = false;
-        } else if (options.command != CLI_NONE) {
-            error = "unexpected argument " + arg;
-            return 0;
-        } else {
-            const CommandName* found = nullptr;
-            for (const CommandName& c : COMMANDS)
-                if (arg == c.name) found = &c;
-            if (!found) {
-                error = "unknown command " + arg;
-                return 0;
-            }
-            options.command = found->command;
-            fileExpected = found->takesFile;
-        }
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
+    for (const OptionSpec& spec : OPTIONS) {
+        QStringList names;
+        if (*spec.shortName) names << Text(spec.shortName);
+        names << Text(spec.longName);
+        parser.addOption(QCommandLineOption(names, QString(), Text(spec.valueName)));
     }
-    if (options.command == CLI_NONE) {
-        error = "no command given";
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments << Text(argv[i]);
+    if (!parser.parse(arguments)) {
+        error = Bytes(parser.errorText());
         return 0;
     }
-    if (fileExpected) {
-        error = "the command needs a file";
-        return 0;
+    if (parser.isSet("help") || parser.isSet("version")) {
+        options.command = parser.isSet("help") ? CLI_HELP : CLI_VERSION;
+        return 1;
     }
-    return 1;
+    const CommandName* command = ReadCommand(parser.positionalArguments(), options, error);
+    return command && CheckOptionsApply(parser, *command, error) && ReadValues(parser, options, error);
 }

@@ -1,17 +1,21 @@
 #include "terminal_view.h"
 
-#include <cstdio>
+#include <unistd.h>
 
-CTerminalView::CTerminalView(bool quiet, bool interactive) : m_quiet(quiet), m_interactive(interactive) {}
+#include <cstdlib>
+#include <cstring>
+
+CTerminalView::CTerminalView(bool quiet, bool drawBar) : m_quiet(quiet), m_drawBar(drawBar) {}
 
 void CTerminalView::ClearBar() {
     if (!m_barShown) return;
     std::fputs("\r\033[K", stdout);
+    std::fflush(stdout);
     m_barShown = false;
 }
 
 void CTerminalView::DrawBar() {
-    if (m_quiet || !m_interactive || !m_barActive) return;
+    if (m_quiet || !m_drawBar || !m_barActive) return;
     int span = m_upper - m_lower;
     int percent = span > 0 ? (m_position - m_lower) * 100 / span : 0;
     if (percent < 0) percent = 0;
@@ -24,13 +28,22 @@ void CTerminalView::DrawBar() {
     m_barShown = true;
 }
 
-void CTerminalView::Status(const std::string& text) {
-    if (m_quiet) return;
+// Output that cannot be written (a closed pipe or terminal) is dropped: the
+// update goes on whatever happens to its audience.
+void CTerminalView::Print(std::FILE* stream, const std::string& line) {
     ClearBar();
-    std::printf("%s\n", text.c_str());
-    std::fflush(stdout);
+    std::fprintf(stream, "%s\n", line.c_str());
+    std::fflush(stream);
     DrawBar();
 }
+
+void CTerminalView::Status(const std::string& text) {
+    if (!m_quiet) Print(stdout, text);
+}
+
+void CTerminalView::Error(const std::string& text) { Print(stderr, "orbix-flash: " + text); }
+
+void CTerminalView::Trace(const std::string& line) { Print(stderr, line); }
 
 void CTerminalView::Range(int lower, int upper) {
     m_lower = lower;
@@ -41,6 +54,7 @@ void CTerminalView::Range(int lower, int upper) {
 
 void CTerminalView::Position(int position) {
     m_position = position;
+    if (m_dataPhase && !m_drawBar) ReportPercentSent();
     DrawBar();
 }
 
@@ -49,16 +63,42 @@ void CTerminalView::TimeRemaining(const std::string& text) {
     DrawBar();
 }
 
+void CTerminalView::BeginDataPhase() {
+    m_dataPhase = true;
+    m_percentReported = 0;
+    m_dataStart = std::chrono::steady_clock::now();
+}
+
+// Without the bar: "Sent 40%, 12 seconds remaining" each time another tenth
+// has gone, the time from the rate so far.
+void CTerminalView::ReportPercentSent() {
+    int tenth = m_position / 10 * 10;
+    if (tenth <= m_percentReported || m_quiet) return;
+    m_percentReported = tenth;
+    char line[80];
+    if (tenth >= 100) {
+        std::snprintf(line, sizeof line, "Sent 100%%");
+    } else {
+        double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_dataStart).count();
+        long seconds = static_cast<long>(elapsed * (100 - m_position) / m_position + 0.999);
+        if (seconds < 90)
+            std::snprintf(line, sizeof line, "Sent %d%%, %ld second%s remaining", tenth, seconds,
+                          seconds == 1 ? "" : "s");
+        else
+            std::snprintf(line, sizeof line, "Sent %d%%, %ld minutes remaining", tenth, (seconds + 30) / 60);
+    }
+    Print(stdout, line);
+}
+
 void CTerminalView::Finish() {
     // The last status line says how it ended; a stale bar under it would not.
     ClearBar();
     m_barActive = false;
+    m_dataPhase = false;
     std::fflush(stdout);
 }
 
-void CTerminalView::Error(const std::string& text) {
-    ClearBar();
-    std::fflush(stdout);
-    std::fprintf(stderr, "orbix-flash: %s\n", text.c_str());
-    DrawBar();
+bool TakesEscapeSequences(int fd) {
+    const char* term = std::getenv("TERM");
+    return isatty(fd) && term && *term && std::strcmp(term, "dumb") != 0;
 }

@@ -33,9 +33,7 @@ int AcceptDamage(IUserHost& host, IStatusLine& status, const SRecordResult& resu
     std::snprintf(question, sizeof question, "The file has %u damaged records (the first on line %d). Install it anyway?",
                   result.damagedRecords, result.firstDamagedLine);
     if (host.AcceptDamagedFile(question)) return 1;
-    status.SetStatus(FormatInt(result.firstDamage == SREC_DAMAGE_CHARACTER ? "Invalid character in SRecord on line %d"
-                                                                           : "Bad checksum in SRecord on line %d",
-                               result.firstDamagedLine));
+    status.SetStatus(DamageText(result.firstDamage, result.firstDamagedLine));
     return 0;
 }
 
@@ -86,6 +84,12 @@ void Accept(IUserHost& host, IStatusLine& status, const char* key, const std::st
 
 }  // namespace
 
+std::string DamageText(SRecordDamage damage, int line) {
+    return FormatInt(damage == SREC_DAMAGE_CHARACTER ? "Invalid character in SRecord on line %d"
+                                                     : "Bad checksum in SRecord on line %d",
+                     line);
+}
+
 std::string FileNameOf(const std::string& path) {
     size_t slash = path.find_last_of("/\\");
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -121,6 +125,11 @@ int OpenFirmwareFile(IUserHost& host, IStatusLine& status, CImageBuffer& image, 
     SRecordResult result = ParseSRecords(reinterpret_cast<const char*>(buffer.get()), static_cast<size_t>(read),
                                          image.Data(), FIRMWARE_IMAGE_SIZE, imageLength, stats);
     image.SetLength(imageLength);
+    if (stats) {
+        stats->damagedRecords = result.damagedRecords;
+        stats->firstDamagedLine = result.firstDamagedLine;
+        stats->firstDamage = result.firstDamage;
+    }
     // A partial image would be erased into the keypad: refuse what did not parse whole.
     if (result.status == SREC_OUT_OF_RANGE) {
         host.MessageBox(FormatInt("Out of range offset in SRecord: %d", result.value), MB_ICON_NONE);

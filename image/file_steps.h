@@ -18,5 +18,9 @@ int OpenFirmwareFile(IUserHost& host, IStatusLine& status, CImageBuffer& image, 
 // Lets the user choose a screens file and reads it into the image as it is.
 int OpenScreensFile(IUserHost& host, IStatusLine& status, CImageBuffer& image, std::string& path);
 
+// How a damaged record refuses a firmware file: "Bad checksum in SRecord on
+// line %d" or "Invalid character in SRecord on line %d".
+std::string DamageText(SRecordDamage damage, int line);
+
 // The file's name and extension, without its directory.
 std::string FileNameOf(const std::string& path);

@@ -28,6 +28,9 @@ struct SRecordResult {
 struct SRecordStats {
     unsigned recordsByType[10] = {};  // S0..S9
     unsigned otherLines = 0;          // lines that are not S-records at all
+    unsigned damagedRecords = 0;      // as in SRecordResult
+    int firstDamagedLine = 0;
+    SRecordDamage firstDamage = SREC_DAMAGE_NONE;
 };
 
 // Copies one line with its ending (LF, CR LF or a lone CR), at most maxCount

@@ -5,6 +5,7 @@
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
 #include <cerrno>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 #ifdef Q_OS_LINUX
@@ -16,6 +17,23 @@
 
 #include "port_naming.h"
 #endif
+
+namespace {
+
+// Qt's lock file goes by the name the device was opened under, and its
+// exclusive mode does not hold root back; an advisory lock on the device
+// itself stops a second loader whatever the name and whoever runs it. False
+// only when another holder has it (a device that takes no locks is let be).
+bool LockDevice(QSerialPort& port) {
+#ifdef Q_OS_UNIX
+    return ::flock(static_cast<int>(port.handle()), LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK;
+#else
+    Q_UNUSED(port);
+    return true;
+#endif
+}
+
+}  // namespace
 
 CMSComm::CMSComm(QObject* parent) : QObject(parent) {
     connect(&m_port, &QSerialPort::readyRead, this, &CMSComm::OnReadyRead);
@@ -98,6 +116,11 @@ int CMSComm::SetPortOpen(bool open) {
             break;
         }
         m_port.clearError();
+        return 0;
+    }
+    if (!LockDevice(m_port)) {
+        m_port.close();
+        m_openError = COMM_IN_USE;
         return 0;
     }
     ApplySettings();

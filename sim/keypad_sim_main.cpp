@@ -28,7 +28,8 @@ const char* const HELP =
     "Usage: orbix-keypad-sim [OPTION]...\n"
     "Serves a simulated ORBIX keypad on a pseudo-terminal. The first line printed\n"
     "is the device to open as the serial port. Ends on SIGINT, SIGTERM or SIGHUP.\n"
-    "Numbers may be written in decimal or in hexadecimal with 0x.\n"
+    "Numbers may be written in decimal or in hexadecimal with 0x. A value may follow\n"
+    "as --opt=VALUE or --opt VALUE; -- ends the options.\n"
     "\n"
     "  --link PATH               also make PATH a symlink to the device (removed on exit)\n"
     "  --exit-after-update       end once an update is over: after the execute command\n"
@@ -67,8 +68,8 @@ const char* const HELP =
     "                            the probe and the memory-ID requests (the loader resends)\n"
     "  --seed N                  seed of --random-faults (default 1)\n"
     "\n"
-    "  --help                    show this text\n"
-    "  --version                 show the version\n";
+    "  -h, --help                show this text\n"
+    "  -V, --version             show the version\n";
 
 enum OptionId {
     OPT_LINK = 256,
@@ -94,8 +95,8 @@ enum OptionId {
     OPT_ACK_EXECUTE,
     OPT_RANDOM_FAULTS,
     OPT_SEED,
-    OPT_HELP,
-    OPT_VERSION,
+    OPT_HELP = 'h',
+    OPT_VERSION = 'V',
 };
 
 const option LONG_OPTIONS[] = {
@@ -222,7 +223,7 @@ int main(int argc, char** argv) {
     bool exitAfterUpdate = false;
 
     int id;
-    while ((id = getopt_long(argc, argv, "", LONG_OPTIONS, nullptr)) != -1) {
+    while ((id = getopt_long(argc, argv, "hV", LONG_OPTIONS, nullptr)) != -1) {
         int64_t v = 0;
         auto number = [&](int64_t low, int64_t high) {
             if (ParseNumber(optarg, low, high, v)) return true;

@@ -19,8 +19,6 @@ namespace {
 
 class FaultE2E : public ProgramTest {};
 
-bool Has(const std::string& output, const std::string& needle) { return output.find(needle) != std::string::npos; }
-
 // A line that is exactly `text`, as a status line or as an error.
 bool HasLine(const std::string& output, const std::string& text) {
     std::string lines = "\n" + output;
@@ -40,10 +38,6 @@ bool NoFrameAfter(const std::string& output, const std::string& needle) {
     size_t at = output.rfind(needle);
     return at != std::string::npos && output.find("] ->", at) == std::string::npos;
 }
-
-// Twenty image bytes 0x00..0x13 from address 0: one data chunk, checksum
-// 0x1011 + 0x1213 = 0x2224, end index 0x10000 + 19 / 2 = 0x10009.
-const char* const SMALL_FIRMWARE = "S0030000FC\nS1170000000102030405060708090A0B0C0D0E0F101112132A\nS9030000FC\n";
 
 }  // namespace
 

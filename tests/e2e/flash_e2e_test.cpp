@@ -111,6 +111,7 @@ TEST_F(FlashE2E, CtrlCAbortsAndSendsNothingMore) {
     ProcessResult r = flash.Wait(10);
     EXPECT_EQ(r.exitCode, 130);
     EXPECT_TRUE(NoFrameAfter(r.output, "Operation aborted.")) << r.output.substr(r.output.size() - 400);
+    EXPECT_FALSE(LockFileLeft(device));
 }
 
 TEST_F(FlashE2E, PortsThatCannotBeOpened) {
@@ -118,6 +119,10 @@ TEST_F(FlashE2E, PortsThatCannotBeOpened) {
     EXPECT_EQ(missing.exitCode, 2);
     EXPECT_NE(missing.output.find("COM Port: /dev/ttyNOSUCH0 not available"), std::string::npos) << missing.output;
     EXPECT_NE(missing.output.find("no such device"), std::string::npos) << missing.output;
+    // Once each on stderr: what failed, then why.
+    ProcessResult errors = FlashStderr({"--port", "/dev/ttyNOSUCH0", "test"});
+    EXPECT_EQ(errors.output,
+              "orbix-flash: COM Port: /dev/ttyNOSUCH0 not available\norbix-flash: /dev/ttyNOSUCH0: no such device\n");
 
     // Another program holds the port: a second loader is refused.
     std::string device = StartSim({"--silent"});
@@ -136,6 +141,22 @@ TEST_F(FlashE2E, PortsThatCannotBeOpened) {
         EXPECT_NE(denied.output.find("permission denied"), std::string::npos) << denied.output;
         EXPECT_NE(denied.output.find("dialout"), std::string::npos) << denied.output;
     }
+}
+
+TEST_F(FlashE2E, SecondLoaderThroughASymlinkIsRefusedEvenForRoot) {
+    if (getuid() != 0)
+        GTEST_SKIP() << "runs as root only: for other users the device's exclusive mode already refuses a second open";
+    std::string link = (dir / "keypad").string();
+    std::string device = StartSim({"--silent", "--link", link});
+    CProcess first({FLASH, "--port", device, "test"});
+    ASSERT_TRUE(first.WaitForOutput("Checking for device..", 5));
+    ProcessResult second = Flash({"--port", link, "--trace", "test"});
+    EXPECT_EQ(second.exitCode, 2);
+    EXPECT_NE(second.output.find(link + ": in use by another program"), std::string::npos) << second.output;
+    EXPECT_EQ(second.output.find("] ->"), std::string::npos) << "the second loader sent a frame";
+    ProcessResult r = first.Wait(10);
+    EXPECT_EQ(r.exitCode, 1) << r.output;
+    EXPECT_FALSE(LockFileLeft(device));
 }
 
 TEST_F(FlashE2E, BadFilesSendNothing) {
@@ -185,6 +206,24 @@ TEST_F(FlashE2E, InspectReportsWhatTheFileGives) {
     std::string bad = Write("badsum.s", "S0030000FC\nS1130000000102030405060708090A0B0C0D0E0F00\n");
     r = Flash({"inspect", bad});
     EXPECT_EQ(r.exitCode, 2);
-    EXPECT_NE(r.output.find("Bad checksum in SRecord on line 2"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("Damaged records:    1, the first: Bad checksum in SRecord on line 2"), std::string::npos)
+        << r.output;
+    EXPECT_NE(r.output.find("orbix-flash: Bad checksum in SRecord on line 2\n"), std::string::npos) << r.output;
     EXPECT_EQ(Flash({"inspect", Write("x.bin", "")}).exitCode, 2);
+
+    // Files the firmware command refuses, named for what they are.
+    struct Case {
+        std::string path, kind;
+    };
+    const Case refused[] = {
+        {Write("app.hex", ":100000000102030405060708090A0B0C0D0E0F1068\n:00000001FF\n"), "Intel HEX"},
+        {Write("header.s", "S00600004844521B\nS1130000000102030405060708090A0B0C0D0E0F74\n"),
+         "S-records that do not begin with \"S003\""},
+    };
+    for (const Case& c : refused) {
+        r = Flash({"inspect", c.path});
+        EXPECT_EQ(r.exitCode, 2) << c.path;
+        EXPECT_NE(r.output.find("Kind:               " + c.kind), std::string::npos) << r.output;
+        EXPECT_NE(r.output.find("orbix-flash: Incorrect file type (should be .S)"), std::string::npos) << r.output;
+    }
 }

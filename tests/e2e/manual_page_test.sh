@@ -10,7 +10,9 @@ program=$1 page=$2 direction=${3:-}
 # Options as words: -x or --long-name.
 options() { grep -oE -- '(^|[^a-zA-Z0-9-])--?[a-zA-Z][a-zA-Z0-9-]*' | grep -oE -- '--?[a-zA-Z][a-zA-Z0-9-]*' | sort -u; }
 
-help=$("$program" --help | options)
+# Only the option table's lines (indented, starting with a dash): the prose
+# around it shows forms such as --opt=VALUE or -yq that are not options.
+help=$("$program" --help | grep -E '^[[:space:]]+-' | options)
 # An entry is a line that starts with the option in bold: "*-p*, *--port* _PORT_".
 entries=$(grep -E '^\*--?[a-zA-Z]' "$page" | options)
 [ -n "$help" ] && [ -n "$entries" ] || { echo "FAIL: no options found in --help or in $page" >&2; exit 1; }

@@ -5,7 +5,10 @@
 #include <poll.h>
 #include <pwd.h>
 #include <signal.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -15,19 +18,39 @@ double MonotonicSeconds() {
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
-CProcess::CProcess(const std::vector<std::string>& argv, const std::string& asUser) {
+namespace {
+
+// A pseudo-terminal's two ends: [0] the one we read, [1] the one it writes.
+bool OpenTerminal(int ends[2]) {
+    ends[0] = posix_openpt(O_RDWR | O_NOCTTY);
+    if (ends[0] < 0 || grantpt(ends[0]) != 0 || unlockpt(ends[0]) != 0) return false;
+    ends[1] = open(ptsname(ends[0]), O_RDWR | O_NOCTTY);
+    termios raw{};
+    if (ends[1] < 0 || tcgetattr(ends[1], &raw) != 0) return false;
+    cfmakeraw(&raw);  // the bytes as written, no CR added to line feeds
+    return tcsetattr(ends[1], TCSANOW, &raw) == 0;
+}
+
+}  // namespace
+
+CProcess::CProcess(const std::vector<std::string>& argv, const std::string& asUser, bool terminal) {
     int pipefd[2];
-    if (pipe(pipefd) != 0) return;
+    if (terminal ? !OpenTerminal(pipefd) : pipe(pipefd) != 0) return;
     m_start = MonotonicSeconds();
     m_pid = fork();
     if (m_pid == 0) {
+        if (terminal) {
+            setsid();
+            ioctl(pipefd[1], TIOCSCTTY, 0);
+        } else {
+            setpgid(0, 0);
+        }
         dup2(pipefd[1], STDOUT_FILENO);
         dup2(pipefd[1], STDERR_FILENO);
         int devnull = open("/dev/null", O_RDONLY);
         dup2(devnull, STDIN_FILENO);
         close(pipefd[0]);
         close(pipefd[1]);
-        setpgid(0, 0);
         if (!asUser.empty()) {
             passwd* pw = getpwnam(asUser.c_str());
             if (!pw || setgroups(0, nullptr) != 0 || setgid(pw->pw_gid) != 0 || setuid(pw->pw_uid) != 0) _exit(126);
@@ -51,7 +74,10 @@ CProcess::~CProcess() {
 }
 
 bool CProcess::ReadSome(int timeoutMs) {
-    if (m_fd < 0) return false;
+    if (m_fd < 0) {
+        poll(nullptr, 0, timeoutMs);  // nothing to read: still wait, so that callers do not spin
+        return false;
+    }
     pollfd p{m_fd, POLLIN, 0};
     if (poll(&p, 1, timeoutMs) <= 0) return false;
     char buffer[4096];
@@ -78,6 +104,11 @@ bool CProcess::WaitForOutput(const std::string& needle, double seconds) {
 std::string CProcess::FirstLine(double seconds) {
     if (!WaitForOutput("\n", seconds)) return "";
     return m_output.substr(0, m_output.find('\n'));
+}
+
+void CProcess::HangUp() {
+    if (m_fd >= 0) close(m_fd);
+    m_fd = -1;
 }
 
 void CProcess::Signal(int signo) {

@@ -16,7 +16,9 @@ struct ProcessResult {
 class CProcess {
 public:
     // Starts `argv[0]` with the arguments; `asUser` runs it as that user (root only).
-    explicit CProcess(const std::vector<std::string>& argv, const std::string& asUser = "");
+    // With `terminal`, its output goes to a raw pseudo-terminal that is its
+    // controlling terminal, as in an interactive session.
+    explicit CProcess(const std::vector<std::string>& argv, const std::string& asUser = "", bool terminal = false);
     ~CProcess();
 
     // Reads output until `needle` has appeared or `seconds` passed; true when it appeared.
@@ -24,6 +26,9 @@ public:
     // Waits for the end (killing it after `seconds`) and returns what happened.
     ProcessResult Wait(double seconds);
     void Signal(int signo);
+    // Closes the terminal's far end, as a closed window or SSH session does:
+    // the kernel hangs the line up (SIGHUP) and nothing more can be read.
+    void HangUp();
     const std::string& Output() const { return m_output; }
     // The first line of output (the simulator prints its device there).
     std::string FirstLine(double seconds);

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -16,6 +17,51 @@
 inline const std::string FLASH = ORBIX_FLASH_PATH;
 inline const std::string SIM = ORBIX_SIM_PATH;
 inline const std::string EXAMPLES = ORBIX_EXAMPLES_DIR;
+inline const std::string TEST_DATA = ORBIX_TEST_DATA_DIR;
+
+// Twenty image bytes 0x00..0x13 from address 0: one data chunk, checksum
+// 0x1011 + 0x1213 = 0x2224, end index 0x10000 + 19 / 2 = 0x10009.
+inline const char* const SMALL_FIRMWARE =
+    "S0030000FC\nS1170000000102030405060708090A0B0C0D0E0F101112132A\nS9030000FC\n";
+
+inline bool Has(const std::string& output, const std::string& needle) {
+    return output.find(needle) != std::string::npos;
+}
+
+// Sets an environment variable for the programs started while it lives.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value) : m_name(name) {
+        const char* old = std::getenv(name);
+        m_had = old != nullptr;
+        if (m_had) m_old = old;
+        setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv() {
+        if (m_had) setenv(m_name, m_old.c_str(), 1);
+        else unsetenv(m_name);
+    }
+
+private:
+    const char* m_name;
+    bool m_had;
+    std::string m_old;
+};
+
+inline std::string ReadAll(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Whether Qt's lock file for `device` is still there (/dev/pts/3 gives LCK..pts_3).
+inline bool LockFileLeft(const std::string& device) {
+    std::string name = device.substr(device.rfind("/dev/", 0) == 0 ? 5 : 0);
+    for (char& ch : name)
+        if (ch == '/') ch = '_';
+    for (const char* folder : {"/var/lock", "/run/lock", "/tmp", "/var/tmp"})
+        if (std::filesystem::exists(std::string(folder) + "/LCK.." + name)) return true;
+    return false;
+}
 
 class ProgramTest : public ::testing::Test {
 protected:
@@ -70,7 +116,3 @@ protected:
     std::unique_ptr<CProcess> sim;
 };
 
-inline std::string ReadAll(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}

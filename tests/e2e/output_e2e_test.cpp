@@ -1,0 +1,104 @@
+// orbix-flash's output: progress on a pipe and on a terminal, and updates
+// that outlive the pipe or the terminal they print to.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <sstream>
+
+#include "program_test.h"
+
+namespace {
+
+class OutputE2E : public ProgramTest {
+protected:
+    // 553 data chunks: with the simulator's --write-ms the data phase lasts.
+    const std::string file = TEST_DATA + "/s2_crlf.s";
+
+    // The keypad holds the whole image, and the port was let go of properly.
+    void ExpectImageInstalled(const std::string& device) {
+        StopSim();
+        EXPECT_TRUE(ReadAll(dir / "firmware.bin") == ReadAll(TEST_DATA + "/s2_crlf.bin"));
+        EXPECT_FALSE(LockFileLeft(device));
+    }
+};
+
+// What each line shows once everything erased on it is gone.
+std::vector<std::string> VisibleLines(const std::string& output) {
+    std::vector<std::string> lines;
+    std::istringstream in(output);
+    for (std::string line; std::getline(in, line);) {
+        size_t erased = line.rfind("\r\033[K");
+        lines.push_back(erased == std::string::npos ? line : line.substr(erased + 4));
+    }
+    return lines;
+}
+
+}  // namespace
+
+TEST_F(OutputE2E, PipeClosedDuringTheEraseEndsNothing) {
+    std::string device = StartSim({"--erase-ms", "300"});
+    // head leaves after three lines, long before the four erases are answered.
+    ProcessResult r = RunProgram(
+        {"/bin/bash", "-c", "\"$@\" | head -n 3; exit ${PIPESTATUS[0]}", "bash", FLASH, "-y", "-p", device, "firmware",
+         file});
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(std::count(r.output.begin(), r.output.end(), '\n'), 3) << r.output;
+    ExpectImageInstalled(device);
+}
+
+TEST_F(OutputE2E, HangUpDuringTheDataPhaseEndsNothing) {
+    std::string device = StartSim({"--write-ms", "4"});
+    CProcess flash({FLASH, "-y", "-p", device, "firmware", file}, "", true);
+    ASSERT_TRUE(flash.WaitForOutput("Sending firmware data", 10)) << flash.Output();
+    double hungUp = MonotonicSeconds();
+    flash.HangUp();
+    ProcessResult r = flash.Wait(30);
+    std::printf("[ hang-up ] the update went on for %.2f s after it\n", MonotonicSeconds() - hungUp);
+    EXPECT_EQ(r.exitCode, 0);
+    ExpectImageInstalled(device);
+}
+
+TEST_F(OutputE2E, PipeGetsALineAtEveryTenthOfTheData) {
+    std::string device = StartSim({"--write-ms", "3"});
+    ProcessResult r = Flash({"-y", "-p", device, "firmware", file});
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_FALSE(Has(r.output, "\033")) << r.output;
+    size_t data = r.output.find("Sending firmware data\n");
+    size_t after = r.output.find("Sending firmware checksum query\n");
+    ASSERT_LT(data, after) << r.output;
+    std::string phase = r.output.substr(data, after - data);
+    std::regex line(R"(\nSent (\d+)%, (\d+) seconds? remaining(?=\n))");
+    std::vector<int> tenths;
+    for (std::sregex_iterator it(phase.begin(), phase.end(), line), end; it != end; ++it) {
+        tenths.push_back(std::stoi((*it)[1]));
+        // 553 chunks at 3 ms or more: about two seconds in all.
+        EXPECT_LE(std::stoi((*it)[2]), 10) << it->str();
+    }
+    EXPECT_EQ(tenths, (std::vector<int>{10, 20, 30, 40, 50, 60, 70, 80, 90})) << phase;
+    EXPECT_TRUE(Has(phase, "\nSent 90%, 1 second remaining\n")) << phase;
+    EXPECT_TRUE(phase.ends_with("\nSent 100%\n")) << phase;
+}
+
+TEST_F(OutputE2E, TerminalGetsTheBarWithTraceLinesBesideItAndDumbTerminalsNoEscapes) {
+    std::string device = StartSim({"--write-ms", "2"});
+    {
+        ScopedEnv term("TERM", "xterm");
+        CProcess flash({FLASH, "-y", "--trace", "-p", device, "firmware", file}, "", true);
+        ProcessResult r = flash.Wait(60);
+        EXPECT_EQ(r.exitCode, 0) << r.output;
+        EXPECT_TRUE(Has(r.output, "\r\033[K[####")) << "no bar was drawn";
+        std::regex trace(R"(\[ *\d+\.\d{3}\] (->|<-)( [0-9A-F]{2})+)");
+        int traced = 0;
+        for (const std::string& visible : VisibleLines(r.output)) {
+            if (std::regex_match(visible, trace)) ++traced;
+            else EXPECT_FALSE(Has(visible, "[") || Has(visible, "%")) << "a line written onto the bar: " << visible;
+        }
+        EXPECT_GT(traced, 1100);  // two lines for each of the 553 chunks
+    }
+    ScopedEnv term("TERM", "dumb");
+    CProcess flash({FLASH, "-y", "-p", device, "firmware", file}, "", true);
+    ProcessResult r = flash.Wait(60);
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_FALSE(Has(r.output, "\033")) << r.output;
+    EXPECT_TRUE(Has(r.output, "\nSent 50%, ")) << r.output;
+}
