@@ -6,7 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
+#include <QDateTime>
 #include <QThread>
 #include <cerrno>
 #include <cstdio>
@@ -32,13 +32,13 @@ std::string FileProblem(const std::string& path) {
 
 }  // namespace
 
-CCliHost::CCliHost(const CliOptions& options)
+CCliHost::CCliHost(const CliOptions& options, ISessionSink& view)
     : m_options(options),
       m_engine(*this),
       m_settings(true),
       m_binding(m_engine, *this),
       m_timers([this](int id) { m_engine.OnTimer(id); }),
-      m_view(options.quiet, TakesEscapeSequences(STDOUT_FILENO)) {
+      m_view(view) {
     m_clock.start();
     m_engine.SetStallGuard(options.stallTimeoutSeconds, true);
     m_binding.onReceived = [this](const QByteArray& bytes) {
@@ -60,9 +60,10 @@ int CCliHost::OpenPort(const std::string& simulatedDevice) {
         return EXIT_USAGE;
     }
     const std::string& device = m_binding.PortInUse().device;
-    if (!m_binding.Comm().LowLatency() && device.rfind("/dev/pts/", 0) != 0 && !m_options.quiet)
-        std::fprintf(stderr, "orbix-flash: note: %s does not offer low-latency mode; transfers may be slower\n",
-                     device.c_str());
+    std::error_code ec;
+    bool pseudoTerminal = std::filesystem::canonical(device, ec).string().rfind("/dev/pts/", 0) == 0;
+    if (!m_binding.Comm().LowLatency() && !pseudoTerminal && !m_options.quiet)
+        m_view.Trace("orbix-flash: note: " + device + " does not offer low-latency mode; transfers may be slower");
     m_engine.ResetSender();
     return EXIT_OK;
 }
@@ -79,10 +80,21 @@ int CCliHost::LoadFile() {
     return EXIT_USAGE;
 }
 
+int CCliHost::CheckFileAndAsk() {
+    int code = LoadFile();
+    if (code != EXIT_OK) return code;
+    if (m_options.command == CLI_FIRMWARE && !AskYesNo(QUESTION_ERASE_FIRMWARE)) return ExitCode();
+    if (m_options.command == CLI_SCREENS && !AskYesNo(QUESTION_ERASE_SCREENS)) return ExitCode();
+    return Interrupted() ? m_interruptExit : EXIT_OK;
+}
+
 void CCliHost::Start() {
     switch (m_options.command) {
     case CLI_TEST:
         m_engine.OnTestConnection();
+        break;
+    case CLI_SCAN:
+        m_engine.OnScanKeypad();
         break;
     case CLI_FIRMWARE:
         m_engine.StartFirmwareUpdate();
@@ -103,11 +115,14 @@ int CCliHost::Interrupted() {
 }
 
 int CCliHost::Run(const std::string& simulatedDevice) {
+    m_startMs = QDateTime::currentMSecsSinceEpoch();
+    m_clock.restart();
+    m_portLabel = simulatedDevice.empty() ? m_options.port : simulatedDevice;
     int code = LoadFile();
     if (code == EXIT_OK && !Interrupted()) code = OpenPort(simulatedDevice);
     if (code == EXIT_OK && !Interrupted()) {
         Start();
-        if (m_engine.IsBusy()) QCoreApplication::exec();
+        if (m_engine.IsBusy()) m_loop.exec();
         else if (!m_interruptExit && !m_declined) m_refused = true;  // the question stopped it: nothing was sent
         m_view.Finish();
         code = ExitCode();
@@ -115,7 +130,33 @@ int CCliHost::Run(const std::string& simulatedDevice) {
         code = m_interruptExit;
     }
     ReportEnd(code);
+    m_exitCode = code;
+    m_seconds = m_clock.nsecsElapsed() / 1e9;
     return code;
+}
+
+SessionResult CCliHost::Result() const {
+    static const char* const NAMES[] = {"", "test", "firmware", "screens", "ports", "inspect", "scan"};
+    SessionResult r;
+    r.port = m_portLabel.empty() ? PortLabel(m_binding.PortInUse()) : m_portLabel;
+    r.command = m_options.command <= CLI_SCAN ? NAMES[m_options.command] : "";
+    if (m_options.command == CLI_FIRMWARE || m_options.command == CLI_SCREENS) {
+        r.file = m_chosenPath;
+        r.sha256 = FileSha256(m_chosenPath);
+    }
+    r.imageLength = m_engine.Image().Length();
+    r.bytesSent = m_engine.DataPosition();
+    r.exitCode = m_exitCode;
+    r.lastText = m_engine.StatusText();
+    r.firmwareIdRead = m_engine.FirmwareIdRead();
+    r.screensIdRead = m_engine.ScreensIdRead();
+    r.firmwareLastSector = m_engine.FirmwareLastSector();
+    r.screensLastSector = m_engine.ScreensLastSector();
+    r.programIndex = m_engine.ProgramIndex();
+    r.tagValue = m_engine.TagValue();
+    r.startMs = m_startMs;
+    r.seconds = m_seconds;
+    return r;
 }
 
 int CCliHost::ExitCode() const {
@@ -145,11 +186,11 @@ void CCliHost::Fail(const std::string& reason) {
 void CCliHost::Interrupt(int exitCode) {
     m_interruptExit = exitCode;
     if (m_engine.IsBusy()) m_engine.OnOK();  // Abort; its ShowBusy(false) ends the loop
-    else QCoreApplication::quit();
+    else m_loop.quit();
 }
 
 void CCliHost::ShowBusy(bool busy) {
-    if (!busy) QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    if (!busy) QTimer::singleShot(0, this, [this] { m_loop.quit(); });
 }
 
 void CCliHost::SetProgressRange(int lower, int upper) {
@@ -173,6 +214,7 @@ int CCliHost::ChooseFile(const FileDialogSpec&, std::string& chosenPath) {
     std::error_code ec;
     std::filesystem::path absolute = std::filesystem::absolute(m_options.file, ec);
     chosenPath = ec ? m_options.file : absolute.string();
+    m_chosenPath = chosenPath;
     return 1;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QObject>
 #include <QTimer>
 #include <string>
@@ -9,7 +10,8 @@
 #include "serial/port_binding.h"
 #include "serial/qt_timers.h"
 #include "serial/settings_store.h"
-#include "terminal_view.h"
+#include "result_record.h"
+#include "session_sink.h"
 
 // Exit codes of orbix-flash.
 enum CliExit {
@@ -20,12 +22,13 @@ enum CliExit {
     EXIT_INTERRUPTED = 130,
 };
 
-// The engine's host on a terminal: status texts as lines, a progress bar when
-// stdout is a terminal, the file from the command line as the dialog's
-// choice, and the settings store read but never written.
+// The engine's host for one keypad on the command line: what happens goes to
+// a session sink, the file from the command line is the dialog's choice, and
+// the settings store is read but never written. It runs its own event loop,
+// so several can run at once, each on a thread of its own.
 class CCliHost : public QObject, public ILoaderHost {
 public:
-    explicit CCliHost(const CliOptions& options);
+    CCliHost(const CliOptions& options, ISessionSink& view);
 
     // Runs the command to its end and gives the exit code: reads and checks
     // the file, opens the port (the settings store's, --port, or the simulated
@@ -33,6 +36,11 @@ public:
     int Run(const std::string& simulatedDevice);
     // Ctrl-C: abort what runs, then leave with `exitCode`.
     void Interrupt(int exitCode);
+    // How the run ended, once Run has returned.
+    SessionResult Result() const;
+    // For a front end that runs many keypads: reads and checks the file once,
+    // then asks the erase question once (EXIT_OK: go on, with the answer yes).
+    int CheckFileAndAsk();
 
     // ILoaderHost
     void WriteFrameToPort(const uint8_t* data, int count) override;
@@ -63,22 +71,28 @@ public:
 private:
     int OpenPort(const std::string& simulatedDevice);
     int LoadFile();
-    void Start();
     int Interrupted();
     void Trace(const char* direction, const uint8_t* data, int count);
     void Fail(const std::string& reason);
     int ExitCode() const;
     void ReportEnd(int code);
+    void Start();
 
     const CliOptions& m_options;
     CLoaderEngine m_engine;
     CSettingsStore m_settings;
     CPortBinding m_binding;
     CQtTimers m_timers;
-    CTerminalView m_view;
+    ISessionSink& m_view;
+    QEventLoop m_loop;
     QElapsedTimer m_clock;
     bool m_refused = false;     // a file or the question stopped it before anything was sent
     bool m_declined = false;
     bool m_reasonGiven = false;  // the failure's reason is on stderr already
     int m_interruptExit = 0;
+    int m_exitCode = 0;
+    std::string m_portLabel;
+    std::string m_chosenPath;
+    int64_t m_startMs = 0;
+    double m_seconds = 0;
 };

@@ -17,12 +17,20 @@ const char* const CLI_USAGE =
     "  screens FILE.bin      install new screens from a binary file\n"
     "  ports                 list the serial ports\n"
     "  inspect FILE          show what a firmware or screens file holds\n"
+    "  scan                  show which ports have a keypad answering, with its Memory ID fields\n"
     "\n"
     "Options (a value may follow as --opt=VALUE or --opt VALUE, -p VALUE or -pVALUE; short\n"
     "options combine, as in -yq; -- ends the options):\n"
     "  -p, --port=N|COMN|DEVICE  the serial port (default: ORBIX_PORT, else the one chosen in the\n"
-    "                            window's Preferences)\n"
-    "      --simulate            use a simulated keypad instead of hardware\n"
+    "                            window's Preferences); give it up to 32 times to update as many\n"
+    "                            keypads at once; auto probes every serial port and uses the one\n"
+    "                            keypad that answers, auto:GLOB the devices matching GLOB\n"
+    "      --all                 with an auto port: update every keypad that answers\n"
+    "      --repeat              station mode: after each update, wait for the keypad to go and the\n"
+    "                            next one to answer, and update it; Ctrl-C ends the station\n"
+    "      --simulate[=N]        use N simulated keypads (default 1) instead of hardware\n"
+    "      --json                JSON Lines on stdout instead of text\n"
+    "      --log=FILE            append a JSON result line for every keypad to FILE\n"
     "  -y, --yes                 answer yes to the erase question\n"
     "      --force               install a firmware file with damaged records exactly as it is read\n"
     "      --stall-timeout=SECS  give up when the keypad stops answering during an update (default 30)\n"
@@ -30,8 +38,9 @@ const char* const CLI_USAGE =
     "  -q, --quiet               print nothing but errors\n"
     "  -h, --help                show this text\n"
     "  -V, --version             show the version\n"
-    "--port, --simulate, --trace and --quiet apply to test, firmware and screens; --yes and\n"
-    "--stall-timeout to firmware and screens; --force to firmware. Any other use is refused.\n"
+    "--port, --simulate, --trace, --quiet and --json apply to test, firmware, screens and scan;\n"
+    "--all and --log to test, firmware and screens; --yes, --repeat and --stall-timeout to\n"
+    "firmware and screens; --force to firmware. Any other use is refused.\n"
     "\n"
     "Environment: ORBIX_PORT  the port when --port is not given (empty counts as unset)\n"
     "\n"
@@ -45,6 +54,7 @@ namespace {
 constexpr unsigned Bit(CliCommand command) { return 1u << command; }
 constexpr unsigned FOR_UPDATES = Bit(CLI_FIRMWARE) | Bit(CLI_SCREENS);
 constexpr unsigned FOR_KEYPAD = Bit(CLI_TEST) | FOR_UPDATES;
+constexpr unsigned FOR_PORTS = FOR_KEYPAD | Bit(CLI_SCAN);
 constexpr unsigned FOR_ALL = ~0u;
 
 struct OptionSpec {
@@ -55,13 +65,17 @@ struct OptionSpec {
 };
 
 const OptionSpec OPTIONS[] = {
-    {"p", "port", "PORT", FOR_KEYPAD},
-    {"", "simulate", "", FOR_KEYPAD},
+    {"p", "port", "PORT", FOR_PORTS},
+    {"", "all", "", FOR_KEYPAD},
+    {"", "repeat", "", FOR_UPDATES},
+    {"", "simulate", "N", FOR_PORTS},
+    {"", "json", "", FOR_PORTS},
+    {"", "log", "FILE", FOR_KEYPAD},
     {"y", "yes", "", FOR_UPDATES},
     {"", "force", "", Bit(CLI_FIRMWARE)},
     {"", "stall-timeout", "SECS", FOR_UPDATES},
-    {"", "trace", "", FOR_KEYPAD},
-    {"q", "quiet", "", FOR_KEYPAD},
+    {"", "trace", "", FOR_PORTS},
+    {"q", "quiet", "", FOR_PORTS},
     {"h", "help", "", FOR_ALL},
     {"V", "version", "", FOR_ALL},
 };
@@ -74,7 +88,7 @@ struct CommandName {
 
 const CommandName COMMANDS[] = {
     {"test", CLI_TEST, false},   {"firmware", CLI_FIRMWARE, true}, {"screens", CLI_SCREENS, true},
-    {"ports", CLI_PORTS, false}, {"inspect", CLI_INSPECT, true},
+    {"ports", CLI_PORTS, false}, {"inspect", CLI_INSPECT, true},   {"scan", CLI_SCAN, false},
 };
 
 // Arguments go through Latin-1 both ways: each byte becomes one character and
@@ -122,36 +136,75 @@ int CheckOptionsApply(const QCommandLineParser& parser, const CommandName& comma
     return 1;
 }
 
-// --port, else ORBIX_PORT for a command that talks to a keypad: checked here,
-// so a name that cannot be a port stops the run before anything starts.
-int ReadPort(const QCommandLineParser& parser, CliOptions& options, std::string& error) {
+// --port (any number of times), else ORBIX_PORT for a command that talks to
+// a keypad: checked here, so a name that cannot be a port stops the run
+// before anything starts.
+int ReadPorts(const QCommandLineParser& parser, CliOptions& options, std::string& error) {
     std::string source = "--port";
-    if (parser.isSet("port")) {
-        options.port = Bytes(parser.value("port"));
-        if (options.port.empty()) {
+    for (const QString& value : parser.values("port")) {
+        options.ports.push_back(Bytes(value));
+        if (options.ports.back().empty()) {
             error = "--port needs a port: a COM number (3 or COM3) or a device path";
             return 0;
         }
-    } else if (!options.simulate && (Bit(options.command) & FOR_KEYPAD)) {
+    }
+    if (options.ports.empty() && !options.simulate && (Bit(options.command) & FOR_PORTS)) {
         const char* environment = std::getenv("ORBIX_PORT");
-        if (environment) options.port = environment;
+        if (environment && *environment) options.ports.push_back(environment);
         source = "ORBIX_PORT";
     }
-    if (options.port.empty()) return 1;
-    if (options.simulate) {
+    if (options.ports.size() > static_cast<size_t>(CLI_PORTS_MAX)) {
+        error = "at most 32 ports at once";
+        return 0;
+    }
+    if (!options.ports.empty() && options.simulate) {
         error = "--port and --simulate cannot be used together";
         return 0;
     }
-    PortSpec port;
-    if (!ParsePortArgument(options.port, port)) {
-        error = source + " takes a COM number (3 or COM3) or a device path, not \"" + options.port + "\"";
+    for (const std::string& name : options.ports) {
+        PortSpec port;
+        if (!IsAutoPort(name) && !ParsePortArgument(name, port)) {
+            error = source + " takes a COM number (3 or COM3), a device path, auto or auto:GLOB, not \"" + name +
+                    "\"";
+            return 0;
+        }
+        if (IsAutoPort(name) && options.ports.size() > 1) {
+            error = "--port " + name + " cannot be given with other ports";
+            return 0;
+        }
+    }
+    if (!options.ports.empty()) options.port = options.ports[0];
+    if (options.all && (options.ports.empty() || !IsAutoPort(options.port))) {
+        error = "--all goes with --port auto or --port auto:GLOB";
         return 0;
     }
     return 1;
 }
 
+int ReadSimulate(const QCommandLineParser& parser, CliOptions& options, std::string& error) {
+    if (!parser.isSet("simulate")) return 1;
+    std::string text = Bytes(parser.value("simulate"));
+    char* end = nullptr;
+    long count = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || count < 1 || count > CLI_PORTS_MAX) {
+        error = "--simulate takes a number of keypads from 1 to 32";
+        return 0;
+    }
+    options.simulate = true;
+    options.simulateCount = static_cast<int>(count);
+    return 1;
+}
+
 int ReadValues(const QCommandLineParser& parser, CliOptions& options, std::string& error) {
-    options.simulate = parser.isSet("simulate");
+    if (!ReadSimulate(parser, options, error)) return 0;
+    options.all = parser.isSet("all");
+    options.repeat = parser.isSet("repeat");
+    options.json = parser.isSet("json");
+    options.logFile = Bytes(parser.value("log"));
+    if (parser.isSet("log") && options.logFile.empty()) {
+        error = "--log needs a file";
+        return 0;
+    }
     options.yes = parser.isSet("yes");
     options.force = parser.isSet("force");
     options.trace = parser.isSet("trace");
@@ -166,7 +219,28 @@ int ReadValues(const QCommandLineParser& parser, CliOptions& options, std::strin
         }
         options.stallTimeoutSeconds = static_cast<int>(seconds);
     }
-    return ReadPort(parser, options, error);
+    return ReadPorts(parser, options, error);
+}
+
+// --simulate takes an optional count: "--simulate 4" and "--simulate=4" give
+// 4, a lone --simulate gives 1. The parser wants a value, so it gets one.
+QStringList WithSimulateCount(int argc, const char* const* argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--") {
+            for (; i < argc; ++i) arguments << Text(argv[i]);
+            break;
+        }
+        if (arg != "--simulate") {
+            arguments << Text(argv[i]);
+            continue;
+        }
+        bool countFollows = i + 1 < argc && *argv[i + 1] &&
+                            std::string(argv[i + 1]).find_first_not_of("0123456789") == std::string::npos;
+        arguments << (countFollows ? Text("--simulate=") + Text(argv[++i]) : Text("--simulate=1"));
+    }
+    return arguments;
 }
 
 }  // namespace
@@ -180,9 +254,7 @@ int ParseCliOptions(int argc, const char* const* argv, CliOptions& options, std:
         names << Text(spec.longName);
         parser.addOption(QCommandLineOption(names, QString(), Text(spec.valueName)));
     }
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i) arguments << Text(argv[i]);
-    if (!parser.parse(arguments)) {
+    if (!parser.parse(WithSimulateCount(argc, argv))) {
         error = Bytes(parser.errorText());
         return 0;
     }

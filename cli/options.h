@@ -1,13 +1,33 @@
 #pragma once
 #include <string>
 
-enum CliCommand { CLI_NONE, CLI_TEST, CLI_FIRMWARE, CLI_SCREENS, CLI_PORTS, CLI_INSPECT, CLI_HELP, CLI_VERSION };
+#include <vector>
+
+enum CliCommand {
+    CLI_NONE,
+    CLI_TEST,
+    CLI_FIRMWARE,
+    CLI_SCREENS,
+    CLI_PORTS,
+    CLI_INSPECT,
+    CLI_SCAN,
+    CLI_HELP,
+    CLI_VERSION,
+};
+
+constexpr int CLI_PORTS_MAX = 32;
 
 struct CliOptions {
     CliCommand command = CLI_NONE;
     std::string file;  // the bytes of the argument, as given
-    std::string port;  // --port, else ORBIX_PORT; empty: the settings store's
+    std::string port;                // the first of `ports`; empty: the settings store's
+    std::vector<std::string> ports;  // every --port (or ORBIX_PORT), as given
     bool simulate = false;
+    int simulateCount = 0;           // keypads --simulate starts
+    bool all = false;                // --all: every port that answers
+    bool repeat = false;             // --repeat: station mode
+    bool json = false;               // --json: JSON Lines on stdout
+    std::string logFile;             // --log: result objects appended here
     bool yes = false;
     // Install a firmware file with damaged records exactly as it is read.
     bool force = false;

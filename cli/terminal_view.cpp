@@ -5,7 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
-CTerminalView::CTerminalView(bool quiet, bool drawBar) : m_quiet(quiet), m_drawBar(drawBar) {}
+CTerminalView::CTerminalView(bool quiet, bool drawBar, const std::string& prefix)
+    : m_quiet(quiet), m_drawBar(drawBar), m_prefix(prefix) {}
 
 void CTerminalView::ClearBar() {
     if (!m_barShown) return;
@@ -38,10 +39,10 @@ void CTerminalView::Print(std::FILE* stream, const std::string& line) {
 }
 
 void CTerminalView::Status(const std::string& text) {
-    if (!m_quiet) Print(stdout, text);
+    if (!m_quiet) Print(stdout, m_prefix + text);
 }
 
-void CTerminalView::Error(const std::string& text) { Print(stderr, "orbix-flash: " + text); }
+void CTerminalView::Error(const std::string& text) { Print(stderr, "orbix-flash: " + m_prefix + text); }
 
 void CTerminalView::Trace(const std::string& line) { Print(stderr, line); }
 
@@ -87,7 +88,7 @@ void CTerminalView::ReportPercentSent() {
         else
             std::snprintf(line, sizeof line, "Sent %d%%, %ld minutes remaining", tenth, (seconds + 30) / 60);
     }
-    Print(stdout, line);
+    Print(stdout, m_prefix + line);
 }
 
 void CTerminalView::Finish() {

@@ -3,27 +3,28 @@
 #include <cstdio>
 #include <string>
 
+#include "session_sink.h"
+
 // What the engine shows, on a terminal: one line per status text and, when
 // stdout is a terminal that takes escape sequences, a progress bar with the
 // percentage and the time remaining redrawn under them; any line printed
 // takes the bar away first and puts it back after. Elsewhere (a pipe, a file,
-// TERM=dumb) plain lines only: the data phase adds one at every 10%.
-class CTerminalView {
+// TERM=dumb) plain lines only: the data phase adds one at every 10%. With a
+// prefix (many keypads on a pipe), every line it prints names its port.
+class CTerminalView : public ISessionSink {
 public:
-    CTerminalView(bool quiet, bool drawBar);
+    CTerminalView(bool quiet, bool drawBar, const std::string& prefix = "");
 
-    void Status(const std::string& text);
-    void Range(int lower, int upper);
-    void Position(int position);
-    void TimeRemaining(const std::string& text);
-    // The data phase begins: positions from here on are percentages sent.
-    void BeginDataPhase();
+    void Status(const std::string& text) override;
+    void Range(int lower, int upper) override;
+    void Position(int position) override;
+    void TimeRemaining(const std::string& text) override;
+    void BeginDataPhase() override;
     // Takes the bar away once the operation has ended.
-    void Finish();
-    // An error: always shown, on stderr.
-    void Error(const std::string& text);
-    // A line of --trace output, on stderr.
-    void Trace(const std::string& line);
+    void Finish() override;
+    // Always shown, on stderr, even when quiet.
+    void Error(const std::string& text) override;
+    void Trace(const std::string& line) override;
 
 private:
     void DrawBar();
@@ -33,6 +34,7 @@ private:
 
     bool m_quiet;
     bool m_drawBar;
+    std::string m_prefix;
     bool m_barShown = false;
     bool m_barActive = false;
     int m_lower = 0;

@@ -21,6 +21,9 @@ enum LoaderOutcome {
     OUTCOME_PORT_LOST,  // the port went away
 };
 
+constexpr const char* QUESTION_ERASE_FIRMWARE = "This will erase the current ORBIX firmware. Proceed?";
+constexpr const char* QUESTION_ERASE_SCREENS = "This will erase the current ORBIX screens. Proceed?";
+
 constexpr int ACTIVITY_MAX = 50;
 constexpr int FIRMWARE_FIRST_SECTOR = 6;
 constexpr int SCREENS_FIRST_SECTOR = 1;

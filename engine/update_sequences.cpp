@@ -40,13 +40,13 @@ int CLoaderEngine::LoadScreensFile() {
 }
 
 void CLoaderEngine::StartFirmwareUpdate() {
-    if (!ConfirmErase("This will erase the current ORBIX firmware. Proceed?", MODE_FIRMWARE)) return;
+    if (!ConfirmErase(QUESTION_ERASE_FIRMWARE, MODE_FIRMWARE)) return;
     m_firmwareStep = 0;
     SendProbe();
 }
 
 void CLoaderEngine::StartScreensUpdate() {
-    if (!ConfirmErase("This will erase the current ORBIX screens. Proceed?", MODE_SCREENS)) return;
+    if (!ConfirmErase(QUESTION_ERASE_SCREENS, MODE_SCREENS)) return;
     m_screensStep = 0;
     SendProbe();
 }

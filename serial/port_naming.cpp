@@ -46,6 +46,8 @@ int ParsePortArgument(const std::string& text, PortSpec& port) {
     return 1;
 }
 
+bool IsAutoPort(const std::string& text) { return text == "auto" || text.rfind("auto:", 0) == 0; }
+
 PortSpec PortFromSettings(int comPort, const std::string& portName) {
     if (!portName.empty()) return {ComNumberOfDevice(portName), portName};
     // Port 0 (which an empty Preferences choice stores) names no device.

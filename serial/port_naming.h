@@ -14,6 +14,9 @@ std::string ComDeviceName(int number);
 int ComNumberOfDevice(const std::string& device);
 // "3", "COM3" (any case) or a device path. 0 when the text names no port.
 int ParsePortArgument(const std::string& text, PortSpec& port);
+// "auto" (every serial port) or "auto:GLOB" (the devices matching GLOB): the
+// port is whichever answers the connection test.
+bool IsAutoPort(const std::string& text);
 // The port as the settings store keeps it: "PortName" when set, else "ComPort".
 PortSpec PortFromSettings(int comPort, const std::string& portName);
 // For messages: "3" for COM3, or the path.

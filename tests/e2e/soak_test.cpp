@@ -11,6 +11,7 @@
 #include <random>
 
 #include "cli/cli_host.h"
+#include "cli/terminal_view.h"
 #include "sim/pty_server.h"
 #include "support/process_stats.h"
 
@@ -84,7 +85,8 @@ TEST(Soak, HundredFirmwareUpdatesThroughTheCommandLineHost) {
         ASSERT_TRUE(keypad.Open(error)) << error;
         keypad.Start();
         {
-            CCliHost host(options);
+            CTerminalView view(true, false);
+            CCliHost host(options, view);
             ASSERT_EQ(host.Run(keypad.DevicePath()), EXIT_OK) << "update " << run;
         }
         keypad.Stop();

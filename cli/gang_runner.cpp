@@ -1,0 +1,108 @@
+#include "gang_runner.h"
+
+#include <QEventLoop>
+#include <QThread>
+
+#include "cli_host.h"
+#include "queued_sink.h"
+
+int CGangRunner::RunSession(const CliOptions& options, const std::string& device, ISessionSink& view, bool update,
+                            SessionResult* result) {
+    CCliHost host(options, view);
+    Register(&host, update);
+    int code = host.Run(device);  // a signal already taken stops it before anything is sent
+    Unregister(&host);
+    if (result) *result = host.Result();
+    return code;
+}
+
+// Probes until the keypad answers (or, with answering false, until it no
+// longer does), a second between probes. False once the station is stopped.
+bool CGangRunner::WaitForKeypad(const CliOptions& options, const std::string& device, bool answering) {
+    CliOptions probe = options;
+    probe.command = CLI_TEST;
+    probe.trace = false;
+    CNullSink quiet;
+    while (!m_stop) {
+        if ((RunSession(probe, device, quiet, false, nullptr) == EXIT_OK) == answering) return true;
+        for (int i = 0; i < 10 && !m_stop; ++i) QThread::msleep(100);
+    }
+    return false;
+}
+
+void CGangRunner::RunPort(const PortTarget& target, CliCommand command, ISessionSink& view) {
+    CliOptions options = m_options;
+    options.command = command;
+    options.port = target.port;
+    CQueuedSink sink(view, this);
+    for (;;) {
+        SessionResult result;
+        RunSession(options, target.device, sink, true, &result);
+        if (!target.device.empty()) result.port = target.port;
+        QMetaObject::invokeMethod(
+            this,
+            [this, result] {
+                m_results.push_back(result);
+                if (onResult) onResult(result);
+            },
+            Qt::QueuedConnection);
+        if (!options.repeat || m_stop) return;
+        sink.Status("Waiting for the keypad to be removed");
+        if (!WaitForKeypad(options, target.device, false)) return;
+        sink.Status("Waiting for the next keypad");
+        if (!WaitForKeypad(options, target.device, true)) return;
+    }
+}
+
+std::vector<SessionResult> CGangRunner::Run(const std::vector<PortTarget>& targets, CliCommand command,
+                                            const std::vector<ISessionSink*>& sinks) {
+    QEventLoop loop;
+    std::vector<QThread*> threads;
+    size_t running = targets.size();
+    for (size_t i = 0; i < targets.size(); ++i) {
+        QThread* thread = QThread::create([this, &targets, command, &sinks, i] { RunPort(targets[i], command, *sinks[i]); });
+        // Queued behind everything the thread's sink posted before it ended.
+        connect(thread, &QThread::finished, this, [&] {
+            if (--running == 0) loop.quit();
+        }, Qt::QueuedConnection);
+        threads.push_back(thread);
+        thread->start();
+    }
+    if (running > 0) loop.exec();
+    for (QThread* thread : threads) {
+        thread->wait();
+        delete thread;
+    }
+    return m_results;
+}
+
+int CGangRunner::Interrupt(int exitCode) {
+    m_interruptExit = exitCode;
+    m_stop = true;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    int updates = 0;
+    for (auto& [host, update] : m_hosts) {
+        updates += update;
+        QMetaObject::invokeMethod(host, [host = host, exitCode] { host->Interrupt(exitCode); }, Qt::QueuedConnection);
+    }
+    return updates;
+}
+
+void CGangRunner::Register(CCliHost* host, bool update) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_hosts.emplace_back(host, update);
+}
+
+void CGangRunner::Unregister(CCliHost* host) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::erase_if(m_hosts, [host](const auto& entry) { return entry.first == host; });
+}
+
+int CombinedExitCode(const std::vector<SessionResult>& results, int interruptExit) {
+    if (interruptExit) return interruptExit;
+    int code = EXIT_OK;
+    auto rank = [](int c) { return c == EXIT_INCOMPLETE ? 3 : c == EXIT_FAILED ? 2 : c == EXIT_USAGE ? 1 : 0; };
+    for (const SessionResult& r : results)
+        if (rank(r.exitCode) > rank(code)) code = r.exitCode;
+    return code;
+}

@@ -1,0 +1,57 @@
+#pragma once
+#include <QElapsedTimer>
+#include <QJsonObject>
+#include <string>
+
+#include "result_record.h"
+#include "session_sink.h"
+
+// --json: JSON Lines on stdout, one object per line, written whole.
+class CJsonOutput {
+public:
+    CJsonOutput() { m_clock.start(); }
+    // Adds the port and the seconds since the start, and writes the object.
+    void Event(const std::string& port, QJsonObject object);
+    void Result(const SessionResult& result);
+
+private:
+    QElapsedTimer m_clock;
+};
+
+// One keypad's session as JSON objects: each status text, and each whole
+// percent of the data phase.
+class CJsonSink : public ISessionSink {
+public:
+    CJsonSink(CJsonOutput& output, const std::string& port) : m_output(output), m_port(port) {}
+
+    void Status(const std::string& text) override;
+    void Range(int, int) override {}
+    void Position(int position) override;
+    void TimeRemaining(const std::string& text) override { m_timeText = text; }
+    void BeginDataPhase() override;
+    void Finish() override { m_dataPhase = false; }
+    void Error(const std::string& text) override;
+    void Trace(const std::string& line) override;
+
+private:
+    CJsonOutput& m_output;
+    std::string m_port;
+    std::string m_timeText;
+    bool m_dataPhase = false;
+    int m_percent = -1;
+};
+
+// --log FILE: the result objects appended as JSON Lines, each flushed to the
+// disk before the next keypad's result, so a crash loses none already written.
+class CResultLog {
+public:
+    ~CResultLog();
+    // Opens (creates) the file for appending; 0 with `error` set when it cannot.
+    int Open(const std::string& path, std::string& error);
+    // 0 when the line could not be written whole.
+    int Append(const SessionResult& result);
+    bool IsOpen() const { return m_fd >= 0; }
+
+private:
+    int m_fd = -1;
+};

@@ -1,0 +1,242 @@
+#include "keypad_command.h"
+
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+
+#include "cli_host.h"
+#include "gang_runner.h"
+#include "gang_view.h"
+#include "interrupts.h"
+#include "json_output.h"
+#include "port_discovery.h"
+#include "sim/pty_server.h"
+#include "summary.h"
+#include "terminal_view.h"
+
+namespace {
+
+// The simulated keypads of --simulate: a line at 115200 baud and an erase
+// that takes a quarter of a second a sector, so the demo looks like the real thing.
+KeypadConfig SimulatedKeypad() {
+    KeypadConfig config;
+    config.baud = 115200;
+    config.eraseMsPerSector = 250;
+    return config;
+}
+
+void Error(const std::string& text) {
+    std::fprintf(stderr, "orbix-flash: %s\n", text.c_str());
+    std::fflush(stderr);
+}
+
+std::string Joined(const std::vector<std::string>& names) {
+    std::string text;
+    for (const std::string& name : names) text += (text.empty() ? "" : ", ") + name;
+    return text;
+}
+
+class CKeypadCommand {
+public:
+    explicit CKeypadCommand(const CliOptions& options) : m_options(options) {}
+    int Run();
+
+private:
+    int InstallInterrupts();
+    int StartSimulatedKeypads(std::vector<PortTarget>& targets);
+    int FindKeypads(std::vector<PortTarget>& targets);
+    int RunOne(const PortTarget& target);
+    int RunMany(const std::vector<PortTarget>& targets);
+    void Record(const SessionResult& result);
+    void OnInterrupt(int exitCode);
+
+    CliOptions m_options;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    std::vector<std::unique_ptr<CKeypadPtyServer>> m_keypads;
+    CResultLog m_log;
+    CJsonOutput m_json;
+    CGangRunner* m_runner = nullptr;
+    CCliHost* m_host = nullptr;
+    int m_interruptExit = 0;
+    int m_updatesAborted = 0;
+};
+
+int CKeypadCommand::InstallInterrupts() {
+    int fd = InstallInterruptHandler();
+    if (fd < 0) return 0;
+    m_notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this, fd] {
+        char byte;
+        if (read(fd, &byte, 1) == 1) OnInterrupt(128 + g_interruptSignal);
+    });
+    return 1;
+}
+
+void CKeypadCommand::OnInterrupt(int exitCode) {
+    m_interruptExit = exitCode;
+    if (m_runner) m_updatesAborted += m_runner->Interrupt(exitCode);
+    else if (m_host) m_host->Interrupt(exitCode);
+}
+
+int CKeypadCommand::StartSimulatedKeypads(std::vector<PortTarget>& targets) {
+    for (int i = 0; i < m_options.simulateCount; ++i) {
+        auto keypad = std::make_unique<CKeypadPtyServer>(SimulatedKeypad());
+        std::string error;
+        if (!keypad->Open(error)) {
+            Error("the simulated keypad could not start: " + error);
+            return 0;
+        }
+        keypad->Start();
+        targets.push_back({keypad->DevicePath(), keypad->DevicePath()});
+        m_keypads.push_back(std::move(keypad));
+    }
+    return 1;
+}
+
+// An auto port: every candidate probed at once with the connection test.
+int CKeypadCommand::FindKeypads(std::vector<PortTarget>& targets) {
+    std::vector<std::string> candidates = CandidatePorts(m_options.port);
+    if (candidates.empty()) {
+        Error(m_options.port == "auto" ? "no serial ports to probe" : "no device matches " + m_options.port.substr(5));
+        return EXIT_USAGE;
+    }
+    std::vector<PortTarget> probes;
+    for (const std::string& name : candidates) probes.push_back({name, ""});
+    if (m_options.command == CLI_SCAN) {
+        targets = probes;
+        return EXIT_OK;
+    }
+    CliOptions probeOptions = m_options;
+    probeOptions.trace = false;
+    CGangRunner runner(probeOptions);
+    CNullSink quiet;
+    std::vector<ISessionSink*> sinks(probes.size(), &quiet);
+    m_runner = &runner;
+    std::vector<SessionResult> results = runner.Run(probes, CLI_TEST, sinks);
+    m_runner = nullptr;
+    if (m_interruptExit) return m_interruptExit;
+    std::vector<std::string> answered;
+    for (const SessionResult& r : results)
+        if (r.exitCode == EXIT_OK) answered.push_back(r.port);
+    std::sort(answered.begin(), answered.end());
+    if (answered.empty()) {
+        Error("no keypad answered on " + Joined(candidates));
+        return EXIT_USAGE;
+    }
+    if (answered.size() > 1 && !m_options.all) {
+        Error(std::to_string(answered.size()) + " keypads answered: " + Joined(answered) +
+              "; name one with --port, or use --all to update them all");
+        return EXIT_USAGE;
+    }
+    for (const std::string& name : answered) targets.push_back({name, ""});
+    return EXIT_OK;
+}
+
+void CKeypadCommand::Record(const SessionResult& result) {
+    if (m_options.json) m_json.Result(result);
+    if (m_log.IsOpen() && !m_log.Append(result)) Error(m_options.logFile + ": the result could not be written");
+}
+
+int CKeypadCommand::RunOne(const PortTarget& target) {
+    CliOptions options = m_options;
+    options.port = target.port;
+    std::unique_ptr<ISessionSink> view;
+    if (m_options.json) view = std::make_unique<CJsonSink>(m_json, target.port);
+    else view = std::make_unique<CTerminalView>(m_options.quiet, TakesEscapeSequences(STDOUT_FILENO));
+    CCliHost host(options, *view);
+    m_host = &host;
+    int code = host.Run(target.device);
+    m_host = nullptr;
+    Record(host.Result());
+    return code;
+}
+
+int CKeypadCommand::RunMany(const std::vector<PortTarget>& targets) {
+    bool update = m_options.command == CLI_FIRMWARE || m_options.command == CLI_SCREENS;
+    if (update) {
+        // The file and the question once, not once a keypad.
+        CTerminalView errorsOnly(true, false);
+        CCliHost checker(m_options, errorsOnly);
+        int code = checker.CheckFileAndAsk();
+        if (code != EXIT_OK) return code;
+        m_options.yes = true;
+    }
+    std::vector<std::string> names;
+    for (const PortTarget& t : targets) names.push_back(t.port);
+    std::vector<std::unique_ptr<ISessionSink>> owned;
+    std::unique_ptr<CGangView> gang;
+    std::vector<ISessionSink*> sinks;
+    if (m_options.json) {
+        for (const std::string& name : names) owned.push_back(std::make_unique<CJsonSink>(m_json, name));
+    } else if (!m_options.quiet && TakesEscapeSequences(STDOUT_FILENO)) {
+        gang = std::make_unique<CGangView>(names);
+        for (size_t i = 0; i < names.size(); ++i) sinks.push_back(&gang->Line(i));
+    } else {
+        for (const std::string& name : names)
+            owned.push_back(std::make_unique<CTerminalView>(m_options.quiet, false, name + ": "));
+    }
+    for (auto& sink : owned) sinks.push_back(sink.get());
+
+    bool printRows = !m_options.json && !m_options.quiet && m_options.repeat;
+    if (printRows) std::printf("%s\n", SummaryHeader().c_str());
+    CGangRunner runner(m_options);
+    runner.onResult = [&](const SessionResult& result) {
+        Record(result);
+        if (printRows) std::printf("%s\n", SummaryRow(result).c_str());
+    };
+    m_runner = &runner;
+    std::vector<SessionResult> results = runner.Run(targets, m_options.command, sinks);
+    m_runner = nullptr;
+    if (gang) gang->Finish();
+
+    if (m_interruptExit && m_options.repeat)
+        Error("station stopped: " + std::to_string(m_updatesAborted) + " update(s) running were aborted");
+    // The table in the order the ports were given, whatever order they ended in.
+    auto position = [&](const SessionResult& r) { return std::find(names.begin(), names.end(), r.port) - names.begin(); };
+    std::stable_sort(results.begin(), results.end(),
+                     [&](const SessionResult& a, const SessionResult& b) { return position(a) < position(b); });
+    if (!m_options.json && !printRows) {
+        std::printf("\n%s\n", SummaryHeader().c_str());
+        for (const SessionResult& r : results)
+            if (m_options.command != CLI_SCAN || r.exitCode == EXIT_OK) std::printf("%s\n", SummaryRow(r).c_str());
+    }
+    std::fflush(stdout);
+    if (m_options.command == CLI_SCAN) {
+        bool any = std::any_of(results.begin(), results.end(), [](const SessionResult& r) { return r.exitCode == 0; });
+        if (!any && !m_interruptExit) Error("no keypad answered");
+        return m_interruptExit ? m_interruptExit : any ? EXIT_OK : EXIT_FAILED;
+    }
+    return CombinedExitCode(results, m_interruptExit);
+}
+
+int CKeypadCommand::Run() {
+    InstallInterrupts();
+    std::string error;
+    if (!m_options.logFile.empty() && !m_log.Open(m_options.logFile, error)) {
+        Error("the log cannot be written: " + error);
+        return EXIT_USAGE;
+    }
+    std::vector<PortTarget> targets;
+    if (m_options.simulate) {
+        if (!StartSimulatedKeypads(targets)) return EXIT_USAGE;
+    } else if (IsAutoPort(m_options.port)) {
+        int code = FindKeypads(targets);
+        if (code != EXIT_OK) return code;
+    } else if (!m_options.ports.empty()) {
+        for (const std::string& port : m_options.ports) targets.push_back({port, ""});
+    } else {
+        targets.push_back({"", ""});  // the settings store's port
+    }
+    bool many = targets.size() > 1 || m_options.repeat || m_options.command == CLI_SCAN;
+    int code = many ? RunMany(targets) : RunOne(targets[0]);
+    for (auto& keypad : m_keypads) keypad->Stop();
+    return code;
+}
+
+}  // namespace
+
+int RunKeypadCommand(const CliOptions& options) { return CKeypadCommand(options).Run(); }

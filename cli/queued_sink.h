@@ -1,0 +1,47 @@
+#pragma once
+#include <QObject>
+
+#include "session_sink.h"
+
+// A session sink for a keypad whose session runs on a thread of its own: each
+// call is carried to `target` on the thread of `context` (the main one), in
+// order, so all printing happens in one place. The target must outlive the
+// calls still on their way; this sink need not.
+class CQueuedSink : public ISessionSink {
+public:
+    CQueuedSink(ISessionSink& target, QObject* context) : m_target(target), m_context(context) {}
+
+    void Status(const std::string& text) override {
+        Post([=, target = &m_target] { target->Status(text); });
+    }
+    void Range(int lower, int upper) override {
+        Post([=, target = &m_target] { target->Range(lower, upper); });
+    }
+    void Position(int position) override {
+        Post([=, target = &m_target] { target->Position(position); });
+    }
+    void TimeRemaining(const std::string& text) override {
+        Post([=, target = &m_target] { target->TimeRemaining(text); });
+    }
+    void BeginDataPhase() override {
+        Post([target = &m_target] { target->BeginDataPhase(); });
+    }
+    void Finish() override {
+        Post([target = &m_target] { target->Finish(); });
+    }
+    void Error(const std::string& text) override {
+        Post([=, target = &m_target] { target->Error(text); });
+    }
+    void Trace(const std::string& line) override {
+        Post([=, target = &m_target] { target->Trace(line); });
+    }
+
+private:
+    template <typename F>
+    void Post(F call) {
+        QMetaObject::invokeMethod(m_context, call, Qt::QueuedConnection);
+    }
+
+    ISessionSink& m_target;
+    QObject* m_context;
+};

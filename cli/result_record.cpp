@@ -1,0 +1,61 @@
+#include "result_record.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QJsonValue>
+#include <fstream>
+
+const char* OutcomeName(int exitCode) {
+    switch (exitCode) {
+    case 0:
+        return "ok";
+    case 3:
+        return "incomplete";
+    case 130:
+    case 143:
+        return "interrupted";
+    default:
+        return "failed";
+    }
+}
+
+namespace {
+QString Text(const std::string& text) { return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())); }
+}  // namespace
+
+QJsonObject ResultObject(const SessionResult& r) {
+    QJsonObject memoryId;
+    if (r.firmwareIdRead) {
+        memoryId["firmware_last_sector"] = r.firmwareLastSector;
+        memoryId["program_index"] = static_cast<qint64>(r.programIndex);
+        memoryId["tag"] = static_cast<qint64>(r.tagValue);
+    }
+    if (r.screensIdRead) memoryId["screens_last_sector"] = r.screensLastSector;
+    QJsonObject o;
+    o["type"] = "result";
+    o["port"] = Text(r.port);
+    o["command"] = Text(r.command);
+    o["file"] = r.file.empty() ? QJsonValue() : QJsonValue(Text(r.file));
+    o["sha256"] = r.sha256.empty() ? QJsonValue() : QJsonValue(Text(r.sha256));
+    o["image_length"] = static_cast<qint64>(r.imageLength);
+    o["bytes_sent"] = static_cast<qint64>(r.bytesSent);
+    o["outcome"] = OutcomeName(r.exitCode);
+    o["exit_code"] = r.exitCode;
+    o["last_text"] = Text(r.lastText);
+    o["memory_id"] = memoryId;
+    o["start"] = QDateTime::fromMSecsSinceEpoch(r.startMs, Qt::UTC).toString(Qt::ISODateWithMs);
+    o["seconds"] = r.seconds;
+    return o;
+}
+
+// Opened by the bytes of its name: a name that is not valid text still works.
+std::string FileSha256(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return "";
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    char buffer[65536];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0)
+        hash.addData(QByteArrayView(buffer, static_cast<qsizetype>(in.gcount())));
+    if (in.bad()) return "";
+    return hash.result().toHex().toStdString();
+}

@@ -1,0 +1,33 @@
+#pragma once
+#include <QJsonObject>
+#include <cstdint>
+#include <string>
+
+// How one keypad's command ended, for the summary table, --json and --log.
+struct SessionResult {
+    std::string port;
+    std::string command;  // test, scan, firmware, screens
+    std::string file;     // absolute path, empty for test and scan
+    std::string sha256;   // of the file's bytes, hex
+    uint32_t imageLength = 0;
+    uint32_t bytesSent = 0;  // image bytes that went out in data chunks
+    int exitCode = 0;
+    std::string lastText;
+    bool firmwareIdRead = false;
+    bool screensIdRead = false;
+    int firmwareLastSector = 0;
+    int screensLastSector = 0;
+    uint32_t programIndex = 0;
+    uint32_t tagValue = 0;
+    int64_t startMs = 0;  // calendar time, milliseconds since 1970 UTC
+    double seconds = 0;
+};
+
+// ok, failed, incomplete (failed after an erase) or interrupted.
+const char* OutcomeName(int exitCode);
+
+// The "result" object of --json and --log.
+QJsonObject ResultObject(const SessionResult& result);
+
+// The SHA-256 of a file's bytes in hex; empty when it cannot be read.
+std::string FileSha256(const std::string& path);

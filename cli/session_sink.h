@@ -1,0 +1,35 @@
+#pragma once
+#include <string>
+
+// Where one keypad's session shows what happens: status texts, the main bar,
+// the time remaining, errors and trace lines. A terminal, a line of the gang
+// view, JSON Lines, or nothing (probes).
+class ISessionSink {
+public:
+    virtual ~ISessionSink() = default;
+    virtual void Status(const std::string& text) = 0;
+    virtual void Range(int lower, int upper) = 0;
+    virtual void Position(int position) = 0;
+    virtual void TimeRemaining(const std::string& text) = 0;
+    // The data phase begins: positions from here on are percentages sent.
+    virtual void BeginDataPhase() = 0;
+    // The operation has ended.
+    virtual void Finish() = 0;
+    // A failure's reason, for stderr.
+    virtual void Error(const std::string& text) = 0;
+    // A line for stderr as it is (--trace, notes).
+    virtual void Trace(const std::string& line) = 0;
+};
+
+// Shows nothing: the probes that look for a keypad.
+class CNullSink : public ISessionSink {
+public:
+    void Status(const std::string&) override {}
+    void Range(int, int) override {}
+    void Position(int) override {}
+    void TimeRemaining(const std::string&) override {}
+    void BeginDataPhase() override {}
+    void Finish() override {}
+    void Error(const std::string&) override {}
+    void Trace(const std::string&) override {}
+};
