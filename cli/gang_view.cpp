@@ -41,7 +41,9 @@ public:
         int percent = span > 0 ? std::clamp((m_position - m_lower) * 100 / span, 0, 100) : 0;
         const int barWidth = 20;
         int filled = m_barShown ? percent * barWidth / 100 : 0;
-        std::snprintf(head, sizeof head, "%-18.18s %3d%% [%.*s%*s] %-22.22s ", m_port.c_str(), percent, filled,
+        // A long name keeps its end, where names of one kind differ.
+        std::string port = m_port.size() > 18 ? "..." + m_port.substr(m_port.size() - 15) : m_port;
+        std::snprintf(head, sizeof head, "%-18s %3d%% [%.*s%*s] %-22.22s ", port.c_str(), percent, filled,
                       "####################", barWidth - filled, "", m_time.c_str());
         std::string line = head + m_status;
         if (static_cast<int>(line.size()) > width - 1) line.resize(static_cast<size_t>(width - 1));

@@ -3,12 +3,14 @@
 #include <cstdio>
 
 namespace {
-const char* const ROW = "%-24.24s %-11s %8s %9s %8s %8s %10s %10s";
+// The port last: names such as /dev/serial/by-id/... are long, and cut short
+// they would no longer tell the keypads apart.
+const char* const ROW = "%-11s %8s %9s %8s %8s %10s %10s  %s";
 }
 
 std::string SummaryHeader() {
     char line[160];
-    std::snprintf(line, sizeof line, ROW, "PORT", "OUTCOME", "TIME", "SENT", "FW-LAST", "SCR-LAST", "INDEX", "TAG");
+    std::snprintf(line, sizeof line, ROW, "OUTCOME", "TIME", "SENT", "FW-LAST", "SCR-LAST", "INDEX", "TAG", "PORT");
     return line;
 }
 
@@ -22,8 +24,7 @@ std::string SummaryRow(const SessionResult& r) {
         std::snprintf(tag, sizeof tag, "0x%08X", r.tagValue);
     }
     if (r.screensIdRead) std::snprintf(scrLast, sizeof scrLast, "%d", r.screensLastSector);
-    char line[200];
-    std::snprintf(line, sizeof line, ROW, r.port.c_str(), OutcomeName(r.exitCode), time, sent, fwLast, scrLast, index,
-                  tag);
-    return line;
+    char line[120];
+    std::snprintf(line, sizeof line, ROW, OutcomeName(r.exitCode), time, sent, fwLast, scrLast, index, tag, "");
+    return line + r.port;
 }

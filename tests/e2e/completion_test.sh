@@ -47,8 +47,8 @@ expect() {
 }
 
 F=$work/orbix-flash
-expect "$F " "firmware inspect ports screens test"
-expect "$F --yes --port COM1 s" "screens"
+expect "$F " "firmware inspect ports scan screens test"
+expect "$F --yes --port COM1 sc" "scan screens"
 # Folders come too, to look into.
 expect "$F firmware " "APP2.S app.s firmware-dir"
 expect "$F --quiet screens " "firmware-dir screens.bin"

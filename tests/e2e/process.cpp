@@ -91,9 +91,14 @@ bool CProcess::ReadSome(int timeoutMs) {
     return true;
 }
 
-bool CProcess::WaitForOutput(const std::string& needle, double seconds) {
+bool CProcess::WaitForOutput(const std::string& needle, double seconds, int times) {
     double deadline = MonotonicSeconds() + seconds;
-    while (m_output.find(needle) == std::string::npos) {
+    auto count = [&] {
+        int found = 0;
+        for (size_t at = m_output.find(needle); at != std::string::npos; at = m_output.find(needle, at + 1)) ++found;
+        return found;
+    };
+    while (count() < times) {
         double left = deadline - MonotonicSeconds();
         if (left <= 0 || m_fd < 0) return false;
         ReadSome(static_cast<int>(left * 1000) + 1);

@@ -21,8 +21,9 @@ public:
     explicit CProcess(const std::vector<std::string>& argv, const std::string& asUser = "", bool terminal = false);
     ~CProcess();
 
-    // Reads output until `needle` has appeared or `seconds` passed; true when it appeared.
-    bool WaitForOutput(const std::string& needle, double seconds);
+    // Reads output until `needle` has appeared `times` times or `seconds`
+    // passed; true when it has.
+    bool WaitForOutput(const std::string& needle, double seconds, int times = 1);
     // Waits for the end (killing it after `seconds`) and returns what happened.
     ProcessResult Wait(double seconds);
     void Signal(int signo);

@@ -83,13 +83,20 @@ protected:
         std::filesystem::remove_all(dir);
     }
 
+    // Starts a simulator dumping into `dumpDir`; `device` gets its path.
+    static std::unique_ptr<CProcess> LaunchSim(const std::filesystem::path& dumpDir,
+                                               const std::vector<std::string>& options, std::string& device) {
+        std::vector<std::string> argv = {SIM, "--dump-dir", dumpDir.string()};
+        argv.insert(argv.end(), options.begin(), options.end());
+        auto process = std::make_unique<CProcess>(argv);
+        device = process->FirstLine(5);
+        EXPECT_EQ(device.rfind("/dev/", 0), 0u) << process->Output();
+        return process;
+    }
     // Starts the simulator, dumping into the test's folder; returns its device path.
     std::string StartSim(std::vector<std::string> options) {
-        std::vector<std::string> argv = {SIM, "--dump-dir", dir.string()};
-        argv.insert(argv.end(), options.begin(), options.end());
-        sim = std::make_unique<CProcess>(argv);
-        std::string device = sim->FirstLine(5);
-        EXPECT_EQ(device.rfind("/dev/", 0), 0u) << sim->Output();
+        std::string device;
+        sim = LaunchSim(dir, options, device);
         return device;
     }
     // Stops the simulator so that it writes its dump files.

@@ -1,0 +1,230 @@
+// Many keypads from one orbix-flash: at once, found by probing, one after
+// another on a station, and the record every unit leaves.
+#include <gtest/gtest.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringList>
+#include <map>
+#include <regex>
+
+#include "program_test.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class GangE2E : public ProgramTest {
+protected:
+    struct Keypad {
+        std::unique_ptr<CProcess> process;
+        std::string device;
+        fs::path dump;
+    };
+    Keypad& AddKeypad(const std::vector<std::string>& options) {
+        keypads.reserve(8);  // the references handed out stay good
+        Keypad k;
+        k.dump = dir / ("keypad" + std::to_string(keypads.size() + 1));
+        fs::create_directories(k.dump);
+        k.process = LaunchSim(k.dump, options, k.device);
+        keypads.push_back(std::move(k));
+        return keypads.back();
+    }
+    std::vector<std::string> PortArgs() const {
+        std::vector<std::string> args;
+        for (const Keypad& k : keypads) args.insert(args.end(), {"-p", k.device});
+        return args;
+    }
+    void StopKeypads() {
+        for (Keypad& k : keypads) {
+            k.process->Signal(SIGTERM);
+            k.process->Wait(5);
+        }
+    }
+    static std::vector<QJsonObject> JsonLines(const std::string& text) {
+        std::vector<QJsonObject> objects;
+        for (const QString& line : QString::fromStdString(text).split('\n', Qt::SkipEmptyParts)) {
+            QJsonDocument doc = QJsonDocument::fromJson(line.toUtf8());
+            if (doc.isObject()) objects.push_back(doc.object());
+        }
+        return objects;
+    }
+    std::vector<Keypad> keypads;
+};
+
+std::string Sha256(const std::string& path) {
+    ProcessResult r = RunProgram({"/usr/bin/sha256sum", path});
+    return r.output.substr(0, 64);
+}
+
+const std::string FIRMWARE = TEST_DATA + "/s1_gaps.s";  // 11,192 bytes of image
+const std::string FIRMWARE_IMAGE = TEST_DATA + "/s1_gaps.bin";
+
+}  // namespace
+
+TEST_F(GangE2E, FourKeypadsAtOnceEachGetTheWholeImageAndARecord) {
+    for (int i = 0; i < 4; ++i) AddKeypad({"--baud", "115200"});
+    std::string log = (dir / "units.jsonl").string();
+    std::vector<std::string> args = PortArgs();
+    args.insert(args.end(), {"--yes", "--json", "--log", log, "firmware", FIRMWARE});
+    ProcessResult r = Flash(args, 60);
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    StopKeypads();
+    for (Keypad& k : keypads) EXPECT_TRUE(ReadAll(k.dump / "firmware.bin") == ReadAll(FIRMWARE_IMAGE)) << k.device;
+
+    // At the same time: every keypad's data phase began before any ended.
+    std::map<std::string, double> began, ended;
+    std::map<std::string, int> lastPercent;
+    std::vector<QJsonObject> results;
+    for (const QJsonObject& o : JsonLines(r.output)) {
+        std::string port = o["port"].toString().toStdString();
+        std::string type = o["type"].toString().toStdString();
+        if (type == "status" && o["text"] == "Sending firmware data") began[port] = o["t"].toDouble();
+        if (type == "status" && o["text"] == "Firmare update complete") ended[port] = o["t"].toDouble();
+        if (type == "progress") {
+            if (lastPercent.count(port)) {
+                EXPECT_GT(o["percent"].toInt(), lastPercent[port]) << port;
+            }
+            lastPercent[port] = o["percent"].toInt();
+        }
+        if (type == "result") results.push_back(o);
+    }
+    ASSERT_EQ(began.size(), 4u) << r.output;
+    ASSERT_EQ(ended.size(), 4u);
+    double lastStart = 0, firstEnd = 1e9;
+    for (auto& [port, t] : began) lastStart = std::max(lastStart, t);
+    for (auto& [port, t] : ended) firstEnd = std::min(firstEnd, t);
+    EXPECT_LT(lastStart, firstEnd);
+    for (auto& [port, percent] : lastPercent) EXPECT_EQ(percent, 100) << port;
+
+    // The record, field by field, on stdout and in the log.
+    ASSERT_EQ(results.size(), 4u);
+    std::string sha = Sha256(FIRMWARE);
+    for (const QJsonObject& o : results) {
+        EXPECT_EQ(o["command"].toString(), "firmware");
+        EXPECT_EQ(o["file"].toString().toStdString(), FIRMWARE);
+        EXPECT_EQ(o["sha256"].toString().toStdString(), sha);
+        EXPECT_EQ(o["image_length"].toInt(), 11192);
+        EXPECT_EQ(o["bytes_sent"].toInt(), 11192);
+        EXPECT_EQ(o["outcome"].toString(), "ok");
+        EXPECT_EQ(o["exit_code"].toInt(), 0);
+        EXPECT_EQ(o["last_text"].toString(), "Firmare update complete");
+        QJsonObject id = o["memory_id"].toObject();
+        EXPECT_EQ(id["firmware_last_sector"].toInt(), 9);
+        EXPECT_EQ(id["program_index"].toInt(), 0x10000);
+        EXPECT_FALSE(id.contains("screens_last_sector"));
+        EXPECT_TRUE(std::regex_match(o["start"].toString().toStdString(),
+                                     std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)")));
+        EXPECT_GT(o["seconds"].toDouble(), 0.5);
+    }
+    EXPECT_EQ(JsonLines(ReadAll(log)).size(), 4u);
+    // The log grows across runs.
+    AddKeypad({});
+    ProcessResult again = Flash({"-p", keypads.back().device, "--log", log, "test"});
+    EXPECT_EQ(again.exitCode, 0) << again.output;
+    std::vector<QJsonObject> logged = JsonLines(ReadAll(log));
+    ASSERT_EQ(logged.size(), 5u);
+    EXPECT_EQ(logged.back()["command"].toString(), "test");
+}
+
+TEST_F(GangE2E, OneFailsOneStallsOneVanishesAndTheFourthCompletes) {
+    Keypad& good = AddKeypad({"--baud", "115200"});
+    Keypad& failing = AddKeypad({"--fail-command", "fw-data"});
+    AddKeypad({"--silent-after", "8"});
+    Keypad& vanishing = AddKeypad({"--baud", "115200"});
+    std::string goodDevice = good.device, failingDevice = failing.device, vanishingDevice = vanishing.device;
+    std::vector<std::string> args = {FLASH};
+    for (const std::string& a : PortArgs()) args.push_back(a);
+    args.insert(args.end(), {"--yes", "--stall-timeout", "2", "firmware", FIRMWARE});
+    CProcess flash(args);
+    ASSERT_TRUE(flash.WaitForOutput(vanishingDevice + ": Sending firmware data", 10)) << flash.Output();
+    keypads[3].process->Signal(SIGKILL);
+    ProcessResult r = flash.Wait(20);
+    EXPECT_EQ(r.exitCode, 3) << r.output;
+    EXPECT_TRUE(Has(r.output, goodDevice + ": Firmare update complete")) << r.output;
+    EXPECT_TRUE(Has(r.output, failingDevice + ": Got \"Failed\" back from keypad.")) << r.output;
+    EXPECT_TRUE(Has(r.output, "No reply from ORBIX for 2 seconds")) << r.output;
+    EXPECT_TRUE(Has(r.output, vanishingDevice + ": COM Port: " + vanishingDevice + " not available")) << r.output;
+    EXPECT_TRUE(std::regex_search(r.output, std::regex("\nok [^\n]*  " + goodDevice + "\n"))) << r.output;
+    EXPECT_TRUE(std::regex_search(r.output, std::regex("\nincomplete [^\n]*  " + failingDevice + "\n"))) << r.output;
+    keypads[0].process->Signal(SIGTERM);
+    keypads[0].process->Wait(5);
+    EXPECT_TRUE(ReadAll(keypads[0].dump / "firmware.bin") == ReadAll(FIRMWARE_IMAGE));
+}
+
+TEST_F(GangE2E, AnAutoPortUsesTheOneKeypadThatAnswers) {
+    std::string pattern = "auto:" + (dir / "kp*").string();
+    ProcessResult none = FlashStderr({"-p", pattern, "test"});
+    EXPECT_EQ(none.exitCode, 2);
+    EXPECT_TRUE(Has(none.output, "no device matches")) << none.output;
+
+    AddKeypad({"--silent", "--link", (dir / "kp1").string()});
+    none = FlashStderr({"-p", pattern, "test"}, 20);
+    EXPECT_EQ(none.exitCode, 2);
+    EXPECT_EQ(none.output, "orbix-flash: no keypad answered on " + (dir / "kp1").string() + "\n");
+    keypads[0].process->Signal(SIGTERM);  // its link goes with it: the probes below are quick
+    keypads[0].process->Wait(5);
+
+    AddKeypad({"--link", (dir / "kp2").string()});
+    ProcessResult one = Flash({"-p", pattern, "test"}, 20);
+    EXPECT_EQ(one.exitCode, 0) << one.output;
+    EXPECT_TRUE(Has(one.output, "COM Port: " + (dir / "kp2").string() + " selected")) << one.output;
+
+    AddKeypad({"--link", (dir / "kp3").string()});
+    ProcessResult two = FlashStderr({"-p", pattern, "test"}, 20);
+    EXPECT_EQ(two.exitCode, 2);
+    EXPECT_TRUE(Has(two.output, "2 keypads answered: " + (dir / "kp2").string() + ", " + (dir / "kp3").string()))
+        << two.output;
+    ProcessResult all = Flash({"-p", pattern, "--all", "--yes", "firmware", FIRMWARE}, 30);
+    EXPECT_EQ(all.exitCode, 0) << all.output;
+    ProcessResult scan = Flash({"-p", pattern, "scan"}, 20);
+    EXPECT_EQ(scan.exitCode, 0) << scan.output;
+    // The table lists the keypads that answered, with both records' fields.
+    EXPECT_TRUE(std::regex_search(scan.output, std::regex("\nok .* 9 +3 +0x10000 +0x00000021  [^\n]*/kp2\n")))
+        << scan.output;
+    EXPECT_FALSE(Has(scan.output, "kp1")) << scan.output;
+}
+
+TEST_F(GangE2E, AStationUpdatesOneKeypadAfterAnotherOnOnePort) {
+    std::string link = (dir / "station").string();
+    std::string log = (dir / "station.jsonl").string();
+    AddKeypad({"--link", link, "--exit-after-update"});
+    CProcess flash({FLASH, "-p", link, "--repeat", "--yes", "--log", log, "firmware", FIRMWARE});
+    ASSERT_TRUE(flash.WaitForOutput("Waiting for the next keypad", 30)) << flash.Output();
+    AddKeypad({"--link", link, "--exit-after-update"});
+    ASSERT_TRUE(flash.WaitForOutput("Waiting for the next keypad", 30, 2)) << flash.Output();
+    flash.Signal(SIGINT);
+    ProcessResult r = flash.Wait(15);
+    EXPECT_EQ(r.exitCode, 130) << r.output;
+    EXPECT_TRUE(Has(r.output, "station stopped: 0 update(s) running were aborted")) << r.output;
+    for (Keypad& k : keypads) {
+        k.process->Wait(5);
+        EXPECT_TRUE(ReadAll(k.dump / "firmware.bin") == ReadAll(FIRMWARE_IMAGE)) << k.dump;
+    }
+    std::vector<QJsonObject> units = JsonLines(ReadAll(log));
+    ASSERT_EQ(units.size(), 2u) << ReadAll(log);
+    for (const QJsonObject& o : units) EXPECT_EQ(o["outcome"].toString(), "ok");
+}
+
+TEST_F(GangE2E, CtrlCAbortsEveryKeypadRunning) {
+    for (int i = 0; i < 4; ++i) AddKeypad({"--baud", "115200"});
+    std::string log = (dir / "units.jsonl").string();
+    std::vector<std::string> args = {FLASH};
+    for (const std::string& a : PortArgs()) args.push_back(a);
+    args.insert(args.end(), {"--yes", "--log", log, "firmware", EXAMPLES + "/demo-firmware.s"});
+    CProcess flash(args);
+    for (Keypad& k : keypads) ASSERT_TRUE(flash.WaitForOutput(k.device + ": Sending firmware data", 15)) << flash.Output();
+    double interrupted = MonotonicSeconds();
+    flash.Signal(SIGINT);
+    ProcessResult r = flash.Wait(10);
+    EXPECT_LT(MonotonicSeconds() - interrupted, 3.0);
+    EXPECT_EQ(r.exitCode, 130) << r.output;
+    std::vector<QJsonObject> units = JsonLines(ReadAll(log));
+    ASSERT_EQ(units.size(), 4u);
+    for (const QJsonObject& o : units) {
+        EXPECT_EQ(o["outcome"].toString(), "interrupted");
+        EXPECT_EQ(o["last_text"].toString(), "Operation aborted.");
+        EXPECT_GT(o["bytes_sent"].toInt(), 0);
+    }
+}
