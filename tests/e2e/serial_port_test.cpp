@@ -91,14 +91,14 @@ TEST(SerialPort, HangUpIsReportedOnceAndEndsTheOperation) {
     host.settings["PortName"] = pty->device;
     CPortBinding binding(host.Engine(), host);
     ASSERT_EQ(binding.OpenComPort(), 1);
-    QSignalSpy lost(&binding.Comm(), &CMSComm::PortLost);
+    QSignalSpy lost(&binding.Comm(), &IPortLayer::PortLost);
     host.Engine().OnTestConnection();
     std::string device = pty->device;
     pty.reset();  // the other end goes away
     EXPECT_TRUE(QTest::qWaitFor([&] { return !host.Engine().IsBusy(); }, 2000));
     QTest::qWait(100);
     EXPECT_EQ(lost.count(), 1);
-    EXPECT_FALSE(binding.Comm().PortOpen());
+    EXPECT_FALSE(binding.Comm().IsOpen());
     EXPECT_EQ(host.LastStatus(), "COM Port: " + device + " not available");
     EXPECT_EQ(host.Engine().Outcome(), OUTCOME_PORT_LOST);
 }
