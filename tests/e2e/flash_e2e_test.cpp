@@ -5,29 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-
 #include "program_test.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-class FlashE2E : public ProgramTest {
-protected:
-    // Stops the simulator so that it writes its dump files.
-    void StopSim() {
-        sim->Signal(SIGTERM);
-        EXPECT_EQ(sim->Wait(5).exitCode, 0);
-    }
-};
+class FlashE2E : public ProgramTest {};
 
 // The last occurrence of `needle` comes before no line that sends a frame.
 bool NoFrameAfter(const std::string& output, const std::string& needle) {

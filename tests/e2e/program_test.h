@@ -1,10 +1,12 @@
 #pragma once
 // A test that runs orbix-flash against orbix-keypad-sim in a folder of its own.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -44,6 +46,11 @@ protected:
         EXPECT_EQ(device.rfind("/dev/", 0), 0u) << sim->Output();
         return device;
     }
+    // Stops the simulator so that it writes its dump files.
+    void StopSim() {
+        sim->Signal(SIGTERM);
+        EXPECT_EQ(sim->Wait(5).exitCode, 0);
+    }
     ProcessResult Flash(std::vector<std::string> args, double seconds = 60, const std::string& asUser = "") {
         args.insert(args.begin(), FLASH);
         return RunProgram(args, seconds, asUser);
@@ -57,3 +64,8 @@ protected:
     std::filesystem::path dir;
     std::unique_ptr<CProcess> sim;
 };
+
+inline std::string ReadAll(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
