@@ -33,7 +33,8 @@ int CCliHost::OpenPort(const std::string& simulatedDevice) {
     } else if (!m_options.port.empty()) {
         PortSpec port;
         if (!ParsePortArgument(m_options.port, port)) {
-            m_view.Error("--port takes a COM number (3 or COM3) or a device path, not \"" + m_options.port + "\"");
+            m_view.Error("--port takes a COM number (3 or COM3), a device path, rfc2217://HOST:PORT or "
+                         "tcp://HOST:PORT, not \"" + m_options.port + "\"");
             return EXIT_USAGE;
         }
         m_binding.SetPortOverride(port);

@@ -9,9 +9,12 @@
 
 #include <QCoreApplication>
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 
 #include "serial/ms_comm.h"
+#include "serial/network_port.h"
 #include "serial/port_binding.h"
 #include "support/fake_host.h"
 
@@ -114,4 +117,38 @@ TEST(SerialPort, PortThatIsNotThereIsShownInABoxAndOnTheStatusLine) {
     // Unchanged settings: the check after Preferences does nothing, no second box.
     binding.CheckPortAfterPreferences();
     EXPECT_EQ(host.messageBoxes.size(), 1u);
+}
+
+// A server on the IPv6 loopback that accepts and then says nothing: no RFC 2217
+// session comes about, raw TCP works, and the server's close is a lost port.
+TEST(NetworkPort, SilentServerLostConnectionAndIpv6Names) {
+    App();
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHostIPv6));
+    const std::string address = "[::1]:" + std::to_string(server.serverPort());
+
+    CNetworkPort port(300);
+    std::string reason;
+    EXPECT_EQ(port.Open("rfc2217://" + address, reason), 0);
+    EXPECT_EQ(reason, address + ": the server did not complete the RFC 2217 negotiation within 0.3 seconds");
+    EXPECT_FALSE(port.IsOpen());
+
+    ASSERT_EQ(port.Open("tcp://" + address, reason), 1) << reason;
+    EXPECT_TRUE(port.LowLatency());
+    QTcpSocket* peer = nullptr;
+    QTest::qWait(50);
+    while (server.hasPendingConnections()) peer = server.nextPendingConnection();  // the last is the open one
+    ASSERT_NE(peer, nullptr);
+    const uint8_t frame[] = {0xF0, 0xFF, 0x00, 0x0D};
+    port.SetBreak(true);  // nothing on raw TCP
+    port.Write(frame, 4);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return peer->bytesAvailable() >= 4; }, 1000));
+    EXPECT_EQ(peer->readAll(), QByteArray("\xF0\xFF\x00\x0D", 4));
+
+    QSignalSpy lost(&port, &IPortLayer::PortLost);
+    peer->close();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return lost.count() > 0; }, 1000));
+    QTest::qWait(50);
+    EXPECT_EQ(lost.count(), 1);
+    EXPECT_FALSE(port.IsOpen());
 }
