@@ -1,8 +1,11 @@
 // The port layer on a real pseudo-terminal: what waits before the open is
 // dropped, zero bytes come through, a closed port ignores every call, and a
 // line that hangs up is reported once.
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
@@ -151,4 +154,27 @@ TEST(NetworkPort, SilentServerLostConnectionAndIpv6Names) {
     QTest::qWait(50);
     EXPECT_EQ(lost.count(), 1);
     EXPECT_FALSE(port.IsOpen());
+}
+
+// A listener whose queue is full drops further connection requests: the
+// open gives up at its deadline.
+TEST(NetworkPort, ServerThatNeverAnswersTimesOut) {
+    App();
+    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 0), 0);
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    const std::string name = "tcp://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+
+    CNetworkPort first(300);
+    CNetworkPort second(300);
+    std::string reason;
+    ASSERT_EQ(first.Open(name, reason), 1) << reason;  // fills the queue
+    EXPECT_EQ(second.Open(name, reason), 0);
+    EXPECT_EQ(reason, name.substr(6) + ": no answer within 0.3 seconds");
+    close(listener);
 }
