@@ -46,35 +46,38 @@ void CComPortSession::EncodeBreak(bool on, std::vector<uint8_t>& out) {
 // something only when the option's state changes and the change was not
 // asked for by us.
 void CComPortSession::OnTelnetOption(uint8_t verb, uint8_t option) {
-    std::vector<uint8_t>& out = *m_out;
     switch (verb) {
     case TELNET_DO:
-        if (!WeDo(option)) {
-            TelnetAppendOption(out, TELNET_WONT, option);
-        } else if (m_local[option] != OPTION_ON) {
-            if (m_local[option] == OPTION_OFF) TelnetAppendOption(out, TELNET_WILL, option);
-            m_local[option] = OPTION_ON;
-            if (option == TELNET_OPT_COM_PORT) SendLineSettings();
-        }
+        if (TurnOn(m_local[option], WeDo(option), TELNET_WILL, TELNET_WONT, option) && option == TELNET_OPT_COM_PORT)
+            SendLineSettings();
         break;
     case TELNET_DONT:
-        if (m_local[option] == OPTION_ON) TelnetAppendOption(out, TELNET_WONT, option);
-        m_local[option] = OPTION_OFF;
+        TurnOff(m_local[option], TELNET_WONT, option);
         if (option == TELNET_OPT_COM_PORT) m_state = COM_PORT_REFUSED;
         break;
     case TELNET_WILL:
-        if (!TheyMayDo(option)) {
-            TelnetAppendOption(out, TELNET_DONT, option);
-        } else if (m_remote[option] != OPTION_ON) {
-            if (m_remote[option] == OPTION_OFF) TelnetAppendOption(out, TELNET_DO, option);
-            m_remote[option] = OPTION_ON;
-        }
+        TurnOn(m_remote[option], TheyMayDo(option), TELNET_DO, TELNET_DONT, option);
         break;
     case TELNET_WONT:
-        if (m_remote[option] == OPTION_ON) TelnetAppendOption(out, TELNET_DONT, option);
-        m_remote[option] = OPTION_OFF;
+        TurnOff(m_remote[option], TELNET_DONT, option);
         break;
     }
+}
+
+bool CComPortSession::TurnOn(OptionState& state, bool wanted, uint8_t agree, uint8_t refuse, uint8_t option) {
+    if (!wanted) {
+        TelnetAppendOption(*m_out, refuse, option);
+        return false;
+    }
+    if (state == OPTION_ON) return false;
+    if (state == OPTION_OFF) TelnetAppendOption(*m_out, agree, option);
+    state = OPTION_ON;
+    return true;
+}
+
+void CComPortSession::TurnOff(OptionState& state, uint8_t confirm, uint8_t option) {
+    if (state == OPTION_ON) TelnetAppendOption(*m_out, confirm, option);
+    state = OPTION_OFF;
 }
 
 void CComPortSession::OnTelnetSubnegotiation(const uint8_t* body, int count) {

@@ -12,18 +12,23 @@
 // modem state reports and every other option are declined or ignored.
 // Plain C++: bytes in, bytes out.
 
-constexpr uint8_t COM_PORT_SET_BAUDRATE = 1;
-constexpr uint8_t COM_PORT_SET_DATASIZE = 2;
-constexpr uint8_t COM_PORT_SET_PARITY = 3;
-constexpr uint8_t COM_PORT_SET_STOPSIZE = 4;
-constexpr uint8_t COM_PORT_SET_CONTROL = 5;
-constexpr uint8_t COM_PORT_SERVER_OFFSET = 100;  // the server answers command N as N + 100
-
-constexpr uint8_t COM_PORT_PARITY_NONE = 1;
-constexpr uint8_t COM_PORT_STOPSIZE_1 = 1;
-constexpr uint8_t COM_PORT_CONTROL_NO_FLOW = 1;
-constexpr uint8_t COM_PORT_CONTROL_BREAK_ON = 5;
-constexpr uint8_t COM_PORT_CONTROL_BREAK_OFF = 6;
+// The option's commands as the client sends them; the server answers command N as N + 100.
+enum ComPortCommand : uint8_t {
+    COM_PORT_SET_BAUDRATE = 1,
+    COM_PORT_SET_DATASIZE,
+    COM_PORT_SET_PARITY,
+    COM_PORT_SET_STOPSIZE,
+    COM_PORT_SET_CONTROL,
+    COM_PORT_SERVER_OFFSET = 100
+};
+// The values the loader sends with them.
+enum ComPortValue : uint8_t {
+    COM_PORT_PARITY_NONE = 1,
+    COM_PORT_STOPSIZE_1 = 1,
+    COM_PORT_CONTROL_NO_FLOW = 1,
+    COM_PORT_CONTROL_BREAK_ON = 5,
+    COM_PORT_CONTROL_BREAK_OFF = 6
+};
 
 constexpr uint32_t COM_PORT_KEYPAD_BAUD = 115200;
 
@@ -47,6 +52,9 @@ private:
 
     void OnTelnetOption(uint8_t verb, uint8_t option) override;
     void OnTelnetSubnegotiation(const uint8_t* body, int count) override;
+    // The server asks an option on (DO, WILL) or off (DONT, WONT); true when it has just come on.
+    bool TurnOn(OptionState& state, bool wanted, uint8_t agree, uint8_t refuse, uint8_t option);
+    void TurnOff(OptionState& state, uint8_t confirm, uint8_t option);
     void SendLineSettings();
     void CheckReady();
 

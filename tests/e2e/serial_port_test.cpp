@@ -1,6 +1,7 @@
-// The port layer on a real pseudo-terminal: what waits before the open is
-// dropped, zero bytes come through, a closed port ignores every call, and a
-// line that hangs up is reported once.
+// The port layers in-process. On a real pseudo-terminal: what waits before
+// the open is dropped, zero bytes come through, a closed port ignores every
+// call, and a line that hangs up is reported once. On local sockets: network
+// servers that never negotiate, never answer, or go away.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
