@@ -1,7 +1,7 @@
 // The port layers in-process. On a real pseudo-terminal: what waits before
 // the open is dropped, zero bytes come through, a closed port ignores every
 // call, and a line that hangs up is reported once. On local sockets: network
-// servers that never negotiate, never answer, or go away.
+// servers that never negotiate or never answer.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -14,7 +14,6 @@
 #include <QCoreApplication>
 #include <QSignalSpy>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QTest>
 
 #include "serial/ms_comm.h"
@@ -124,8 +123,8 @@ TEST(SerialPort, PortThatIsNotThereIsShownInABoxAndOnTheStatusLine) {
 }
 
 // A server on the IPv6 loopback that accepts and then says nothing: no RFC 2217
-// session comes about, raw TCP works, and the server's close is a lost port.
-TEST(NetworkPort, SilentServerLostConnectionAndIpv6Names) {
+// session comes about, while raw TCP needs none.
+TEST(NetworkPort, SilentServerOnIpv6) {
     App();
     QTcpServer server;
     ASSERT_TRUE(server.listen(QHostAddress::LocalHostIPv6));
@@ -136,25 +135,8 @@ TEST(NetworkPort, SilentServerLostConnectionAndIpv6Names) {
     EXPECT_EQ(port.Open("rfc2217://" + address, reason), 0);
     EXPECT_EQ(reason, address + ": the server did not complete the RFC 2217 negotiation within 0.3 seconds");
     EXPECT_FALSE(port.IsOpen());
-
     ASSERT_EQ(port.Open("tcp://" + address, reason), 1) << reason;
     EXPECT_TRUE(port.LowLatency());
-    QTcpSocket* peer = nullptr;
-    QTest::qWait(50);
-    while (server.hasPendingConnections()) peer = server.nextPendingConnection();  // the last is the open one
-    ASSERT_NE(peer, nullptr);
-    const uint8_t frame[] = {0xF0, 0xFF, 0x00, 0x0D};
-    port.SetBreak(true);  // nothing on raw TCP
-    port.Write(frame, 4);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return peer->bytesAvailable() >= 4; }, 1000));
-    EXPECT_EQ(peer->readAll(), QByteArray("\xF0\xFF\x00\x0D", 4));
-
-    QSignalSpy lost(&port, &IPortLayer::PortLost);
-    peer->close();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return lost.count() > 0; }, 1000));
-    QTest::qWait(50);
-    EXPECT_EQ(lost.count(), 1);
-    EXPECT_FALSE(port.IsOpen());
 }
 
 // A listener whose queue is full drops further connection requests: the
