@@ -8,18 +8,27 @@ reply arrives. Prints image bytes per second and the ratio to the wire's
 stop-and-wait bound: 124 image bytes per 129-byte frame plus the 4-byte reply,
 at baud / 10 bytes per second.
 
+At 115200 baud the same update also runs through ser2net (an RFC 2217
+accepter on 127.0.0.1 in front of the simulator's pseudo-terminal), and its
+rate is set against the direct one of the same run.
+
 Usage: bench/firmware-bench.py BUILD_DIR [RUNS]
 """
 import os
 import random
 import re
+import socket
 import statistics
 import subprocess
 import sys
 import tempfile
+import time
+from contextlib import contextmanager
 
 IMAGE_BYTES = 256 * 1024
 RATES = (115200, 921600)
+SERVER_RATE = 115200
+SER2NET = "/usr/sbin/ser2net"
 
 
 def s3(address, data):
@@ -70,18 +79,67 @@ def data_phase(trace):
     return (query - first) / 1000.0, statistics.median(turnarounds)
 
 
-def run(build, image, baud):
+def listening(port):
+    needle = "0100007F:%04X 00000000:0000 0A" % port
+    with open("/proc/net/tcp") as table:
+        return any(needle in line for line in table)
+
+
+@contextmanager
+def ser2net(device, tmp):
+    """An RFC 2217 accepter in front of the device; yields the port name for --port."""
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        port = s.getsockname()[1]
+    config = os.path.join(tmp, "ser2net.yaml")
+    with open(config, "w") as f:
+        f.write("%YAML 1.1\n---\nconnection: &keypad\n"
+                f"  accepter: telnet(rfc2217),tcp,127.0.0.1,{port}\n"
+                f"  connector: serialdev,{device},115200n81,local\n"
+                "  options:\n    chardelay: false\n")
+    server = subprocess.Popen([SER2NET, "-n", "-u", "-c", config], stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL)
+    try:
+        deadline = time.monotonic() + 5
+        while not listening(port) and time.monotonic() < deadline:
+            time.sleep(0.01)
+        yield f"rfc2217://127.0.0.1:{port}"
+    finally:
+        server.terminate()
+        server.wait()
+
+
+def flash(build, image, port):
+    r = subprocess.run([f"{build}/cli/orbix-flash", "--port", port, "--yes", "--quiet", "--trace",
+                        "firmware", image], capture_output=True, text=True, timeout=600)
+    if r.returncode != 0:
+        sys.exit(f"orbix-flash failed: {r.stderr[-500:]}")
+    return data_phase(r.stderr)
+
+
+def run(build, image, baud, through_server=False):
     sim = subprocess.Popen([f"{build}/sim/orbix-keypad-sim", "--baud", str(baud)], stdout=subprocess.PIPE, text=True)
     try:
         device = sim.stdout.readline().strip()
-        r = subprocess.run([f"{build}/cli/orbix-flash", "--port", device, "--yes", "--quiet", "--trace",
-                            "firmware", image], capture_output=True, text=True, timeout=600)
-        if r.returncode != 0:
-            sys.exit(f"orbix-flash failed: {r.stderr[-500:]}")
-        return data_phase(r.stderr)
+        if not through_server:
+            return flash(build, image, device)
+        with ser2net(device, os.path.dirname(image)) as port:
+            return flash(build, image, port)
     finally:
         sim.terminate()
         sim.wait()
+
+
+def report(label, baud, results):
+    seconds = [r[0] for r in results]
+    turnaround = statistics.median(r[1] for r in results)
+    rate = IMAGE_BYTES / statistics.median(seconds)
+    bound = 124 * (baud / 10) / (129 + 4)
+    chunk_ms = (129 + 4) * 10 / baud * 1000
+    print(f"{label:>15}: {rate:9.0f} image bytes/s (median of {len(results)}), bound {bound:9.0f}, "
+          f"ratio {rate / bound:.3f}; data phase {min(seconds):.3f}-{max(seconds):.3f} s; "
+          f"loader turnaround {turnaround:.3f} ms a chunk ({turnaround / chunk_ms:.1%} of its wire time)")
+    return rate
 
 
 def main():
@@ -91,16 +149,15 @@ def main():
         image = os.path.join(tmp, "bench.s")
         write_image(image)
         print(f"image {IMAGE_BYTES} bytes, {runs} runs per rate")
+        direct = {}
         for baud in RATES:
-            results = [run(build, image, baud) for _ in range(runs)]
-            seconds = [r[0] for r in results]
-            turnaround = statistics.median(r[1] for r in results)
-            rate = IMAGE_BYTES / statistics.median(seconds)
-            bound = 124 * (baud / 10) / (129 + 4)
-            chunk_ms = (129 + 4) * 10 / baud * 1000
-            print(f"{baud:>7} baud: {rate:9.0f} image bytes/s (median of {runs}), bound {bound:9.0f}, "
-                  f"ratio {rate / bound:.3f}; data phase {min(seconds):.3f}-{max(seconds):.3f} s; "
-                  f"loader turnaround {turnaround:.3f} ms a chunk ({turnaround / chunk_ms:.1%} of its wire time)")
+            direct[baud] = report(f"{baud} baud", baud, [run(build, image, baud) for _ in range(runs)])
+        if not os.path.exists(SER2NET):
+            print("ser2net is not installed: no run through a serial device server")
+            return
+        served = report(f"{SERVER_RATE} ser2net", SERVER_RATE,
+                        [run(build, image, SERVER_RATE, through_server=True) for _ in range(runs)])
+        print(f"through ser2net (RFC 2217) at {SERVER_RATE} baud: {served / direct[SERVER_RATE]:.3f} of the direct rate")
 
 
 if __name__ == "__main__":

@@ -119,7 +119,10 @@ int CCliHost::Run(const std::string& simulatedDevice) {
     m_clock.restart();
     m_portLabel = simulatedDevice.empty() ? m_options.port : simulatedDevice;
     int code = LoadFile();
-    if (code == EXIT_OK && !Interrupted()) code = OpenPort(simulatedDevice);
+    if (code == EXIT_OK && !Interrupted()) {
+        code = OpenPort(simulatedDevice);
+        if (code != EXIT_OK && Interrupted()) code = m_interruptExit;  // Ctrl-C while a network port connected
+    }
     if (code == EXIT_OK && !Interrupted()) {
         Start();
         if (m_engine.IsBusy()) m_loop.exec();

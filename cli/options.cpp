@@ -21,8 +21,10 @@ const char* const CLI_USAGE =
     "\n"
     "Options (a value may follow as --opt=VALUE or --opt VALUE, -p VALUE or -pVALUE; short\n"
     "options combine, as in -yq; -- ends the options):\n"
-    "  -p, --port=N|COMN|DEVICE  the serial port (default: ORBIX_PORT, else the one chosen in the\n"
-    "                            window's Preferences); give it up to 32 times to update as many\n"
+    "  -p, --port=PORT           the port: N, COMN, a device path, rfc2217://HOST:PORT or\n"
+    "                            tcp://HOST:PORT (a serial device server); default: ORBIX_PORT, else\n"
+    "                            the one chosen in the window's Preferences; give it up to 32 times\n"
+    "                            to update as many\n"
     "                            keypads at once; auto probes every serial port and uses the one\n"
     "                            keypad that answers, auto:GLOB the devices matching GLOB\n"
     "      --all                 with an auto port: update every keypad that answers\n"
@@ -164,8 +166,8 @@ int ReadPorts(const QCommandLineParser& parser, CliOptions& options, std::string
     for (const std::string& name : options.ports) {
         PortSpec port;
         if (!IsAutoPort(name) && !ParsePortArgument(name, port)) {
-            error = source + " takes a COM number (3 or COM3), a device path, auto or auto:GLOB, not \"" + name +
-                    "\"";
+            error = source + " takes a COM number (3 or COM3), a device path, rfc2217://HOST:PORT, tcp://HOST:PORT, "
+                             "auto or auto:GLOB, not \"" + name + "\"";
             return 0;
         }
         if (IsAutoPort(name) && options.ports.size() > 1) {

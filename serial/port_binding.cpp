@@ -1,14 +1,14 @@
 #include "port_binding.h"
 
-#include <cstdio>
-
 CPortBinding::CPortBinding(CLoaderEngine& engine, IUserHost& user, QObject* parent)
     : QObject(parent), m_engine(engine), m_user(user) {
-    connect(&m_comm, &CMSComm::OnComm, this, &CPortBinding::OnCommEvent);
-    // Queued: the loss can be noticed inside a write the engine itself makes
-    // (a frame, a BREAK); ending the operation there would let the rest of
-    // that step run on against an idle engine and arm its timer again.
-    connect(&m_comm, &CMSComm::PortLost, this, &CPortBinding::OnPortLost, Qt::QueuedConnection);
+    for (IPortLayer* layer : {static_cast<IPortLayer*>(&m_serial), static_cast<IPortLayer*>(&m_network)}) {
+        connect(layer, &IPortLayer::BytesArrived, this, &CPortBinding::OnBytesArrived);
+        // Queued: the loss can be noticed inside a write the engine itself makes
+        // (a frame, a BREAK); ending the operation there would let the rest of
+        // that step run on against an idle engine and arm its timer again.
+        connect(layer, &IPortLayer::PortLost, this, [this, layer] { OnPortLost(layer); }, Qt::QueuedConnection);
+    }
 }
 
 PortSpec CPortBinding::StoredPort() {
@@ -23,27 +23,12 @@ std::string CPortBinding::NotAvailableText() const {
 int CPortBinding::OpenComPort() {
     m_port = StoredPort();
     std::string selected = "COM Port: " + PortLabel(m_port) + " selected ";
-    if (m_comm.PortOpen()) m_comm.SetPortOpen(false);
-    m_comm.SetCommPort(QString::fromStdString(m_port.device));
-    m_comm.SetSettings("115200,n,8,1");
-    m_comm.SetInputMode(1);
-    m_comm.SetDTREnable(true);
-    m_comm.SetRTSEnable(false);
-    m_comm.SetNullDiscard(false);
-    m_comm.SetSThreshold(0);
-    m_comm.SetEOFEnable(false);
-    m_comm.SetHandshaking(0);
+    m_layer->Close();
+    m_layer = IsNetworkPortName(m_port.device) ? static_cast<IPortLayer*>(&m_network) : &m_serial;
 
-    m_failure = COMM_NOT_FOUND;
-    QString device = QString::fromStdString(m_port.device);
-    bool open = false;
-    if (!m_port.device.empty() && IsComPortAvailable(device, &m_failure)) {
-        open = m_comm.SetPortOpen(true);
-        if (!open) m_failure = m_comm.OpenError();
-    }
-    if (open) {
-        m_comm.SetRThreshold(1);
-        m_comm.Input();  // whatever waited before we opened is not a reply
+    m_failure = "no serial port is chosen";
+    if (!m_port.device.empty() && m_layer->Open(m_port.device, m_failure)) {
+        m_layer->Read();  // whatever waited before we opened is not a reply
         m_engine.SetStatus(selected);
         return 1;
     }
@@ -57,29 +42,15 @@ void CPortBinding::CheckPortAfterPreferences() {
     if (stored.number != m_port.number || stored.device != m_port.device) OpenComPort();
 }
 
-std::string CPortBinding::OpenFailureReason() const {
-    if (m_port.device.empty()) return "no serial port is chosen";
-    switch (m_failure) {
-    case COMM_NOT_FOUND:
-        return m_port.device + ": no such device";
-    case COMM_IN_USE:
-        return m_port.device + ": in use by another program";
-    case COMM_PERMISSION:
-        return m_port.device +
-               ": permission denied (the user must belong to the group that owns the device, dialout on Debian)";
-    default:
-        return m_port.device + ": the device could not be opened";
-    }
-}
-
-void CPortBinding::OnCommEvent() {
-    if (m_comm.CommEvent() != CMSComm::COMEV_RECEIVE) return;
-    QByteArray bytes = m_comm.Input();
+void CPortBinding::OnBytesArrived() {
+    QByteArray bytes = m_layer->Read();
     if (onReceived) onReceived(bytes);
     m_engine.FeedBytes(reinterpret_cast<const uint8_t*>(bytes.constData()), static_cast<int>(bytes.size()));
 }
 
-void CPortBinding::OnPortLost() {
+void CPortBinding::OnPortLost(IPortLayer* layer) {
+    // A loss that arrives after the port was changed or reopened is old news.
+    if (layer != m_layer || layer->IsOpen()) return;
     // Reported here only: the port is closed, a running operation ends.
     m_engine.EndOperation(NotAvailableText(), OUTCOME_PORT_LOST);
 }

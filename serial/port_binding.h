@@ -1,17 +1,20 @@
 #pragma once
 #include <QObject>
+#include <functional>
 #include <string>
 
 #include "engine/loader_engine.h"
-#include "ms_comm.h"
+#include "network_port.h"
 #include "port_naming.h"
+#include "serial_port_layer.h"
 
 constexpr const char* KEY_COM_PORT = "ComPort";
 constexpr const char* KEY_PORT_NAME = "PortName";
 
-// Binds the engine to one serial port: configures and opens it, writes the
-// frames, switches BREAK, hands received bytes to the frame parser, and ends
-// a running operation when the device goes away.
+// Binds the engine to one port, a serial device or a serial device server on
+// the network (the name decides): opens it, writes the frames, switches
+// BREAK, hands received bytes to the frame parser, and ends a running
+// operation when the port goes away.
 class CPortBinding : public QObject {
     Q_OBJECT
 public:
@@ -25,28 +28,31 @@ public:
     // After Preferences: reopens only when the stored port changed.
     void CheckPortAfterPreferences();
 
-    void WriteFrameToPort(const uint8_t* data, int count) { m_comm.Output(data, count); }
-    void SetBreak(bool on) { m_comm.SetBreak(on); }
+    void WriteFrameToPort(const uint8_t* data, int count) { m_layer->Write(data, count); }
+    void SetBreak(bool on) { m_layer->SetBreak(on); }
 
-    CMSComm& Comm() { return m_comm; }
+    // The port layer in use.
+    IPortLayer& Comm() { return *m_layer; }
     const PortSpec& PortInUse() const { return m_port; }
     // Why the last open failed, for a second line on the command line.
-    std::string OpenFailureReason() const;
+    const std::string& OpenFailureReason() const { return m_failure; }
 
     // Bytes as they arrive, before the parser sees them (for tracing).
     std::function<void(const QByteArray&)> onReceived;
 
 private:
-    void OnCommEvent();
-    void OnPortLost();
+    void OnBytesArrived();
+    void OnPortLost(IPortLayer* layer);
     PortSpec StoredPort();
     std::string NotAvailableText() const;
 
     CLoaderEngine& m_engine;
     IUserHost& m_user;
-    CMSComm m_comm;
+    CSerialPortLayer m_serial;
+    CNetworkPort m_network;
+    IPortLayer* m_layer = &m_serial;
     PortSpec m_port;
     PortSpec m_override;
     bool m_hasOverride = false;
-    CommOpenError m_failure = COMM_OPEN_OK;
+    std::string m_failure;
 };

@@ -2,6 +2,31 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
+
+namespace {
+
+bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (size_t i = 0; i < prefix.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
+    return true;
+}
+
+// Not empty, and every character a letter, a digit or one of `extra`.
+bool NameOf(const std::string& text, const char* extra) {
+    for (char c : text)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && (c == '\0' || !std::strchr(extra, c))) return false;
+    return !text.empty();
+}
+
+bool DigitsOnly(const std::string& text) {
+    for (char c : text)
+        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+    return !text.empty();
+}
+
+}  // namespace
 
 std::string ComDeviceName(int number) {
 #ifdef _WIN32
@@ -21,21 +46,47 @@ int ComNumberOfDevice(const std::string& device) {
 #endif
     if (device.compare(0, prefix.size(), prefix) != 0) return 0;
     std::string digits = device.substr(prefix.size());
-    if (digits.empty() || digits.size() > 4) return 0;
-    for (char c : digits)
-        if (!std::isdigit(static_cast<unsigned char>(c))) return 0;
+    if (!DigitsOnly(digits) || digits.size() > 4) return 0;
     return std::atoi(digits.c_str()) + offset;
 }
 
+bool IsNetworkPortName(const std::string& text) {
+    size_t scheme = text.find("://");
+    return scheme != std::string::npos && scheme > 0 && NameOf(text.substr(0, scheme), "");
+}
+
+int ParseNetworkPortName(const std::string& text, NetworkPortName& name) {
+    NetworkPortName parsed;
+    if (StartsWithNoCase(text, "rfc2217://")) parsed.rfc2217 = true;
+    else if (!StartsWithNoCase(text, "tcp://")) return 0;
+    parsed.address = text.substr(text.find("://") + 3);
+    size_t colon = parsed.address.rfind(':');
+    if (colon == std::string::npos) return 0;
+    std::string host = parsed.address.substr(0, colon);
+    std::string port = parsed.address.substr(colon + 1);
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+        parsed.host = host.substr(1, host.size() - 2);
+        if (!NameOf(parsed.host, ":.%") || parsed.host.find(':') == std::string::npos) return 0;
+    } else {
+        parsed.host = host;
+        if (!NameOf(parsed.host, ".-_")) return 0;
+    }
+    if (!DigitsOnly(port) || port.size() > 5) return 0;
+    parsed.port = std::atoi(port.c_str());
+    if (parsed.port < 1 || parsed.port > 65535) return 0;
+    name = parsed;
+    return 1;
+}
+
 int ParsePortArgument(const std::string& text, PortSpec& port) {
-    std::string digits = text;
-    if (digits.size() > 3 && std::toupper(static_cast<unsigned char>(digits[0])) == 'C' &&
-        std::toupper(static_cast<unsigned char>(digits[1])) == 'O' &&
-        std::toupper(static_cast<unsigned char>(digits[2])) == 'M')
-        digits = digits.substr(3);
-    bool allDigits = !digits.empty() && digits.size() <= 4;
-    for (char c : digits) allDigits = allDigits && std::isdigit(static_cast<unsigned char>(c));
-    if (allDigits) {
+    if (IsNetworkPortName(text)) {
+        NetworkPortName name;
+        if (!ParseNetworkPortName(text, name)) return 0;
+        port = {0, text};
+        return 1;
+    }
+    std::string digits = text.size() > 3 && StartsWithNoCase(text, "com") ? text.substr(3) : text;
+    if (DigitsOnly(digits) && digits.size() <= 4) {
         int number = std::atoi(digits.c_str());
         if (number < 1) return 0;
         port = {number, ComDeviceName(number)};

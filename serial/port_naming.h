@@ -2,7 +2,8 @@
 #include <string>
 
 // A port as the user names it: COM N (a number from the settings store or
-// the command line), or a device path taken as it is.
+// the command line), a device path taken as it is, or a network port
+// (rfc2217://HOST:PORT, tcp://HOST:PORT) kept as written.
 struct PortSpec {
     int number = 0;      // COM N; 0 when the port is named by path alone
     std::string device;  // what is opened
@@ -12,7 +13,8 @@ struct PortSpec {
 std::string ComDeviceName(int number);
 // The COM number of a device path, 0 when it has none.
 int ComNumberOfDevice(const std::string& device);
-// "3", "COM3" (any case) or a device path. 0 when the text names no port.
+// "3", "COM3" (any case), a device path or a network port. 0 when the text
+// names no port.
 int ParsePortArgument(const std::string& text, PortSpec& port);
 // "auto" (every serial port) or "auto:GLOB" (the devices matching GLOB): the
 // port is whichever answers the connection test.
@@ -21,6 +23,21 @@ bool IsAutoPort(const std::string& text);
 PortSpec PortFromSettings(int comPort, const std::string& portName);
 // For messages: "3" for COM3, or the path.
 std::string PortLabel(const PortSpec& port);
+
+// A port behind a serial device server: Telnet with serial port control
+// (RFC 2217), or raw bytes over TCP.
+struct NetworkPortName {
+    bool rfc2217 = false;
+    std::string host;     // a name, an IPv4 address, or an IPv6 address without its brackets
+    int port = 0;         // 1 to 65535
+    std::string address;  // HOST:PORT as written, for messages
+};
+
+// Whether the text has the form SCHEME://..., which only network ports use.
+bool IsNetworkPortName(const std::string& text);
+// "rfc2217://HOST:PORT" or "tcp://HOST:PORT" (scheme in any case; an IPv6
+// HOST in brackets). 0 when the text is not one.
+int ParseNetworkPortName(const std::string& text, NetworkPortName& name);
 
 // The Windows version code of the availability check (0 outside the table).
 int ClassifyWindowsVersion(unsigned platformId, unsigned major, unsigned minor, unsigned build);

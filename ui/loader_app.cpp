@@ -23,7 +23,8 @@ std::string LoaderUsage() {
            "Installs firmware or screens into an ORBIX keypad over a serial line.\n"
            "\n"
            "  --simulate     serve a simulated keypad and use it for this run\n"
-           "  --port PORT    use PORT for this run: N, COMN or a device path (not stored)\n"
+           "  --port PORT    use PORT for this run (not stored): N, COMN, a device path,\n"
+           "                 rfc2217://HOST:PORT or tcp://HOST:PORT\n"
            "  -h, --help     show this text\n"
            "  --version      show the version\n";
 }
@@ -44,11 +45,12 @@ int ParseLoaderOptions(const QStringList& arguments, LoaderOptions& options, std
             else if (i + 1 < arguments.size())
                 value = arguments[++i];
             else {
-                error = "--port needs a port: N, COMN or a device path";
+                error = "--port needs a port: N, COMN, a device path or a network port";
                 return 0;
             }
             if (!ParsePortArgument(value.toStdString(), options.port)) {
-                error = "--port " + value.toStdString() + ": not a port (N, COMN or a device path)";
+                error = "--port " + value.toStdString() +
+                        ": not a port (N, COMN, a device path, rfc2217://HOST:PORT or tcp://HOST:PORT)";
                 return 0;
             }
             options.hasPort = true;

@@ -7,9 +7,11 @@
 #include <algorithm>
 
 #include "dialog_units.h"
+#include "loader_dialog.h"
 #include "serial/port_binding.h"
 #include "serial/port_naming.h"
 #include "serial/settings_store.h"
+#include "standard_dialogs.h"
 
 namespace {
 constexpr int LAST_LISTED_COM = 16;
@@ -29,7 +31,9 @@ CPreferencesDialog::CPreferencesDialog(CSettingsStore& settings, QWidget* parent
 
     m_ports = new QComboBox(this);
     m_ports->setObjectName(QStringLiteral("portList"));
-    m_ports->setEditable(false);
+    // Editable: a port on the network (or a device the system does not list) is typed in.
+    m_ports->setEditable(true);
+    m_ports->setInsertPolicy(QComboBox::NoInsert);
     m_ports->setMaxVisibleItems(8);
     const QRect comboRect = du.Rect(47, 16, 85, 14);
     const int comboHeight = std::max(comboRect.height(), m_ports->sizeHint().height());
@@ -48,7 +52,7 @@ CPreferencesDialog::CPreferencesDialog(CSettingsStore& settings, QWidget* parent
 }
 
 void CPreferencesDialog::FillPortList() {
-    // Item data: the COM number, or the device path of a port known by path alone.
+    // Item data: the COM number, or the name of a port known by path or network address alone.
     for (int n = 1; n <= LAST_LISTED_COM; ++n) m_ports->addItem(QStringLiteral("COM%1").arg(n), n);
 
     const QString storedPath = QString::fromStdString(m_settings.GetString(KEY_PORT_NAME, ""));
@@ -59,7 +63,8 @@ void CPreferencesDialog::FillPortList() {
         if (number >= 1 && number <= LAST_LISTED_COM) continue;
         paths << path;
     }
-    // A stored adapter that is unplugged right now is still the user's choice: keep it listed.
+    // A stored adapter that is unplugged right now, or a network port, is still the user's choice:
+    // keep it listed.
     if (!storedPath.isEmpty() && !paths.contains(storedPath)) paths << storedPath;
     paths.sort();
     paths.removeDuplicates();
@@ -77,14 +82,28 @@ void CPreferencesDialog::FillPortList() {
 }
 
 void CPreferencesDialog::accept() {
-    const int index = m_ports->currentIndex();
+    // Picked from the list, or typed in: a network port, a device path, N or COMN.
+    const QString text = m_ports->currentText().trimmed();
+    const int index = m_ports->findText(text);
     const QVariant data = m_ports->itemData(index);
+    PortSpec port;
     if (index >= 0 && data.typeId() == QMetaType::QString) {
-        m_settings.WriteString(KEY_PORT_NAME, data.toString().toStdString());
-    } else {
-        // No selection counts as index -1 and stores 0.
-        m_settings.WriteInt(KEY_COM_PORT, index + 1);
+        port.device = data.toString().toStdString();
+    } else if (index >= 0 || text.isEmpty()) {
+        port.number = index + 1;  // no selection counts as index -1 and stores 0
+    } else if (!ParsePortArgument(text.toStdString(), port)) {
+        RunMessageBox(this, APP_NAME,
+                      "\"" + text.toStdString() +
+                          "\" is not a port. Choose one from the list, or type a device path, "
+                          "rfc2217://HOST:PORT or tcp://HOST:PORT.",
+                      MB_ICON_EXCLAMATION);
+        return;
+    }
+    if (port.number > 0 || port.device.empty()) {
+        m_settings.WriteInt(KEY_COM_PORT, port.number);
         if (!m_settings.GetString(KEY_PORT_NAME, "").empty()) m_settings.WriteString(KEY_PORT_NAME, "");
+    } else {
+        m_settings.WriteString(KEY_PORT_NAME, port.device);
     }
     QDialog::accept();
 }

@@ -6,7 +6,8 @@ class QComboBox;
 class CSettingsStore;
 
 // Chooses the serial port: COM1 to COM16, then the serial devices those do not cover (USB
-// adapters), which are stored by path. Apply stores the choice; Cancel stores nothing.
+// adapters), which are stored by path; a network port (rfc2217://HOST:PORT, tcp://HOST:PORT) or
+// another device is typed in and stored by name. Apply stores the choice; Cancel stores nothing.
 class CPreferencesDialog : public QDialog {
     Q_OBJECT
 public:

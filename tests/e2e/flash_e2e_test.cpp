@@ -5,13 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-
 #include "program_test.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 

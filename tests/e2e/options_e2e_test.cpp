@@ -77,7 +77,8 @@ TEST_F(OptionsE2E, WrongOptionsAreRefusedBeforeAnythingStarts) {
         {{"--port", "", "test"}, "--port needs a port"},
         {{"--port=", "test"}, "--port needs a port"},
         {{"--port", "nonsense", "test"},
-         "--port takes a COM number (3 or COM3), a device path, auto or auto:GLOB, not \"nonsense\""},
+         "--port takes a COM number (3 or COM3), a device path, rfc2217://HOST:PORT, tcp://HOST:PORT, auto or "
+         "auto:GLOB, not \"nonsense\""},
         {{"--simulate", "-p", "3", "test"}, "--port and --simulate cannot be used together"},
         {{"--frobnicate", "test"}, "Unknown option 'frobnicate'"},
         {{"-yz", "firmware", file}, "Unknown option 'z'"},

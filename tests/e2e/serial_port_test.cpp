@@ -1,17 +1,23 @@
-// The port layer on a real pseudo-terminal: what waits before the open is
-// dropped, zero bytes come through, a closed port ignores every call, and a
-// line that hangs up is reported once.
+// The port layers in-process. On a real pseudo-terminal: what waits before
+// the open is dropped, zero bytes come through, a closed port ignores every
+// call, and a line that hangs up is reported once. On local sockets: network
+// servers that never negotiate or never answer.
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTest>
 
 #include "serial/ms_comm.h"
+#include "serial/network_port.h"
 #include "serial/port_binding.h"
 #include "support/fake_host.h"
 
@@ -91,14 +97,14 @@ TEST(SerialPort, HangUpIsReportedOnceAndEndsTheOperation) {
     host.settings["PortName"] = pty->device;
     CPortBinding binding(host.Engine(), host);
     ASSERT_EQ(binding.OpenComPort(), 1);
-    QSignalSpy lost(&binding.Comm(), &CMSComm::PortLost);
+    QSignalSpy lost(&binding.Comm(), &IPortLayer::PortLost);
     host.Engine().OnTestConnection();
     std::string device = pty->device;
     pty.reset();  // the other end goes away
     EXPECT_TRUE(QTest::qWaitFor([&] { return !host.Engine().IsBusy(); }, 2000));
     QTest::qWait(100);
     EXPECT_EQ(lost.count(), 1);
-    EXPECT_FALSE(binding.Comm().PortOpen());
+    EXPECT_FALSE(binding.Comm().IsOpen());
     EXPECT_EQ(host.LastStatus(), "COM Port: " + device + " not available");
     EXPECT_EQ(host.Engine().Outcome(), OUTCOME_PORT_LOST);
 }
@@ -114,4 +120,44 @@ TEST(SerialPort, PortThatIsNotThereIsShownInABoxAndOnTheStatusLine) {
     // Unchanged settings: the check after Preferences does nothing, no second box.
     binding.CheckPortAfterPreferences();
     EXPECT_EQ(host.messageBoxes.size(), 1u);
+}
+
+// A server on the IPv6 loopback that accepts and then says nothing: no RFC 2217
+// session comes about, while raw TCP needs none.
+TEST(NetworkPort, SilentServerOnIpv6) {
+    App();
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHostIPv6));
+    const std::string address = "[::1]:" + std::to_string(server.serverPort());
+
+    CNetworkPort port(300);
+    std::string reason;
+    EXPECT_EQ(port.Open("rfc2217://" + address, reason), 0);
+    EXPECT_EQ(reason, address + ": the server did not complete the RFC 2217 negotiation within 0.3 seconds");
+    EXPECT_FALSE(port.IsOpen());
+    ASSERT_EQ(port.Open("tcp://" + address, reason), 1) << reason;
+    EXPECT_TRUE(port.LowLatency());
+}
+
+// A listener whose queue is full drops further connection requests: the
+// open gives up at its deadline.
+TEST(NetworkPort, ServerThatNeverAnswersTimesOut) {
+    App();
+    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 0), 0);
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    const std::string name = "tcp://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+
+    CNetworkPort first(300);
+    CNetworkPort second(300);
+    std::string reason;
+    ASSERT_EQ(first.Open(name, reason), 1) << reason;  // fills the queue
+    EXPECT_EQ(second.Open(name, reason), 0);
+    EXPECT_EQ(reason, name.substr(6) + ": no answer within 0.3 seconds");
+    close(listener);
 }

@@ -20,6 +20,7 @@ TEST(LoaderOptionsTest, PortTakesANumberAComNameOrADevicePath) {
         {{"--port", "com5"}, 5, ComDeviceName(5)},
         {{"--port=/dev/ttyUSB0"}, 0, "/dev/ttyUSB0"},
         {{"--port", "/dev/serial/by-id/usb-adapter"}, 0, "/dev/serial/by-id/usb-adapter"},
+        {{"--port", "rfc2217://[::1]:4001"}, 0, "rfc2217://[::1]:4001"},
     };
     for (const auto& c : cases) {
         LoaderOptions options;
@@ -35,8 +36,9 @@ TEST(LoaderOptionsTest, PortTakesANumberAComNameOrADevicePath) {
 }
 
 TEST(LoaderOptionsTest, RefusesWhatMakesNoSense) {
-    for (const QStringList& arguments : {QStringList{"--port"}, QStringList{"--port", "COMX"},
-                                         QStringList{"--simulate", "--port", "2"}, QStringList{"--frobnicate"}}) {
+    for (const QStringList& arguments :
+         {QStringList{"--port"}, QStringList{"--port", "COMX"}, QStringList{"--port", "tcp://gw"},
+          QStringList{"--simulate", "--port", "2"}, QStringList{"--frobnicate"}}) {
         LoaderOptions options;
         std::string error;
         EXPECT_FALSE(Parse(arguments, options, error)) << arguments.join(' ').toStdString();

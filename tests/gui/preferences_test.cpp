@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 
@@ -38,7 +39,7 @@ TEST_F(PreferencesDialogTest, ListsCom1ToCom16FirstAndPreselectsTheStoredPort) {
     CPreferencesDialog dialog(settings);
     QComboBox* list = dialog.PortList();
     EXPECT_EQ(dialog.windowTitle(), "Preferences");
-    EXPECT_FALSE(list->isEditable());
+    EXPECT_TRUE(list->isEditable());  // network ports are typed in
     ASSERT_GE(list->count(), 16);
     for (int i = 0; i < 16; ++i) EXPECT_EQ(list->itemText(i), QString("COM%1").arg(i + 1));
     // Whatever else is listed is a device that COM1 to COM16 do not name.
@@ -95,6 +96,45 @@ TEST_F(PreferencesDialogTest, ADevicePathIsKeptByNameUntilACommonPortIsChosen) {
         Press(&dialog, "Apply");
         EXPECT_EQ(settings.GetString(KEY_PORT_NAME, "?"), "");
         EXPECT_EQ(settings.GetInt(KEY_COM_PORT, -1), 4);
+    }
+}
+
+TEST_F(PreferencesDialogTest, ATypedPortIsStoredByNameOrNumberAndNonsenseIsRefused) {
+    const char* const network = "rfc2217://[fd00::7]:4001";
+    struct Typed {
+        const char* text;
+        int comPort;
+        const char* portName;
+    };
+    for (const Typed& t : {Typed{network, 2, network}, Typed{" COM9 ", 9, ""}, Typed{"/dev/ttyS19", 20, ""},
+                           Typed{"tcp://keypad-gw:2000", 2, "tcp://keypad-gw:2000"}}) {
+        settings.WriteInt(KEY_COM_PORT, 2);
+        CPreferencesDialog dialog(settings);
+        dialog.PortList()->setEditText(t.text);
+        Press(&dialog, "Apply");
+        EXPECT_EQ(dialog.result(), QDialog::Accepted) << t.text;
+        EXPECT_EQ(settings.GetInt(KEY_COM_PORT, -1), t.comPort) << t.text;
+        EXPECT_EQ(settings.GetString(KEY_PORT_NAME, "?"), t.portName) << t.text;
+    }
+    {
+        // The stored network port is listed and chosen next time.
+        CPreferencesDialog dialog(settings);
+        EXPECT_EQ(dialog.PortList()->currentText(), "tcp://keypad-gw:2000");
+    }
+    for (const char* nonsense : {"tcp://keypad-gw", "keypad", "COM0"}) {
+        CPreferencesDialog dialog(settings);
+        dialog.PortList()->setEditText(nonsense);
+        std::string box;
+        OnNextModal<QMessageBox>([&box](QMessageBox* message) {
+            box = message->text().toStdString();
+            message->accept();
+        });
+        Press(&dialog, "Apply");
+        EXPECT_NE(dialog.result(), QDialog::Accepted) << nonsense;
+        EXPECT_EQ(box, std::string("\"") + nonsense +
+                           "\" is not a port. Choose one from the list, or type a device path, "
+                           "rfc2217://HOST:PORT or tcp://HOST:PORT.");
+        EXPECT_EQ(settings.GetString(KEY_PORT_NAME, "?"), "tcp://keypad-gw:2000") << nonsense;
     }
 }
 

@@ -56,7 +56,8 @@ INSTANTIATE_TEST_SUITE_P(UnguardedSteps, SilentPhase, testing::Values(6, 9, 16, 
 
 TEST_F(WindowReliability, HundredUpdatesWithRandomRecoverableFaults) {
     KeypadConfig config;
-    config.randomFaultPercent = 25;
+    // Each lost or damaged reply holds that update's end 6 s (a reply is owed).
+    config.randomFaultPercent = 6;
     config.randomSeed = 7;
     Start(config);
     int fds = 0;

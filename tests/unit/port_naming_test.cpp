@@ -70,3 +70,29 @@ TEST(PortNaming, WindowsVersionTable) {
     EXPECT_EQ(ClassifyWindowsVersion(2, 6, 1, 7601), 0);  // later versions are not probed
     EXPECT_EQ(ClassifyWindowsVersion(3, 1, 0, 0), 201);
 }
+
+TEST(PortNaming, NetworkPortsAreKeptAsWrittenAndCheckedWhole) {
+    NetworkPortName name;
+    ASSERT_EQ(ParseNetworkPortName("rfc2217://keypad-gw.example:4001", name), 1);
+    EXPECT_TRUE(name.rfc2217);
+    EXPECT_EQ(name.host, "keypad-gw.example");
+    EXPECT_EQ(name.port, 4001);
+    EXPECT_EQ(name.address, "keypad-gw.example:4001");
+    ASSERT_EQ(ParseNetworkPortName("TCP://[fe80::1%eth0]:65535", name), 1);
+    EXPECT_FALSE(name.rfc2217);
+    EXPECT_EQ(name.host, "fe80::1%eth0");
+    EXPECT_EQ(name.address, "[fe80::1%eth0]:65535");
+
+    PortSpec port;
+    ASSERT_EQ(ParsePortArgument("tcp://10.0.0.7:2000", port), 1);
+    EXPECT_EQ(port.number, 0);
+    EXPECT_EQ(port.device, "tcp://10.0.0.7:2000");
+    EXPECT_EQ(PortLabel(PortFromSettings(3, "rfc2217://[::1]:7000")), "rfc2217://[::1]:7000");
+    for (const char* bad : {"tcp://host", "tcp://host:", "tcp://:4001", "tcp://host:0", "tcp://host:65536",
+                            "tcp://host:40x1", "tcp://::1:4001", "tcp://[]:4001", "tcp://a b:1", "telnet://host:23",
+                            "rfc2217://host:4001/", "ssh://host:22"}) {
+        EXPECT_EQ(ParsePortArgument(bad, port), 0) << bad;
+    }
+    EXPECT_TRUE(IsNetworkPortName("ssh://host:22"));  // the network layer says what is wrong with it
+    EXPECT_FALSE(IsNetworkPortName("/dev/ttyUSB0"));
+}

@@ -1,0 +1,33 @@
+#pragma once
+#include <QByteArray>
+#include <QObject>
+#include <cstdint>
+#include <string>
+
+// A port the keypad is reached through, as the binding sees it: a serial
+// device, or a serial device server on the network. Opened for the keypad's
+// line: 115200 baud, 8 data bits, no parity, 1 stop bit, no flow control.
+class IPortLayer : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+
+    // 0 when the port cannot be opened, with `reason` saying why in words a
+    // user can act on.
+    virtual int Open(const std::string& name, std::string& reason) = 0;
+    virtual void Close() = 0;
+    virtual bool IsOpen() const = 0;
+    // One frame, on its way at once. Writes, BREAK and reads on a closed port do nothing.
+    virtual void Write(const uint8_t* data, int count) = 0;
+    virtual void SetBreak(bool on) = 0;
+    // Every byte waiting, removed from the port.
+    virtual QByteArray Read() = 0;
+    // Whether replies come in without a driver's or the network's batching delay.
+    virtual bool LowLatency() const = 0;
+
+signals:
+    // At least one byte is waiting.
+    void BytesArrived();
+    // The port went away while open; it is closed now. Sent once.
+    void PortLost();
+};
