@@ -19,12 +19,13 @@ public:
     ISessionSink& Line(size_t index);
     // Draws the last state once more and stops redrawing.
     void Finish();
+    // A line above the block (errors, a station's summary rows).
+    void PrintAbove(std::FILE* stream, const std::string& text);
 
 private:
     class CLine;
     void MarkDirty() { m_dirty = true; }
     void Draw();
-    void PrintAbove(std::FILE* stream, const std::string& text);
 
     std::vector<std::unique_ptr<CLine>> m_lines;
     QTimer m_timer;

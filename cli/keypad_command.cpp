@@ -186,7 +186,9 @@ int CKeypadCommand::RunMany(const std::vector<PortTarget>& targets) {
     CGangRunner runner(m_options);
     runner.onResult = [&](const SessionResult& result) {
         Record(result);
-        if (printRows) std::printf("%s\n", SummaryRow(result).c_str());
+        if (!printRows) return;
+        if (gang) gang->PrintAbove(stdout, SummaryRow(result));
+        else std::printf("%s\n", SummaryRow(result).c_str());
     };
     m_runner = &runner;
     std::vector<SessionResult> results = runner.Run(targets, m_options.command, sinks);

@@ -148,6 +148,7 @@ private:
     void ScreensStep();
     void OnFirmwareMemoryId();
     void OnScreensMemoryId();
+    void RequestMemoryId(bool firmware);
     void ReadFirmwareFields();
     void ReadScreensFields();
     void ScanStep();

@@ -15,16 +15,12 @@ void CLoaderEngine::ScanStep() {
     switch (m_scanStep) {
     case 0:
         m_scanStep = 1;
-        SendGetFirmwareMemoryId();
-        m_stepDescription = "Getting firmware memory ID";
-        ArmTimer(TIMER_REPLY, TIMER_REPLY_MS);
+        RequestMemoryId(true);
         break;
     case 1:
         ReadFirmwareFields();
         m_scanStep = 2;
-        SendGetScreensMemoryId();
-        m_stepDescription = "Getting screen memory ID";
-        ArmTimer(TIMER_REPLY, TIMER_REPLY_MS);
+        RequestMemoryId(false);
         break;
     default:
         ReadScreensFields();

@@ -59,6 +59,13 @@ int CLoaderEngine::RefuseMemoryId(bool invalid) {
     return 1;
 }
 
+void CLoaderEngine::RequestMemoryId(bool firmware) {
+    if (firmware) SendGetFirmwareMemoryId();
+    else SendGetScreensMemoryId();
+    m_stepDescription = firmware ? "Getting firmware memory ID" : "Getting screen memory ID";
+    ArmTimer(TIMER_REPLY, TIMER_REPLY_MS);
+}
+
 void CLoaderEngine::ReadFirmwareFields() {
     MemoryIdFirmware id = ReadFirmwareMemoryId(m_parser.ReceiveBuffer());
     m_firmwareLastSector = id.lastSector;
@@ -143,9 +150,7 @@ void CLoaderEngine::FirmwareStep() {
     switch (m_firmwareStep) {
     case 0:
         m_firmwareStep = 1;
-        SendGetFirmwareMemoryId();
-        m_stepDescription = "Getting firmware memory ID";
-        ArmTimer(TIMER_REPLY, TIMER_REPLY_MS);
+        RequestMemoryId(true);
         break;
     case 1:
         SetStatus("Got Mem ID. Starting firmware memory erase..");
@@ -197,9 +202,7 @@ void CLoaderEngine::ScreensStep() {
     switch (m_screensStep) {
     case 0:
         m_screensStep = 1;
-        SendGetScreensMemoryId();
-        m_stepDescription = "Getting screen memory ID";
-        ArmTimer(TIMER_REPLY, TIMER_REPLY_MS);
+        RequestMemoryId(false);
         break;
     case 1:
         SetStatus("Got Mem ID. Starting screen memory erase..");
