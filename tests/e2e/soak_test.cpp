@@ -11,6 +11,7 @@
 #include <random>
 
 #include "cli/cli_host.h"
+#include "cli/interrupts.h"
 #include "cli/terminal_view.h"
 #include "sim/pty_server.h"
 #include "support/process_stats.h"
@@ -102,5 +103,34 @@ TEST(Soak, HundredFirmwareUpdatesThroughTheCommandLineHost) {
 #ifndef ORBIX_SANITIZE_BUILD  // the sanitizers' quarantine holds freed memory on purpose
     EXPECT_LT(memory - memoryAfterWarmUp, 1024) << "memory grew by more than 1 MiB over 90 updates";
 #endif
+    std::filesystem::remove_all(dir);
+}
+
+// A Ctrl-C that arrives while the file is read (before the event loop runs)
+// stops the command before the probe: the keypad sees nothing at all.
+TEST(CliHostInterrupt, APendingSignalSendsNothing) {
+    int argc = 1;
+    char name[] = "interrupt";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    auto dir = std::filesystem::temp_directory_path() / ("orbix-interrupt-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+    CliOptions options;
+    options.command = CLI_FIRMWARE;
+    options.file = (dir / "one.s").string();
+    std::ofstream(options.file) << "S0030000FC\nS1050000AA0050\n";
+    options.yes = true;
+    CKeypadPtyServer keypad{KeypadConfig()};
+    std::string error;
+    ASSERT_TRUE(keypad.Open(error)) << error;
+    keypad.Start();
+    g_interruptSignal = SIGINT;
+    CTerminalView view(true, false);
+    CCliHost host(options, view);
+    EXPECT_EQ(host.Run(keypad.DevicePath()), 130);
+    g_interruptSignal = 0;
+    keypad.Stop();
+    EXPECT_EQ(keypad.Model().FramesReceived(), 0u);
     std::filesystem::remove_all(dir);
 }
