@@ -81,5 +81,7 @@ void CPortBinding::OnCommEvent() {
 
 void CPortBinding::OnPortLost() {
     // Reported here only: the port is closed, a running operation ends.
+    const bool duringOperation = m_engine.IsBusy();
     m_engine.EndOperation(NotAvailableText(), OUTCOME_PORT_LOST);
+    if (onPortLost) onPortLost(duringOperation);
 }

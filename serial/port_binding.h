@@ -32,15 +32,18 @@ public:
     const PortSpec& PortInUse() const { return m_port; }
     // Why the last open failed, for a second line on the command line.
     std::string OpenFailureReason() const;
+    // "COM Port: %d not available" for the port in use.
+    std::string NotAvailableText() const;
 
     // Bytes as they arrive, before the parser sees them (for tracing).
     std::function<void(const QByteArray&)> onReceived;
+    // After a loss has been dealt with; whether an operation was running then.
+    std::function<void(bool duringOperation)> onPortLost;
 
 private:
     void OnCommEvent();
     void OnPortLost();
     PortSpec StoredPort();
-    std::string NotAvailableText() const;
 
     CLoaderEngine& m_engine;
     IUserHost& m_user;
