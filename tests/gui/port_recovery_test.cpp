@@ -10,6 +10,7 @@
 #include <QTest>
 #include <cstdio>
 
+#include "serial/ms_comm.h"
 #include "window_fixture.h"
 
 namespace {
@@ -59,10 +60,19 @@ TEST_F(PortRecoveryTest, APortLostWhileIdleIsReportedAtOnceAndReopenedWhenBack) 
     EXPECT_EQ(window.boxes.size(), 1u);
     EXPECT_EQ(window.StatusLine()->text().toStdString(), gone);
 
+    // Back, but another program holds it for a while: the attempts that fail stay quiet.
     PlugIn(KeypadConfig{});
+    CMSComm other;
+    other.SetCommPort(adapter);
+    ASSERT_TRUE(other.SetPortOpen(true));
+    QTest::qWait(CPortRecovery::RETRY_MS + 300);
+    EXPECT_EQ(window.boxes.size(), 1u);
+    EXPECT_EQ(window.StatusLine()->text().toStdString(), gone);
+
+    other.SetPortOpen(false);
     const qint64 reopened = MsUntilStatus(back, CPortRecovery::RETRY_MS + 1000);
     ASSERT_GE(reopened, 0);
-    std::printf("lost reported after %lld ms; reopened %lld ms after the device was back\n",
+    std::printf("lost reported after %lld ms; reopened %lld ms after the device was free\n",
                 static_cast<long long>(reported), static_cast<long long>(reopened));
     EXPECT_FALSE(window.PortRecovery().IsRetrying());
     QTest::mouseClick(window.TestConnectionButton(), Qt::LeftButton);
