@@ -22,9 +22,6 @@
 
 namespace {
 
-const std::string kFirmwareCloseQuestion =
-    "An update is running. Stop it and close? The keypad will have no valid firmware until it is updated again.";
-
 // Where the serial layer keeps the lock of an open device: "LCK.." and the name below /dev with
 // its slashes as underscores, in the system's lock folder.
 QString SerialLockFile(const std::string& device) {
@@ -33,15 +30,31 @@ QString SerialLockFile(const std::string& device) {
     return "/var/lock/LCK.." + name;
 }
 
+// What the next real question box showed; Enter answers it.
+struct Asked {
+    std::string text;
+    bool noIsDefault = false;
+};
+void EnterAtNextQuestion(Asked& asked) {
+    OnNextModal<QMessageBox>([&asked](QMessageBox* box) {
+        asked = {box->text().toStdString(), box->defaultButton() == box->button(QMessageBox::No)};
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+}
+
 class WindowUpdateTest : public WindowWithKeypad {
 protected:
-    void StartFirmwareUpdateUntilErasing() {
-        const QString path = dir.filePath("update.s");
-        WriteSRecordFile(path, TestPattern(1000));
+    // An update of a keypad that erases slowly, caught while it erases.
+    void StartUpdateUntilErasing(bool firmware) {
+        KeypadConfig config;
+        config.eraseMsPerSector = 400;
+        StartKeypad(config);
+        const QString path = dir.filePath(firmware ? "update.s" : "screens.bin");
+        if (firmware) WriteSRecordFile(path, TestPattern(1000));
+        else WriteBinaryFile(path, TestPattern(1000));
         window.fileToChoose = path.toStdString();
-        QTest::mouseClick(window.UpdateFirmwareButton(), Qt::LeftButton);
-        ASSERT_TRUE(
-            QTest::qWaitFor([this] { return window.StatusLine()->text().startsWith("Erasing firmware"); }, 3000));
+        QTest::mouseClick(firmware ? window.UpdateFirmwareButton() : window.UpdateScreensButton(), Qt::LeftButton);
+        ASSERT_TRUE(QTest::qWaitFor([this] { return window.StatusLine()->text().startsWith("Erasing "); }, 3000));
         window.questions.clear();
     }
 
@@ -148,21 +161,23 @@ TEST_F(WindowUpdateTest, AnsweringNoStartsNothing) {
     EXPECT_EQ(keypad->Model().FramesReceived(), 0);
 }
 
-TEST_F(WindowUpdateTest, ClosingDuringAnUpdateAsksAndStopsItOnlyOnYes) {
-    KeypadConfig config;
-    config.eraseMsPerSector = 400;
-    StartKeypad(config);
-    StartFirmwareUpdateUntilErasing();
+TEST_F(WindowUpdateTest, ClosingDuringAnUpdateAsksWithNoTheDefaultAndStopsItOnYes) {
+    StartUpdateUntilErasing(true);
 
-    // An accidental Escape: No, and the update carries on.
-    window.answerYes = false;
+    // An accidental Escape: Enter at the question answers No, and the update carries on.
+    window.realQuestions = true;
+    Asked asked;
+    EnterAtNextQuestion(asked);
     QTest::keyClick(&window, Qt::Key_Escape);
-    EXPECT_EQ(window.questions, std::vector<std::string>{kFirmwareCloseQuestion});
+    EXPECT_EQ(asked.text,
+              "An update is running. Stop it and close? The keypad will have no valid firmware until it is updated "
+              "again.");
+    EXPECT_TRUE(asked.noIsDefault);
     EXPECT_TRUE(window.isVisible());
     EXPECT_TRUE(window.Engine().IsBusy());
 
     // The close box, Yes: the update stops at once and the window closes.
-    window.answerYes = true;
+    window.realQuestions = false;
     window.close();
     EXPECT_FALSE(window.isVisible());
     EXPECT_EQ(window.result(), QDialog::Rejected);
@@ -171,47 +186,10 @@ TEST_F(WindowUpdateTest, ClosingDuringAnUpdateAsksAndStopsItOnlyOnYes) {
     ExpectNothingMoreSent();
 }
 
-TEST_F(WindowUpdateTest, TheCloseQuestionNamesTheScreensAndEnterAnswersNo) {
-    KeypadConfig config;
-    config.writeMsPerChunk = 100;
-    StartKeypad(config);
-    const QString path = dir.filePath("screens.bin");
-    WriteBinaryFile(path, TestPattern(1500));
-    window.fileToChoose = path.toStdString();
-    QTest::mouseClick(window.UpdateScreensButton(), Qt::LeftButton);
-    ASSERT_TRUE(QTest::qWaitFor([this] { return window.StatusLine()->text() == "Sending screens data"; }, 5000));
-
-    window.realQuestions = true;
-    QString asked;
-    bool noIsDefault = false;
-    OnNextModal<QMessageBox>([&](QMessageBox* box) {
-        asked = box->text();
-        noIsDefault = box->defaultButton() == box->button(QMessageBox::No);
-        QTest::keyClick(box, Qt::Key_Return);
-    });
-    QTest::keyClick(&window, Qt::Key_Escape);
-    EXPECT_EQ(asked.toStdString(),
-              "An update is running. Stop it and close? The keypad will have no valid screens until it is updated "
-              "again.");
-    EXPECT_TRUE(noIsDefault);
-    EXPECT_TRUE(window.isVisible());
-    ASSERT_TRUE(WaitUntilIdle(6000));
-    EXPECT_EQ(window.StatusLine()->text(), "Screens update complete");
-
-    // Idle again: closing is immediate.
-    QTest::keyClick(&window, Qt::Key_Escape);
-    EXPECT_FALSE(window.isVisible());
-    EXPECT_EQ(window.questions.size(), 2u);  // the erase question, then the close question
-}
-
 TEST_F(WindowUpdateTest, FileExitAsksThenClosesThePortBeforeTheProgramEnds) {
-    KeypadConfig config;
-    config.eraseMsPerSector = 400;
-    StartKeypad(config);
+    StartUpdateUntilErasing(false);
     const QString lockFile = SerialLockFile(keypad->DevicePath());
     ASSERT_TRUE(QFile::exists(lockFile)) << lockFile.toStdString();
-    StartFirmwareUpdateUntilErasing();
-
     int exitCode = -1;
     bool portOpenAtExit = true;
     bool lockLeftAtExit = true;
@@ -221,6 +199,7 @@ TEST_F(WindowUpdateTest, FileExitAsksThenClosesThePortBeforeTheProgramEnds) {
         lockLeftAtExit = QFile::exists(lockFile);
     };
     QAction* exitAction = window.MenuBar()->actions().at(0)->menu()->actions().at(0);
+
     window.answerYes = false;
     exitAction->trigger();
     EXPECT_EQ(exitCode, -1);
@@ -228,7 +207,9 @@ TEST_F(WindowUpdateTest, FileExitAsksThenClosesThePortBeforeTheProgramEnds) {
 
     window.answerYes = true;
     exitAction->trigger();
-    EXPECT_EQ(window.questions, std::vector<std::string>(2, kFirmwareCloseQuestion));
+    const std::string question =
+        "An update is running. Stop it and close? The keypad will have no valid screens until it is updated again.";
+    EXPECT_EQ(window.questions, std::vector<std::string>(2, question));
     EXPECT_EQ(exitCode, 0);
     EXPECT_FALSE(portOpenAtExit);
     EXPECT_FALSE(lockLeftAtExit);
@@ -236,59 +217,40 @@ TEST_F(WindowUpdateTest, FileExitAsksThenClosesThePortBeforeTheProgramEnds) {
     ExpectNothingMoreSent();
 }
 
-// Two damaged records: a wrong sum on line 3, a non-hex character on line 5.
 TEST_F(WindowUpdateTest, ADamagedFirmwareFileIsAskedAboutAndEnterKeepsItOut) {
     StartKeypad(KeypadConfig{});
+    // Line 3 has a wrong sum (DA is right), line 4 a G among its hex digits.
     const QString path = dir.filePath("damaged.s");
-    WriteSRecordFile(path, TestPattern(200));
     QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    QList<QByteArray> lines = file.readAll().split('\n');
-    file.close();
-    lines[2].back() = lines[2].back() == '0' ? '1' : '0';
-    lines[4][10] = 'G';
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(lines.join('\n'));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("S0030000FC\nS107000001020304EE\nS10700040506070800\nS1070008G90A0B0CC6\nS9030000FC\n");
     file.close();
     window.fileToChoose = path.toStdString();
     window.realQuestions = true;
-
-    struct Asked {
-        std::string text;
-        bool noIsDefault;
-    };
-    std::vector<Asked> asked;
-    auto answer = [&asked](QMessageBox::StandardButton button) {
-        return [&asked, button](QMessageBox* box) {
-            asked.push_back({box->text().toStdString(), box->defaultButton() == box->button(QMessageBox::No)});
-            if (button == QMessageBox::NoButton) QTest::keyClick(box, Qt::Key_Return);
-            else box->button(button)->click();
-        };
-    };
     const std::string damaged = "The file has 2 damaged records (the first on line 3). Install it anyway?";
 
-    // Enter: No. The refusal stays on the status line, the file is not remembered, nothing is sent.
-    OnNextModal<QMessageBox>(answer(QMessageBox::NoButton));
+    Asked asked;
+    EnterAtNextQuestion(asked);
     QTest::mouseClick(window.UpdateFirmwareButton(), Qt::LeftButton);
-    ASSERT_EQ(asked.size(), 1u);
-    EXPECT_EQ(asked[0].text, damaged);
-    EXPECT_TRUE(asked[0].noIsDefault);
+    EXPECT_EQ(asked.text, damaged);
+    EXPECT_TRUE(asked.noIsDefault);
+    EXPECT_EQ(window.questions.size(), 1u);
     EXPECT_EQ(window.StatusLine()->text(), "Bad checksum in SRecord on line 3");
     EXPECT_FALSE(window.Engine().IsBusy());
     EXPECT_EQ(window.GetProfileString("PrevSRecordFilename", ""), "");
-
-    // Yes goes on to the erase question, which keeps Yes as its default (answered No here).
-    OnNextModal<QMessageBox>([&](QMessageBox* box) {
-        OnNextModal<QMessageBox>(answer(QMessageBox::No));
-        answer(QMessageBox::Yes)(box);
-    });
-    QTest::mouseClick(window.UpdateFirmwareButton(), Qt::LeftButton);
-    ASSERT_EQ(asked.size(), 3u);
-    EXPECT_EQ(asked[1].text, damaged);
-    EXPECT_EQ(asked[2].text, "This will erase the current ORBIX firmware. Proceed?");
-    EXPECT_FALSE(asked[2].noIsDefault);
     QTest::qWait(100);
     EXPECT_EQ(keypad->Model().FramesReceived(), 0);
+
+    // A deliberate Yes goes on to the erase question, where Enter still means Yes.
+    Asked erase;
+    OnNextModal<QMessageBox>([&erase](QMessageBox* box) {
+        EnterAtNextQuestion(erase);
+        box->button(QMessageBox::Yes)->click();
+    });
+    QTest::mouseClick(window.UpdateFirmwareButton(), Qt::LeftButton);
+    EXPECT_EQ(erase.text, "This will erase the current ORBIX firmware. Proceed?");
+    EXPECT_FALSE(erase.noIsDefault);
+    EXPECT_TRUE(window.Engine().IsBusy());
 }
 
 }  // namespace
