@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -23,10 +24,13 @@
 namespace {
 
 // Where the serial layer keeps the lock of an open device: "LCK.." and the name below /dev with
-// its slashes as underscores, in the system's lock folder.
+// its slashes as underscores, in the system's lock folder, or the temporary one where that is
+// not writable.
 QString SerialLockFile(const std::string& device) {
     QString name = QString::fromStdString(device);
     name.remove(QRegularExpression("^/dev/")).replace('/', '_');
+    for (const QString& folder : {QStringLiteral("/var/lock"), QDir::tempPath()})
+        if (QFile::exists(folder + "/LCK.." + name)) return folder + "/LCK.." + name;
     return "/var/lock/LCK.." + name;
 }
 
