@@ -53,8 +53,7 @@ void CPreferencesDialog::FillPortList(const PortSpec* portForRun) {
 
     const bool runPortIsListedCom = portForRun && portForRun->number >= 1 && portForRun->number <= LAST_LISTED_COM;
     // The port of this run is what the window uses, whatever the system lists (a pseudo-terminal).
-    const QString runPath =
-        portForRun && !runPortIsListedCom ? QString::fromStdString(portForRun->device) : QString();
+    const QString runPath = portForRun && !runPortIsListedCom ? QString::fromStdString(portForRun->device) : QString();
     const QString storedPath = QString::fromStdString(m_settings.GetString(KEY_PORT_NAME, ""));
     QStringList paths;
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
 #include <QDesktopServices>
 #include <QLabel>
 #include <QMenu>
@@ -12,6 +10,7 @@
 #include <QTest>
 #include <QTextBlock>
 #include <QUrl>
+#include <cstdio>
 
 #include "ui/about_dialog.h"
 #include "ui/app_icon.h"

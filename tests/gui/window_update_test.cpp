@@ -54,8 +54,10 @@ protected:
         config.eraseMsPerSector = 400;
         StartKeypad(config);
         const QString path = dir.filePath(firmware ? "update.s" : "screens.bin");
-        if (firmware) WriteSRecordFile(path, TestPattern(1000));
-        else WriteBinaryFile(path, TestPattern(1000));
+        if (firmware)
+            WriteSRecordFile(path, TestPattern(1000));
+        else
+            WriteBinaryFile(path, TestPattern(1000));
         window.fileToChoose = path.toStdString();
         QTest::mouseClick(firmware ? window.UpdateFirmwareButton() : window.UpdateScreensButton(), Qt::LeftButton);
         ASSERT_TRUE(QTest::qWaitFor([this] { return window.StatusLine()->text().startsWith("Erasing "); }, 3000));

@@ -53,8 +53,10 @@ void SaveScreen(const char* name) {
 void ShootNextBox(const char* name, bool wholeScreen, QMessageBox::StandardButton button) {
     OnNextModal<QMessageBox>([name, wholeScreen, button](QMessageBox* box) {
         QTest::qWait(300);  // drawn and placed
-        if (wholeScreen) SaveScreen(name);
-        else Save(box, name);
+        if (wholeScreen)
+            SaveScreen(name);
+        else
+            Save(box, name);
         box->button(button)->click();
     });
 }
