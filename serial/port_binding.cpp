@@ -52,5 +52,7 @@ void CPortBinding::OnPortLost(IPortLayer* layer) {
     // A loss that arrives after the port was changed or reopened is old news.
     if (layer != m_layer || layer->IsOpen()) return;
     // Reported here only: the port is closed, a running operation ends.
+    const bool duringOperation = m_engine.IsBusy();
     m_engine.EndOperation(NotAvailableText(), OUTCOME_PORT_LOST);
+    if (onPortLost) onPortLost(duringOperation);
 }

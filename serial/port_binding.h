@@ -36,15 +36,18 @@ public:
     const PortSpec& PortInUse() const { return m_port; }
     // Why the last open failed, for a second line on the command line.
     const std::string& OpenFailureReason() const { return m_failure; }
+    // "COM Port: %d not available" for the port in use.
+    std::string NotAvailableText() const;
 
     // Bytes as they arrive, before the parser sees them (for tracing).
     std::function<void(const QByteArray&)> onReceived;
+    // After a loss has been dealt with; whether an operation was running then.
+    std::function<void(bool duringOperation)> onPortLost;
 
 private:
     void OnBytesArrived();
     void OnPortLost(IPortLayer* layer);
     PortSpec StoredPort();
-    std::string NotAvailableText() const;
 
     CLoaderEngine& m_engine;
     IUserHost& m_user;

@@ -32,7 +32,10 @@ CAboutDialog::CAboutDialog(const QIcon& icon, QWidget* parent) : QDialog(parent)
                         this);
     m_link->setObjectName(QStringLiteral("homepageLink"));
     m_link->setTextFormat(Qt::RichText);
-    m_link->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    // A click opens the page but leaves the focus on OK, so Enter still closes the box rather
+    // than opening the page again.
+    m_link->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
+    m_link->setFocusPolicy(Qt::NoFocus);
     m_link->setCursor(Qt::PointingHandCursor);
     // Wide enough for the address in any font; the layout's width is a minimum.
     const QRect linkRect = du.Rect(40, 38, 66, 8);

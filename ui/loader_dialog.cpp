@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QThread>
 #include <QVBoxLayout>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
@@ -16,7 +17,6 @@
 #include "homepage.h"
 #include "percent_progress_ctrl.h"
 #include "preferences_dialog.h"
-#include "standard_dialogs.h"
 
 namespace {
 
@@ -24,6 +24,8 @@ constexpr COLORREF BAR_COLOR = 0x00FF0076;            // red 118, green 0, blue 
 constexpr COLORREF BAR_BACKGROUND = 0x00C8C8C8;       // grey 200
 constexpr COLORREF BAR_TEXT_COLOR = 0x00FFFFFF;       // white
 constexpr std::uint32_t ACTIVITY_RANGE = 0x00320000;  // 0 to 50, as low and high words
+// One lost reply where no reply timer resends would otherwise leave the window busy for ever.
+constexpr int STALL_GUARD_SECONDS = 30;
 
 // A progress bar inside a sunken frame, the bar filling the inside.
 CPercentProgressCtrl* AddBar(QWidget* parent, const QRect& rect, const char* name) {
@@ -52,10 +54,16 @@ CLoaderDialog::CLoaderDialog(QWidget* parent)
       m_engine(*this),
       m_binding(m_engine, *this),
       m_timers([this](int id) { m_engine.OnTimer(id); }),
+      m_recovery(m_binding, m_engine),
       m_icon(AppIcon()) {
     chooseFile = [this](const FileDialogSpec& request, std::string& path) { return RunFileDialog(this, request, path); };
     messageBox = [this](const std::string& text, MessageIcon icon) { RunMessageBox(this, APP_NAME, text, icon); };
-    askYesNo = [this](const std::string& text) { return RunYesNo(this, APP_NAME, text); };
+    askYesNo = [this](const std::string& text, YesNoDefault defaultButton) {
+        return RunYesNo(this, APP_NAME, text, defaultButton);
+    };
+    exitProcess = [](int code) { std::exit(code); };
+    m_engine.SetStallGuard(STALL_GUARD_SECONDS, false);
+    m_binding.onPortLost = [this](bool duringOperation) { OnPortLost(duringOperation); };
 
     setWindowTitle(QStringLiteral("Calvane ORBIX Loader"));
     // An application window of its own (a taskbar entry), minimisable, not resizable.
@@ -81,6 +89,11 @@ void CLoaderDialog::CreateControls() {
     m_status = new QLineEdit(client);
     m_status->setObjectName(QStringLiteral("statusLine"));
     m_status->setReadOnly(true);
+    // A read-only field, not an input: the dialog's colour behind it and no text pointer.
+    QPalette statusColours = m_status->palette();
+    statusColours.setColor(QPalette::Base, palette().color(QPalette::Window));
+    m_status->setPalette(statusColours);
+    m_status->setCursor(Qt::ArrowCursor);
     m_status->setGeometry(du.Rect(7, 57, 195, 14));
     m_testButton = AddButton(client, du.Rect(161, 7, 69, 14), "Test Connection", "testConnectionButton");
     m_timeRemaining = new QLabel(QStringLiteral("---"), client);
@@ -105,8 +118,7 @@ void CLoaderDialog::CreateControls() {
 
 void CLoaderDialog::CreateMenu() {
     m_menuBar = new QMenuBar(this);
-    // Exit leaves at once: no Abort, nothing more to the keypad; the system closes the port.
-    m_menuBar->addMenu(QStringLiteral("File"))->addAction(QStringLiteral("Exit"), [] { std::exit(0); });
+    m_menuBar->addMenu(QStringLiteral("File"))->addAction(QStringLiteral("Exit"), this, &CLoaderDialog::OnExit);
     m_menuBar->addMenu(QStringLiteral("Edit"))
         ->addAction(QStringLiteral("Preferences"), this, &CLoaderDialog::OnPreferences);
     QMenu* help = m_menuBar->addMenu(QStringLiteral("Help"));
@@ -118,7 +130,6 @@ void CLoaderDialog::CreateMenu() {
 
 void CLoaderDialog::OnInitDialog() {
     setWindowIcon(m_icon);
-    m_binding.OpenComPort();
     m_engine.ResetSender();
 
     m_progress->SetShowText(false);
@@ -131,7 +142,46 @@ void CLoaderDialog::OnInitDialog() {
     m_activity->SetBkColor(BAR_BACKGROUND);
     m_activity->SetRange(ACTIVITY_RANGE);
 
+    // Shown before the port opens, so a "not available" box sits over the window it belongs to.
+    show();
+    m_binding.OpenComPort();
     m_closeButton->setFocus();
+}
+
+int CLoaderDialog::MayClose() {
+    const int mode = m_engine.Mode();
+    if (mode != MODE_FIRMWARE && mode != MODE_SCREENS) return 1;
+    // An accidental close would leave the keypad half-written without a word.
+    char question[160];
+    std::snprintf(question, sizeof question,
+                  "An update is running. Stop it and close? The keypad will have no valid %s until it is updated "
+                  "again.",
+                  mode == MODE_FIRMWARE ? "firmware" : "screens");
+    if (!askYesNo(question, DEFAULT_NO)) return 0;
+    // The update may have ended while the question was open; then there is nothing to stop.
+    m_engine.EndOperation("Operation aborted.", OUTCOME_ABORTED);
+    return 1;
+}
+
+void CLoaderDialog::reject() {
+    if (MayClose()) QDialog::reject();
+}
+
+void CLoaderDialog::OnExit() {
+    if (!MayClose()) return;
+    // Closed here rather than left to the system, so the port's lock file goes with it.
+    m_binding.Comm().Close();
+    exitProcess(0);
+}
+
+void CLoaderDialog::OnPortLost(bool duringOperation) {
+    // The end of an operation has said so already; while idle nothing has, so say it as at start-up.
+    if (!duringOperation) {
+        const std::string text = m_binding.NotAvailableText();
+        MessageBox(text, MB_ICON_EXCLAMATION);
+        m_engine.SetStatus(text);
+    }
+    m_recovery.Start();
 }
 
 void CLoaderDialog::SetPortOverride(const PortSpec& port) {
@@ -140,10 +190,11 @@ void CLoaderDialog::SetPortOverride(const PortSpec& port) {
 }
 
 void CLoaderDialog::OnPreferences() {
-    CPreferencesDialog dialog(m_settings, this);
+    const PortSpec inUse = m_binding.PortInUse();
+    CPreferencesDialog dialog(m_settings, m_portOverridden ? &inUse : nullptr, this);
     const bool applied = dialog.exec() == QDialog::Accepted;
-    // A port given for this run only gives way to one the user has just chosen.
-    if (applied && m_portOverridden)
+    // A port given for this run only gives way to another one the user has just chosen.
+    if (applied && m_portOverridden && !dialog.KeptPortForRun())
         m_binding.SetPortOverride(
             PortFromSettings(GetProfileInt(KEY_COM_PORT, 1), GetProfileString(KEY_PORT_NAME, "")));
     m_binding.CheckPortAfterPreferences();
@@ -170,6 +221,8 @@ int64_t CLoaderDialog::CurrentTime() { return static_cast<int64_t>(std::time(nul
 // after them, and the user should see what is going on meanwhile.
 void CLoaderDialog::ShowStatus(const std::string& text) {
     m_status->setText(QString::fromStdString(text));
+    // A long text shows its beginning ("File: ..."), as a read-only field does.
+    m_status->setCursorPosition(0);
     m_status->repaint();
 }
 
@@ -199,10 +252,12 @@ void CLoaderDialog::CloseWindow() { accept(); }
 int CLoaderDialog::ChooseFile(const FileDialogSpec& request, std::string& chosenPath) {
     return chooseFile(request, chosenPath);
 }
-void CLoaderDialog::MessageBox(const std::string& text, MessageIcon icon) { messageBox(text, icon); }
-int CLoaderDialog::AskYesNo(const std::string& text) { return askYesNo(text); }
-
-int CLoaderDialog::AcceptDamagedFile(const std::string& question) { return askYesNo(question); }
+void CLoaderDialog::MessageBox(const std::string& text, MessageIcon icon) {
+    if (!m_recovery.IsAttempting()) messageBox(text, icon);
+}
+int CLoaderDialog::AskYesNo(const std::string& text) { return askYesNo(text, DEFAULT_YES); }
+// Installing a damaged file takes a deliberate Yes; Enter keeps it out.
+int CLoaderDialog::AcceptDamagedFile(const std::string& question) { return askYesNo(question, DEFAULT_NO); }
 
 int CLoaderDialog::GetProfileInt(const char* key, int defaultValue) { return m_settings.GetInt(key, defaultValue); }
 void CLoaderDialog::WriteProfileInt(const char* key, int value) { m_settings.WriteInt(key, value); }

@@ -6,9 +6,11 @@
 #include <string>
 
 #include "engine/loader_engine.h"
+#include "port_recovery.h"
 #include "serial/port_binding.h"
 #include "serial/qt_timers.h"
 #include "serial/settings_store.h"
+#include "standard_dialogs.h"
 
 class QLabel;
 class QLineEdit;
@@ -28,15 +30,19 @@ public:
     explicit CLoaderDialog(QWidget* parent = nullptr);
     ~CLoaderDialog() override;
 
-    // Icon, port, sender and bars, in that order. Separate from the constructor so the owner can
-    // set a port override or replace the dialogs first; a "not available" box shows from here,
-    // before the window.
+    // Icon, sender and bars, then shows the window and opens the port. Separate from the
+    // constructor so the owner can set a port override or replace the dialogs first; a "not
+    // available" box shows from here, centred over the window.
     void OnInitDialog();
 
     // Menu commands.
+    void OnExit();
     void OnPreferences();
     void OnHelpDialog();
     void OnAbout();
+
+    // Escape and the close box: while an update runs, only when the user agrees to stop it.
+    void reject() override;
 
     // Uses this port for the run instead of the stored one (not stored). Applying Preferences
     // replaces it with the port chosen there.
@@ -45,6 +51,7 @@ public:
     CLoaderEngine& Engine() { return m_engine; }
     CPortBinding& Binding() { return m_binding; }
     CSettingsStore& Settings() { return m_settings; }
+    CPortRecovery& PortRecovery() { return m_recovery; }
 
     QPushButton* CloseButton() const { return m_closeButton; }
     QPushButton* UpdateScreensButton() const { return m_screensButton; }
@@ -59,7 +66,9 @@ public:
     // The modal dialogs the engine opens; the real Qt dialogs unless a test puts its own here.
     std::function<int(const FileDialogSpec&, std::string&)> chooseFile;
     std::function<void(const std::string&, MessageIcon)> messageBox;
-    std::function<int(const std::string&)> askYesNo;
+    std::function<int(const std::string&, YesNoDefault)> askYesNo;
+    // How File > Exit ends the process; a test puts its own here to look at what is left.
+    std::function<void(int)> exitProcess;
 
     // ILoaderHost
     void WriteFrameToPort(const uint8_t* data, int count) override;
@@ -88,11 +97,15 @@ public:
 private:
     void CreateControls();
     void CreateMenu();
+    // 1 when the window may close now; asks first while an update runs, and stops it on Yes.
+    int MayClose();
+    void OnPortLost(bool duringOperation);
 
     CSettingsStore m_settings;
     CLoaderEngine m_engine;
     CPortBinding m_binding;
     CQtTimers m_timers;
+    CPortRecovery m_recovery;
     QIcon m_icon;
     bool m_portOverridden = false;
 

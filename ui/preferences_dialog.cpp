@@ -17,7 +17,7 @@ namespace {
 constexpr int LAST_LISTED_COM = 16;
 }
 
-CPreferencesDialog::CPreferencesDialog(CSettingsStore& settings, QWidget* parent)
+CPreferencesDialog::CPreferencesDialog(CSettingsStore& settings, const PortSpec* portForRun, QWidget* parent)
     : QDialog(parent), m_settings(settings) {
     setWindowTitle(QStringLiteral("Preferences"));
     const CDialogUnits du(font());
@@ -47,14 +47,17 @@ CPreferencesDialog::CPreferencesDialog(CSettingsStore& settings, QWidget* parent
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     setTabOrder(apply, cancel);
     setTabOrder(cancel, m_ports);
-    FillPortList();
+    FillPortList(portForRun);
     apply->setFocus();
 }
 
-void CPreferencesDialog::FillPortList() {
+void CPreferencesDialog::FillPortList(const PortSpec* portForRun) {
     // Item data: the COM number, or the name of a port known by path or network address alone.
     for (int n = 1; n <= LAST_LISTED_COM; ++n) m_ports->addItem(QStringLiteral("COM%1").arg(n), n);
 
+    const bool runPortIsListedCom = portForRun && portForRun->number >= 1 && portForRun->number <= LAST_LISTED_COM;
+    // The port of this run is what the window uses, whatever the system lists (a pseudo-terminal).
+    const QString runPath = portForRun && !runPortIsListedCom ? QString::fromStdString(portForRun->device) : QString();
     const QString storedPath = QString::fromStdString(m_settings.GetString(KEY_PORT_NAME, ""));
     QStringList paths;
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
@@ -66,12 +69,16 @@ void CPreferencesDialog::FillPortList() {
     // A stored adapter that is unplugged right now, or a network port, is still the user's choice:
     // keep it listed.
     if (!storedPath.isEmpty() && !paths.contains(storedPath)) paths << storedPath;
+    if (!runPath.isEmpty() && !paths.contains(runPath)) paths << runPath;
     paths.sort();
     paths.removeDuplicates();
     for (const QString& path : paths) m_ports->addItem(path, path);
 
     int index = -1;
-    if (!storedPath.isEmpty()) {
+    if (portForRun) {
+        index = runPortIsListedCom ? portForRun->number - 1 : m_ports->findData(runPath);
+        m_portForRunIndex = index;
+    } else if (!storedPath.isEmpty()) {
         index = m_ports->findData(storedPath);
     } else {
         const int comPort = m_settings.GetInt(KEY_COM_PORT, 1);
@@ -85,6 +92,12 @@ void CPreferencesDialog::accept() {
     // Picked from the list, or typed in: a network port, a device path, N or COMN.
     const QString text = m_ports->currentText().trimmed();
     const int index = m_ports->findText(text);
+    // Unchanged: the port of this run stays in use, and it is not the user's stored choice.
+    m_keptPortForRun = index >= 0 && index == m_portForRunIndex;
+    if (m_keptPortForRun) {
+        QDialog::accept();
+        return;
+    }
     const QVariant data = m_ports->itemData(index);
     PortSpec port;
     if (index >= 0 && data.typeId() == QMetaType::QString) {

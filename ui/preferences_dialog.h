@@ -2,6 +2,8 @@
 
 #include <QDialog>
 
+#include "serial/port_naming.h"
+
 class QComboBox;
 class CSettingsStore;
 
@@ -11,15 +13,21 @@ class CSettingsStore;
 class CPreferencesDialog : public QDialog {
     Q_OBJECT
 public:
-    CPreferencesDialog(CSettingsStore& settings, QWidget* parent = nullptr);
+    // portForRun: a port given for this run only (--port, --simulate). It is listed and selected,
+    // and Apply with it still selected stores nothing.
+    CPreferencesDialog(CSettingsStore& settings, const PortSpec* portForRun = nullptr, QWidget* parent = nullptr);
 
     QComboBox* PortList() const { return m_ports; }
+    // After Apply: the port given for the run was still selected, so nothing was stored.
+    bool KeptPortForRun() const { return m_keptPortForRun; }
 
     void accept() override;  // Apply
 
 private:
-    void FillPortList();
+    void FillPortList(const PortSpec* portForRun);
 
     CSettingsStore& m_settings;
     QComboBox* m_ports = nullptr;
+    int m_portForRunIndex = -2;  // no entry has this index
+    bool m_keptPortForRun = false;
 };

@@ -30,10 +30,10 @@ void RunMessageBox(QWidget* parent, const char* title, const std::string& text, 
     box.exec();
 }
 
-int RunYesNo(QWidget* parent, const char* title, const std::string& text) {
+int RunYesNo(QWidget* parent, const char* title, const std::string& text, YesNoDefault defaultButton) {
     QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(title), QString::fromStdString(text),
                     QMessageBox::Yes | QMessageBox::No, parent);
     box.setTextFormat(Qt::PlainText);
-    box.setDefaultButton(QMessageBox::Yes);
+    box.setDefaultButton(defaultButton == DEFAULT_NO ? QMessageBox::No : QMessageBox::Yes);
     return box.exec() == QMessageBox::Yes ? 1 : 0;
 }

@@ -12,5 +12,6 @@ class QWidget;
 int RunFileDialog(QWidget* parent, const FileDialogSpec& request, std::string& chosenPath);
 // OK only; the exclamation icon when asked for, otherwise none.
 void RunMessageBox(QWidget* parent, const char* title, const std::string& text, MessageIcon icon);
-// Yes and No, no icon, Yes the default; 1 for Yes.
-int RunYesNo(QWidget* parent, const char* title, const std::string& text);
+enum YesNoDefault { DEFAULT_YES, DEFAULT_NO };
+// Yes and No, no icon, the given default (what Enter answers); 1 for Yes.
+int RunYesNo(QWidget* parent, const char* title, const std::string& text, YesNoDefault defaultButton);

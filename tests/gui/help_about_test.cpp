@@ -6,9 +6,11 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
 #include <QUrl>
+#include <cstdio>
 
 #include "ui/about_dialog.h"
 #include "ui/app_icon.h"
@@ -68,10 +70,35 @@ TEST_F(HelpAboutTest, HelpShowsTheEightLinesUnwrappedAndReadOnly) {
     EXPECT_FALSE(dialog.isVisible());
 }
 
-TEST_F(HelpAboutTest, AboutShowsNameAndVersionAndItsLinkOpensTheHomepageStayingOpen) {
+// Run at 100% and, as its own CTest entry, at 200% (QT_SCALE_FACTOR=2); also with a larger font.
+TEST_F(HelpAboutTest, HelpLinesShowWholeWithoutAHorizontalScrollBar) {
+    const QFont defaultFont = QApplication::font();
+    QFont large = defaultFont;
+    large.setPointSizeF(defaultFont.pointSizeF() * 1.6);
+    for (const QFont& font : {defaultFont, large}) {
+        QApplication::setFont(font);
+        CHelpDialog dialog;
+        dialog.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+        QPlainTextEdit* box = dialog.TextBox();
+        EXPECT_EQ(box->horizontalScrollBar()->maximum(), 0) << "font " << font.pointSizeF();
+        EXPECT_FALSE(box->horizontalScrollBar()->isVisible());
+        EXPECT_EQ(box->verticalScrollBar()->maximum(), 0);
+        // The Close button stays to the right of the box, inside the dialog.
+        auto* close = dialog.findChild<QPushButton*>();
+        EXPECT_GT(close->geometry().left(), box->geometry().right());
+        EXPECT_LE(close->geometry().right(), dialog.width());
+        std::printf("help box %d px wide at %g pt, device pixel ratio %g\n", box->width(), font.pointSizeF(),
+                    dialog.devicePixelRatioF());
+    }
+    QApplication::setFont(defaultFont);
+}
+
+TEST_F(HelpAboutTest, AboutShowsNameAndVersionItsLinkOpensTheHomepageAndEnterCloses) {
     CAboutDialog dialog(AppIcon());
     dialog.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    dialog.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
     EXPECT_EQ(dialog.windowTitle(), "About ORBIX Loader");
     EXPECT_EQ(dialog.VersionText()->text(), "ORBIX Loader Version 1.0.2");
     QLabel* link = dialog.HomepageLink();
@@ -81,6 +108,13 @@ TEST_F(HelpAboutTest, AboutShowsNameAndVersionAndItsLinkOpensTheHomepageStayingO
     ASSERT_EQ(browser.opened.size(), 1);
     EXPECT_EQ(browser.opened[0], QUrl("https://www.calvane.example/"));
     EXPECT_TRUE(dialog.isVisible());
+
+    // Enter, to whatever has the focus after the click: the box closes, the page is not opened again.
+    QWidget* focus = QApplication::focusWidget();
+    QTest::keyClick(focus ? focus : &dialog, Qt::Key_Return);
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(browser.opened.size(), 1);
 }
 
 TEST_F(HelpAboutTest, HomepageCommandOpensThePageWithoutADialog) {

@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 
@@ -66,6 +67,48 @@ TEST_F(MainWindowTest, StartsWithThePortTextEmptyBarsAndNoTimeRemaining) {
     // An empty bar shows only its grey background, no text over it.
     const QImage picture = main->grab().toImage();
     EXPECT_EQ(picture.pixel(picture.width() / 2, picture.height() / 2), qRgb(200, 200, 200));
+}
+
+TEST_F(MainWindowTest, StatusLineIsAReadOnlyFieldThatShowsTheBeginningOfALongText) {
+    QLineEdit* status = window.StatusLine();
+    EXPECT_EQ(status->cursor().shape(), Qt::ArrowCursor);  // no text pointer over it
+    status->setFocus();
+
+    // The start of a long text looks exactly as the same start on its own would.
+    const std::string start = "File: ";
+    window.ShowStatus(start);
+    const QImage alone = status->grab().toImage();
+    // Behind the text: the dialog's own colour, not an input field's white.
+    EXPECT_EQ(QColor(alone.pixel(alone.width() - 6, alone.height() / 2)).name().toStdString(),
+              window.palette().color(QPalette::Window).name().toStdString());
+    window.ShowStatus(start + std::string(120, 'W') + ".s Opened.");
+    const QImage within = status->grab().toImage();
+    const int startEnd = status->contentsMargins().left() + 4 + status->fontMetrics().horizontalAdvance("File:");
+    EXPECT_TRUE(alone.copy(0, 0, startEnd, alone.height()) == within.copy(0, 0, startEnd, within.height()))
+        << "the long text shows its end";
+    EXPECT_EQ(status->text().toStdString(), start + std::string(120, 'W') + ".s Opened.");
+}
+
+TEST(StartUpTest, NotAvailableBoxIsCentredOverTheShownWindow) {
+    ClearSettings();
+    CLoaderDialog window;  // the real box
+    window.SetPortOverride(PortSpec{0, NO_SUCH_PORT});
+    QString text;
+    bool windowShown = false;
+    QRect box;
+    QRect main;
+    OnNextModal<QMessageBox>([&](QMessageBox* shown) {
+        text = shown->text();
+        windowShown = window.isVisible();
+        box = shown->frameGeometry();
+        main = window.frameGeometry();
+        shown->accept();
+    });
+    window.OnInitDialog();
+    EXPECT_EQ(text.toStdString(), std::string("COM Port: ") + NO_SUCH_PORT + " not available");
+    EXPECT_TRUE(windowShown);
+    EXPECT_LE((box.center() - main.center()).manhattanLength(), 2)
+        << "box " << box.x() << "," << box.y() << " window " << main.x() << "," << main.y();
 }
 
 TEST_F(MainWindowTest, HasTheCaptionButtonsAndMenuOfTheLayout) {

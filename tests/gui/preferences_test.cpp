@@ -138,6 +138,25 @@ TEST_F(PreferencesDialogTest, ATypedPortIsStoredByNameOrNumberAndNonsenseIsRefus
     }
 }
 
+TEST_F(PreferencesDialogTest, APortGivenForTheRunIsSelectedAndAnUnchangedApplyStoresNothing) {
+    settings.WriteInt(KEY_COM_PORT, 7);
+    const PortSpec byNumber{3, ComDeviceName(3)};  // --port 3 (a path is tried with the keypad below)
+    {
+        CPreferencesDialog dialog(settings, &byNumber);
+        EXPECT_EQ(dialog.PortList()->currentText(), "COM3");
+        Press(&dialog, "Apply");
+        EXPECT_TRUE(dialog.KeptPortForRun());
+        EXPECT_EQ(settings.GetInt(KEY_COM_PORT, -1), 7);
+    }
+    {
+        CPreferencesDialog dialog(settings, &byNumber);
+        Select(dialog.PortList(), "COM5");
+        Press(&dialog, "Apply");
+        EXPECT_FALSE(dialog.KeptPortForRun());
+        EXPECT_EQ(settings.GetInt(KEY_COM_PORT, -1), 5);
+    }
+}
+
 // Preferences from the window's menu, and the port check that follows it.
 class PreferencesCommandTest : public testing::Test {
 protected:
@@ -191,5 +210,28 @@ TEST_F(PreferencesCommandTest, APortGivenForTheRunGivesWayOnlyToAnAppliedChoice)
     EXPECT_EQ(window.Binding().PortInUse().device, kAdapterB);
     EXPECT_EQ(window.Settings().GetString(KEY_PORT_NAME, ""), kAdapterB);
 }
+
+#ifdef ORBIX_HAVE_SIM
+// As --simulate runs it: the simulated keypad stays the window's port through an unchanged Apply.
+class PreferencesWithKeypadTest : public WindowWithKeypad {};
+
+TEST_F(PreferencesWithKeypadTest, AnUnchangedApplyKeepsTheSimulatedKeypad) {
+    StartKeypad(KeypadConfig{});
+    QString shown;
+    OnNextModal<CPreferencesDialog>([&shown](CPreferencesDialog* dialog) {
+        shown = dialog->PortList()->currentText();
+        Press(dialog, "Apply");
+    });
+    window.OnPreferences();
+    EXPECT_EQ(shown.toStdString(), keypad->DevicePath());
+    EXPECT_EQ(window.Binding().PortInUse().device, keypad->DevicePath());
+    EXPECT_TRUE(window.boxes.empty());
+    EXPECT_EQ(window.Settings().GetInt(KEY_COM_PORT, -1), -1);
+
+    QTest::mouseClick(window.TestConnectionButton(), Qt::LeftButton);
+    ASSERT_TRUE(WaitUntilIdle(3000));
+    EXPECT_EQ(window.StatusLine()->text(), "ORBIX detected!");
+}
+#endif
 
 }  // namespace

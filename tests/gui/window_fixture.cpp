@@ -12,10 +12,15 @@ CRecordingDialog::CRecordingDialog() {
         return 1;
     };
     messageBox = [this](const std::string& text, MessageIcon icon) { boxes.push_back({text, icon}); };
-    askYesNo = [this](const std::string& text) {
+    askYesNo = [this, realQuestion = askYesNo](const std::string& text, YesNoDefault defaultButton) {
         questions.push_back(text);
+        if (realQuestions) return realQuestion(text, defaultButton);
         return answerYes ? 1 : 0;
     };
+}
+
+void CRecordingDialog::SetTimer(int id, int periodMs) {
+    CLoaderDialog::SetTimer(id, id == TIMER_STALL && stallGuardMs > 0 ? stallGuardMs : periodMs);
 }
 
 void CRecordingDialog::ShowStatus(const std::string& text) {

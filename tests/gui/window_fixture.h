@@ -16,8 +16,8 @@
 inline constexpr const char* NO_SUCH_PORT = "/dev/orbix-test-no-such-port";
 
 // The main window with its dialogs replaced: the file choice answers with `fileToChoose`, the
-// question with `answerYes`, and every box, question, status and time text is recorded with the
-// milliseconds since construction.
+// question with `answerYes` (or the real question box when `realQuestions` is set), and every box,
+// question, status and time text is recorded with the milliseconds since construction.
 class CRecordingDialog : public CLoaderDialog {
 public:
     struct Entry {
@@ -33,6 +33,9 @@ public:
 
     std::string fileToChoose;
     bool answerYes = true;
+    bool realQuestions = false;
+    // The stall guard fires after this many milliseconds instead of its seconds (0: as set).
+    int stallGuardMs = 0;
     std::vector<Box> boxes;
     std::vector<std::string> questions;
     std::vector<Entry> statuses;
@@ -40,6 +43,7 @@ public:
 
     void ShowStatus(const std::string& text) override;
     void ShowTimeRemaining(const std::string& text) override;
+    void SetTimer(int id, int periodMs) override;
     qint64 Elapsed() const { return m_clock.elapsed(); }
     // When the status line first showed `text`; -1 if never.
     qint64 StatusTime(const std::string& text) const;

@@ -3,9 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -17,8 +23,55 @@
 
 namespace {
 
+// Where the serial layer keeps the lock of an open device: "LCK.." and the name below /dev with
+// its slashes as underscores, in the system's lock folder, or the temporary one where that is
+// not writable.
+QString SerialLockFile(const std::string& device) {
+    QString name = QString::fromStdString(device);
+    name.remove(QRegularExpression("^/dev/")).replace('/', '_');
+    for (const QString& folder : {QStringLiteral("/var/lock"), QDir::tempPath()})
+        if (QFile::exists(folder + "/LCK.." + name)) return folder + "/LCK.." + name;
+    return "/var/lock/LCK.." + name;
+}
+
+// What the next real question box showed; Enter answers it.
+struct Asked {
+    std::string text;
+    bool noIsDefault = false;
+};
+void EnterAtNextQuestion(Asked& asked) {
+    OnNextModal<QMessageBox>([&asked](QMessageBox* box) {
+        asked = {box->text().toStdString(), box->defaultButton() == box->button(QMessageBox::No)};
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+}
+
 class WindowUpdateTest : public WindowWithKeypad {
 protected:
+    // An update of a keypad that erases slowly, caught while it erases.
+    void StartUpdateUntilErasing(bool firmware) {
+        KeypadConfig config;
+        config.eraseMsPerSector = 400;
+        StartKeypad(config);
+        const QString path = dir.filePath(firmware ? "update.s" : "screens.bin");
+        if (firmware)
+            WriteSRecordFile(path, TestPattern(1000));
+        else
+            WriteBinaryFile(path, TestPattern(1000));
+        window.fileToChoose = path.toStdString();
+        QTest::mouseClick(firmware ? window.UpdateFirmwareButton() : window.UpdateScreensButton(), Qt::LeftButton);
+        ASSERT_TRUE(QTest::qWaitFor([this] { return window.StatusLine()->text().startsWith("Erasing "); }, 3000));
+        window.questions.clear();
+    }
+
+    // Frames already on the line may still arrive; after that, none.
+    void ExpectNothingMoreSent() {
+        QTest::qWait(100);
+        const int received = keypad->Model().FramesReceived();
+        QTest::qWait(1200);
+        EXPECT_EQ(keypad->Model().FramesReceived(), received);
+    }
+
     // The statuses that appear, in the order given, among everything the status line showed.
     bool StatusesInOrder(const std::vector<std::string>& expected) const {
         size_t next = 0;
@@ -114,21 +167,96 @@ TEST_F(WindowUpdateTest, AnsweringNoStartsNothing) {
     EXPECT_EQ(keypad->Model().FramesReceived(), 0);
 }
 
-TEST_F(WindowUpdateTest, EscapeDuringAnUpdateClosesTheWindowWithoutAbort) {
-    KeypadConfig config;
-    config.eraseMsPerSector = 400;
-    StartKeypad(config);
-    const QString path = dir.filePath("update.s");
-    WriteSRecordFile(path, TestPattern(1000));
-    window.fileToChoose = path.toStdString();
+TEST_F(WindowUpdateTest, ClosingDuringAnUpdateAsksWithNoTheDefaultAndStopsItOnYes) {
+    StartUpdateUntilErasing(true);
 
-    QTest::mouseClick(window.UpdateFirmwareButton(), Qt::LeftButton);
-    ASSERT_TRUE(QTest::qWaitFor([this] { return window.StatusLine()->text().startsWith("Erasing firmware"); }, 3000));
+    // An accidental Escape: Enter at the question answers No, and the update carries on.
+    window.realQuestions = true;
+    Asked asked;
+    EnterAtNextQuestion(asked);
     QTest::keyClick(&window, Qt::Key_Escape);
+    EXPECT_EQ(asked.text,
+              "An update is running. Stop it and close? The keypad will have no valid firmware until it is updated "
+              "again.");
+    EXPECT_TRUE(asked.noIsDefault);
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_TRUE(window.Engine().IsBusy());
+
+    // The close box, Yes: the update stops at once and the window closes.
+    window.realQuestions = false;
+    window.close();
     EXPECT_FALSE(window.isVisible());
     EXPECT_EQ(window.result(), QDialog::Rejected);
+    EXPECT_FALSE(window.Engine().IsBusy());
+    EXPECT_EQ(window.StatusLine()->text(), "Operation aborted.");
+    ExpectNothingMoreSent();
+}
+
+TEST_F(WindowUpdateTest, FileExitAsksThenClosesThePortBeforeTheProgramEnds) {
+    StartUpdateUntilErasing(false);
+    const QString lockFile = SerialLockFile(keypad->DevicePath());
+    ASSERT_TRUE(QFile::exists(lockFile)) << lockFile.toStdString();
+    int exitCode = -1;
+    bool portOpenAtExit = true;
+    bool lockLeftAtExit = true;
+    window.exitProcess = [&](int code) {
+        exitCode = code;
+        portOpenAtExit = window.Binding().Comm().IsOpen();
+        lockLeftAtExit = QFile::exists(lockFile);
+    };
+    QAction* exitAction = window.MenuBar()->actions().at(0)->menu()->actions().at(0);
+
+    window.answerYes = false;
+    exitAction->trigger();
+    EXPECT_EQ(exitCode, -1);
     EXPECT_TRUE(window.Engine().IsBusy());
-    EXPECT_EQ(window.StatusTime("Operation aborted."), -1);
+
+    window.answerYes = true;
+    exitAction->trigger();
+    const std::string question =
+        "An update is running. Stop it and close? The keypad will have no valid screens until it is updated again.";
+    EXPECT_EQ(window.questions, std::vector<std::string>(2, question));
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_FALSE(portOpenAtExit);
+    EXPECT_FALSE(lockLeftAtExit);
+    EXPECT_EQ(window.StatusLine()->text(), "Operation aborted.");
+    ExpectNothingMoreSent();
+}
+
+TEST_F(WindowUpdateTest, ADamagedFirmwareFileIsAskedAboutAndEnterKeepsItOut) {
+    StartKeypad(KeypadConfig{});
+    // Line 3 has a wrong sum (DA is right), line 4 a G among its hex digits.
+    const QString path = dir.filePath("damaged.s");
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("S0030000FC\nS107000001020304EE\nS10700040506070800\nS1070008G90A0B0CC6\nS9030000FC\n");
+    file.close();
+    window.fileToChoose = path.toStdString();
+    window.realQuestions = true;
+    const std::string damaged = "The file has 2 damaged records (the first on line 3). Install it anyway?";
+
+    Asked asked;
+    EnterAtNextQuestion(asked);
+    QTest::mouseClick(window.UpdateFirmwareButton(), Qt::LeftButton);
+    EXPECT_EQ(asked.text, damaged);
+    EXPECT_TRUE(asked.noIsDefault);
+    EXPECT_EQ(window.questions.size(), 1u);
+    EXPECT_EQ(window.StatusLine()->text(), "Bad checksum in SRecord on line 3");
+    EXPECT_FALSE(window.Engine().IsBusy());
+    EXPECT_EQ(window.GetProfileString("PrevSRecordFilename", ""), "");
+    QTest::qWait(100);
+    EXPECT_EQ(keypad->Model().FramesReceived(), 0);
+
+    // A deliberate Yes goes on to the erase question, where Enter still means Yes.
+    Asked erase;
+    OnNextModal<QMessageBox>([&erase](QMessageBox* box) {
+        EnterAtNextQuestion(erase);
+        box->button(QMessageBox::Yes)->click();
+    });
+    QTest::mouseClick(window.UpdateFirmwareButton(), Qt::LeftButton);
+    EXPECT_EQ(erase.text, "This will erase the current ORBIX firmware. Proceed?");
+    EXPECT_FALSE(erase.noIsDefault);
+    EXPECT_TRUE(window.Engine().IsBusy());
 }
 
 }  // namespace

@@ -1,9 +1,14 @@
 // Pictures of the main window at the stages of an update and of each dialog, for a person to
 // check against the layout:  gui_shots [OUTPUT-FOLDER]   (default /tmp/orbix-shots)
+// Run under a real display (Xvfb) for the pictures of the whole screen: a box over the window.
+// At another scale (QT_SCALE_FACTOR=2) the names end in "-200".
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -24,11 +29,36 @@ namespace {
 
 QString g_folder;
 
+QString PathFor(const char* name) {
+    const qreal scale = QGuiApplication::primaryScreen()->devicePixelRatio();
+    const QString suffix = scale == 1 ? QString() : QStringLiteral("-%1").arg(qRound(scale * 100));
+    const QString path = g_folder + "/" + name + suffix + ".png";
+    std::printf("%s\n", qPrintable(path));
+    return path;
+}
+
 void Save(QWidget* widget, const char* name) {
     QApplication::processEvents();
-    const QString path = g_folder + "/" + name + ".png";
-    widget->grab().save(path);
-    std::printf("%s\n", qPrintable(path));
+    widget->grab().save(PathFor(name));
+}
+
+// The whole screen, so a box shows where it stands over the window.
+void SaveScreen(const char* name) {
+    QApplication::processEvents();
+    QGuiApplication::primaryScreen()->grabWindow(0).save(PathFor(name));
+}
+
+// Takes a picture of the next question or box, of the screen or of the box alone, then answers
+// it with `button`.
+void ShootNextBox(const char* name, bool wholeScreen, QMessageBox::StandardButton button) {
+    OnNextModal<QMessageBox>([name, wholeScreen, button](QMessageBox* box) {
+        QTest::qWait(300);  // drawn and placed
+        if (wholeScreen)
+            SaveScreen(name);
+        else
+            Save(box, name);
+        box->button(button)->click();
+    });
 }
 
 // Waits for a stage; a stage that never comes is said, and the picture taken anyway.
@@ -82,12 +112,32 @@ int main(int argc, char** argv) {
         10000);
     QTest::qWait(1100);  // one countdown tick
     Save(&window, "3-sending");
+    // Escape by accident: the question over the window, answered No.
+    window.realQuestions = true;
+    ShootNextBox("3a-close-question", true, QMessageBox::No);
+    QTest::keyClick(&window, Qt::Key_Escape);
+    window.realQuestions = false;
     WaitFor(
         "complete", [&] { return !window.Engine().IsBusy(); }, 20000);
     Save(&window, "4-complete");
     QTest::qWait(1100);
     Save(&window, "5-complete-later");
+
+    // A long file name: the status line shows its beginning (the erase question answered No).
+    const QString longName = scratch.filePath("orbix-keypad-firmware-release-candidate-for-production-line-B.s");
+    WriteSRecordFile(longName, TestPattern(1024));
+    window.fileToChoose = longName.toStdString();
+    window.answerYes = false;
+    QTest::mouseClick(window.UpdateFirmwareButton(), Qt::LeftButton);
+    Save(&window, "5a-long-file-name");
     keypad.Stop();
+
+    // As with --simulate: the simulated keypad's device is listed and selected.
+    OnNextModal<CPreferencesDialog>([](CPreferencesDialog* preferences) {
+        Save(preferences, "6-preferences-simulate");
+        preferences->reject();
+    });
+    window.OnPreferences();
 #endif
 
     CPreferencesDialog preferences(window.Settings());
@@ -99,5 +149,15 @@ int main(int argc, char** argv) {
     CAboutDialog about(AppIcon());
     about.show();
     Save(&about, "8-about");
+    about.hide();
+    help.hide();
+    preferences.hide();
+    window.hide();
+
+    // A port that is not there at start-up: the box over the window it belongs to.
+    CLoaderDialog startUp;
+    startUp.SetPortOverride(PortSpec{0, NO_SUCH_PORT});
+    ShootNextBox("9-start-up-not-available", true, QMessageBox::Ok);
+    startUp.OnInitDialog();
     return 0;
 }

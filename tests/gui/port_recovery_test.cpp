@@ -1,0 +1,96 @@
+// A serial adapter pulled out and plugged back in: the window says so at once and takes the port
+// up again by itself when it is back.
+#ifdef ORBIX_HAVE_SIM
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <cstdio>
+
+#include "serial/ms_comm.h"
+#include "window_fixture.h"
+
+namespace {
+
+// The window's port is a name that stays (as /dev/serial/by-id/... does) for a device that comes
+// and goes: a link to the simulated keypad's pseudo-terminal.
+class PortRecoveryTest : public WindowWithKeypad {
+protected:
+    void PlugIn(const KeypadConfig& config) {
+        keypad = std::make_unique<CKeypadPtyServer>(config);
+        std::string error;
+        ASSERT_TRUE(keypad->Open(error)) << error;
+        keypad->Start();
+        ASSERT_TRUE(QFile::link(QString::fromStdString(keypad->DevicePath()), adapter));
+    }
+    void PullOut() {
+        keypad.reset();
+        QFile::remove(adapter);
+    }
+    // Milliseconds until the status line reads `text`; -1 if not within `timeoutMs`.
+    qint64 MsUntilStatus(const std::string& text, int timeoutMs) {
+        const qint64 from = window.Elapsed();
+        if (!QTest::qWaitFor([&] { return window.StatusLine()->text().toStdString() == text; }, timeoutMs)) return -1;
+        return window.Elapsed() - from;
+    }
+
+    const QString adapter = dir.filePath("adapter");
+    const std::string gone = "COM Port: " + adapter.toStdString() + " not available";
+    const std::string back = "COM Port: " + adapter.toStdString() + " selected ";
+};
+
+TEST_F(PortRecoveryTest, APortLostIsReportedAtOnceAndReopenedWhenBack) {
+    PlugIn(KeypadConfig{});
+    window.SetPortOverride(PortSpec{0, adapter.toStdString()});
+    window.OnInitDialog();
+    ASSERT_TRUE(window.boxes.empty());
+    ASSERT_EQ(window.StatusLine()->text().toStdString(), back);
+
+    // Lost while idle: the box and the status line, as at start-up.
+    PullOut();
+    const qint64 reported = MsUntilStatus(gone, 2000);
+    ASSERT_GE(reported, 0);
+    ASSERT_EQ(window.boxes.size(), 1u);
+    EXPECT_EQ(window.boxes[0].text, gone);
+    EXPECT_EQ(window.boxes[0].icon, MB_ICON_EXCLAMATION);
+    // Attempts while it is still gone say nothing more.
+    QTest::qWait(2 * CPortRecovery::RETRY_MS + 300);
+    EXPECT_EQ(window.boxes.size(), 1u);
+
+    // Back, but another program holds it for a while: the attempts that fail stay quiet too.
+    KeypadConfig silent;
+    silent.silent = true;
+    PlugIn(silent);
+    CMSComm other;
+    other.SetCommPort(adapter);
+    ASSERT_TRUE(other.SetPortOpen(true));
+    QTest::qWait(CPortRecovery::RETRY_MS + 300);
+    EXPECT_EQ(window.boxes.size(), 1u);
+    EXPECT_EQ(window.StatusLine()->text().toStdString(), gone);
+    other.SetPortOpen(false);
+    const qint64 reopened = MsUntilStatus(back, CPortRecovery::RETRY_MS + 1000);
+    ASSERT_GE(reopened, 0);
+    std::printf("lost reported after %lld ms; reopened %lld ms after the device was free\n",
+                static_cast<long long>(reported), static_cast<long long>(reopened));
+
+    // Lost during an operation: its end says so, no box; and it comes back all the same.
+    QTest::mouseClick(window.TestConnectionButton(), Qt::LeftButton);
+    ASSERT_TRUE(window.Engine().IsBusy());
+    PullOut();
+    ASSERT_GE(MsUntilStatus(gone, 2000), 0);
+    EXPECT_FALSE(window.Engine().IsBusy());
+    EXPECT_EQ(window.boxes.size(), 1u);
+    PlugIn(KeypadConfig{});
+    ASSERT_GE(MsUntilStatus(back, CPortRecovery::RETRY_MS + 1000), 0);
+    EXPECT_FALSE(window.PortRecovery().IsRetrying());
+    QTest::mouseClick(window.TestConnectionButton(), Qt::LeftButton);
+    ASSERT_TRUE(WaitUntilIdle(3000));
+    EXPECT_EQ(window.StatusLine()->text(), "ORBIX detected!");
+}
+
+}  // namespace
+
+#endif  // ORBIX_HAVE_SIM

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+
+#include "serial/port_naming.h"
+
+class CLoaderEngine;
+class CPortBinding;
+
+// Brings back a port that went away (a USB adapter pulled out and plugged in again): tries to
+// reopen it every 2 seconds until it opens or another port is in use. A failed attempt says
+// nothing; the loss has been reported already.
+class CPortRecovery : public QObject {
+public:
+    static constexpr int RETRY_MS = 2000;
+
+    CPortRecovery(CPortBinding& binding, CLoaderEngine& engine, QObject* parent = nullptr);
+
+    // The port in use has just gone.
+    void Start();
+    bool IsRetrying() const { return m_timer.isActive(); }
+    // While an attempt opens the port, its "not available" box is not to be shown.
+    bool IsAttempting() const { return m_attempting; }
+
+private:
+    void Attempt();
+
+    CPortBinding& m_binding;
+    CLoaderEngine& m_engine;
+    QTimer m_timer;
+    PortSpec m_lost;
+    bool m_attempting = false;
+};
