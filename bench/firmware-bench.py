@@ -8,18 +8,30 @@ reply arrives. Prints image bytes per second and the ratio to the wire's
 stop-and-wait bound: 124 image bytes per 129-byte frame plus the 4-byte reply,
 at baud / 10 bytes per second.
 
+Then a gang: GANG_SIZE keypads at 115200 baud updated by one orbix-flash (its
+--trace lines name their port), each paired with one keypad alone just before
+it. Prints each gang keypad's image bytes per second and its ratio to the lone
+keypad's (target >= 0.95), and orbix-flash's CPU time over its wall time for
+all of them together, tracing included (target < 10% of one core). Run it on a
+quiet machine: it prints the load average before and after.
+
 Usage: bench/firmware-bench.py BUILD_DIR [RUNS]
 """
+import contextlib
 import os
 import random
 import re
+import resource
 import statistics
 import subprocess
 import sys
 import tempfile
+import time
 
 IMAGE_BYTES = 256 * 1024
 RATES = (115200, 921600)
+GANG_SIZE = 8
+GANG_BAUD = 115200
 
 
 def s3(address, data):
@@ -70,18 +82,66 @@ def data_phase(trace):
     return (query - first) / 1000.0, statistics.median(turnarounds)
 
 
-def run(build, image, baud):
-    sim = subprocess.Popen([f"{build}/sim/orbix-keypad-sim", "--baud", str(baud)], stdout=subprocess.PIPE, text=True)
+@contextlib.contextmanager
+def keypads(build, baud, count):
+    """Simulated keypads, each in a process of its own; yields their devices."""
+    sims = [subprocess.Popen([f"{build}/sim/orbix-keypad-sim", "--baud", str(baud)], stdout=subprocess.PIPE, text=True)
+            for _ in range(count)]
     try:
-        device = sim.stdout.readline().strip()
-        r = subprocess.run([f"{build}/cli/orbix-flash", "--port", device, "--yes", "--quiet", "--trace",
-                            "firmware", image], capture_output=True, text=True, timeout=600)
-        if r.returncode != 0:
-            sys.exit(f"orbix-flash failed: {r.stderr[-500:]}")
-        return data_phase(r.stderr)
+        yield [sim.stdout.readline().strip() for sim in sims]
     finally:
-        sim.terminate()
-        sim.wait()
+        for sim in sims:
+            sim.terminate()
+            sim.wait()
+
+
+def flash(build, devices, image):
+    """One orbix-flash updating every device: its trace, and its CPU seconds over its wall seconds."""
+    ports = [arg for device in devices for arg in ("--port", device)]
+    before, start = resource.getrusage(resource.RUSAGE_CHILDREN), time.monotonic()
+    r = subprocess.run([f"{build}/cli/orbix-flash", *ports, "--yes", "--quiet", "--trace", "firmware", image],
+                       capture_output=True, text=True, timeout=600)
+    wall, after = time.monotonic() - start, resource.getrusage(resource.RUSAGE_CHILDREN)
+    if r.returncode != 0:
+        sys.exit(f"orbix-flash failed: {r.stderr[-500:]}")
+    cpu = after.ru_utime - before.ru_utime + after.ru_stime - before.ru_stime
+    return r.stderr, cpu / wall
+
+
+def run(build, image, baud):
+    with keypads(build, baud, 1) as devices:
+        return data_phase(flash(build, devices, image)[0])
+
+
+def run_gang(build, image):
+    """Each gang keypad's data phase in seconds (in --port order), and orbix-flash's share of one core."""
+    with keypads(build, GANG_BAUD, GANG_SIZE) as devices:
+        trace, cpu_share = flash(build, devices, image)
+    lines = trace.splitlines()
+    seconds = [data_phase("\n".join(line[len(d) + 2:] for line in lines if line.startswith(d + ": ")))[0]
+               for d in devices]
+    return seconds, cpu_share
+
+
+def spread(values, form):
+    return f"{format(statistics.median(values), form)}, {format(min(values), form)}-{format(max(values), form)}"
+
+
+def bench_gang(build, image, runs):
+    lone, rates, cpu = [], [], []
+    for _ in range(runs):
+        lone.append(IMAGE_BYTES / run(build, image, GANG_BAUD)[0])
+        seconds, share = run_gang(build, image)
+        rates.append([IMAGE_BYTES / s for s in seconds])
+        cpu.append(share)
+    print(f"gang of {GANG_SIZE} at {GANG_BAUD} baud, each run against one keypad alone ({runs} runs; median, range):")
+    print(f"  alone      {spread(lone, '.0f')} image bytes/s")
+    for k in range(GANG_SIZE):
+        ratio = [r[k] / alone for r, alone in zip(rates, lone)]
+        print(f"  keypad {k + 1:<3} {spread([r[k] for r in rates], '.0f')} image bytes/s; ratio {spread(ratio, '.3f')}")
+    worst = min(r / alone for rs, alone in zip(rates, lone) for r in rs)
+    print(f"  lowest ratio {worst:.3f} (target >= 0.95); orbix-flash CPU {spread(cpu, '.1%')} of one core "
+          "(target < 10%)")
 
 
 def main():
@@ -90,7 +150,7 @@ def main():
     with tempfile.TemporaryDirectory() as tmp:
         image = os.path.join(tmp, "bench.s")
         write_image(image)
-        print(f"image {IMAGE_BYTES} bytes, {runs} runs per rate")
+        print(f"image {IMAGE_BYTES} bytes, {runs} runs per rate; load average {os.getloadavg()[0]:.2f}")
         for baud in RATES:
             results = [run(build, image, baud) for _ in range(runs)]
             seconds = [r[0] for r in results]
@@ -101,6 +161,8 @@ def main():
             print(f"{baud:>7} baud: {rate:9.0f} image bytes/s (median of {runs}), bound {bound:9.0f}, "
                   f"ratio {rate / bound:.3f}; data phase {min(seconds):.3f}-{max(seconds):.3f} s; "
                   f"loader turnaround {turnaround:.3f} ms a chunk ({turnaround / chunk_ms:.1%} of its wire time)")
+        bench_gang(build, image, runs)
+        print(f"load average {os.getloadavg()[0]:.2f}")
 
 
 if __name__ == "__main__":
