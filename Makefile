@@ -52,7 +52,8 @@ fuzz: deps
 	@cmake --build build-fuzz -j $(JOBS)
 	@scripts/run-fuzz build-fuzz $(FUZZ_SECONDS)
 
-# Throughput of a firmware update against the simulator at 115200 and 921600 baud.
+# Throughput of a firmware update against the simulator at 115200 and 921600 baud,
+# and of eight keypads at once against one alone.
 bench: deps
 	@cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DORBIX_TESTS=OFF -DORBIX_GUI=OFF >/dev/null
 	@cmake --build build-bench -j $(JOBS) --target orbix-flash orbix-keypad-sim

@@ -12,23 +12,33 @@ At 115200 baud the same update also runs through ser2net (an RFC 2217
 accepter on 127.0.0.1 in front of the simulator's pseudo-terminal), and its
 rate is set against the direct one of the same run.
 
+Then a gang: GANG_SIZE keypads at 115200 baud updated by one orbix-flash (its
+--trace lines name their port), each paired with one keypad alone just before
+it. Prints each gang keypad's image bytes per second and its ratio to the lone
+keypad's (target >= 0.95), and orbix-flash's CPU time over its wall time for
+all of them together, tracing included (target < 10% of one core). Run it on a
+quiet machine: it prints the load average before and after.
+
 Usage: bench/firmware-bench.py BUILD_DIR [RUNS]
 """
+import contextlib
 import os
 import random
 import re
+import resource
 import socket
 import statistics
 import subprocess
 import sys
 import tempfile
 import time
-from contextlib import contextmanager
 
 IMAGE_BYTES = 256 * 1024
 RATES = (115200, 921600)
 SERVER_RATE = 115200
 SER2NET = "/usr/sbin/ser2net"
+GANG_SIZE = 8
+GANG_BAUD = 115200
 
 
 def s3(address, data):
@@ -85,7 +95,7 @@ def listening(port):
         return any(needle in line for line in table)
 
 
-@contextmanager
+@contextlib.contextmanager
 def ser2net(device, tmp):
     """An RFC 2217 accepter in front of the device; yields the port name for --port."""
     with socket.socket() as s:
@@ -109,25 +119,38 @@ def ser2net(device, tmp):
         server.wait()
 
 
-def flash(build, image, port):
-    r = subprocess.run([f"{build}/cli/orbix-flash", "--port", port, "--yes", "--quiet", "--trace",
-                        "firmware", image], capture_output=True, text=True, timeout=600)
+@contextlib.contextmanager
+def keypads(build, baud, count):
+    """Simulated keypads, each in a process of its own; yields their devices."""
+    sims = [subprocess.Popen([f"{build}/sim/orbix-keypad-sim", "--baud", str(baud)], stdout=subprocess.PIPE, text=True)
+            for _ in range(count)]
+    try:
+        yield [sim.stdout.readline().strip() for sim in sims]
+    finally:
+        for sim in sims:
+            sim.terminate()
+            sim.wait()
+
+
+def flash(build, devices, image):
+    """One orbix-flash updating every device: its trace, and its CPU seconds over its wall seconds."""
+    ports = [arg for device in devices for arg in ("--port", device)]
+    before, start = resource.getrusage(resource.RUSAGE_CHILDREN), time.monotonic()
+    r = subprocess.run([f"{build}/cli/orbix-flash", *ports, "--yes", "--quiet", "--trace", "firmware", image],
+                       capture_output=True, text=True, timeout=600)
+    wall, after = time.monotonic() - start, resource.getrusage(resource.RUSAGE_CHILDREN)
     if r.returncode != 0:
         sys.exit(f"orbix-flash failed: {r.stderr[-500:]}")
-    return data_phase(r.stderr)
+    cpu = after.ru_utime - before.ru_utime + after.ru_stime - before.ru_stime
+    return r.stderr, cpu / wall
 
 
 def run(build, image, baud, through_server=False):
-    sim = subprocess.Popen([f"{build}/sim/orbix-keypad-sim", "--baud", str(baud)], stdout=subprocess.PIPE, text=True)
-    try:
-        device = sim.stdout.readline().strip()
+    with keypads(build, baud, 1) as devices:
         if not through_server:
-            return flash(build, image, device)
-        with ser2net(device, os.path.dirname(image)) as port:
-            return flash(build, image, port)
-    finally:
-        sim.terminate()
-        sim.wait()
+            return data_phase(flash(build, devices, image)[0])
+        with ser2net(devices[0], os.path.dirname(image)) as port:
+            return data_phase(flash(build, [port], image)[0])
 
 
 def report(label, baud, results):
@@ -142,22 +165,56 @@ def report(label, baud, results):
     return rate
 
 
+def run_gang(build, image):
+    """Each gang keypad's data phase in seconds (in --port order), and orbix-flash's share of one core."""
+    with keypads(build, GANG_BAUD, GANG_SIZE) as devices:
+        trace, cpu_share = flash(build, devices, image)
+    lines = trace.splitlines()
+    seconds = [data_phase("\n".join(line[len(d) + 2:] for line in lines if line.startswith(d + ": ")))[0]
+               for d in devices]
+    return seconds, cpu_share
+
+
+def spread(values, form):
+    return f"{format(statistics.median(values), form)}, {format(min(values), form)}-{format(max(values), form)}"
+
+
+def bench_gang(build, image, runs):
+    lone, rates, cpu = [], [], []
+    for _ in range(runs):
+        lone.append(IMAGE_BYTES / run(build, image, GANG_BAUD)[0])
+        seconds, share = run_gang(build, image)
+        rates.append([IMAGE_BYTES / s for s in seconds])
+        cpu.append(share)
+    print(f"gang of {GANG_SIZE} at {GANG_BAUD} baud, each run against one keypad alone ({runs} runs; median, range):")
+    print(f"  alone      {spread(lone, '.0f')} image bytes/s")
+    for k in range(GANG_SIZE):
+        ratio = [r[k] / alone for r, alone in zip(rates, lone)]
+        print(f"  keypad {k + 1:<3} {spread([r[k] for r in rates], '.0f')} image bytes/s; ratio {spread(ratio, '.3f')}")
+    worst = min(r / alone for rs, alone in zip(rates, lone) for r in rs)
+    print(f"  lowest ratio {worst:.3f} (target >= 0.95); orbix-flash CPU {spread(cpu, '.1%')} of one core "
+          "(target < 10%)")
+
+
 def main():
     build = sys.argv[1] if len(sys.argv) > 1 else "build"
     runs = int(sys.argv[2]) if len(sys.argv) > 2 else 3
     with tempfile.TemporaryDirectory() as tmp:
         image = os.path.join(tmp, "bench.s")
         write_image(image)
-        print(f"image {IMAGE_BYTES} bytes, {runs} runs per rate")
+        print(f"image {IMAGE_BYTES} bytes, {runs} runs per rate; load average {os.getloadavg()[0]:.2f}")
         direct = {}
         for baud in RATES:
             direct[baud] = report(f"{baud} baud", baud, [run(build, image, baud) for _ in range(runs)])
-        if not os.path.exists(SER2NET):
+        if os.path.exists(SER2NET):
+            served = report(f"{SERVER_RATE} ser2net", SERVER_RATE,
+                            [run(build, image, SERVER_RATE, through_server=True) for _ in range(runs)])
+            print(f"through ser2net (RFC 2217) at {SERVER_RATE} baud: {served / direct[SERVER_RATE]:.3f} "
+                  "of the direct rate")
+        else:
             print("ser2net is not installed: no run through a serial device server")
-            return
-        served = report(f"{SERVER_RATE} ser2net", SERVER_RATE,
-                        [run(build, image, SERVER_RATE, through_server=True) for _ in range(runs)])
-        print(f"through ser2net (RFC 2217) at {SERVER_RATE} baud: {served / direct[SERVER_RATE]:.3f} of the direct rate")
+        bench_gang(build, image, runs)
+        print(f"load average {os.getloadavg()[0]:.2f}")
 
 
 if __name__ == "__main__":

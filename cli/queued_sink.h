@@ -15,15 +15,21 @@ public:
         Post([=, target = &m_target] { target->Status(text); });
     }
     void Range(int lower, int upper) override {
+        m_posted = -1;
         Post([=, target = &m_target] { target->Range(lower, upper); });
     }
+    // The engine gives the percentage after every chunk, the same one some
+    // twenty times running: only a change is worth waking the main thread for.
     void Position(int position) override {
+        if (position == m_posted) return;
+        m_posted = position;
         Post([=, target = &m_target] { target->Position(position); });
     }
     void TimeRemaining(const std::string& text) override {
         Post([=, target = &m_target] { target->TimeRemaining(text); });
     }
     void BeginDataPhase() override {
+        m_posted = -1;
         Post([target = &m_target] { target->BeginDataPhase(); });
     }
     void Finish() override {
@@ -44,4 +50,5 @@ private:
 
     ISessionSink& m_target;
     QObject* m_context;
+    int m_posted = -1;  // the last position passed on since the range was set
 };

@@ -44,7 +44,7 @@ void CTerminalView::Status(const std::string& text) {
 
 void CTerminalView::Error(const std::string& text) { Print(stderr, "orbix-flash: " + m_prefix + text); }
 
-void CTerminalView::Trace(const std::string& line) { Print(stderr, line); }
+void CTerminalView::Trace(const std::string& line) { Print(stderr, m_prefix + line); }
 
 void CTerminalView::Range(int lower, int upper) {
     m_lower = lower;

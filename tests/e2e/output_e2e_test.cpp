@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <set>
 #include <sstream>
 
 #include "program_test.h"
@@ -101,4 +102,19 @@ TEST_F(OutputE2E, TerminalGetsTheBarWithTraceLinesBesideItAndDumbTerminalsNoEsca
     EXPECT_EQ(r.exitCode, 0) << r.output;
     EXPECT_FALSE(Has(r.output, "\033")) << r.output;
     EXPECT_TRUE(Has(r.output, "\nSent 50%, ")) << r.output;
+}
+
+// Many keypads on a pipe: their trace lines interleave, so each names its port.
+TEST_F(OutputE2E, TraceOfManyKeypadsOnAPipeNamesThePortOnEveryLine) {
+    ProcessResult r = FlashStderr({"--simulate", "2", "--trace", "test"});
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    std::regex traced(R"((/dev/\S+): \[ *\d+\.\d{3}\] (->|<-)( [0-9A-F]{2})+)");
+    std::set<std::string> ports;
+    std::istringstream in(r.output);
+    for (std::string line; std::getline(in, line);) {
+        std::smatch m;
+        EXPECT_TRUE(std::regex_match(line, m, traced)) << line;
+        ports.insert(m[1]);
+    }
+    EXPECT_EQ(ports.size(), 2u) << r.output;
 }
