@@ -195,4 +195,8 @@ TEST_F(FileSteps, NamesOutsideAsciiOpen) {
     ASSERT_EQ(Screens(path), 1);
     EXPECT_EQ(status.texts.back(), "File: " + CoreName(screens) + " Opened.");
     EXPECT_EQ(image.Length(), 3u);
+
+    // Bytes that are not UTF-8 name no file on Windows, and none exists here either.
+    EXPECT_EQ(Screens(CoreName(dir) + "/\xFF\xFE.bin"), 0);
+    EXPECT_EQ(status.texts.back(), "File could not be opened.");
 }
