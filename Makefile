@@ -19,10 +19,12 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
-# Every test through CTest, then the core again under the sanitizers.
+# Every test through CTest, then the core again under the sanitizers and as
+# Windows programs under Wine (about a minute from a clean build-windows/).
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
 	@$(MAKE) --no-print-directory test-sanitize
+	@$(MAKE) --no-print-directory test-windows
 
 test-sanitize: deps
 	@cmake -S . -B $(SAN_BUILD) -G Ninja -DORBIX_SANITIZE=ON -DORBIX_QT=OFF >/dev/null
