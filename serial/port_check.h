@@ -6,10 +6,10 @@
 // Why a port could not be opened, in words a user can act on.
 enum CommOpenError { COMM_OPEN_OK, COMM_NOT_FOUND, COMM_IN_USE, COMM_PERMISSION, COMM_OTHER };
 
-// Whether the device can be opened right now. On Windows the old version
-// table decides whether to look at all: only the NT family up to XP and CE
-// are probed, every other version counts as available (opening it says why
-// not).
+// Whether the device can be opened right now. On Windows a table of versions
+// decides whether to look at all: only the NT family up to XP and CE are
+// probed, on every other version the port counts as available (opening it
+// says why not).
 int IsComPortAvailable(const std::string& device, CommOpenError* why = nullptr);
 
 // Opens the device without reading or writing it, without blocking, and
