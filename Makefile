@@ -1,10 +1,12 @@
 # ORBIX Loader: the everyday commands. See README.md.
 BUILD ?= build
 SAN_BUILD ?= build-sanitize
+WIN_BUILD ?= build-windows
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build test test-sanitize test-sanitize-all run demo fuzz bench install package clean
+.PHONY: all deps configure build test test-sanitize test-windows test-sanitize-all run demo fuzz bench install package \
+        clean
 
 all: build
 
@@ -17,15 +19,24 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
-# Every test through CTest, then the core again under the sanitizers.
+# Every test through CTest, then the core again under the sanitizers and as
+# Windows programs under Wine (about a minute from a clean build-windows/).
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
 	@$(MAKE) --no-print-directory test-sanitize
+	@$(MAKE) --no-print-directory test-windows
 
 test-sanitize: deps
 	@cmake -S . -B $(SAN_BUILD) -G Ninja -DORBIX_SANITIZE=ON -DORBIX_QT=OFF >/dev/null
 	@cmake --build $(SAN_BUILD) -j $(JOBS)
 	cd $(SAN_BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
+
+# The core, the keypad model and their unit tests cross-built as Windows
+# programs with mingw-w64, and run under Wine (a prefix in $(WIN_BUILD)).
+test-windows: deps
+	@cmake -S . -B $(WIN_BUILD) -G Ninja --toolchain cmake/mingw-w64.cmake -DORBIX_QT=OFF >/dev/null
+	@cmake --build $(WIN_BUILD) -j $(JOBS)
+	cd $(WIN_BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
 
 # Everything, the Qt programs, window and end-to-end tests included, under the
 # sanitizers (slower: a build of its own).
@@ -67,4 +78,4 @@ package: build
 	cmake --build $(BUILD) --target package
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) build-sanitize-all build-fuzz build-bench
+	rm -rf $(BUILD) $(SAN_BUILD) $(WIN_BUILD) build-sanitize-all build-fuzz build-bench

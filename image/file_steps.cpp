@@ -2,9 +2,9 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <new>
-
 
 namespace {
 
@@ -12,9 +12,9 @@ const char* const TEXT_CANNOT_OPEN = "File could not be opened.";
 const char* const TEXT_NO_BUFFER = "Unable to allocate memory for buffer.";
 const char* const TEXT_NO_DATA = "File contains no data.";
 
-std::string FormatLengths(long fileLength, long bytesRead) {
+std::string FormatLengths(long long fileLength, long long bytesRead) {
     char text[128];
-    std::snprintf(text, sizeof text, "Incorrect number of bytes read from file. File: %ld, Buf: %ld", fileLength,
+    std::snprintf(text, sizeof text, "Incorrect number of bytes read from file. File: %lld, Buf: %lld", fileLength,
                   bytesRead);
     return text;
 }
@@ -37,26 +37,35 @@ int AcceptDamage(IUserHost& host, IStatusLine& status, const SRecordResult& resu
     return 0;
 }
 
-// Opens a regular file for reading and tells its length; nullptr when it
-// cannot be opened (missing, unreadable, a directory, gone since the choice).
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-FilePtr OpenForReading(const std::string& path, long& length) {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) return nullptr;
-    FilePtr file(std::fopen(path.c_str(), "rb"));
-    if (!file) return nullptr;
-    if (std::fseek(file.get(), 0, SEEK_END) != 0) return nullptr;
-    length = std::ftell(file.get());
-    if (length < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0) return nullptr;
-    return file;
+// The file behind a name the host gave: the bytes of the name on POSIX
+// systems; on Windows the name is UTF-8 and the file is opened by its wide
+// name, so that names outside the ANSI code page open too.
+std::filesystem::path PathOfName(const std::string& name) {
+#ifdef _WIN32
+    try {
+        return std::filesystem::path(std::u8string(name.begin(), name.end()));
+    } catch (const std::exception&) {
+        return {};  // not UTF-8: no file has that name
+    }
+#else
+    return name;
+#endif
 }
 
-int ChooseAndOpen(IUserHost& host, IStatusLine& status, FileKind kind, std::string& path, FilePtr& file,
-                  long& length) {
+// Opens a regular file for reading and tells its length; false when it
+// cannot be opened (missing, unreadable, a directory, gone since the choice).
+bool OpenForReading(const std::string& name, std::ifstream& file, long long& length) {
+    std::filesystem::path path = PathOfName(name);
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return false;
+    file.open(path, std::ios::binary);
+    if (!file.seekg(0, std::ios::end)) return false;
+    length = file.tellg();
+    return length >= 0 && file.seekg(0);
+}
+
+int ChooseAndOpen(IUserHost& host, IStatusLine& status, FileKind kind, std::string& path, std::ifstream& file,
+                  long long& length) {
     bool firmware = kind == FILE_FIRMWARE;
     FileDialogSpec request{kind, firmware ? "s" : "bin",
                         firmware ? "ORBIX Firmware (*.s)|*.s|All Files (*.*)|*.*||"
@@ -65,8 +74,7 @@ int ChooseAndOpen(IUserHost& host, IStatusLine& status, FileKind kind, std::stri
     std::string chosen;
     if (!host.ChooseFile(request, chosen)) return 0;
     path = chosen;
-    file = OpenForReading(path, length);
-    if (!file) {
+    if (!OpenForReading(path, file, length)) {
         status.SetStatus(TEXT_CANNOT_OPEN);
         return 0;
     }
@@ -97,8 +105,8 @@ std::string FileNameOf(const std::string& path) {
 
 int OpenFirmwareFile(IUserHost& host, IStatusLine& status, CImageBuffer& image, std::string& path,
                      SRecordStats* stats) {
-    FilePtr file;
-    long length = 0;
+    std::ifstream file;
+    long long length = 0;
     if (!ChooseAndOpen(host, status, FILE_FIRMWARE, path, file, length)) return 0;
 
     std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[length ? length : 1]);
@@ -106,7 +114,8 @@ int OpenFirmwareFile(IUserHost& host, IStatusLine& status, CImageBuffer& image, 
         host.MessageBox("Unable to allocate memory for file buffer.", MB_ICON_NONE);
         return 0;
     }
-    long read = static_cast<long>(std::fread(buffer.get(), 1, static_cast<size_t>(length), file.get()));
+    file.read(reinterpret_cast<char*>(buffer.get()), length);
+    long long read = file.gcount();
     if (read != length) {
         host.MessageBox(FormatLengths(length, read), MB_ICON_NONE);
         return 0;
@@ -119,7 +128,7 @@ int OpenFirmwareFile(IUserHost& host, IStatusLine& status, CImageBuffer& image, 
         host.MessageBox(TEXT_NO_BUFFER, MB_ICON_NONE);
         return 0;
     }
-    file.reset();
+    file.close();
 
     uint32_t imageLength = 0;
     SRecordResult result = ParseSRecords(reinterpret_cast<const char*>(buffer.get()), static_cast<size_t>(read),
@@ -150,23 +159,24 @@ int OpenFirmwareFile(IUserHost& host, IStatusLine& status, CImageBuffer& image, 
 }
 
 int OpenScreensFile(IUserHost& host, IStatusLine& status, CImageBuffer& image, std::string& path) {
-    FilePtr file;
-    long length = 0;
+    std::ifstream file;
+    long long length = 0;
     if (!ChooseAndOpen(host, status, FILE_SCREENS, path, file, length)) return 0;
 
     // The image length is 32 bits wide; a larger file cannot be held.
-    if (static_cast<unsigned long>(length) > 0xFFFFFFFFul || !image.Allocate(static_cast<size_t>(length))) {
+    if (static_cast<unsigned long long>(length) > 0xFFFFFFFFull || !image.Allocate(static_cast<size_t>(length))) {
         image.Release();
         host.MessageBox(TEXT_NO_BUFFER, MB_ICON_NONE);
         return 0;
     }
-    long read = static_cast<long>(std::fread(image.Data(), 1, static_cast<size_t>(length), file.get()));
+    file.read(reinterpret_cast<char*>(image.Data()), length);
+    long long read = file.gcount();
     image.SetLength(static_cast<uint32_t>(read));
     if (read != length) {
         host.MessageBox(FormatLengths(length, read), MB_ICON_NONE);
         return 0;
     }
-    file.reset();
+    file.close();
     if (BeginsWithS003(image.Data(), static_cast<size_t>(read))) {
         host.MessageBox("Incorrect file type (should be .bin)", MB_ICON_NONE);
         return 0;

@@ -3,7 +3,6 @@
 #include <QFileInfo>
 
 #ifdef Q_OS_UNIX
-#include <fcntl.h>
 #include <cerrno>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -11,11 +10,6 @@
 #ifdef Q_OS_LINUX
 #include <linux/serial.h>
 #endif
-#endif
-#ifdef Q_OS_WIN
-#include <windows.h>
-
-#include "port_naming.h"
 #endif
 
 namespace {
@@ -166,42 +160,4 @@ void CMSComm::OnError(QSerialPort::SerialPortError error) {
     if (!gone || !m_port.isOpen()) return;
     m_port.close();
     emit PortLost();
-}
-
-int IsComPortAvailable(const QString& device, CommOpenError* why) {
-#ifdef Q_OS_UNIX
-    QByteArray path = device.toLocal8Bit();
-    int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
-        if (why) {
-            *why = errno == ENOENT || errno == ENODEV || errno == ENXIO ? COMM_NOT_FOUND
-                   : errno == EACCES || errno == EPERM                  ? COMM_PERMISSION
-                   : errno == EBUSY                                     ? COMM_IN_USE
-                                                                        : COMM_OTHER;
-        }
-        return 0;
-    }
-    ::close(fd);
-    return 1;
-#elif defined(Q_OS_WIN)
-    // Only the NT family and CE are probed; on other versions, or when the
-    // version cannot be read, the port counts as available.
-    OSVERSIONINFOA info{};
-    info.dwOSVersionInfoSize = sizeof info;
-    if (!GetVersionExA(&info)) return 1;
-    int code = ClassifyWindowsVersion(info.dwPlatformId, info.dwMajorVersion, info.dwMinorVersion,
-                                      info.dwBuildNumber);
-    if (code < 99) return 1;
-    HANDLE handle = CreateFileA(device.toLocal8Bit().constData(), 0, 7, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        if (why) *why = COMM_OTHER;
-        return 0;
-    }
-    CloseHandle(handle);
-    return 1;
-#else
-    Q_UNUSED(device);
-    Q_UNUSED(why);
-    return 1;
-#endif
 }

@@ -5,9 +5,7 @@
 #include <QString>
 
 #include "comm_settings.h"
-
-// Why a port could not be opened, in words a user can act on.
-enum CommOpenError { COMM_OPEN_OK, COMM_NOT_FOUND, COMM_IN_USE, COMM_PERMISSION, COMM_OTHER };
+#include "port_check.h"
 
 // The serial port with the properties the loader sets: port, settings string,
 // binary input, DTR on, RTS off, no null discard, no EOF handling, no
@@ -74,7 +72,3 @@ private:
     bool m_lowLatency = false;
     CommOpenError m_openError = COMM_OPEN_OK;
 };
-
-// Whether the device can be opened right now (opened without blocking and
-// closed at once). On Windows the old version table decides whether to probe.
-int IsComPortAvailable(const QString& device, CommOpenError* why = nullptr);

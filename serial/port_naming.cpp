@@ -28,24 +28,25 @@ bool DigitsOnly(const std::string& text) {
 
 }  // namespace
 
-std::string ComDeviceName(int number) {
-#ifdef _WIN32
-    return "COM" + std::to_string(number);
-#else
-    return "/dev/ttyS" + std::to_string(number - 1);
-#endif
+std::string ComDeviceName(int number, DeviceNaming naming) {
+    if (naming == NAMING_POSIX) return "/dev/ttyS" + std::to_string(number - 1);
+    // Only COM1 to COM9 are reserved names; the others exist in the device namespace alone.
+    return (number < 10 ? "COM" : "\\\\.\\COM") + std::to_string(number);
 }
 
-int ComNumberOfDevice(const std::string& device) {
-#ifdef _WIN32
-    const std::string prefix = "COM";
+int ComNumberOfDevice(const std::string& device, DeviceNaming naming) {
+    std::string digits;
     int offset = 0;
-#else
-    const std::string prefix = "/dev/ttyS";
-    int offset = 1;
-#endif
-    if (device.compare(0, prefix.size(), prefix) != 0) return 0;
-    std::string digits = device.substr(prefix.size());
+    if (naming == NAMING_POSIX) {
+        const std::string prefix = "/dev/ttyS";
+        if (device.compare(0, prefix.size(), prefix) != 0) return 0;
+        digits = device.substr(prefix.size());
+        offset = 1;
+    } else {
+        std::string name = device.rfind("\\\\.\\", 0) == 0 ? device.substr(4) : device;
+        if (!StartsWithNoCase(name, "com")) return 0;
+        digits = name.substr(3);
+    }
     if (!DigitsOnly(digits) || digits.size() > 4) return 0;
     return std::atoi(digits.c_str()) + offset;
 }
@@ -107,22 +108,4 @@ PortSpec PortFromSettings(int comPort, const std::string& portName) {
 
 std::string PortLabel(const PortSpec& port) {
     return port.number > 0 || port.device.empty() ? std::to_string(port.number) : port.device;
-}
-
-int ClassifyWindowsVersion(unsigned platformId, unsigned major, unsigned minor, unsigned build) {
-    build &= 0xFFFF;
-    if (platformId == 1 && major == 4) {
-        if (minor < 10) return build == 950 ? 1 : build > 950 && build <= 1080 ? 2 : build > 1080 ? 3 : 0;
-        if (minor == 10) return build == 1998 ? 4 : build > 1998 && build < 2183 ? 5 : build >= 2183 ? 6 : 0;
-        if (minor == 90) return 7;
-        return 0;
-    }
-    if (platformId == 2) {
-        if (major == 3 && minor == 51) return 101;
-        if (major == 4 && minor == 0) return 102;
-        if (major == 5 && minor == 0) return 103;
-        if (major == 5 && minor == 1) return 104;
-        return 0;
-    }
-    return platformId == 3 ? 201 : 0;
 }

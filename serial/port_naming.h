@@ -9,10 +9,20 @@ struct PortSpec {
     std::string device;  // what is opened
 };
 
-// The device behind COM N: "COMN" on Windows, /dev/ttyS(N-1) elsewhere.
-std::string ComDeviceName(int number);
-// The COM number of a device path, 0 when it has none.
-int ComNumberOfDevice(const std::string& device);
+// How the system names serial devices. Both forms are plain text, so each is
+// tested on every system.
+enum DeviceNaming { NAMING_POSIX, NAMING_WINDOWS };
+#ifdef _WIN32
+constexpr DeviceNaming SYSTEM_NAMING = NAMING_WINDOWS;
+#else
+constexpr DeviceNaming SYSTEM_NAMING = NAMING_POSIX;
+#endif
+
+// The device behind COM N: /dev/ttyS(N-1) on POSIX systems; on Windows
+// "COMN" for COM1 to COM9 and \\.\COMN above, the only form Windows opens there.
+std::string ComDeviceName(int number, DeviceNaming naming = SYSTEM_NAMING);
+// The COM number of a device name, 0 when it has none.
+int ComNumberOfDevice(const std::string& device, DeviceNaming naming = SYSTEM_NAMING);
 // "3", "COM3" (any case), a device path or a network port. 0 when the text
 // names no port.
 int ParsePortArgument(const std::string& text, PortSpec& port);
@@ -38,6 +48,3 @@ bool IsNetworkPortName(const std::string& text);
 // "rfc2217://HOST:PORT" or "tcp://HOST:PORT" (scheme in any case; an IPv6
 // HOST in brackets). 0 when the text is not one.
 int ParseNetworkPortName(const std::string& text, NetworkPortName& name);
-
-// The Windows version code of the availability check (0 outside the table).
-int ClassifyWindowsVersion(unsigned platformId, unsigned major, unsigned minor, unsigned build);

@@ -38,7 +38,7 @@ int CSerialPortLayer::Open(const std::string& device, std::string& reason) {
     m_comm.SetHandshaking(0);
 
     CommOpenError failure = COMM_NOT_FOUND;
-    if (!IsComPortAvailable(QString::fromStdString(device), &failure)) {
+    if (!IsComPortAvailable(device, &failure)) {
         reason = OpenFailureText(device, failure);
         return 0;
     }

@@ -1,16 +1,12 @@
 #include "update_bench.h"
 
-#include <unistd.h>
-
 #include <fstream>
+
+#include "support/scratch_dir.h"
 
 namespace fs = std::filesystem;
 
-UpdateBench::UpdateBench(const KeypadConfig& config) : peer(host, config) {
-    static int benches = 0;
-    m_dir = fs::temp_directory_path() / ("orbix-update-" + std::to_string(getpid()) + "-" + std::to_string(++benches));
-    fs::create_directories(m_dir);
-}
+UpdateBench::UpdateBench(const KeypadConfig& config) : peer(host, config), m_dir(MakeScratchDir("orbix-update")) {}
 
 UpdateBench::~UpdateBench() {
     std::error_code ec;
@@ -18,9 +14,8 @@ UpdateBench::~UpdateBench() {
 }
 
 std::string UpdateBench::WriteFile(const std::string& name, const std::string& bytes) {
-    std::string path = (m_dir / name).string();
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
+    std::ofstream(m_dir / name, std::ios::binary) << bytes;
+    return CoreName(m_dir / name);
 }
 
 void UpdateBench::StartFirmwareFile(const std::string& srecordText) {

@@ -1,14 +1,13 @@
 // The firmware and screens file steps through a fake host: every refusal with
 // its text and result, and what the image and the settings hold afterwards.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include "image/file_steps.h"
 #include "support/fake_host.h"
+#include "support/scratch_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -21,16 +20,12 @@ struct Status : IStatusLine {
 
 class FileSteps : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() / ("orbix-files-" + std::to_string(getpid()));
-        fs::create_directories(dir);
-    }
+    void SetUp() override { dir = MakeScratchDir("orbix-files"); }
     void TearDown() override { fs::remove_all(dir); }
 
-    std::string Write(const std::string& name, const std::string& bytes) {
-        std::string path = (dir / name).string();
-        std::ofstream(path, std::ios::binary) << bytes;
-        return path;
+    std::string Write(const fs::path& name, const std::string& bytes) {
+        std::ofstream(dir / name, std::ios::binary) << bytes;
+        return CoreName(dir / name);
     }
     int Firmware(const std::string& path) {
         host.chooseFile = path;
@@ -133,19 +128,21 @@ TEST_F(FileSteps, DamagedFirmwareIsInstalledOnlyWhenTheUserSaysSo) {
 
 TEST_F(FileSteps, FilesThatCannotBeOpened) {
     std::string unreadable = Write("locked.s", GOOD_FIRMWARE);
-    chmod(unreadable.c_str(), 0);
-    bool rootReads = access(unreadable.c_str(), R_OK) == 0;  // root reads anything
-    for (const std::string& path : {(dir / "missing.s").string(), dir.string()}) {
+    fs::permissions(dir / "locked.s", fs::perms::none);
+    // Root reads anything; on Windows modes only stop writing.
+    bool readsAnyway = std::ifstream(dir / "locked.s").good();
+    for (const std::string& path : {CoreName(dir / "missing.s"), CoreName(dir)}) {
         status.texts.clear();
         EXPECT_EQ(Firmware(path), 0);
         EXPECT_EQ(status.texts, std::vector<std::string>{"File could not be opened."});
         EXPECT_EQ(Screens(path), 0);
         EXPECT_EQ(status.texts.back(), "File could not be opened.");
     }
-    if (!rootReads) {
+    if (!readsAnyway) {
         EXPECT_EQ(Firmware(unreadable), 0);
         EXPECT_EQ(status.texts.back(), "File could not be opened.");
     }
+    fs::permissions(dir / "locked.s", fs::perms::owner_all);  // Windows removes no read-only file
     EXPECT_TRUE(host.messageBoxes.empty());
 }
 
@@ -181,4 +178,25 @@ TEST_F(FileSteps, ScreensRefusalsReleaseTheFirmwareImage) {
     EXPECT_EQ(Screens(Write("empty.bin", "")), 0);
     EXPECT_EQ(LastBox(), "File contains no data.");
     EXPECT_EQ(host.settings[KEY_PREV_BINARY], remembered);
+}
+
+// Names outside ASCII, opened by the bytes of the name on POSIX systems and by
+// the wide name on Windows; the status line shows the name as it was given.
+TEST_F(FileSteps, NamesOutsideAsciiOpen) {
+    const fs::path firmware = u8"Prüfung-ΩΜΕΓΑ-键盘.s";
+    const fs::path screens = u8"écrans-キー.bin";
+    std::string path = Write(firmware, GOOD_FIRMWARE);
+    ASSERT_EQ(Firmware(path), 1);
+    EXPECT_EQ(status.texts.back(), "File: " + CoreName(firmware) + " Opened.");
+    EXPECT_EQ(host.settings[KEY_PREV_SRECORD], path);
+    EXPECT_EQ(image.Data()[0x13], 0xD4);
+
+    path = Write(screens, "\x01\x02\x03");
+    ASSERT_EQ(Screens(path), 1);
+    EXPECT_EQ(status.texts.back(), "File: " + CoreName(screens) + " Opened.");
+    EXPECT_EQ(image.Length(), 3u);
+
+    // Bytes that are not UTF-8 name no file on Windows, and none exists here either.
+    EXPECT_EQ(Screens(CoreName(dir) + "/\xFF\xFE.bin"), 0);
+    EXPECT_EQ(status.texts.back(), "File could not be opened.");
 }

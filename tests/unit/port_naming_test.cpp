@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "serial/comm_settings.h"
+#include "serial/port_check.h"
 #include "serial/port_naming.h"
 
 TEST(CommSettings, ParsesTheLineSettings) {
@@ -30,18 +31,22 @@ TEST(CommSettings, RefusesMalformedTextAndKeepsTheOldValues) {
 }
 
 TEST(PortNaming, ComNumbersAndDevicePaths) {
-    EXPECT_EQ(ComDeviceName(1), "/dev/ttyS0");
-    EXPECT_EQ(ComDeviceName(16), "/dev/ttyS15");
-    EXPECT_EQ(ComNumberOfDevice("/dev/ttyS3"), 4);
-    EXPECT_EQ(ComNumberOfDevice("/dev/ttyUSB0"), 0);
-    EXPECT_EQ(ComNumberOfDevice("/dev/ttyS"), 0);
+    EXPECT_EQ(ComDeviceName(1, NAMING_POSIX), "/dev/ttyS0");
+    EXPECT_EQ(ComDeviceName(16, NAMING_POSIX), "/dev/ttyS15");
+    EXPECT_EQ(ComNumberOfDevice("/dev/ttyS3", NAMING_POSIX), 4);
+    EXPECT_EQ(ComNumberOfDevice("/dev/ttyUSB0", NAMING_POSIX), 0);
+    EXPECT_EQ(ComNumberOfDevice("/dev/ttyS", NAMING_POSIX), 0);
+    EXPECT_EQ(ComNumberOfDevice("COM3", NAMING_POSIX), 0);
 
+    // The system's own names from here on.
     PortSpec port;
     ASSERT_EQ(ParsePortArgument("3", port), 1);
     EXPECT_EQ(port.number, 3);
-    EXPECT_EQ(port.device, "/dev/ttyS2");
+    EXPECT_EQ(port.device, ComDeviceName(3));
     ASSERT_EQ(ParsePortArgument("com12", port), 1);
-    EXPECT_EQ(port.device, "/dev/ttyS11");
+    EXPECT_EQ(port.number, 12);
+    EXPECT_EQ(port.device, ComDeviceName(12));
+    EXPECT_EQ(ComNumberOfDevice(port.device), 12);
     ASSERT_EQ(ParsePortArgument("/dev/serial/by-id/usb-Maker_X-if00", port), 1);
     EXPECT_EQ(port.number, 0);
     EXPECT_EQ(port.device, "/dev/serial/by-id/usb-Maker_X-if00");
@@ -49,11 +54,25 @@ TEST(PortNaming, ComNumbersAndDevicePaths) {
 
     // "PortName" wins over "ComPort"; port 0 names no device.
     EXPECT_EQ(PortFromSettings(2, "/dev/ttyACM0").device, "/dev/ttyACM0");
-    EXPECT_EQ(PortFromSettings(2, "").device, "/dev/ttyS1");
+    EXPECT_EQ(PortFromSettings(2, "").device, ComDeviceName(2));
     EXPECT_EQ(PortFromSettings(0, "").device, "");
     EXPECT_EQ(PortLabel(PortFromSettings(0, "")), "0");
     EXPECT_EQ(PortLabel(PortFromSettings(5, "")), "5");
     EXPECT_EQ(PortLabel(PortFromSettings(1, "/dev/ttyUSB1")), "/dev/ttyUSB1");
+}
+
+// Windows opens COM10 and above only by their device-namespace name; the
+// number is read back from either form, in any case.
+TEST(PortNaming, WindowsComNames) {
+    EXPECT_EQ(ComDeviceName(1, NAMING_WINDOWS), "COM1");
+    EXPECT_EQ(ComDeviceName(9, NAMING_WINDOWS), "COM9");
+    EXPECT_EQ(ComDeviceName(10, NAMING_WINDOWS), "\\\\.\\COM10");
+    EXPECT_EQ(ComDeviceName(16, NAMING_WINDOWS), "\\\\.\\COM16");
+    for (int n : {1, 9, 10, 16, 256}) EXPECT_EQ(ComNumberOfDevice(ComDeviceName(n, NAMING_WINDOWS), NAMING_WINDOWS), n);
+    EXPECT_EQ(ComNumberOfDevice("com4", NAMING_WINDOWS), 4);
+    EXPECT_EQ(ComNumberOfDevice("\\\\.\\COM3", NAMING_WINDOWS), 3);
+    for (const char* none : {"COM", "COMx", "\\\\.\\LPT1", "\\\\?\\COM3", "/dev/ttyS3", "COM12345"})
+        EXPECT_EQ(ComNumberOfDevice(none, NAMING_WINDOWS), 0) << none;
 }
 
 TEST(PortNaming, WindowsVersionTable) {
@@ -64,10 +83,17 @@ TEST(PortNaming, WindowsVersionTable) {
     EXPECT_EQ(ClassifyWindowsVersion(1, 4, 10, 1998), 4);
     EXPECT_EQ(ClassifyWindowsVersion(1, 4, 10, 2000), 5);
     EXPECT_EQ(ClassifyWindowsVersion(1, 4, 10, 0x10000 + 2222), 6);  // only the low 16 bits count
+    EXPECT_EQ(ClassifyWindowsVersion(1, 4, 10, 2183), 6);
+    EXPECT_EQ(ClassifyWindowsVersion(1, 4, 10, 1997), 0);
     EXPECT_EQ(ClassifyWindowsVersion(1, 4, 90, 3000), 7);
+    EXPECT_EQ(ClassifyWindowsVersion(1, 4, 20, 3000), 0);
     EXPECT_EQ(ClassifyWindowsVersion(2, 3, 51, 1057), 101);
+    EXPECT_EQ(ClassifyWindowsVersion(2, 4, 0, 1381), 102);
+    EXPECT_EQ(ClassifyWindowsVersion(2, 5, 0, 2195), 103);
     EXPECT_EQ(ClassifyWindowsVersion(2, 5, 1, 2600), 104);
-    EXPECT_EQ(ClassifyWindowsVersion(2, 6, 1, 7601), 0);  // later versions are not probed
+    EXPECT_EQ(ClassifyWindowsVersion(2, 5, 2, 3790), 0);   // later versions are not probed
+    EXPECT_EQ(ClassifyWindowsVersion(2, 6, 1, 7601), 0);
+    EXPECT_EQ(ClassifyWindowsVersion(2, 10, 0, 19045), 0);
     EXPECT_EQ(ClassifyWindowsVersion(3, 1, 0, 0), 201);
 }
 
