@@ -2,6 +2,7 @@
 
 #include "engine/loader_engine.h"
 #include "serial/port_binding.h"
+#include "serial/port_check.h"
 
 CPortRecovery::CPortRecovery(CPortBinding& binding, CLoaderEngine& engine, QObject* parent)
     : QObject(parent), m_binding(binding), m_engine(engine) {
@@ -22,7 +23,7 @@ void CPortRecovery::Attempt() {
         m_timer.stop();  // Preferences has chosen another port since
         return;
     }
-    if (!IsComPortAvailable(QString::fromStdString(inUse.device))) return;
+    if (!IsComPortAvailable(inUse.device)) return;
     m_attempting = true;
     const int open = m_binding.OpenComPort();
     m_attempting = false;
