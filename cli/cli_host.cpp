@@ -114,6 +114,11 @@ int CCliHost::Interrupted() {
     return m_interruptExit;
 }
 
+int CCliHost::StoppedBeforeSending() {
+    if (!m_reasonGiven) Fail("Interrupted before anything was sent.");
+    return 0;
+}
+
 int CCliHost::Run(const std::string& simulatedDevice) {
     m_startMs = QDateTime::currentMSecsSinceEpoch();
     m_clock.restart();
@@ -129,7 +134,8 @@ int CCliHost::Run(const std::string& simulatedDevice) {
         else if (!m_interruptExit && !m_declined) m_refused = true;  // the question stopped it: nothing was sent
         m_view.Finish();
         code = ExitCode();
-    } else if (code == EXIT_OK) {
+    } else if (code == EXIT_OK || code == m_interruptExit) {
+        StoppedBeforeSending();
         code = m_interruptExit;
     }
     ReportEnd(code);
@@ -230,7 +236,7 @@ int CCliHost::AcceptDamagedFile(const std::string& question) {
 }
 
 int CCliHost::AskYesNo(const std::string& text) {
-    if (Interrupted()) return 0;
+    if (Interrupted()) return StoppedBeforeSending();
     if (m_options.yes) return 1;
     if (!isatty(STDIN_FILENO)) {
         Fail("\"" + text + "\" needs an answer and there is no terminal: run again with --yes to confirm the erase");
@@ -241,7 +247,7 @@ int CCliHost::AskYesNo(const std::string& text) {
     std::fflush(stdout);
     std::string answer;
     if (!std::getline(std::cin, answer)) answer.clear();
-    if (Interrupted()) return 0;
+    if (Interrupted()) return StoppedBeforeSending();
     if (answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes") return 1;
     m_declined = true;
     Fail("Erase declined. Nothing was changed.");

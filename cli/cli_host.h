@@ -72,6 +72,7 @@ private:
     int OpenPort(const std::string& simulatedDevice);
     int LoadFile();
     int Interrupted();
+    int StoppedBeforeSending();  // says so; 0
     void Trace(const char* direction, const uint8_t* data, int count);
     void Fail(const std::string& reason);
     int ExitCode() const;

@@ -41,17 +41,27 @@ KeypadConfig RandomKeypad(std::mt19937& random) {
     return config;
 }
 
+// The command line's host in this process: a Qt application, and a folder of
+// its own that also holds the settings store.
+struct InProcess {
+    explicit InProcess(const char* stem)
+        : dir(std::filesystem::temp_directory_path() / (std::string(stem) + std::to_string(getpid()))) {
+        std::filesystem::create_directories(dir);
+        setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+    }
+    ~InProcess() { std::filesystem::remove_all(dir); }
+    int argc = 1;
+    char name[8] = "orbix";
+    char* argv[2] = {name, nullptr};
+    QCoreApplication app{argc, argv};
+    std::filesystem::path dir;
+};
+
 }  // namespace
 
 TEST(Soak, HundredFirmwareUpdatesThroughTheCommandLineHost) {
-    int argc = 1;
-    char name[] = "soak";
-    char* argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
-
-    auto dir = std::filesystem::temp_directory_path() / ("orbix-soak-" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
-    setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+    InProcess process("orbix-soak-");
+    const std::filesystem::path& dir = process.dir;
     std::string image = (dir / "small.s").string();
     {
         std::ofstream out(image);
@@ -103,19 +113,13 @@ TEST(Soak, HundredFirmwareUpdatesThroughTheCommandLineHost) {
 #ifndef ORBIX_SANITIZE_BUILD  // the sanitizers' quarantine holds freed memory on purpose
     EXPECT_LT(memory - memoryAfterWarmUp, 1024) << "memory grew by more than 1 MiB over 90 updates";
 #endif
-    std::filesystem::remove_all(dir);
 }
 
 // A Ctrl-C that arrives while the file is read (before the event loop runs)
 // stops the command before the probe: the keypad sees nothing at all.
 TEST(CliHostInterrupt, APendingSignalSendsNothing) {
-    int argc = 1;
-    char name[] = "interrupt";
-    char* argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
-    auto dir = std::filesystem::temp_directory_path() / ("orbix-interrupt-" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
-    setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+    InProcess process("orbix-interrupt-");
+    const std::filesystem::path& dir = process.dir;
     CliOptions options;
     options.command = CLI_FIRMWARE;
     options.file = (dir / "one.s").string();
@@ -132,5 +136,4 @@ TEST(CliHostInterrupt, APendingSignalSendsNothing) {
     g_interruptSignal = 0;
     keypad.Stop();
     EXPECT_EQ(keypad.Model().FramesReceived(), 0u);
-    std::filesystem::remove_all(dir);
 }
