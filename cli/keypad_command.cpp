@@ -172,6 +172,9 @@ int CKeypadCommand::RunMany(const std::vector<PortTarget>& targets) {
     std::vector<ISessionSink*> sinks;
     if (m_options.json) {
         for (const std::string& name : names) owned.push_back(std::make_unique<CJsonSink>(m_json, name));
+    } else if (m_options.command == CLI_SCAN) {
+        // A scan's answer is its table: a port without a keypad is not an error.
+        for (size_t i = 0; i < names.size(); ++i) owned.push_back(std::make_unique<CNullSink>());
     } else if (!m_options.quiet && TakesEscapeSequences(STDOUT_FILENO)) {
         gang = std::make_unique<CGangView>(names);
         for (size_t i = 0; i < names.size(); ++i) sinks.push_back(&gang->Line(i));
@@ -201,14 +204,15 @@ int CKeypadCommand::RunMany(const std::vector<PortTarget>& targets) {
     auto position = [&](const SessionResult& r) { return std::find(names.begin(), names.end(), r.port) - names.begin(); };
     std::stable_sort(results.begin(), results.end(),
                      [&](const SessionResult& a, const SessionResult& b) { return position(a) < position(b); });
-    if (!m_options.json && !printRows) {
+    bool scan = m_options.command == CLI_SCAN;
+    bool any = std::any_of(results.begin(), results.end(), [](const SessionResult& r) { return r.exitCode == 0; });
+    if (!m_options.json && !printRows && (any || !scan)) {
         std::printf("\n%s\n", SummaryHeader().c_str());
         for (const SessionResult& r : results)
-            if (m_options.command != CLI_SCAN || r.exitCode == EXIT_OK) std::printf("%s\n", SummaryRow(r).c_str());
+            if (!scan || r.exitCode == EXIT_OK) std::printf("%s\n", SummaryRow(r).c_str());
     }
     std::fflush(stdout);
-    if (m_options.command == CLI_SCAN) {
-        bool any = std::any_of(results.begin(), results.end(), [](const SessionResult& r) { return r.exitCode == 0; });
+    if (scan) {
         if (!any && !m_interruptExit) Error("no keypad answered");
         return m_interruptExit ? m_interruptExit : any ? EXIT_OK : EXIT_FAILED;
     }
@@ -222,6 +226,8 @@ int CKeypadCommand::Run() {
         Error("the log cannot be written: " + error);
         return EXIT_USAGE;
     }
+    // A scan with no port named looks at every port the system has.
+    if (m_options.command == CLI_SCAN && m_options.ports.empty() && !m_options.simulate) m_options.port = "auto";
     std::vector<PortTarget> targets;
     if (m_options.simulate) {
         if (!StartSimulatedKeypads(targets)) return EXIT_USAGE;
