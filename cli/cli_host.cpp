@@ -145,10 +145,9 @@ int CCliHost::Run(const std::string& simulatedDevice) {
 }
 
 SessionResult CCliHost::Result() const {
-    static const char* const NAMES[] = {"", "test", "firmware", "screens", "ports", "inspect", "scan"};
     SessionResult r;
     r.port = m_portLabel.empty() ? PortLabel(m_binding.PortInUse()) : m_portLabel;
-    r.command = m_options.command <= CLI_SCAN ? NAMES[m_options.command] : "";
+    r.command = CommandWord(m_options.command);
     if (m_options.command == CLI_FIRMWARE || m_options.command == CLI_SCREENS) {
         r.file = m_chosenPath;
         r.sha256 = FileSha256(m_chosenPath);

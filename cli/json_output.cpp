@@ -10,8 +10,6 @@
 
 namespace {
 
-QString Text(const std::string& text) { return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())); }
-
 QByteArray Line(const QJsonObject& object) { return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n'; }
 
 void WriteStdout(const QByteArray& line) {
@@ -23,7 +21,7 @@ void WriteStdout(const QByteArray& line) {
 }  // namespace
 
 void CJsonOutput::Event(const std::string& port, QJsonObject object) {
-    object["port"] = Text(port);
+    object["port"] = JsonText(port);
     object["t"] = static_cast<double>(m_clock.elapsed()) / 1000.0;
     WriteStdout(Line(object));
 }
@@ -33,7 +31,7 @@ void CJsonOutput::Result(const SessionResult& result) { WriteStdout(Line(ResultO
 void CJsonSink::Status(const std::string& text) {
     QJsonObject o;
     o["type"] = "status";
-    o["text"] = Text(text);
+    o["text"] = JsonText(text);
     m_output.Event(m_port, o);
 }
 
@@ -48,7 +46,7 @@ void CJsonSink::Position(int position) {
     QJsonObject o;
     o["type"] = "progress";
     o["percent"] = position;
-    if (!m_timeText.empty()) o["remaining"] = Text(m_timeText);
+    if (!m_timeText.empty()) o["remaining"] = JsonText(m_timeText);
     m_output.Event(m_port, o);
 }
 
@@ -56,7 +54,7 @@ void CJsonSink::Error(const std::string& text) {
     std::fprintf(stderr, "orbix-flash: %s: %s\n", m_port.c_str(), text.c_str());
     QJsonObject o;
     o["type"] = "error";
-    o["text"] = Text(text);
+    o["text"] = JsonText(text);
     m_output.Event(m_port, o);
 }
 

@@ -59,14 +59,14 @@ constexpr unsigned FOR_KEYPAD = Bit(CLI_TEST) | FOR_UPDATES;
 constexpr unsigned FOR_PORTS = FOR_KEYPAD | Bit(CLI_SCAN);
 constexpr unsigned FOR_ALL = ~0u;
 
-struct OptionSpec {
+struct OptionForm {
     const char* shortName;  // "" when there is none
     const char* longName;
     const char* valueName;  // "" for a switch
     unsigned commands;      // those it applies to
 };
 
-const OptionSpec OPTIONS[] = {
+const OptionForm OPTIONS[] = {
     {"p", "port", "PORT", FOR_PORTS},
     {"", "all", "", FOR_KEYPAD},
     {"", "repeat", "", FOR_UPDATES},
@@ -130,9 +130,9 @@ const CommandName* ReadCommand(const QStringList& words, CliOptions& options, st
 }
 
 int CheckOptionsApply(const QCommandLineParser& parser, const CommandName& command, std::string& error) {
-    for (const OptionSpec& spec : OPTIONS) {
-        if (!parser.isSet(spec.longName) || (spec.commands & Bit(command.command))) continue;
-        error = std::string("--") + spec.longName + " does not apply to the " + command.name + " command";
+    for (const OptionForm& option : OPTIONS) {
+        if (!parser.isSet(option.longName) || (option.commands & Bit(command.command))) continue;
+        error = std::string("--") + option.longName + " does not apply to the " + command.name + " command";
         return 0;
     }
     return 1;
@@ -247,14 +247,20 @@ QStringList WithSimulateCount(int argc, const char* const* argv) {
 
 }  // namespace
 
+const char* CommandWord(CliCommand command) {
+    for (const CommandName& c : COMMANDS)
+        if (c.command == command) return c.name;
+    return "";
+}
+
 int ParseCliOptions(int argc, const char* const* argv, CliOptions& options, std::string& error) {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
-    for (const OptionSpec& spec : OPTIONS) {
+    for (const OptionForm& option : OPTIONS) {
         QStringList names;
-        if (*spec.shortName) names << Text(spec.shortName);
-        names << Text(spec.longName);
-        parser.addOption(QCommandLineOption(names, QString(), Text(spec.valueName)));
+        if (*option.shortName) names << Text(option.shortName);
+        names << Text(option.longName);
+        parser.addOption(QCommandLineOption(names, QString(), Text(option.valueName)));
     }
     if (!parser.parse(WithSimulateCount(argc, argv))) {
         error = Bytes(parser.errorText());

@@ -40,4 +40,7 @@ struct CliOptions {
 // ORBIX_PORT when --port is absent and the command talks to a keypad.
 int ParseCliOptions(int argc, const char* const* argv, CliOptions& options, std::string& error);
 
+// The command's word on the command line ("firmware"), "" for none.
+const char* CommandWord(CliCommand command);
+
 extern const char* const CLI_USAGE;

@@ -19,9 +19,9 @@ const char* OutcomeName(int exitCode) {
     }
 }
 
-namespace {
-QString Text(const std::string& text) { return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())); }
-}  // namespace
+QString JsonText(const std::string& text) {
+    return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 QJsonObject ResultObject(const SessionResult& r) {
     QJsonObject memoryId;
@@ -33,15 +33,15 @@ QJsonObject ResultObject(const SessionResult& r) {
     if (r.screensIdRead) memoryId["screens_last_sector"] = r.screensLastSector;
     QJsonObject o;
     o["type"] = "result";
-    o["port"] = Text(r.port);
-    o["command"] = Text(r.command);
-    o["file"] = r.file.empty() ? QJsonValue() : QJsonValue(Text(r.file));
-    o["sha256"] = r.sha256.empty() ? QJsonValue() : QJsonValue(Text(r.sha256));
+    o["port"] = JsonText(r.port);
+    o["command"] = JsonText(r.command);
+    o["file"] = r.file.empty() ? QJsonValue() : QJsonValue(JsonText(r.file));
+    o["sha256"] = r.sha256.empty() ? QJsonValue() : QJsonValue(JsonText(r.sha256));
     o["image_length"] = static_cast<qint64>(r.imageLength);
     o["bytes_sent"] = static_cast<qint64>(r.bytesSent);
     o["outcome"] = OutcomeName(r.exitCode);
     o["exit_code"] = r.exitCode;
-    o["last_text"] = Text(r.lastText);
+    o["last_text"] = JsonText(r.lastText);
     o["memory_id"] = memoryId;
     o["start"] = QDateTime::fromMSecsSinceEpoch(r.startMs, Qt::UTC).toString(Qt::ISODateWithMs);
     o["seconds"] = r.seconds;

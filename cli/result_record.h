@@ -1,5 +1,6 @@
 #pragma once
 #include <QJsonObject>
+#include <QString>
 #include <cstdint>
 #include <string>
 
@@ -25,6 +26,9 @@ struct SessionResult {
 
 // ok, failed, incomplete (failed after an erase) or interrupted.
 const char* OutcomeName(int exitCode);
+
+// A program text as a JSON string (the system's 8-bit encoding).
+QString JsonText(const std::string& text);
 
 // The "result" object of --json and --log.
 QJsonObject ResultObject(const SessionResult& result);

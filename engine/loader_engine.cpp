@@ -62,13 +62,17 @@ void CLoaderEngine::BeginOperation(LoaderMode mode) {
     UpdateBusyState();
 }
 
-void CLoaderEngine::Finish(const std::string& statusText, LoaderOutcome outcome) {
-    SetStatus(statusText);
+void CLoaderEngine::GoIdle(LoaderOutcome outcome) {
     m_outcome = outcome;
     m_mode = MODE_IDLE;
     m_heldCompletion.clear();
     StopReplyTimers();
     UpdateBusyState();
+}
+
+void CLoaderEngine::Finish(const std::string& statusText, LoaderOutcome outcome) {
+    SetStatus(statusText);
+    GoIdle(outcome);
 }
 
 void CLoaderEngine::OnTestConnection() {
@@ -148,23 +152,19 @@ void CLoaderEngine::OnOkReply() {
 }
 
 void CLoaderEngine::OnFailedReply() {
-    bool wasBusy = IsBusy();
-    SetStatus("Got \"Failed\" back from keypad.");
-    if (wasBusy) m_outcome = OUTCOME_FAILED;
-    m_mode = MODE_IDLE;
-    m_heldCompletion.clear();
-    StopReplyTimers();
-    UpdateBusyState();
+    LoaderOutcome outcome = IsBusy() ? OUTCOME_FAILED : m_outcome;
+    Finish("Got \"Failed\" back from keypad.", outcome);
 }
 
 void CLoaderEngine::CompleteUpdate(const char* statusText) {
-    if (m_framesWritten > m_repliesReceived) {
-        m_heldCompletion = statusText;
-        ArmTimer(TIMER_SETTLE, TIMER_SETTLE_MS);
-        return;
-    }
-    Finish(statusText, OUTCOME_SUCCESS);
-    ResetActivity();
+    m_heldCompletion = statusText;
+    AwaitOwedReplies();
+}
+
+// Ends the held completion once nothing is owed; else waits (again) for the rest.
+void CLoaderEngine::AwaitOwedReplies() {
+    if (m_framesWritten > m_repliesReceived) ArmTimer(TIMER_SETTLE, TIMER_SETTLE_MS);
+    else EndHeldCompletion();
 }
 
 void CLoaderEngine::SettleReply(uint8_t code) {
@@ -175,8 +175,7 @@ void CLoaderEngine::SettleReply(uint8_t code) {
     case RSP_OK:
     case RSP_ACK:
     case RSP_MEM_ID:
-        if (m_framesWritten <= m_repliesReceived) EndHeldCompletion();
-        else ArmTimer(TIMER_SETTLE, TIMER_SETTLE_MS);
+        AwaitOwedReplies();
         break;
     default:
         break;
@@ -249,11 +248,7 @@ void CLoaderEngine::OnOK() {
 
 void CLoaderEngine::EndOperation(const std::string& statusText, LoaderOutcome outcome) {
     if (!IsBusy()) return;
-    m_outcome = outcome;
-    m_mode = MODE_IDLE;
-    m_heldCompletion.clear();
     // The countdown keeps running: its next tick sees idle and shows "---".
-    StopReplyTimers();
-    UpdateBusyState();
+    GoIdle(outcome);
     SetStatus(statusText);
 }

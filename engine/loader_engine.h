@@ -108,6 +108,7 @@ private:
     void UpdateBusyState();
     void StepActivity();
     void ResetActivity();
+    void GoIdle(LoaderOutcome outcome);
     void Finish(const std::string& statusText, LoaderOutcome outcome);
     void BeginOperation(LoaderMode mode);
     int ConfirmErase(const char* question, LoaderMode mode);
@@ -122,6 +123,7 @@ private:
     // last step is answered while some are owed waits for them, so a late
     // "Failed" is not hidden behind a "complete".
     void CompleteUpdate(const char* statusText);
+    void AwaitOwedReplies();
     void SettleReply(uint8_t code);
     void EndHeldCompletion();
 

@@ -33,9 +33,9 @@ expect() {
   [[ $line == *" " ]] && COMP_WORDS+=("")
   COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
   COMP_LINE=$line COMP_POINT=${#line} COMPREPLY=()
-  local spec function
-  spec=$(complete -p "$(basename "${COMP_WORDS[0]}")")
-  function=${spec#*-F }
+  local registration function
+  registration=$(complete -p "$(basename "${COMP_WORDS[0]}")")
+  function=${registration#*-F }
   function=${function%% *}
   "$function" "${COMP_WORDS[0]}" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}" 2>/dev/null
   local got
