@@ -29,6 +29,7 @@ int CPortBinding::OpenComPort() {
     m_failure = "no serial port is chosen";
     if (!m_port.device.empty() && m_layer->Open(m_port.device, m_failure)) {
         m_layer->Read();  // whatever waited before we opened is not a reply
+        m_failure.clear();
         m_engine.SetStatus(selected);
         return 1;
     }

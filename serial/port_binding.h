@@ -34,7 +34,7 @@ public:
     // The port layer in use.
     IPortLayer& Comm() { return *m_layer; }
     const PortSpec& PortInUse() const { return m_port; }
-    // Why the last open failed, for a second line on the command line.
+    // Why the last open failed (empty once it opens), for a second line under "not available".
     const std::string& OpenFailureReason() const { return m_failure; }
     // "COM Port: %d not available" for the port in use.
     std::string NotAvailableText() const;

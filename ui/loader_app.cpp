@@ -1,6 +1,7 @@
 #include "loader_app.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <cstdio>
 #include <memory>
 
@@ -19,8 +20,9 @@ constexpr int SIMULATED_ERASE_MS = 300;
 }  // namespace
 
 std::string LoaderUsage() {
-    return "Usage: orbix-loader [--simulate | --port PORT]\n"
+    return "Usage: orbix-loader [--simulate | --port PORT] [FILE]\n"
            "Installs firmware or screens into an ORBIX keypad over a serial line.\n"
+           "FILE, a firmware (.s) or screens (.bin) file, starts its update after the question.\n"
            "\n"
            "  --simulate     serve a simulated keypad and use it for this run\n"
            "  --port PORT    use PORT for this run (not stored): N, COMN, a device path,\n"
@@ -54,6 +56,13 @@ int ParseLoaderOptions(const QStringList& arguments, LoaderOptions& options, std
                 return 0;
             }
             options.hasPort = true;
+        } else if (!argument.startsWith(QLatin1Char('-')) && options.file.isEmpty()) {
+            const QString suffix = QFileInfo(argument).suffix().toLower();
+            if (suffix != QLatin1String("s") && suffix != QLatin1String("bin")) {
+                error = argument.toStdString() + ": not a firmware (.s) or screens (.bin) file";
+                return 0;
+            }
+            options.file = QFileInfo(argument).absoluteFilePath();  // remembered for the next choice
         } else {
             error = "unknown option " + argument.toStdString();
             return 0;
@@ -120,6 +129,9 @@ int CLoaderApp::Run(int argc, char** argv) {
     CLoaderDialog dialog;
     if (options.hasPort) dialog.SetPortOverride(options.port);
     dialog.OnInitDialog();
+    // From the window's own loop, so the questions sit over the shown window.
+    if (!options.file.isEmpty())
+        QMetaObject::invokeMethod(&dialog, [&dialog, &options] { dialog.OpenFile(options.file); }, Qt::QueuedConnection);
     dialog.exec();
     return 0;
 }

@@ -12,6 +12,7 @@ struct LoaderOptions {
     PortSpec port;
     bool help = false;
     bool version = false;
+    QString file;  // a .s or .bin file to update from once the window is up
 };
 
 // Parses the program's arguments (argv[0] first). 0 with `error` set when they make no sense.

@@ -1,14 +1,19 @@
 #include "loader_dialog.h"
 
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPushButton>
 #include <QThread>
 #include <QVBoxLayout>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <utility>
 
 #include "about_dialog.h"
 #include "app_icon.h"
@@ -26,6 +31,15 @@ constexpr COLORREF BAR_TEXT_COLOR = 0x00FFFFFF;       // white
 constexpr std::uint32_t ACTIVITY_RANGE = 0x00320000;  // 0 to 50, as low and high words
 // One lost reply where no reply timer resends would otherwise leave the window busy for ever.
 constexpr int STALL_GUARD_SECONDS = 30;
+// A second click of a double click on Abort lands on Close: clicks this soon after an operation
+// ended do nothing.
+constexpr int CLICK_GUARD_MS = 500;
+
+// The one local file of a drop; empty for anything else.
+QString DroppedFile(const QMimeData* data) {
+    if (!data || !data->hasUrls() || data->urls().size() != 1 || !data->urls()[0].isLocalFile()) return {};
+    return data->urls()[0].toLocalFile();
+}
 
 // A progress bar inside a sunken frame, the bar filling the inside.
 CPercentProgressCtrl* AddBar(QWidget* parent, const QRect& rect, const char* name) {
@@ -64,6 +78,7 @@ CLoaderDialog::CLoaderDialog(QWidget* parent)
     exitProcess = [](int code) { std::exit(code); };
     m_engine.SetStallGuard(STALL_GUARD_SECONDS, false);
     m_binding.onPortLost = [this](bool duringOperation) { OnPortLost(duringOperation); };
+    setAcceptDrops(true);
 
     setWindowTitle(QStringLiteral("Calvane ORBIX Loader"));
     // An application window of its own (a taskbar entry), minimisable, not resizable.
@@ -94,6 +109,11 @@ void CLoaderDialog::CreateControls() {
     statusColours.setColor(QPalette::Base, palette().color(QPalette::Window));
     m_status->setPalette(statusColours);
     m_status->setCursor(Qt::ArrowCursor);
+    // Read, not typed into: no Tab stop, no selection, no focus frame; a screen reader still finds it.
+    m_status->setFocusPolicy(Qt::NoFocus);
+    m_status->setAttribute(Qt::WA_MacShowFocusRect, false);
+    m_status->setAccessibleName(QStringLiteral("Status"));
+    connect(m_status, &QLineEdit::selectionChanged, m_status, &QLineEdit::deselect);
     m_status->setGeometry(du.Rect(7, 57, 195, 14));
     m_testButton = AddButton(client, du.Rect(161, 7, 69, 14), "Test Connection", "testConnectionButton");
     m_timeRemaining = new QLabel(QStringLiteral("---"), client);
@@ -103,10 +123,16 @@ void CLoaderDialog::CreateControls() {
     m_timeRemaining->setGeometry(du.Rect(205, 57, 108, 14));
     m_activity = AddBar(client, du.Rect(7, 43, 306, 10), "activityBar");
 
-    connect(m_closeButton, &QPushButton::clicked, this, [this] { m_engine.OnOK(); });
-    connect(m_screensButton, &QPushButton::clicked, this, [this] { m_engine.OnUpdateScreens(); });
-    connect(m_firmwareButton, &QPushButton::clicked, this, [this] { m_engine.OnUpdateFirmware(); });
-    connect(m_testButton, &QPushButton::clicked, this, [this] { m_engine.OnTestConnection(); });
+    connect(m_closeButton, &QPushButton::clicked, this, &CLoaderDialog::OnCloseButton);
+    connect(m_screensButton, &QPushButton::clicked, this, [this] {
+        if (PortReady()) m_engine.OnUpdateScreens();
+    });
+    connect(m_firmwareButton, &QPushButton::clicked, this, [this] {
+        if (PortReady()) m_engine.OnUpdateFirmware();
+    });
+    connect(m_testButton, &QPushButton::clicked, this, [this] {
+        if (PortReady()) m_engine.OnTestConnection();
+    });
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -149,18 +175,68 @@ void CLoaderDialog::OnInitDialog() {
 }
 
 int CLoaderDialog::MayClose() {
-    const int mode = m_engine.Mode();
-    if (mode != MODE_FIRMWARE && mode != MODE_SCREENS) return 1;
     // An accidental close would leave the keypad half-written without a word.
-    char question[160];
-    std::snprintf(question, sizeof question,
-                  "An update is running. Stop it and close? The keypad will have no valid %s until it is updated "
-                  "again.",
-                  mode == MODE_FIRMWARE ? "firmware" : "screens");
-    if (!askYesNo(question, DEFAULT_NO)) return 0;
+    return AskToStop("An update is running. Stop it and close? The keypad will have no valid %s until it is updated "
+                     "again.") != 0;
+}
+
+int CLoaderDialog::AskToStop(const char* question) {
+    const int mode = m_engine.Mode();
+    if (mode != MODE_FIRMWARE && mode != MODE_SCREENS) return -1;
+    char text[200];
+    std::snprintf(text, sizeof text, question, mode == MODE_FIRMWARE ? "firmware" : "screens");
+    m_asking = true;
+    const int yes = askYesNo(text, DEFAULT_NO);
+    m_asking = false;
+    if (!yes) return 0;
     // The update may have ended while the question was open; then there is nothing to stop.
     m_engine.EndOperation("Operation aborted.", OUTCOME_ABORTED);
     return 1;
+}
+
+void CLoaderDialog::OnCloseButton() {
+    if (m_asking || (!m_engine.IsBusy() && m_sinceIdle.isValid() && m_sinceIdle.elapsed() < CLICK_GUARD_MS)) return;
+    // Only an update leaves the keypad without valid contents when stopped; a test stops at once.
+    if (AskToStop("Stop the update? The keypad will have no valid %s until it is updated again.") < 0)
+        m_engine.OnOK();
+}
+
+int CLoaderDialog::PortReady() {
+    if (m_binding.Comm().IsOpen()) return 1;
+    MessageBox(m_binding.NotAvailableText(), MB_ICON_EXCLAMATION);
+    m_engine.SetStatus(m_binding.NotAvailableText());
+    return 0;
+}
+
+std::string CLoaderDialog::NotAvailableBoxText() const {
+    const std::string& reason = m_binding.OpenFailureReason();
+    return m_binding.NotAvailableText() + (reason.empty() ? "" : "\n" + reason);
+}
+
+int CLoaderDialog::OpenFile(const QString& path) {
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (m_engine.IsBusy() || (suffix != QLatin1String("s") && suffix != QLatin1String("bin"))) return 0;
+    if (!PortReady()) return 1;
+    m_droppedFile = path.toStdString();
+    if (suffix == QLatin1String("s")) m_engine.OnUpdateFirmware();
+    else m_engine.OnUpdateScreens();
+    m_droppedFile.clear();
+    return 1;
+}
+
+void CLoaderDialog::dragEnterEvent(QDragEnterEvent* event) {
+    const QString suffix = QFileInfo(DroppedFile(event->mimeData())).suffix().toLower();
+    // Refused, with the cursor saying so, while busy and for anything but one update file.
+    if (!m_engine.IsBusy() && !m_asking && (suffix == QLatin1String("s") || suffix == QLatin1String("bin")))
+        event->acceptProposedAction();
+}
+
+void CLoaderDialog::dropEvent(QDropEvent* event) {
+    const QString path = DroppedFile(event->mimeData());
+    if (path.isEmpty()) return;
+    event->acceptProposedAction();
+    // After the drop has ended: the questions and dialogs must not run inside the drag.
+    QMetaObject::invokeMethod(this, [this, path] { OpenFile(path); }, Qt::QueuedConnection);
 }
 
 void CLoaderDialog::reject() {
@@ -175,8 +251,22 @@ void CLoaderDialog::OnExit() {
 }
 
 void CLoaderDialog::OnPortLost(bool duringOperation) {
-    // The end of an operation has said so already; while idle nothing has, so say it as at start-up.
-    if (!duringOperation) {
+    if (duringOperation) {
+        // The operation has ended with the not-available status; the box says what that leaves.
+        const std::string lost = "COM Port: " + PortLabel(m_binding.PortInUse()) + " was lost during the ";
+        if (m_runningMode == MODE_FIRMWARE || m_runningMode == MODE_SCREENS)
+            MessageBox(lost + "update. The keypad holds no valid " +
+                           (m_runningMode == MODE_FIRMWARE ? "firmware" : "screens") +
+                           " and stays in its update mode: run the update again.",
+                       MB_ICON_EXCLAMATION);
+        else
+            MessageBox(lost + "connection test.", MB_ICON_EXCLAMATION);
+        m_progress->SetRange(100 << 16);
+        m_progress->SetPos(0);
+        m_progress->SetShowText(false);
+        m_activity->SetPos(0);
+    } else {
+        // While idle nothing has said so: say it as at start-up.
         const std::string text = m_binding.NotAvailableText();
         MessageBox(text, MB_ICON_EXCLAMATION);
         m_engine.SetStatus(text);
@@ -227,6 +317,8 @@ void CLoaderDialog::ShowStatus(const std::string& text) {
 }
 
 void CLoaderDialog::ShowBusy(bool busy) {
+    if (busy) m_runningMode = m_engine.Mode();
+    else m_sinceIdle.restart();
     m_screensButton->setEnabled(!busy);
     m_firmwareButton->setEnabled(!busy);
     m_testButton->setEnabled(!busy);
@@ -250,10 +342,14 @@ void CLoaderDialog::ShowTimeRemaining(const std::string& text) {
 void CLoaderDialog::CloseWindow() { accept(); }
 
 int CLoaderDialog::ChooseFile(const FileDialogSpec& request, std::string& chosenPath) {
-    return chooseFile(request, chosenPath);
+    if (m_droppedFile.empty()) return chooseFile(request, chosenPath);
+    chosenPath = std::exchange(m_droppedFile, {});
+    return 1;
 }
 void CLoaderDialog::MessageBox(const std::string& text, MessageIcon icon) {
-    if (!m_recovery.IsAttempting()) messageBox(text, icon);
+    if (m_recovery.IsAttempting()) return;
+    // The port's own box has one line; the window adds why the port would not open.
+    messageBox(text == m_binding.NotAvailableText() ? NotAvailableBoxText() : text, icon);
 }
 int CLoaderDialog::AskYesNo(const std::string& text) { return askYesNo(text, DEFAULT_YES); }
 // Installing a damaged file takes a deliberate Yes; Enter keeps it out.

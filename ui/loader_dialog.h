@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QIcon>
 #include <functional>
 #include <string>
@@ -12,6 +13,8 @@
 #include "serial/settings_store.h"
 #include "standard_dialogs.h"
 
+class QDragEnterEvent;
+class QDropEvent;
 class QLabel;
 class QLineEdit;
 class QMenuBar;
@@ -43,6 +46,10 @@ public:
 
     // Escape and the close box: while an update runs, only when the user agrees to stop it.
     void reject() override;
+
+    // Starts the update a file's name asks for (.s firmware, .bin screens), exactly as if it had
+    // been chosen in the file dialog; 0, doing nothing, for any other name or while busy.
+    int OpenFile(const QString& path);
 
     // Uses this port for the run instead of the stored one (not stored). Applying Preferences
     // replaces it with the port chosen there.
@@ -94,11 +101,22 @@ public:
     std::string GetProfileString(const char* key, const std::string& defaultValue) override;
     void WriteProfileString(const char* key, const std::string& value) override;
 
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
 private:
     void CreateControls();
     void CreateMenu();
     // 1 when the window may close now; asks first while an update runs, and stops it on Yes.
     int MayClose();
+    // Asks `question` (No the default) while an update runs and stops it on Yes; 1 when stopped.
+    int AskToStop(const char* question);
+    // Close/Abort, by click, Enter or Space.
+    void OnCloseButton();
+    // 1 when the port is open; otherwise says it is not available, as at start-up.
+    int PortReady();
+    std::string NotAvailableBoxText() const;
     void OnPortLost(bool duringOperation);
 
     CSettingsStore m_settings;
@@ -108,6 +126,11 @@ private:
     CPortRecovery m_recovery;
     QIcon m_icon;
     bool m_portOverridden = false;
+    // What the running (or last) operation was, for the words of a loss that ends it.
+    int m_runningMode = MODE_IDLE;
+    QElapsedTimer m_sinceIdle;  // since the last operation ended
+    bool m_asking = false;      // the stop question is up
+    std::string m_droppedFile;  // answers the next file choice instead of the dialog
 
     QPushButton* m_closeButton = nullptr;
     QPushButton* m_screensButton = nullptr;

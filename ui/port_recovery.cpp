@@ -16,14 +16,16 @@ void CPortRecovery::Start() {
 }
 
 void CPortRecovery::Attempt() {
-    // A running operation keeps its texts and ends by its own time-outs.
-    if (m_engine.IsBusy()) return;
+    // A running operation keeps its texts and ends by its own time-outs; a network attempt still
+    // connecting runs the event loop, and this timer with it.
+    if (m_engine.IsBusy() || m_attempting) return;
     const PortSpec& inUse = m_binding.PortInUse();
     if (m_binding.Comm().IsOpen() || inUse.number != m_lost.number || inUse.device != m_lost.device) {
         m_timer.stop();  // Preferences has chosen another port since
         return;
     }
-    if (!IsComPortAvailable(inUse.device)) return;
+    // A device is asked about first, quietly; a network port only tells by being connected to.
+    if (!IsNetworkPortName(inUse.device) && !IsComPortAvailable(inUse.device)) return;
     m_attempting = true;
     const int open = m_binding.OpenComPort();
     m_attempting = false;

@@ -8,8 +8,8 @@
 class CLoaderEngine;
 class CPortBinding;
 
-// Brings back a port that went away (a USB adapter pulled out and plugged in again): tries to
-// reopen it every 2 seconds until it opens or another port is in use. A failed attempt says
+// Brings back a port that went away (a USB adapter pulled out and plugged in again, a device
+// server restarted): tries to reopen it every 2 seconds until it opens or another port is in use. A failed attempt says
 // nothing; the loss has been reported already.
 class CPortRecovery : public QObject {
 public:

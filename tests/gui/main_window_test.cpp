@@ -26,23 +26,14 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     }
 
-    bool OperationButtonsEnabled() const {
-        return window.UpdateScreensButton()->isEnabled() && window.UpdateFirmwareButton()->isEnabled() &&
-               window.TestConnectionButton()->isEnabled();
-    }
-    bool OperationButtonsDisabled() const {
-        return !window.UpdateScreensButton()->isEnabled() && !window.UpdateFirmwareButton()->isEnabled() &&
-               !window.TestConnectionButton()->isEnabled();
-    }
-
     CRecordingDialog window;
 };
 
 TEST_F(MainWindowTest, StartsWithThePortTextEmptyBarsAndNoTimeRemaining) {
     const std::string notAvailable = std::string("COM Port: ") + NO_SUCH_PORT + " not available";
-    // The box comes first, the same text then stays on the status line.
+    // The box comes first, with why; its first line then stays on the status line.
     ASSERT_EQ(window.boxes.size(), 1u);
-    EXPECT_EQ(window.boxes[0].text, notAvailable);
+    EXPECT_EQ(window.boxes[0].text, notAvailable + "\n" + NO_SUCH_PORT + ": no such device");
     EXPECT_EQ(window.boxes[0].icon, MB_ICON_EXCLAMATION);
     EXPECT_EQ(window.StatusLine()->text().toStdString(), notAvailable);
     EXPECT_TRUE(window.StatusLine()->isReadOnly());
@@ -105,7 +96,8 @@ TEST(StartUpTest, NotAvailableBoxIsCentredOverTheShownWindow) {
         shown->accept();
     });
     window.OnInitDialog();
-    EXPECT_EQ(text.toStdString(), std::string("COM Port: ") + NO_SUCH_PORT + " not available");
+    EXPECT_EQ(text.toStdString(), std::string("COM Port: ") + NO_SUCH_PORT + " not available\n" + NO_SUCH_PORT +
+                                      ": no such device");
     EXPECT_TRUE(windowShown);
     EXPECT_LE((box.center() - main.center()).manhattanLength(), 2)
         << "box " << box.x() << "," << box.y() << " window " << main.x() << "," << main.y();
@@ -158,7 +150,56 @@ TEST_F(MainWindowTest, HasTheCaptionButtonsAndMenuOfTheLayout) {
     EXPECT_EQ(menus.join(" | ").toStdString(), "File: Exit | Edit: Preferences | Help: Help, Calvane Homepage, About");
 }
 
-TEST_F(MainWindowTest, TestConnectionIsBusyUntilAbortAndAbortIsNotClose) {
+TEST_F(MainWindowTest, WithNoOpenPortTheButtonsSayNotAvailableAtOnceAndSendNothing) {
+    window.fileToChoose = "/tmp/unused.s";
+    QTest::keyClick(window.UpdateFirmwareButton(), Qt::Key_Space);
+    QTest::mouseClick(window.TestConnectionButton(), Qt::LeftButton);
+    QTest::mouseClick(window.UpdateScreensButton(), Qt::LeftButton);
+    // The start-up box each time, and no file choice, question or probe behind it.
+    EXPECT_EQ(window.boxes.size(), 4u);
+    EXPECT_EQ(window.boxes.back().text, window.boxes.front().text);
+    EXPECT_TRUE(window.questions.empty());
+    EXPECT_EQ(window.StatusTime("Checking for device.."), -1);
+    EXPECT_FALSE(window.Engine().IsBusy());
+    EXPECT_EQ(window.StatusLine()->text().toStdString(), std::string("COM Port: ") + NO_SUCH_PORT + " not available");
+}
+
+TEST_F(MainWindowTest, StatusLineIsNoTabStopShowsNoSelectionAndIsNamedForScreenReaders) {
+    window.CloseButton()->setFocus();
+    for (int i = 0; i < 8; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_NE(QApplication::focusWidget(), window.StatusLine());
+    }
+    QTest::mouseDClick(window.StatusLine(), Qt::LeftButton);
+    EXPECT_FALSE(window.StatusLine()->hasFocus());
+    EXPECT_TRUE(window.StatusLine()->selectedText().isEmpty());
+    EXPECT_EQ(window.StatusLine()->accessibleName(), "Status");
+}
+
+#ifdef ORBIX_HAVE_SIM
+// A keypad that never answers, so a connection test stays busy until stopped.
+class SilentKeypadWindowTest : public WindowWithKeypad {
+protected:
+    void SetUp() override {
+        WindowWithKeypad::SetUp();
+        KeypadConfig silent;
+        silent.silent = true;
+        StartKeypad(silent);
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    }
+
+    bool OperationButtonsEnabled() const {
+        return window.UpdateScreensButton()->isEnabled() && window.UpdateFirmwareButton()->isEnabled() &&
+               window.TestConnectionButton()->isEnabled();
+    }
+    bool OperationButtonsDisabled() const {
+        return !window.UpdateScreensButton()->isEnabled() && !window.UpdateFirmwareButton()->isEnabled() &&
+               !window.TestConnectionButton()->isEnabled();
+    }
+};
+
+TEST_F(SilentKeypadWindowTest, TestConnectionIsBusyUntilAbortAndAbortIsNotClose) {
     QTest::mouseClick(window.TestConnectionButton(), Qt::LeftButton);
     EXPECT_TRUE(window.Engine().IsBusy());
     EXPECT_TRUE(OperationButtonsDisabled());
@@ -177,24 +218,27 @@ TEST_F(MainWindowTest, TestConnectionIsBusyUntilAbortAndAbortIsNotClose) {
     EXPECT_EQ(window.ActivityBar()->GetPos(), 0);
 }
 
-TEST_F(MainWindowTest, EnterAbortsWhileBusyAndClosesWhileIdle) {
+TEST_F(SilentKeypadWindowTest, EnterAbortsATestAtOnceAndClosesWhileIdle) {
     QTest::mouseClick(window.TestConnectionButton(), Qt::LeftButton);
     QTest::keyClick(&window, Qt::Key_Return);
     EXPECT_EQ(window.StatusLine()->text(), "Operation aborted.");
+    EXPECT_TRUE(window.questions.empty());
     EXPECT_TRUE(window.isVisible());
 
+    QTest::qWait(600);  // a second Enter straight after the abort is not taken as Close
     QTest::keyClick(&window, Qt::Key_Return);
     EXPECT_FALSE(window.isVisible());
     EXPECT_EQ(window.result(), QDialog::Accepted);
 }
 
-TEST_F(MainWindowTest, EscapeClosesEvenWhileBusyWithoutAborting) {
+TEST_F(SilentKeypadWindowTest, EscapeClosesEvenWhileBusyWithoutAborting) {
     QTest::mouseClick(window.TestConnectionButton(), Qt::LeftButton);
     QTest::keyClick(&window, Qt::Key_Escape);
     EXPECT_FALSE(window.isVisible());
     EXPECT_EQ(window.result(), QDialog::Rejected);
     EXPECT_EQ(window.StatusTime("Operation aborted."), -1);
 }
+#endif  // ORBIX_HAVE_SIM
 
 TEST_F(MainWindowTest, CancelledFileChoiceStartsNothing) {
     window.fileToChoose.clear();

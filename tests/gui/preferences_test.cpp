@@ -194,7 +194,7 @@ TEST_F(PreferencesCommandTest, ApplyingAnotherPortReopensAtOnce) {
     EXPECT_EQ(window.Binding().PortInUse().device, kAdapterB);
     ASSERT_EQ(window.boxes.size(), 2u);
     const std::string text = std::string("COM Port: ") + kAdapterB + " not available";
-    EXPECT_EQ(window.boxes[1].text, text);
+    EXPECT_EQ(window.boxes[1].text, text + "\n" + kAdapterB + ": no such device");
     EXPECT_EQ(window.StatusLine()->text().toStdString(), text);
 }
 
