@@ -6,10 +6,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
-#include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QMessageBox>
-#include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
@@ -24,7 +21,6 @@
 #include "ui/help_dialog.h"
 #include "ui/percent_progress_ctrl.h"
 #include "ui/preferences_dialog.h"
-#include "ui/standard_dialogs.h"
 #ifdef ORBIX_HAVE_SIM
 #include "sim/pty_server.h"
 #endif
@@ -157,41 +153,6 @@ int main(int argc, char** argv) {
     help.hide();
     preferences.hide();
     window.hide();
-
-#ifdef ORBIX_HAVE_SIM
-    // A file dropped on the window, Abort asked about, the port lost mid-update, then a button
-    // pressed with no port: the real boxes.
-    auto lost = std::make_unique<CKeypadPtyServer>(config);
-    if (!lost->Open(error)) return 1;
-    lost->Start();
-    CRecordingDialog dropTarget;
-    dropTarget.messageBox = [&dropTarget](const std::string& text, MessageIcon icon) {
-        RunMessageBox(&dropTarget, APP_NAME, text, icon);
-    };
-    dropTarget.SetPortOverride(PortSpec{0, lost->DevicePath()});
-    dropTarget.OnInitDialog();
-    QMimeData data;
-    data.setUrls({QUrl::fromLocalFile(file)});
-    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&dropTarget, &enter);
-    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&dropTarget, &drop);
-    WaitFor(
-        "erasing after the drop", [&] { return dropTarget.StatusLine()->text().startsWith("Erasing"); }, 5000);
-    SaveScreen("10-after-drop");
-    dropTarget.realQuestions = true;
-    ShootNextBox("11-abort-question", true, QMessageBox::No);
-    QTest::keyClick(&dropTarget, Qt::Key_Return);
-    ShootNextBox("12-lost-during-update", true, QMessageBox::Ok);
-    lost.reset();
-    WaitFor(
-        "lost", [&] { return !dropTarget.Engine().IsBusy(); }, 5000);
-    QTest::qWait(1200);
-    SaveScreen("12a-after-the-loss");
-    ShootNextBox("13-not-available-on-test", true, QMessageBox::Ok);
-    QTest::mouseClick(dropTarget.TestConnectionButton(), Qt::LeftButton);
-    dropTarget.hide();
-#endif
 
     // A port that is not there at start-up: the box over the window it belongs to.
     CLoaderDialog startUp;
