@@ -30,8 +30,9 @@ std::string FormatInt(const char* format, int value) {
 int AcceptDamage(IUserHost& host, IStatusLine& status, const SRecordResult& result) {
     if (result.damagedRecords == 0) return 1;
     char question[160];
-    std::snprintf(question, sizeof question, "The file has %u damaged record%s (the first on line %d). Install it anyway?",
-                  result.damagedRecords, result.damagedRecords == 1 ? "" : "s", result.firstDamagedLine);
+    std::snprintf(question, sizeof question,
+                  "The file has %u damaged record%s (the first on line %d). Install it anyway?", result.damagedRecords,
+                  result.damagedRecords == 1 ? "" : "s", result.firstDamagedLine);
     if (host.AcceptDamagedFile(question)) return 1;
     status.SetStatus(DamageText(result.firstDamage, result.firstDamagedLine));
     return 0;

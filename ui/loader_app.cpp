@@ -57,8 +57,7 @@ int ParseLoaderOptions(const QStringList& arguments, LoaderOptions& options, std
             }
             options.hasPort = true;
         } else if (!argument.startsWith(QLatin1Char('-')) && options.file.isEmpty()) {
-            const QString suffix = QFileInfo(argument).suffix().toLower();
-            if (suffix != QLatin1String("s") && suffix != QLatin1String("bin")) {
+            if (!CLoaderDialog::IsUpdateFile(argument)) {
                 error = argument.toStdString() + ": not a firmware (.s) or screens (.bin) file";
                 return 0;
             }
@@ -131,7 +130,8 @@ int CLoaderApp::Run(int argc, char** argv) {
     dialog.OnInitDialog();
     // From the window's own loop, so the questions sit over the shown window.
     if (!options.file.isEmpty())
-        QMetaObject::invokeMethod(&dialog, [&dialog, &options] { dialog.OpenFile(options.file); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &dialog, [&dialog, &options] { dialog.OpenFile(options.file); }, Qt::QueuedConnection);
     dialog.exec();
     return 0;
 }

@@ -213,22 +213,24 @@ std::string CLoaderDialog::NotAvailableBoxText() const {
     return m_binding.NotAvailableText() + (reason.empty() ? "" : "\n" + reason);
 }
 
-int CLoaderDialog::OpenFile(const QString& path) {
+bool CLoaderDialog::IsUpdateFile(const QString& path) {
     const QString suffix = QFileInfo(path).suffix().toLower();
-    if (m_engine.IsBusy() || (suffix != QLatin1String("s") && suffix != QLatin1String("bin"))) return 0;
+    return suffix == QLatin1String("s") || suffix == QLatin1String("bin");
+}
+
+int CLoaderDialog::OpenFile(const QString& path) {
+    if (m_engine.IsBusy() || !IsUpdateFile(path)) return 0;
     if (!PortReady()) return 1;
     m_droppedFile = path.toStdString();
-    if (suffix == QLatin1String("s")) m_engine.OnUpdateFirmware();
+    if (QFileInfo(path).suffix().toLower() == QLatin1String("s")) m_engine.OnUpdateFirmware();
     else m_engine.OnUpdateScreens();
     m_droppedFile.clear();
     return 1;
 }
 
 void CLoaderDialog::dragEnterEvent(QDragEnterEvent* event) {
-    const QString suffix = QFileInfo(DroppedFile(event->mimeData())).suffix().toLower();
     // Refused, with the cursor saying so, while busy and for anything but one update file.
-    if (!m_engine.IsBusy() && !m_asking && (suffix == QLatin1String("s") || suffix == QLatin1String("bin")))
-        event->acceptProposedAction();
+    if (!m_engine.IsBusy() && !m_asking && IsUpdateFile(DroppedFile(event->mimeData()))) event->acceptProposedAction();
 }
 
 void CLoaderDialog::dropEvent(QDropEvent* event) {

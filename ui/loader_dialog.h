@@ -50,6 +50,7 @@ public:
     // Starts the update a file's name asks for (.s firmware, .bin screens), exactly as if it had
     // been chosen in the file dialog; 0, doing nothing, for any other name or while busy.
     int OpenFile(const QString& path);
+    static bool IsUpdateFile(const QString& path);
 
     // Uses this port for the run instead of the stored one (not stored). Applying Preferences
     // replaces it with the port chosen there.

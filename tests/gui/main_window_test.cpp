@@ -179,7 +179,8 @@ protected:
     }
     bool OperationButtonsEnabled(bool enabled) const {
         return window.UpdateScreensButton()->isEnabled() == enabled &&
-               window.UpdateFirmwareButton()->isEnabled() == enabled && window.TestConnectionButton()->isEnabled() == enabled;
+               window.UpdateFirmwareButton()->isEnabled() == enabled &&
+               window.TestConnectionButton()->isEnabled() == enabled;
     }
 };
 
