@@ -11,6 +11,7 @@
 #include <random>
 
 #include "cli/cli_host.h"
+#include "cli/gang_runner.h"
 #include "cli/interrupts.h"
 #include "cli/terminal_view.h"
 #include "sim/pty_server.h"
@@ -136,4 +137,27 @@ TEST(CliHostInterrupt, APendingSignalSendsNothing) {
     g_interruptSignal = 0;
     keypad.Stop();
     EXPECT_EQ(keypad.Model().FramesReceived(), 0u);
+}
+
+// Two keypads' codes against each other: what the run exits with. 4 is the
+// run's own (records lost); it ranks in the same table.
+TEST(CombinedExitCode, EveryPairRanksByWhatTheLineMustKnowFirst) {
+    const int codes[] = {0, 1, 2, 3, 4, 130, 143};
+    const int combined[7][7] = {
+        //0    1    2    3    4  130  143
+        {0, 1, 2, 3, 4, 130, 143},            // 0
+        {1, 1, 1, 3, 4, 130, 143},            // 1
+        {2, 1, 2, 3, 4, 130, 143},            // 2
+        {3, 3, 3, 3, 3, 130, 143},            // 3
+        {4, 4, 4, 3, 4, 130, 143},            // 4
+        {130, 130, 130, 130, 130, 130, 143},  // 130
+        {143, 143, 143, 143, 143, 143, 143},  // 143
+    };
+    for (int i = 0; i < 7; ++i)
+        for (int j = 0; j < 7; ++j) {
+            SessionResult a, b;
+            a.exitCode = codes[i];
+            b.exitCode = codes[j];
+            EXPECT_EQ(CombinedExitCode({a, b}, 0), combined[i][j]) << codes[i] << " with " << codes[j];
+        }
 }
