@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <sstream>
 #include <string>
 
@@ -211,9 +212,27 @@ TEST_F(TrustE2E, ADeviceAPipeOrAFileTooLargeIsRefusedAtOnce) {
     close(master);
 }
 
-// A log on a disk that fills up: each record is whole or absent, each lost one
-// is said with its reason, and the exit code says records were lost.
+// Each record goes out in one write and is on the disk (fsync) before the
+// next; on a disk that fills up each is whole or absent, each lost one is said
+// with its reason, and the exit code says records were lost.
 TEST_F(TrustE2E, ARecordIsWholeOrAbsentAndALostOneIsNeverSilent) {
+    std::string trace = (dir / "calls").string(), traced = (dir / "traced.jsonl").string();
+    ProcessResult r = RunProgram({"/usr/bin/strace", "-f", "-e", "trace=openat,write,fsync", "-o", trace, FLASH,
+                                  "--simulate=2", "--yes", "--quiet", "--log", traced, "firmware", SmallFirmware()});
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    std::string calls = ReadAll(trace);
+    size_t open = calls.find("\"" + traced + "\"");
+    ASSERT_NE(open, std::string::npos);
+    std::string fd = calls.substr(calls.find("= ", open) + 2, calls.find('\n', open) - calls.find("= ", open) - 2);
+    for (const char* name : {" write(", " fsync("}) {
+        std::string call = name + fd;  // then ", " or ")", or " <unfinished ...>" on a busy thread
+        size_t count = 0;
+        for (size_t at = 0; (at = calls.find(call, at)) != std::string::npos; ++at)
+            count += !std::isdigit(static_cast<unsigned char>(calls[at + call.size()]));
+        EXPECT_EQ(count, 2u) << call;
+    }
+    EXPECT_EQ(LogLines(traced).size(), 2u);
+
     std::filesystem::path disk = dir / "disk";
     std::filesystem::create_directories(disk);
     if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=12k") != 0) GTEST_SKIP() << "cannot mount a tmpfs here";
@@ -227,7 +246,7 @@ TEST_F(TrustE2E, ARecordIsWholeOrAbsentAndALostOneIsNeverSilent) {
     std::string log = (disk / "units.jsonl").string();
     std::ofstream(log) << "{\"note\":\"" << std::string(3500, '.') << "\"}\n";
 
-    ProcessResult r = Flash({"--simulate=3", "--yes", "--json", "--log", log, "firmware", SmallFirmware()}, 60);
+    r = Flash({"--simulate=3", "--yes", "--json", "--log", log, "firmware", SmallFirmware()}, 60);
     EXPECT_EQ(r.exitCode, 4) << r.output;
     std::string lostLine = "\norbix-flash: " + log + ": the result could not be written: ";
     size_t lost = 0;
