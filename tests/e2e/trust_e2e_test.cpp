@@ -70,6 +70,15 @@ TEST_F(TrustE2E, EachFailureSaysWhyOnceOnStderrAndTheExitCodeTellsWhatWasLeft) {
     EXPECT_EQ(r.exitCode, 3);
     EXPECT_EQ(r.output, "orbix-flash: Got \"Failed\" back from keypad.\n" + LEFT_ERASED);
 
+    // Only the execute reply lost (reply 12): the firmware is in, and said so.
+    device = StartSim({"--silent-after", "11"});
+    r = FlashStderr({"--port", device, "--yes", "--stall-timeout", "1", "firmware", file}, 20);
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_TRUE(Has(r.output, "orbix-flash: The keypad accepted the firmware but did not confirm the restart: power it "
+                              "off and on, then test the connection.\n"))
+        << r.output;
+    EXPECT_FALSE(Has(r.output, "holds no valid")) << r.output;
+
     // The file is read before the port is opened: a missing file is the
     // reason even on a port that does not exist.
     std::string missing = (dir / "gone.s").string();
