@@ -9,8 +9,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cctype>
-#include <sstream>
+#include <regex>
 #include <string>
 
 #include "program_test.h"
@@ -30,21 +29,6 @@ protected:
         return s;
     }
 };
-
-std::string Sha256Of(const std::string& path) { return RunProgram({"/usr/bin/sha256sum", path}).output.substr(0, 64); }
-
-// The log's lines: each a whole object, and the file ends with its line's end.
-std::vector<std::string> LogLines(const std::string& path) {
-    std::string text = ReadAll(path);
-    EXPECT_TRUE(text.empty() || text.back() == '\n') << "a half line is left at the end";
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        EXPECT_TRUE(line.front() == '{' && line.back() == '}') << line;
-        lines.push_back(line);
-    }
-    return lines;
-}
 
 const std::string LEFT_ERASED =
     "orbix-flash: The keypad holds no valid firmware and stays in its update mode: run the update again.\n";
@@ -74,10 +58,9 @@ TEST_F(TrustE2E, EachFailureSaysWhyOnceOnStderrAndTheExitCodeTellsWhatWasLeft) {
     device = StartSim({"--silent-after", "11"});
     r = FlashStderr({"--port", device, "--yes", "--stall-timeout", "1", "firmware", file}, 20);
     EXPECT_EQ(r.exitCode, 3);
-    EXPECT_TRUE(Has(r.output, "orbix-flash: The keypad accepted the firmware but did not confirm the restart: power it "
-                              "off and on, then test the connection.\n"))
-        << r.output;
-    EXPECT_FALSE(Has(r.output, "holds no valid")) << r.output;
+    EXPECT_EQ(r.output, "orbix-flash: No reply from ORBIX for 1 second (execute command)\norbix-flash: The keypad "
+                        "accepted the firmware but did not confirm the restart: power it off and on, then test the "
+                        "connection.\n");
 
     // The file is read before the port is opened: a missing file is the
     // reason even on a port that does not exist.
@@ -157,66 +140,36 @@ TEST_F(TrustE2E, AShortStallTimeoutSurvivesALostEraseReply) {
     EXPECT_GT(r.seconds, 6.0);
 }
 
-// A new build copied over the file while two keypads are erased: both get the
-// bytes read at the start, and the records name those bytes, not the new ones.
+// A new build copied over the file while two keypads are erased: the records
+// name the bytes read at the start, which are what was sent.
 TEST_F(TrustE2E, AFileReplacedMidRunChangesNeitherWhatIsSentNorTheRecord) {
-    std::string file = SmallFirmware();
-    std::string readAtStart = Sha256Of(file);
-    std::string otherDevice;
-    std::filesystem::create_directories(dir / "second");
-    auto second = LaunchSim(dir / "second", {"--erase-ms", "300"}, otherDevice);
-    std::string device = StartSim({"--erase-ms", "300"});
-    std::string log = (dir / "units.jsonl").string();
-    CProcess flash({FLASH, "--json", "--log", log, "-y", "-p", device, "-p", otherDevice, "firmware", file});
+    std::string file = SmallFirmware(), log = (dir / "units.jsonl").string();
+    std::string readAtStart = RunProgram({"/usr/bin/sha256sum", file}).output.substr(0, 64);
+    CProcess flash({FLASH, "--simulate=2", "--json", "--log", log, "-y", "firmware", file});
     ASSERT_TRUE(flash.WaitForOutput("Erasing firmware sector", 10, 2));
     std::filesystem::copy_file(Write("new.s", SMALL_FIRMWARE), file, std::filesystem::copy_options::overwrite_existing);
-    ProcessResult r = flash.Wait(30);
-    EXPECT_EQ(r.exitCode, 0) << r.output;
-    StopSim();
-    second->Signal(SIGTERM);
-    second->Wait(5);
-    for (const std::filesystem::path& folder : {dir, dir / "second"})
-        EXPECT_EQ(ReadAll(folder / "firmware.bin"), "ORBIX keypad firmware, twenty-nine bytes");
-    std::vector<std::string> lines = LogLines(log);
-    ASSERT_EQ(lines.size(), 2u);
-    for (const std::string& line : lines) EXPECT_TRUE(Has(line, "\"sha256\":\"" + readAtStart + "\"")) << line;
+    EXPECT_EQ(flash.Wait(30).exitCode, 0) << flash.Output();
+    std::string records = ReadAll(log);  // both name the bytes read at the start
+    EXPECT_NE(records.find(readAtStart, records.find(readAtStart) + 1), std::string::npos) << records;
 }
 
-// The port typed where the file goes, a pipe, /dev/zero, a file too large:
-// each refused at once, unread, and nothing sent.
+// The port typed where the file goes, a pipe, /dev/zero, a 2 GiB file:
+// each refused at once, unread.
 TEST_F(TrustE2E, ADeviceAPipeOrAFileTooLargeIsRefusedAtOnce) {
     int master = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
     ASSERT_EQ(grantpt(master) | unlockpt(master), 0);
-    std::string terminal = ptsname(master);
-    std::string fifo = (dir / "fifo.s").string();
+    std::string fifo = (dir / "fifo.bin").string(), huge = Write("huge.bin", "");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    std::string hugeScreens = Write("huge.bin", "");
-    std::filesystem::resize_file(hugeScreens, 2ull << 30);  // sparse: no disk taken
-    std::string hugeFirmware = Write("huge.s", "S003");
-    std::filesystem::resize_file(hugeFirmware, (64ull << 20) + 1);
-    struct Case {
-        const char* command;
-        std::string file;
-        std::string reason;
-    };
-    const Case cases[] = {
-        {"firmware", "/dev/zero", "orbix-flash: /dev/zero: not a regular file\n"},
-        {"firmware", terminal, "orbix-flash: " + terminal + ": not a regular file\n"},
-        {"screens", fifo, "orbix-flash: " + fifo + ": not a regular file\n"},
-        {"screens", hugeScreens,
-         "orbix-flash: File is too large: 2147483648 bytes, more than the 66846720 the screens area can hold.\n"},
-        {"firmware", hugeFirmware,
-         "orbix-flash: File is too large: 67108865 bytes, more than the 67108864 a firmware file may have.\n"},
-    };
+    std::filesystem::resize_file(huge, 2ull << 30);  // sparse: no disk taken
     std::string device = StartSim({});
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.file);
-        ProcessResult r = Flash({"--port", device, "--yes", "--trace", c.command, c.file}, 5);
+    for (const std::string& file : {std::string("/dev/zero"), std::string(ptsname(master)), fifo, huge}) {
+        ProcessResult r = Flash({"--port", device, "--yes", "screens", file}, 5);
         EXPECT_EQ(r.exitCode, 2) << r.output;
         EXPECT_LT(r.seconds, 1.0);
-        EXPECT_TRUE(Has(r.output, c.reason)) << r.output;
-        EXPECT_FALSE(Has(r.output, "] ->")) << "a frame was sent";
+        EXPECT_TRUE(Has(r.output, file == huge ? "File is too large: 2147483648 bytes, more than the 66846720 the "
+                                                 "screens area can hold.\n"
+                                               : file + ": not a regular file\n"))
+            << r.output;
     }
     close(master);
 }
@@ -225,55 +178,28 @@ TEST_F(TrustE2E, ADeviceAPipeOrAFileTooLargeIsRefusedAtOnce) {
 // next; on a disk that fills up each is whole or absent, each lost one is said
 // with its reason, and the exit code says records were lost.
 TEST_F(TrustE2E, ARecordIsWholeOrAbsentAndALostOneIsNeverSilent) {
-    std::string trace = (dir / "calls").string(), traced = (dir / "traced.jsonl").string();
-    ProcessResult r = RunProgram({"/usr/bin/strace", "-f", "-e", "trace=openat,write,fsync", "-o", trace, FLASH,
-                                  "--simulate=2", "--yes", "--quiet", "--log", traced, "firmware", SmallFirmware()});
+    auto count = [](const std::string& text, const std::string& pattern) {
+        std::regex re(pattern);
+        return std::distance(std::sregex_iterator(text.begin(), text.end(), re), std::sregex_iterator());
+    };
+    std::string calls = (dir / "calls").string(), log = (dir / "disk/units.jsonl").string();
+    ProcessResult r = RunProgram({"/usr/bin/strace", "-f", "-P", calls + ".jsonl", "-e", "trace=write,fsync", "-o", calls,
+                                  FLASH, "--simulate=2", "-q", "--log", calls + ".jsonl", "test"});
     ASSERT_EQ(r.exitCode, 0) << r.output;
-    std::string calls = ReadAll(trace);
-    size_t open = calls.find("\"" + traced + "\"");
-    ASSERT_NE(open, std::string::npos);
-    std::string fd = calls.substr(calls.find("= ", open) + 2, calls.find('\n', open) - calls.find("= ", open) - 2);
-    for (const char* name : {" write(", " fsync("}) {
-        std::string call = name + fd;  // then ", " or ")", or " <unfinished ...>" on a busy thread
-        size_t count = 0;
-        for (size_t at = 0; (at = calls.find(call, at)) != std::string::npos; ++at)
-            count += !std::isdigit(static_cast<unsigned char>(calls[at + call.size()]));
-        EXPECT_EQ(count, 2u) << call;
-    }
-    EXPECT_EQ(LogLines(traced).size(), 2u);
+    EXPECT_EQ(count(ReadAll(calls), " write\\("), 2);
+    EXPECT_EQ(count(ReadAll(calls), " fsync\\("), 2);
 
-    std::filesystem::path disk = dir / "disk";
-    std::filesystem::create_directories(disk);
-    if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=12k") != 0) GTEST_SKIP() << "cannot mount a tmpfs here";
-    struct Unmount {
-        std::string path;
-        ~Unmount() { umount(path.c_str()); }
-    } unmount{disk.string()};
-    // Two of its three pages taken, and most of the third by a line already logged.
-    std::string filler = (disk / "filler").string();
-    std::ofstream(filler) << std::string(8192, 'x');
-    std::string log = (disk / "units.jsonl").string();
-    std::ofstream(log) << "{\"note\":\"" << std::string(3500, '.') << "\"}\n";
-
+    std::filesystem::create_directories(dir / "disk");
+    if (mount("tmpfs", (dir / "disk").c_str(), "tmpfs", 0, "size=12k") != 0) GTEST_SKIP() << "cannot mount a tmpfs";
+    std::ofstream(dir / "disk/filler") << std::string(8192, 'x');  // two of its three pages
+    std::ofstream(log) << "{\"note\":\"" << std::string(3500, '.') << "\"}\n";  // most of the third
     r = Flash({"--simulate=3", "--yes", "--json", "--log", log, "firmware", SmallFirmware()}, 60);
     EXPECT_EQ(r.exitCode, 4) << r.output;
-    std::string lostLine = "\norbix-flash: " + log + ": the result could not be written: ";
-    size_t lost = 0;
-    for (size_t at = 0; (at = ("\n" + r.output).find(lostLine, at)) != std::string::npos; ++at) ++lost;
-    size_t logged = LogLines(log).size() - 1;
-    EXPECT_GE(lost, 1u);
-    EXPECT_EQ(logged + lost, 3u) << r.output;
-    // Every update's own outcome is still there.
-    size_t ok = 0;
-    for (size_t at = 0; (at = r.output.find("\"outcome\":\"ok\"", at)) != std::string::npos; ++at) ++ok;
-    EXPECT_EQ(ok, 3u);
-
-    // Room again: the next record is a line of its own.
-    std::filesystem::remove(filler);
-    r = Flash({"--simulate", "--yes", "--log", log, "firmware", SmallFirmware()}, 30);
-    EXPECT_EQ(r.exitCode, 0) << r.output;
-    EXPECT_EQ(LogLines(log).size(), logged + 2);
-
+    std::string lines = ReadAll(log);
+    EXPECT_EQ(lines.back(), '\n') << "a half line is left for the next record to join";
+    EXPECT_EQ(count(lines, "\n") - 1 + count(r.output, "orbix-flash: " + log + ": the result could not be written: "), 3)
+        << r.output;
+    umount((dir / "disk").c_str());
     r = Flash({"--simulate", "--quiet", "--log", "/dev/full", "test"}, 30);
     EXPECT_EQ(r.exitCode, 4);
     EXPECT_EQ(r.output, "orbix-flash: /dev/full: the result could not be written: No space left on device\n");
