@@ -221,16 +221,18 @@ int CCliHost::AcceptDamagedFile(const std::string& question) {
     return 1;
 }
 
-FileReadResult CCliHost::ReadChosenFile(const std::string& path, uint64_t limit, std::vector<uint8_t>& bytes,
+// Every keypad of a run shares the bytes read once.
+FileReadResult CCliHost::ReadChosenFile(const std::string& path, uint64_t limit, FileBytes& bytes,
                                         uint64_t& fileLength) {
     if (!m_file) {
         auto file = std::make_shared<CImageFile>();
         FileReadResult result = ReadImageFile(path, limit, *file, fileLength, m_fileProblem);
+        bytes = file->bytes;
         if (result != FILE_READ_OK) return result;
         m_file = std::move(file);
     }
     bytes = m_file->bytes;
-    fileLength = bytes.size();
+    fileLength = bytes->size();
     return FILE_READ_OK;
 }
 

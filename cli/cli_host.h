@@ -65,7 +65,7 @@ public:
     void MessageBox(const std::string& text, MessageIcon icon) override;
     int AskYesNo(const std::string& text) override;
     int AcceptDamagedFile(const std::string& question) override;
-    FileReadResult ReadChosenFile(const std::string& path, uint64_t limit, std::vector<uint8_t>& bytes,
+    FileReadResult ReadChosenFile(const std::string& path, uint64_t limit, FileBytes& bytes,
                                   uint64_t& fileLength) override;
     int GetProfileInt(const char* key, int defaultValue) override { return m_settings.GetInt(key, defaultValue); }
     void WriteProfileInt(const char*, int) override {}

@@ -51,19 +51,20 @@ FileReadResult ReadImageFile(const std::string& path, uint64_t limit, CImageFile
     }
     fileLength = static_cast<uint64_t>(info.st_size);
     if (fileLength > limit) return FILE_TOO_LARGE;
-    file.bytes.resize(static_cast<size_t>(fileLength));
+    std::vector<uint8_t>& bytes = *file.bytes;
+    bytes.resize(static_cast<size_t>(fileLength));
     QCryptographicHash hash(QCryptographicHash::Sha256);
     size_t done = 0;
-    while (done < file.bytes.size()) {
+    while (done < bytes.size()) {
         if (g_interruptSignal) return FILE_READ_STOPPED;
-        ssize_t got = read(fd.Get(), file.bytes.data() + done, std::min(BLOCK, file.bytes.size() - done));
+        ssize_t got = read(fd.Get(), bytes.data() + done, std::min(BLOCK, bytes.size() - done));
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) {
             problem = got < 0 ? std::strerror(errno) : "shorter than its length";
-            file.bytes.resize(done);
+            bytes.resize(done);
             return FILE_READ_SHORT;
         }
-        hash.addData(QByteArrayView(file.bytes.data() + done, got));
+        hash.addData(QByteArrayView(bytes.data() + done, got));
         done += static_cast<size_t>(got);
     }
     if (g_interruptSignal) return FILE_READ_STOPPED;

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -8,7 +9,7 @@
 // An update's file, read once: every keypad gets these bytes, and the record
 // names them, whatever becomes of the file on the disk meanwhile.
 struct CImageFile {
-    std::vector<uint8_t> bytes;
+    std::shared_ptr<std::vector<uint8_t>> bytes = std::make_shared<std::vector<uint8_t>>();
     std::string sha256;  // of `bytes`, hex
 };
 

@@ -52,7 +52,7 @@ std::filesystem::path PathOfName(const std::string& name) {
 }
 
 int ChooseAndRead(IUserHost& host, IStatusLine& status, FileKind kind, std::string& path,
-                  std::vector<uint8_t>& bytes) {
+                  FileBytes& bytes) {
     bool firmware = kind == FILE_FIRMWARE;
     FileDialogSpec request{kind, firmware ? "s" : "bin",
                         firmware ? "ORBIX Firmware (*.s)|*.s|All Files (*.*)|*.*||"
@@ -77,7 +77,7 @@ int ChooseAndRead(IUserHost& host, IStatusLine& status, FileKind kind, std::stri
         host.MessageBox(text, MB_ICON_NONE);
         return 0;
     case FILE_READ_SHORT:
-        host.MessageBox(FormatLengths(static_cast<long long>(length), static_cast<long long>(bytes.size())),
+        host.MessageBox(FormatLengths(static_cast<long long>(length), static_cast<long long>(bytes ? bytes->size() : 0)),
                         MB_ICON_NONE);
         return 0;
     default:
@@ -119,9 +119,12 @@ FileReadResult ReadWholeFile(const std::string& name, uint64_t limit, std::vecto
     return bytes.size() == fileLength ? FILE_READ_OK : FILE_READ_SHORT;
 }
 
-FileReadResult IUserHost::ReadChosenFile(const std::string& path, uint64_t limit, std::vector<uint8_t>& bytes,
+FileReadResult IUserHost::ReadChosenFile(const std::string& path, uint64_t limit, FileBytes& bytes,
                                          uint64_t& fileLength) {
-    return ReadWholeFile(path, limit, bytes, fileLength);
+    auto read = std::make_shared<std::vector<uint8_t>>();
+    FileReadResult result = ReadWholeFile(path, limit, *read, fileLength);
+    bytes = std::move(read);
+    return result;
 }
 
 std::string FileNameOf(const std::string& path) {
@@ -131,8 +134,9 @@ std::string FileNameOf(const std::string& path) {
 
 int OpenFirmwareFile(IUserHost& host, IStatusLine& status, CImageBuffer& image, std::string& path,
                      SRecordStats* stats) {
-    std::vector<uint8_t> bytes;
-    if (!ChooseAndRead(host, status, FILE_FIRMWARE, path, bytes)) return 0;
+    FileBytes file;
+    if (!ChooseAndRead(host, status, FILE_FIRMWARE, path, file)) return 0;
+    const std::vector<uint8_t>& bytes = *file;
     if (!BeginsWithS003(bytes.data(), bytes.size())) {
         host.MessageBox("Incorrect file type (should be .S)", MB_ICON_NONE);
         return 0;
@@ -171,8 +175,9 @@ int OpenFirmwareFile(IUserHost& host, IStatusLine& status, CImageBuffer& image, 
 }
 
 int OpenScreensFile(IUserHost& host, IStatusLine& status, CImageBuffer& image, std::string& path) {
-    std::vector<uint8_t> bytes;
-    if (!ChooseAndRead(host, status, FILE_SCREENS, path, bytes)) return 0;
+    FileBytes file;
+    if (!ChooseAndRead(host, status, FILE_SCREENS, path, file)) return 0;
+    const std::vector<uint8_t>& bytes = *file;
     if (!image.Allocate(bytes.size())) {
         host.MessageBox(TEXT_NO_BUFFER, MB_ICON_NONE);
         return 0;

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,9 @@ enum FileReadResult {
     FILE_READ_STOPPED,  // the user stopped the program while it read
 };
 
+// A file's bytes, read once and shared by whoever needs them.
+using FileBytes = std::shared_ptr<const std::vector<uint8_t>>;
+
 // The user-facing services the file steps and the engine need: dialogs and the
 // settings store (section "ORBIXLoader").
 class IUserHost {
@@ -40,7 +44,7 @@ public:
     // length. A file longer than `limit` is refused unread. By default the
     // file steps' own reader; a host may read its own way, or hand out bytes
     // it read once before.
-    virtual FileReadResult ReadChosenFile(const std::string& path, uint64_t limit, std::vector<uint8_t>& bytes,
+    virtual FileReadResult ReadChosenFile(const std::string& path, uint64_t limit, FileBytes& bytes,
                                           uint64_t& fileLength);
     virtual int GetProfileInt(const char* key, int defaultValue) = 0;
     virtual void WriteProfileInt(const char* key, int value) = 0;
