@@ -2,35 +2,14 @@
 
 #include "interrupts.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDateTime>
 #include <QThread>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <iostream>
-
-namespace {
-
-const char* const TEXT_CANNOT_OPEN_FILE = "File could not be opened.";
-
-// Why a file cannot be read, in the system's words.
-std::string FileProblem(const std::string& path) {
-    struct stat info {};
-    if (stat(path.c_str(), &info) != 0) return std::strerror(errno);
-    if (S_ISDIR(info.st_mode)) return std::strerror(EISDIR);
-    int fd = open(path.c_str(), O_RDONLY);
-    if (fd < 0) return std::strerror(errno);
-    close(fd);
-    return S_ISREG(info.st_mode) ? "could not be read" : "not a regular file";
-}
-
-}  // namespace
 
 CCliHost::CCliHost(const CliOptions& options, ISessionSink& view)
     : m_options(options),
@@ -38,7 +17,8 @@ CCliHost::CCliHost(const CliOptions& options, ISessionSink& view)
       m_settings(true),
       m_binding(m_engine, *this),
       m_timers([this](int id) { m_engine.OnTimer(id); }),
-      m_view(view) {
+      m_view(view),
+      m_file(options.image) {
     m_clock.start();
     m_engine.SetStallGuard(options.stallTimeoutSeconds, true);
     m_binding.onReceived = [this](const QByteArray& bytes) {
@@ -75,8 +55,9 @@ int CCliHost::LoadFile() {
     if (m_options.command == CLI_FIRMWARE) loaded = m_engine.LoadFirmwareFile();
     else if (m_options.command == CLI_SCREENS) loaded = m_engine.LoadScreensFile();
     if (loaded) return EXIT_OK;
+    if (Interrupted()) return m_interruptExit;
     if (!m_reasonGiven) Fail(m_engine.StatusText());
-    if (m_engine.StatusText() == TEXT_CANNOT_OPEN_FILE) m_view.Error(m_options.file + ": " + FileProblem(m_options.file));
+    if (!m_fileProblem.empty()) m_view.Error(m_options.file + ": " + m_fileProblem);
     return EXIT_USAGE;
 }
 
@@ -150,7 +131,7 @@ SessionResult CCliHost::Result() const {
     r.command = CommandWord(m_options.command);
     if (m_options.command == CLI_FIRMWARE || m_options.command == CLI_SCREENS) {
         r.file = m_chosenPath;
-        r.sha256 = FileSha256(m_chosenPath);
+        r.sha256 = m_file ? m_file->sha256 : "";
     }
     r.imageLength = m_engine.Image().Length();
     r.bytesSent = m_engine.DataPosition();
@@ -180,7 +161,13 @@ int CCliHost::ExitCode() const {
 void CCliHost::ReportEnd(int code) {
     if (code == EXIT_OK) return;
     if (!m_reasonGiven && !m_engine.StatusText().empty()) Fail(m_engine.StatusText());
-    if (code != EXIT_USAGE && m_engine.EraseSent())
+    if (code == EXIT_USAGE || !m_engine.EraseSent()) return;
+    // Step 9: the Valid data record was acknowledged and only the execute reply is missing.
+    const CLoaderEngine& engine = m_engine;
+    if (m_options.command == CLI_FIRMWARE && engine.FirmwareStep() == 9)
+        m_view.Error("The keypad accepted the firmware but did not confirm the restart: power it off and on, then "
+                     "test the connection.");
+    else
         m_view.Error(std::string("The keypad holds no valid ") +
                      (m_options.command == CLI_SCREENS ? "screens" : "firmware") +
                      " and stays in its update mode: run the update again.");
@@ -232,6 +219,21 @@ int CCliHost::AcceptDamagedFile(const std::string& question) {
     if (!m_options.force) return 0;
     m_view.Error("warning: " + question + " Yes (--force): installing it as it reads.");
     return 1;
+}
+
+// Every keypad of a run shares the bytes read once.
+FileReadResult CCliHost::ReadChosenFile(const std::string& path, uint64_t limit, FileBytes& bytes,
+                                        uint64_t& fileLength) {
+    if (!m_file) {
+        auto file = std::make_shared<CImageFile>();
+        FileReadResult result = ReadImageFile(path, limit, *file, fileLength, m_fileProblem);
+        bytes = file->bytes;
+        if (result != FILE_READ_OK) return result;
+        m_file = std::move(file);
+    }
+    bytes = m_file->bytes;
+    fileLength = bytes->size();
+    return FILE_READ_OK;
 }
 
 int CCliHost::AskYesNo(const std::string& text) {

@@ -10,6 +10,7 @@
 #include "serial/port_binding.h"
 #include "serial/qt_timers.h"
 #include "serial/settings_store.h"
+#include "image_file.h"
 #include "result_record.h"
 #include "session_sink.h"
 
@@ -19,6 +20,7 @@ enum CliExit {
     EXIT_FAILED = 1,       // nothing was erased: the keypad is as it was
     EXIT_USAGE = 2,        // usage, port or file problem: nothing was sent
     EXIT_INCOMPLETE = 3,   // failed after an erase: no valid image until updated again
+    EXIT_RECORDS = 4,      // records could not be written (to --log)
     EXIT_INTERRUPTED = 130,
 };
 
@@ -41,6 +43,8 @@ public:
     // For a front end that runs many keypads: reads and checks the file once,
     // then asks the erase question once (EXIT_OK: go on, with the answer yes).
     int CheckFileAndAsk();
+    // The file as read, once Run or CheckFileAndAsk has read it.
+    std::shared_ptr<const CImageFile> File() const { return m_file; }
 
     // ILoaderHost
     void WriteFrameToPort(const uint8_t* data, int count) override;
@@ -61,6 +65,8 @@ public:
     void MessageBox(const std::string& text, MessageIcon icon) override;
     int AskYesNo(const std::string& text) override;
     int AcceptDamagedFile(const std::string& question) override;
+    FileReadResult ReadChosenFile(const std::string& path, uint64_t limit, FileBytes& bytes,
+                                  uint64_t& fileLength) override;
     int GetProfileInt(const char* key, int defaultValue) override { return m_settings.GetInt(key, defaultValue); }
     void WriteProfileInt(const char*, int) override {}
     std::string GetProfileString(const char* key, const std::string& defaultValue) override {
@@ -94,6 +100,8 @@ private:
     int m_exitCode = 0;
     std::string m_portLabel;
     std::string m_chosenPath;
+    std::shared_ptr<const CImageFile> m_file;
+    std::string m_fileProblem;  // why the file could not be read, in the system's words
     int64_t m_startMs = 0;
     double m_seconds = 0;
 };

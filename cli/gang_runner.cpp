@@ -2,6 +2,8 @@
 
 #include <QEventLoop>
 #include <QThread>
+#include <algorithm>
+#include <iterator>
 
 #include "cli_host.h"
 #include "queued_sink.h"
@@ -98,11 +100,15 @@ void CGangRunner::Unregister(CCliHost* host) {
     std::erase_if(m_hosts, [host](const auto& entry) { return entry.first == host; });
 }
 
+int MoreSeriousExit(int a, int b) {
+    static const int ORDER[] = {EXIT_OK, EXIT_USAGE, EXIT_FAILED, EXIT_RECORDS, EXIT_INCOMPLETE, EXIT_INTERRUPTED, 143};
+    auto rank = [](int code) { return std::find(std::begin(ORDER), std::end(ORDER), code) - std::begin(ORDER); };
+    return rank(b) > rank(a) ? b : a;
+}
+
 int CombinedExitCode(const std::vector<SessionResult>& results, int interruptExit) {
     if (interruptExit) return interruptExit;
     int code = EXIT_OK;
-    auto rank = [](int c) { return c == EXIT_INCOMPLETE ? 3 : c == EXIT_FAILED ? 2 : c == EXIT_USAGE ? 1 : 0; };
-    for (const SessionResult& r : results)
-        if (rank(r.exitCode) > rank(code)) code = r.exitCode;
+    for (const SessionResult& r : results) code = MoreSeriousExit(code, r.exitCode);
     return code;
 }

@@ -54,6 +54,11 @@ private:
     std::vector<SessionResult> m_results;
 };
 
+// The more serious of two exit codes: 143 over 130 over 3 over 4 over 1 over 2
+// over 0. A SIGTERM comes from the system or a supervisor, which must see it
+// was obeyed; lost records matter less than a keypad left erased.
+int MoreSeriousExit(int a, int b);
+
 // The exit code of many: the interruption's when there was one, else the most
-// serious (3 over 1 over 2), else 0.
+// serious, else 0.
 int CombinedExitCode(const std::vector<SessionResult>& results, int interruptExit);

@@ -13,6 +13,8 @@ public:
     // Adds the port and the seconds since the start, and writes the object.
     void Event(const std::string& port, QJsonObject object);
     void Result(const SessionResult& result);
+    // An "error" object, also said on stderr.
+    void Error(const std::string& port, const std::string& text);
 
 private:
     QElapsedTimer m_clock;
@@ -48,8 +50,9 @@ public:
     ~CResultLog();
     // Opens (creates) the file for appending; 0 with `error` set when it cannot.
     int Open(const std::string& path, std::string& error);
-    // 0 when the line could not be written whole.
-    int Append(const SessionResult& result);
+    // 0 with `reason` when the line is not whole on the disk; the file is
+    // then cut back to where it was, so the next record starts a line of its own.
+    int Append(const SessionResult& result, std::string& reason);
     bool IsOpen() const { return m_fd >= 0; }
 
 private:

@@ -29,11 +29,6 @@ KeypadConfig SimulatedKeypad() {
     return config;
 }
 
-void Error(const std::string& text) {
-    std::fprintf(stderr, "orbix-flash: %s\n", text.c_str());
-    std::fflush(stderr);
-}
-
 std::string Joined(const std::vector<std::string>& names) {
     std::string text;
     for (const std::string& name : names) text += (text.empty() ? "" : ", ") + name;
@@ -53,6 +48,7 @@ private:
     int RunMany(const std::vector<PortTarget>& targets);
     void Record(const SessionResult& result);
     void OnInterrupt(int exitCode);
+    void Error(const std::string& text);
 
     CliOptions m_options;
     std::unique_ptr<QSocketNotifier> m_notifier;
@@ -63,7 +59,18 @@ private:
     CCliHost* m_host = nullptr;
     int m_interruptExit = 0;
     int m_updatesAborted = 0;
+    bool m_recordLost = false;
 };
+
+// With --json an "error" object too: a script reading stdout learns why nothing ran.
+void CKeypadCommand::Error(const std::string& text) {
+    if (m_options.json) {
+        m_json.Error("", text);
+    } else {
+        std::fprintf(stderr, "orbix-flash: %s\n", text.c_str());
+        std::fflush(stderr);
+    }
+}
 
 int CKeypadCommand::InstallInterrupts() {
     int fd = InstallInterruptHandler();
@@ -138,7 +145,11 @@ int CKeypadCommand::FindKeypads(std::vector<PortTarget>& targets) {
 
 void CKeypadCommand::Record(const SessionResult& result) {
     if (m_options.json) m_json.Result(result);
-    if (m_log.IsOpen() && !m_log.Append(result)) Error(m_options.logFile + ": the result could not be written");
+    std::string reason;
+    if (m_log.IsOpen() && !m_log.Append(result, reason)) {
+        Error(m_options.logFile + ": the result could not be written: " + reason);
+        m_recordLost = true;
+    }
 }
 
 int CKeypadCommand::RunOne(const PortTarget& target) {
@@ -164,6 +175,7 @@ int CKeypadCommand::RunMany(const std::vector<PortTarget>& targets) {
         int code = checker.CheckFileAndAsk();
         if (code != EXIT_OK) return code;
         m_options.yes = true;
+        m_options.image = checker.File();
     }
     std::vector<std::string> names;
     for (const PortTarget& t : targets) names.push_back(t.port);
@@ -206,7 +218,8 @@ int CKeypadCommand::RunMany(const std::vector<PortTarget>& targets) {
                      [&](const SessionResult& a, const SessionResult& b) { return position(a) < position(b); });
     bool scan = m_options.command == CLI_SCAN;
     bool any = std::any_of(results.begin(), results.end(), [](const SessionResult& r) { return r.exitCode == 0; });
-    if (!m_options.json && !printRows && (any || !scan)) {
+    // A scan's table is its answer; an update's is a summary, which --quiet leaves out.
+    if (!m_options.json && !printRows && (scan ? any : !m_options.quiet)) {
         std::printf("\n%s\n", SummaryHeader().c_str());
         for (const SessionResult& r : results)
             if (!scan || r.exitCode == EXIT_OK) std::printf("%s\n", SummaryRow(r).c_str());
@@ -242,7 +255,7 @@ int CKeypadCommand::Run() {
     bool many = targets.size() > 1 || m_options.repeat || m_options.command == CLI_SCAN;
     int code = many ? RunMany(targets) : RunOne(targets[0]);
     for (auto& keypad : m_keypads) keypad->Stop();
-    return code;
+    return MoreSeriousExit(code, m_recordLost ? EXIT_RECORDS : EXIT_OK);
 }
 
 }  // namespace

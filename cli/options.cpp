@@ -49,7 +49,8 @@ const char* const CLI_USAGE =
     "Exit codes: 0 success; 1 failed, the keypad was not changed (nothing erased);\n"
     "  3 failed after the first erase command was sent: the keypad holds no valid firmware or screens and "
     "stays in its update mode (run the update again);\n"
-    "  2 usage, port or file problem (nothing sent); 130 Ctrl-C; 143 SIGTERM\n";
+    "  2 usage, port or file problem (nothing sent); 4 records could not be written (--log);\n"
+    "  130 Ctrl-C; 143 SIGTERM. Of many: 143 over 130 over 3 over 4 over 1 over 2 over 0\n";
 
 namespace {
 

@@ -1,9 +1,7 @@
 #include "result_record.h"
 
-#include <QCryptographicHash>
 #include <QDateTime>
 #include <QJsonValue>
-#include <fstream>
 
 const char* OutcomeName(int exitCode) {
     switch (exitCode) {
@@ -46,16 +44,4 @@ QJsonObject ResultObject(const SessionResult& r) {
     o["start"] = QDateTime::fromMSecsSinceEpoch(r.startMs, Qt::UTC).toString(Qt::ISODateWithMs);
     o["seconds"] = r.seconds;
     return o;
-}
-
-// Opened by the bytes of its name: a name that is not valid text still works.
-std::string FileSha256(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return "";
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    char buffer[65536];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0)
-        hash.addData(QByteArrayView(buffer, static_cast<qsizetype>(in.gcount())));
-    if (in.bad()) return "";
-    return hash.result().toHex().toStdString();
 }

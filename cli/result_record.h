@@ -33,5 +33,3 @@ QString JsonText(const std::string& text);
 // The "result" object of --json and --log.
 QJsonObject ResultObject(const SessionResult& result);
 
-// The SHA-256 of a file's bytes in hex; empty when it cannot be read.
-std::string FileSha256(const std::string& path);

@@ -3,8 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <memory>
-#include <new>
+#include <algorithm>
 
 namespace {
 
@@ -53,20 +52,8 @@ std::filesystem::path PathOfName(const std::string& name) {
 #endif
 }
 
-// Opens a regular file for reading and tells its length; false when it
-// cannot be opened (missing, unreadable, a directory, gone since the choice).
-bool OpenForReading(const std::string& name, std::ifstream& file, long long& length) {
-    std::filesystem::path path = PathOfName(name);
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) return false;
-    file.open(path, std::ios::binary);
-    if (!file.seekg(0, std::ios::end)) return false;
-    length = file.tellg();
-    return length >= 0 && file.seekg(0);
-}
-
-int ChooseAndOpen(IUserHost& host, IStatusLine& status, FileKind kind, std::string& path, std::ifstream& file,
-                  long long& length) {
+int ChooseAndRead(IUserHost& host, IStatusLine& status, FileKind kind, std::string& path,
+                  FileBytes& bytes) {
     bool firmware = kind == FILE_FIRMWARE;
     FileDialogSpec request{kind, firmware ? "s" : "bin",
                         firmware ? "ORBIX Firmware (*.s)|*.s|All Files (*.*)|*.*||"
@@ -75,11 +62,28 @@ int ChooseAndOpen(IUserHost& host, IStatusLine& status, FileKind kind, std::stri
     std::string chosen;
     if (!host.ChooseFile(request, chosen)) return 0;
     path = chosen;
-    if (!OpenForReading(path, file, length)) {
+    uint64_t limit = firmware ? FIRMWARE_FILE_LIMIT : SCREENS_FILE_LIMIT;
+    uint64_t length = 0;
+    char text[160];
+    switch (host.ReadChosenFile(path, limit, bytes, length)) {
+    case FILE_READ_OK:
+        return 1;
+    case FILE_NOT_OPENED:
         status.SetStatus(TEXT_CANNOT_OPEN);
         return 0;
+    case FILE_TOO_LARGE:
+        std::snprintf(text, sizeof text, "File is too large: %llu bytes, more than the %llu %s.",
+                      static_cast<unsigned long long>(length), static_cast<unsigned long long>(limit),
+                      firmware ? "a firmware file may have" : "the screens area can hold");
+        host.MessageBox(text, MB_ICON_NONE);
+        return 0;
+    case FILE_READ_SHORT:
+        host.MessageBox(FormatLengths(static_cast<long long>(length), static_cast<long long>(bytes ? bytes->size() : 0)),
+                        MB_ICON_NONE);
+        return 0;
+    default:
+        return 0;  // stopped: the host knows why
     }
-    return 1;
 }
 
 bool BeginsWithS003(const uint8_t* bytes, size_t length) {
@@ -99,6 +103,31 @@ std::string DamageText(SRecordDamage damage, int line) {
                      line);
 }
 
+FileReadResult ReadWholeFile(const std::string& name, uint64_t limit, std::vector<uint8_t>& bytes,
+                             uint64_t& fileLength) {
+    std::filesystem::path path = PathOfName(name);
+    std::error_code ec;
+    // Checked before it is opened: a device or a pipe would never end.
+    if (!std::filesystem::is_regular_file(path, ec)) return FILE_NOT_OPENED;
+    fileLength = std::filesystem::file_size(path, ec);
+    if (ec) return FILE_NOT_OPENED;
+    if (fileLength > limit) return FILE_TOO_LARGE;
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return FILE_NOT_OPENED;
+    bytes.resize(static_cast<size_t>(fileLength));
+    file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(fileLength));
+    bytes.resize(static_cast<size_t>(file.gcount()));
+    return bytes.size() == fileLength ? FILE_READ_OK : FILE_READ_SHORT;
+}
+
+FileReadResult IUserHost::ReadChosenFile(const std::string& path, uint64_t limit, FileBytes& bytes,
+                                         uint64_t& fileLength) {
+    auto read = std::make_shared<std::vector<uint8_t>>();
+    FileReadResult result = ReadWholeFile(path, limit, *read, fileLength);
+    bytes = std::move(read);
+    return result;
+}
+
 std::string FileNameOf(const std::string& path) {
     size_t slash = path.find_last_of("/\\");
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -106,22 +135,10 @@ std::string FileNameOf(const std::string& path) {
 
 int OpenFirmwareFile(IUserHost& host, IStatusLine& status, CImageBuffer& image, std::string& path,
                      SRecordStats* stats) {
-    std::ifstream file;
-    long long length = 0;
-    if (!ChooseAndOpen(host, status, FILE_FIRMWARE, path, file, length)) return 0;
-
-    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[length ? length : 1]);
-    if (!buffer) {
-        host.MessageBox("Unable to allocate memory for file buffer.", MB_ICON_NONE);
-        return 0;
-    }
-    file.read(reinterpret_cast<char*>(buffer.get()), length);
-    long long read = file.gcount();
-    if (read != length) {
-        host.MessageBox(FormatLengths(length, read), MB_ICON_NONE);
-        return 0;
-    }
-    if (!BeginsWithS003(buffer.get(), static_cast<size_t>(read))) {
+    FileBytes file;
+    if (!ChooseAndRead(host, status, FILE_FIRMWARE, path, file)) return 0;
+    const std::vector<uint8_t>& bytes = *file;
+    if (!BeginsWithS003(bytes.data(), bytes.size())) {
         host.MessageBox("Incorrect file type (should be .S)", MB_ICON_NONE);
         return 0;
     }
@@ -129,10 +146,9 @@ int OpenFirmwareFile(IUserHost& host, IStatusLine& status, CImageBuffer& image, 
         host.MessageBox(TEXT_NO_BUFFER, MB_ICON_NONE);
         return 0;
     }
-    file.close();
 
     uint32_t imageLength = 0;
-    SRecordResult result = ParseSRecords(reinterpret_cast<const char*>(buffer.get()), static_cast<size_t>(read),
+    SRecordResult result = ParseSRecords(reinterpret_cast<const char*>(bytes.data()), bytes.size(),
                                          image.Data(), FIRMWARE_IMAGE_SIZE, imageLength, stats);
     image.SetLength(imageLength);
     if (stats) {
@@ -160,25 +176,17 @@ int OpenFirmwareFile(IUserHost& host, IStatusLine& status, CImageBuffer& image, 
 }
 
 int OpenScreensFile(IUserHost& host, IStatusLine& status, CImageBuffer& image, std::string& path) {
-    std::ifstream file;
-    long long length = 0;
-    if (!ChooseAndOpen(host, status, FILE_SCREENS, path, file, length)) return 0;
-
-    // The image length is 32 bits wide; a larger file cannot be held.
-    if (static_cast<unsigned long long>(length) > 0xFFFFFFFFull || !image.Allocate(static_cast<size_t>(length))) {
-        image.Release();
+    FileBytes file;
+    if (!ChooseAndRead(host, status, FILE_SCREENS, path, file)) return 0;
+    const std::vector<uint8_t>& bytes = *file;
+    if (!image.Allocate(bytes.size())) {
         host.MessageBox(TEXT_NO_BUFFER, MB_ICON_NONE);
         return 0;
     }
-    file.read(reinterpret_cast<char*>(image.Data()), length);
-    long long read = file.gcount();
-    image.SetLength(static_cast<uint32_t>(read));
-    if (read != length) {
-        host.MessageBox(FormatLengths(length, read), MB_ICON_NONE);
-        return 0;
-    }
-    file.close();
-    if (BeginsWithS003(image.Data(), static_cast<size_t>(read))) {
+    std::copy(bytes.begin(), bytes.end(), image.Data());
+    uint32_t read = static_cast<uint32_t>(bytes.size());  // the limit keeps it within 32 bits
+    image.SetLength(read);
+    if (BeginsWithS003(image.Data(), read)) {
         host.MessageBox("Incorrect file type (should be .bin)", MB_ICON_NONE);
         return 0;
     }

@@ -1,5 +1,8 @@
 #pragma once
+#include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 enum FileKind { FILE_FIRMWARE, FILE_SCREENS };
 enum MessageIcon { MB_ICON_NONE, MB_ICON_EXCLAMATION };
@@ -11,6 +14,17 @@ struct FileDialogSpec {
     const char* filter;            // "Name (*.x)|*.x|All Files (*.*)|*.*||"
     std::string initialPath;
 };
+
+enum FileReadResult {
+    FILE_READ_OK,
+    FILE_NOT_OPENED,    // missing, unreadable, or not a regular file
+    FILE_TOO_LARGE,     // refused before a byte was read
+    FILE_READ_SHORT,    // fewer bytes than the file's length
+    FILE_READ_STOPPED,  // the user stopped the program while it read
+};
+
+// A file's bytes, read once and shared by whoever needs them.
+using FileBytes = std::shared_ptr<const std::vector<uint8_t>>;
 
 // The user-facing services the file steps and the engine need: dialogs and the
 // settings store (section "ORBIXLoader").
@@ -26,6 +40,12 @@ public:
     // A firmware file with damaged records: 1 to install it exactly as it
     // reads. The window asks (No the default); the command line has --force.
     virtual int AcceptDamagedFile(const std::string& question) = 0;
+    // Reads a chosen file whole into `bytes`; `fileLength` gets the file's
+    // length. A file longer than `limit` is refused unread. By default the
+    // file steps' own reader; a host may read its own way, or hand out bytes
+    // it read once before.
+    virtual FileReadResult ReadChosenFile(const std::string& path, uint64_t limit, FileBytes& bytes,
+                                          uint64_t& fileLength);
     virtual int GetProfileInt(const char* key, int defaultValue) = 0;
     virtual void WriteProfileInt(const char* key, int value) = 0;
     virtual std::string GetProfileString(const char* key, const std::string& defaultValue) = 0;

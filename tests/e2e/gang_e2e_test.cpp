@@ -78,11 +78,13 @@ TEST_F(GangE2E, FourKeypadsAtOnceEachGetTheWholeImageAndARecord) {
     std::map<std::string, int> lastPercent;
     std::vector<QJsonObject> results;
     for (const QJsonObject& o : JsonLines(r.output)) {
+        EXPECT_TRUE(o.contains("t")) << o["type"].toString().toStdString();
         std::string port = o["port"].toString().toStdString();
         std::string type = o["type"].toString().toStdString();
         if (type == "status" && o["text"] == "Sending firmware data") began[port] = o["t"].toDouble();
         if (type == "status" && o["text"] == "Firmare update complete") ended[port] = o["t"].toDouble();
         if (type == "progress") {
+            EXPECT_TRUE(o.contains("remaining"));
             if (lastPercent.count(port)) {
                 EXPECT_GT(o["percent"].toInt(), lastPercent[port]) << port;
             }
@@ -176,8 +178,12 @@ TEST_F(GangE2E, AnAutoPortUsesTheOneKeypadThatAnswers) {
     EXPECT_EQ(two.exitCode, 2);
     EXPECT_TRUE(Has(two.output, "2 keypads answered: " + (dir / "kp2").string() + ", " + (dir / "kp3").string()))
         << two.output;
-    ProcessResult all = Flash({"-p", pattern, "--all", "--yes", "firmware", FIRMWARE}, 30);
+    two = Flash({"-p", pattern, "--json", "test"}, 20);  // a script learns why on stdout too
+    EXPECT_EQ(two.exitCode, 2);
+    EXPECT_TRUE(Has(two.output, "{\"port\":\"\",\"t\":") && Has(two.output, ",\"text\":\"2 keypads answered: "));
+    ProcessResult all = Flash({"-p", pattern, "--all", "--yes", "--quiet", "firmware", FIRMWARE}, 30);
     EXPECT_EQ(all.exitCode, 0) << all.output;
+    EXPECT_EQ(all.output, "") << "--quiet: errors only, no table";
     ProcessResult scan = Flash({"-p", pattern, "scan"}, 20);
     EXPECT_EQ(scan.exitCode, 0) << scan.output;
     // The table lists the keypads that answered, with both records' fields.

@@ -11,6 +11,7 @@
 #include <random>
 
 #include "cli/cli_host.h"
+#include "cli/gang_runner.h"
 #include "cli/interrupts.h"
 #include "cli/terminal_view.h"
 #include "sim/pty_server.h"
@@ -136,4 +137,19 @@ TEST(CliHostInterrupt, APendingSignalSendsNothing) {
     g_interruptSignal = 0;
     keypad.Stop();
     EXPECT_EQ(keypad.Model().FramesReceived(), 0u);
+}
+
+// Two keypads' codes against each other, each row and column in the order
+// 0 1 2 3 4 130 143: what the run exits with (4, records lost, is the run's own).
+TEST(CombinedExitCode, EveryPairRanksByWhatTheLineMustKnowFirst) {
+    const int codes[] = {0, 1, 2, 3, 4, 130, 143};
+    const int combined[7][7] = {{0, 1, 2, 3, 4, 130, 143},   {1, 1, 1, 3, 4, 130, 143},   {2, 1, 2, 3, 4, 130, 143},
+                                {3, 3, 3, 3, 3, 130, 143},   {4, 4, 4, 3, 4, 130, 143},   {130, 130, 130, 130, 130, 130, 143},
+                                {143, 143, 143, 143, 143, 143, 143}};
+    for (int i = 0; i < 49; ++i) {
+        SessionResult a, b;
+        a.exitCode = codes[i / 7];
+        b.exitCode = codes[i % 7];
+        EXPECT_EQ(CombinedExitCode({a, b}, 0), combined[i / 7][i % 7]) << a.exitCode << " with " << b.exitCode;
+    }
 }

@@ -3,7 +3,13 @@
 // the keypad was erased, and a damaged file is never installed unasked.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <regex>
 #include <string>
 
 #include "program_test.h"
@@ -47,6 +53,14 @@ TEST_F(TrustE2E, EachFailureSaysWhyOnceOnStderrAndTheExitCodeTellsWhatWasLeft) {
     r = Flash({"--port", device, "--yes", "--quiet", "firmware", file}, 20);
     EXPECT_EQ(r.exitCode, 3);
     EXPECT_EQ(r.output, "orbix-flash: Got \"Failed\" back from keypad.\n" + LEFT_ERASED);
+
+    // Only the execute reply lost (reply 12): the firmware is in, and said so.
+    device = StartSim({"--silent-after", "11"});
+    r = FlashStderr({"--port", device, "--yes", "--stall-timeout", "1", "firmware", file}, 20);
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.output, "orbix-flash: No reply from ORBIX for 1 second (execute command)\norbix-flash: The keypad "
+                        "accepted the firmware but did not confirm the restart: power it off and on, then test the "
+                        "connection.\n");
 
     // The file is read before the port is opened: a missing file is the
     // reason even on a port that does not exist.
@@ -124,4 +138,69 @@ TEST_F(TrustE2E, AShortStallTimeoutSurvivesALostEraseReply) {
     ProcessResult r = Flash({"--port", device, "--yes", "--stall-timeout", "3", "firmware", SmallFirmware()}, 30);
     EXPECT_EQ(r.exitCode, 0) << r.output;
     EXPECT_GT(r.seconds, 6.0);
+}
+
+// A new build copied over the file while two keypads are erased: the records
+// name the bytes read at the start, which are what was sent.
+TEST_F(TrustE2E, AFileReplacedMidRunChangesNeitherWhatIsSentNorTheRecord) {
+    std::string file = SmallFirmware(), log = (dir / "units.jsonl").string();
+    std::string readAtStart = RunProgram({"/usr/bin/sha256sum", file}).output.substr(0, 64);
+    CProcess flash({FLASH, "--simulate=2", "--json", "--log", log, "-y", "firmware", file});
+    ASSERT_TRUE(flash.WaitForOutput("Erasing firmware sector", 10, 2));
+    std::filesystem::copy_file(Write("new.s", SMALL_FIRMWARE), file, std::filesystem::copy_options::overwrite_existing);
+    EXPECT_EQ(flash.Wait(30).exitCode, 0) << flash.Output();
+    std::string records = ReadAll(log);  // both name the bytes read at the start
+    EXPECT_NE(records.find(readAtStart, records.find(readAtStart) + 1), std::string::npos) << records;
+}
+
+// The port typed where the file goes, a pipe, /dev/zero, a 2 GiB file:
+// each refused at once, unread.
+TEST_F(TrustE2E, ADeviceAPipeOrAFileTooLargeIsRefusedAtOnce) {
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_EQ(grantpt(master) | unlockpt(master), 0);
+    std::string fifo = (dir / "fifo.bin").string(), huge = Write("huge.bin", "");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::filesystem::resize_file(huge, 2ull << 30);  // sparse: no disk taken
+    std::string device = StartSim({});
+    for (const std::string& file : {std::string("/dev/zero"), std::string(ptsname(master)), fifo, huge}) {
+        ProcessResult r = Flash({"--port", device, "--yes", "screens", file}, 5);
+        EXPECT_EQ(r.exitCode, 2) << r.output;
+        EXPECT_LT(r.seconds, 1.0);
+        EXPECT_TRUE(Has(r.output, file == huge ? "File is too large: 2147483648 bytes, more than the 66846720 the "
+                                                 "screens area can hold.\n"
+                                               : file + ": not a regular file\n"))
+            << r.output;
+    }
+    close(master);
+}
+
+// Each record goes out in one write and is on the disk (fsync) before the
+// next; on a disk that fills up each is whole or absent, each lost one is said
+// with its reason, and the exit code says records were lost.
+TEST_F(TrustE2E, ARecordIsWholeOrAbsentAndALostOneIsNeverSilent) {
+    auto count = [](const std::string& text, const std::string& pattern) {
+        std::regex re(pattern);
+        return std::distance(std::sregex_iterator(text.begin(), text.end(), re), std::sregex_iterator());
+    };
+    std::string calls = (dir / "calls").string(), log = (dir / "disk/units.jsonl").string();
+    ProcessResult r = RunProgram({"/usr/bin/strace", "-f", "-P", calls + ".jsonl", "-e", "trace=write,fsync", "-o", calls,
+                                  FLASH, "--simulate=2", "-q", "--log", calls + ".jsonl", "test"});
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(count(ReadAll(calls), " write\\("), 2);
+    EXPECT_EQ(count(ReadAll(calls), " fsync\\("), 2);
+
+    std::filesystem::create_directories(dir / "disk");
+    if (mount("tmpfs", (dir / "disk").c_str(), "tmpfs", 0, "size=12k") != 0) GTEST_SKIP() << "cannot mount a tmpfs";
+    std::ofstream(dir / "disk/filler") << std::string(8192, 'x');  // two of its three pages
+    std::ofstream(log) << "{\"note\":\"" << std::string(3500, '.') << "\"}\n";  // most of the third
+    r = Flash({"--simulate=3", "--yes", "--json", "--log", log, "firmware", SmallFirmware()}, 60);
+    EXPECT_EQ(r.exitCode, 4) << r.output;
+    std::string lines = ReadAll(log);
+    EXPECT_EQ(lines.back(), '\n') << "a half line is left for the next record to join";
+    EXPECT_EQ(count(lines, "\n") - 1 + count(r.output, "orbix-flash: " + log + ": the result could not be written: "), 3)
+        << r.output;
+    umount((dir / "disk").c_str());
+    r = Flash({"--simulate", "--quiet", "--log", "/dev/full", "test"}, 30);
+    EXPECT_EQ(r.exitCode, 4);
+    EXPECT_EQ(r.output, "orbix-flash: /dev/full: the result could not be written: No space left on device\n");
 }

@@ -86,6 +86,24 @@ TEST(ReplyAccounting, ALostReplyOwesNothingAfterSixSeconds) {
     EXPECT_EQ(bench.Model().AreaContents(KEYPAD_AREA_FIRMWARE), image);
 }
 
+// A held completion leaves no timer behind: a leftover one would end the next
+// update early, with an empty status.
+TEST(ReplyAccounting, AHeldCompletionLeavesNoTimerForTheNextUpdate) {
+    KeypadConfig config;
+    config.dropFrom = 2;            // the first update's completion waits 6 s for it
+    config.eraseMsPerSector = 2000;  // the second update outlasts a leftover timer
+    UpdateBench bench(config);
+    Bytes image = PatternImage(300);
+    bench.StartFirmware(image);
+    bench.host.RunUntilIdle();
+    // The countdown alone runs on: its next tick shows "---".
+    for (int id : {TIMER_REPLY, TIMER_CONNECT, TIMER_ERASE, TIMER_SETTLE, TIMER_STALL})
+        EXPECT_FALSE(bench.host.TimerArmed(id)) << "timer " << id;
+    bench.StartFirmware(image);
+    bench.host.RunUntilIdle();
+    EXPECT_EQ(bench.host.StatusTexts().back(), "Firmare update complete") << "the second update was cut short";
+}
+
 // While the memory ID is awaited an OK answers something else: no erase, and
 // the request goes again on its timer.
 TEST(ReplyAccounting, OkWhileTheMemoryIdIsAwaitedIsNotTakenForIt) {
