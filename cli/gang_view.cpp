@@ -13,6 +13,7 @@ public:
         m_status = text;
         m_view.MarkDirty();
     }
+    void LiveStatus(const std::string& text) override { Status(text); }
     void Range(int lower, int upper) override {
         m_lower = lower;
         m_upper = upper;

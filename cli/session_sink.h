@@ -19,6 +19,9 @@ public:
     virtual void Error(const std::string& text) = 0;
     // A line for stderr as it is (--trace, notes).
     virtual void Trace(const std::string& line) = 0;
+    // The status again with what changed since (a station's time waiting):
+    // for a view that redraws its line in place; the others showed it once.
+    virtual void LiveStatus(const std::string&) {}
 };
 
 // Shows nothing: the probes that look for a keypad.
