@@ -51,6 +51,7 @@ private:
     int InstallInterrupts();
     int StartSimulatedKeypads(std::vector<PortTarget>& targets);
     int FindKeypads(std::vector<PortTarget>& targets);
+    int CheckPortsDiffer();
     int RunOne(const PortTarget& target);
     int RunMany(const std::vector<PortTarget>& targets);
     std::unique_ptr<QSocketNotifier> ReadEnterKey(CEnterKey& enter);
@@ -163,6 +164,17 @@ void CKeypadCommand::Record(const SessionResult& result) {
     if (m_log.IsOpen() && !m_log.Append(result)) Error(m_options.logFile + ": the result could not be written");
 }
 
+// Two sessions on one device would fight over it: refused before either starts.
+int CKeypadCommand::CheckPortsDiffer() {
+    for (size_t i = 0; i < m_options.ports.size(); ++i)
+        for (size_t j = 0; j < i; ++j)
+            if (DeviceIdentity(m_options.ports[i]) == DeviceIdentity(m_options.ports[j])) {
+                Error("--port " + m_options.ports[j] + " and --port " + m_options.ports[i] + " are the same port");
+                return EXIT_USAGE;
+            }
+    return EXIT_OK;
+}
+
 int CKeypadCommand::RunOne(const PortTarget& target) {
     CliOptions options = m_options;
     options.port = target.port;
@@ -262,6 +274,7 @@ int CKeypadCommand::Run() {
         int code = FindKeypads(targets);
         if (code != EXIT_OK) return code;
     } else if (!m_options.ports.empty()) {
+        if (int code = CheckPortsDiffer()) return code;
         for (const std::string& port : m_options.ports) targets.push_back({port, ""});
     } else {
         targets.push_back({"", ""});  // the settings store's port
