@@ -38,6 +38,7 @@ const char* const HELP =
     "                            cable and a fresh one answers MS ms later, the port\n"
     "                            staying open (a jig); the dump holds the last keypad\n"
     "  --swaps N                 ... this many times (default 1)\n"
+    "  --first-keypad-after MS   the line is silent for MS ms before the first keypad\n"
     "  --dump-dir DIR            on exit, write each area's contents to DIR/firmware.bin\n"
     "                            and DIR/screens.bin, and the Valid data record (if one\n"
     "                            was accepted) to DIR/valid-record.bin\n"
@@ -80,6 +81,7 @@ enum OptionId {
     OPT_EXIT_AFTER_UPDATE,
     OPT_SWAP_AFTER_UPDATE,
     OPT_SWAPS,
+    OPT_FIRST_KEYPAD_AFTER,
     OPT_DUMP_DIR,
     OPT_FW_LAST,
     OPT_SCR_LAST,
@@ -110,6 +112,7 @@ const option LONG_OPTIONS[] = {
     {"exit-after-update", no_argument, nullptr, OPT_EXIT_AFTER_UPDATE},
     {"swap-after-update", required_argument, nullptr, OPT_SWAP_AFTER_UPDATE},
     {"swaps", required_argument, nullptr, OPT_SWAPS},
+    {"first-keypad-after", required_argument, nullptr, OPT_FIRST_KEYPAD_AFTER},
     {"dump-dir", required_argument, nullptr, OPT_DUMP_DIR},
     {"firmware-last-sector", required_argument, nullptr, OPT_FW_LAST},
     {"screens-last-sector", required_argument, nullptr, OPT_SCR_LAST},
@@ -231,6 +234,7 @@ int main(int argc, char** argv) {
     bool exitAfterUpdate = false;
     int swapAfterUpdateMs = -1;
     int swaps = 1;
+    int firstKeypadAfterMs = 0;
 
     int id;
     while ((id = getopt_long(argc, argv, "hV", LONG_OPTIONS, nullptr)) != -1) {
@@ -261,6 +265,9 @@ int main(int argc, char** argv) {
                 break;
             case OPT_SWAPS:
                 ok = set(swaps, 1, INT_LIMIT);
+                break;
+            case OPT_FIRST_KEYPAD_AFTER:
+                ok = set(firstKeypadAfterMs, 0, MS_LIMIT);
                 break;
             case OPT_DUMP_DIR:
                 dumpDir = optarg;
@@ -370,6 +377,7 @@ int main(int argc, char** argv) {
     server.exitAfterUpdate = exitAfterUpdate;
     server.swapAfterUpdateMs = swapAfterUpdateMs;
     server.swapsLeft = swaps;
+    server.firstKeypadAfterMs = firstKeypadAfterMs;
     std::string error;
     if (!server.Open(error)) {
         fprintf(stderr, "orbix-keypad-sim: cannot create a pseudo-terminal: %s\n", error.c_str());

@@ -150,7 +150,7 @@ void CKeypadPtyServer::Serve() {
     int64_t lastFrameNs = NowNs();
     int64_t lastWriteNs = 0;
     const int64_t quietNs = static_cast<int64_t>(screensQuietMs) * NS_PER_MS;
-    int64_t offCableUntilNs = 0;
+    int64_t offCableUntilNs = NowNs() + static_cast<int64_t>(firstKeypadAfterMs) * NS_PER_MS;
 
     while (!m_stop.load(std::memory_order_acquire)) {
         int64_t now = NowNs();

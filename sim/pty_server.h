@@ -31,6 +31,8 @@ public:
     // many times as swapsLeft says. The port stays open throughout.
     int swapAfterUpdateMs = -1;
     int swapsLeft = 0;
+    // The first keypad is put on the cable this long after Serve() starts.
+    int firstKeypadAfterMs = 0;
     // A screens update ends with no command of its own: it counts as over
     // once the line has been quiet this long after a screens chunk.
     int screensQuietMs = 2000;
