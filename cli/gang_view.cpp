@@ -13,7 +13,8 @@ public:
         m_status = text;
         m_view.MarkDirty();
     }
-    void LiveStatus(const std::string& text) override { Status(text); }
+    // In the time column, which has nothing to show between updates.
+    void Waiting(const std::string& text) override { TimeRemaining(text.empty() ? "---" : text); }
     void Range(int lower, int upper) override {
         m_lower = lower;
         m_upper = upper;

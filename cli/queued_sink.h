@@ -14,8 +14,8 @@ public:
     void Status(const std::string& text) override {
         Post([=, target = &m_target] { target->Status(text); });
     }
-    void LiveStatus(const std::string& text) override {
-        Post([=, target = &m_target] { target->LiveStatus(text); });
+    void Waiting(const std::string& text) override {
+        Post([=, target = &m_target] { target->Waiting(text); });
     }
     void Range(int lower, int upper) override {
         m_posted = -1;

@@ -53,14 +53,15 @@ bool CStation::Waiting(const std::string& text, const std::function<bool(const s
     m_sink.Status(shown);
     QElapsedTimer waited;
     waited.start();
-    qint64 lastShown = 0;
-    return wait([&] {
+    qint64 lastShown = -1;
+    bool ended = wait([&] {
         qint64 seconds = waited.elapsed() / 1000;
         if (seconds == lastShown) return;
         lastShown = seconds;
-        m_sink.LiveStatus(text + (m_previous.empty() ? " (" : " (previous unit: " + m_previous + ", ") +
-                          std::to_string(seconds) + " s)");
+        m_sink.Waiting((m_previous.empty() ? "" : m_previous + ", ") + std::to_string(seconds) + " s");
     });
+    m_sink.Waiting("");
+    return ended;
 }
 
 bool CStation::Run(const std::function<SessionResult()>& update, const std::function<bool()>& keepGoing) {

@@ -40,8 +40,8 @@ public:
     bool Run(const std::function<SessionResult()>& update, const std::function<bool()>& keepGoing);
 
 private:
-    // Shows `text` with the previous unit's outcome, then the time waited on
-    // the live line once a second; `wait` gets the tick to call.
+    // Shows `text` with the previous unit's outcome, and on a live line the
+    // time waited, once a second; `wait` gets the tick to call.
     bool Waiting(const std::string& text, const std::function<bool(const std::function<void()>&)>& wait);
 
     const CliOptions& m_options;
