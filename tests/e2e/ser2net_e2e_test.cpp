@@ -18,8 +18,8 @@ namespace {
 
 const char* const SER2NET = "/usr/sbin/ser2net";
 
-// A port of 127.0.0.1 that nothing listens on right now.
-int FreeTcpPort() {
+// A socket bound to a port of 127.0.0.1 the system chose; `port` gets it.
+int LoopbackSocket(int& port) {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -27,8 +27,15 @@ int FreeTcpPort() {
     socklen_t length = sizeof address;
     bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
     getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
+// A port of 127.0.0.1 that nothing listens on right now.
+int FreeTcpPort() {
+    int port = 0;
+    close(LoopbackSocket(port));
+    return port;
 }
 
 // Whether something listens on 127.0.0.1:port; asked of the kernel, since a
@@ -142,15 +149,10 @@ TEST_F(Ser2netE2E, PortsThatCannotBeOpenedSendNothing) {
     }
 
     // A server that confirms 9600 7E1 once the offers came, then one that never negotiates.
-    int listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    listen(listener, 4);
-    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-    std::string server = "rfc2217://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    int port = 0;
+    int listener = LoopbackSocket(port);
+    ASSERT_EQ(listen(listener, 4), 0);
+    std::string server = "rfc2217://127.0.0.1:" + std::to_string(port);
     std::thread wrongLine([listener] {
         int client = accept(listener, nullptr, nullptr);
         char offers[64];
