@@ -23,9 +23,14 @@ CKeypadPresence::~CKeypadPresence() { m_layer->Close(); }
 // Any whole frame with a good sum is a keypad's.
 void CKeypadPresence::DispatchReply(const uint8_t*, int) { m_answered = true; }
 
-bool CKeypadPresence::Open() {
+bool CKeypadPresence::Open(const std::function<bool()>& keepGoing) {
     m_failure.clear();
     if (m_layer->IsOpen()) return true;
+    QTimer watch;  // runs in the network port's own wait
+    connect(&watch, &QTimer::timeout, this, [&] {
+        if (!keepGoing()) m_network.CancelOpen();
+    });
+    watch.start(PRESENCE_PROBE_MS);
     if (m_port.device.empty()) m_failure = "no serial port is chosen";
     else if (m_layer->Open(m_port.device, m_failure)) m_layer->Read();  // what waited is not an answer
     return m_layer->IsOpen();
@@ -43,7 +48,7 @@ bool CKeypadPresence::WaitUntil(bool present, const std::function<bool()>& keepG
     silent.start();
     int unanswered = 0;
     for (int probe = 0; keepGoing(); ++probe) {
-        if (!Open()) {
+        if (!Open(keepGoing)) {
             if (!present) return true;  // no port, no keypad
             Pause(2 * PRESENCE_PROBE_MS);
             continue;

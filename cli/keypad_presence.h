@@ -27,7 +27,8 @@ public:
     // makes this return false.
     bool WaitUntil(bool present, const std::function<bool()>& keepGoing);
     // Opens the port unless it is open; false with OpenFailure() saying why.
-    bool Open();
+    // A network port's open ends early once `keepGoing` says stop.
+    bool Open(const std::function<bool()>& keepGoing);
     // Before an update opens the port for itself.
     void Close() { m_layer->Close(); }
     const std::string& OpenFailure() const { return m_failure; }

@@ -67,7 +67,7 @@ bool CStation::Waiting(const std::string& text, const std::function<bool(const s
 bool CStation::Run(const std::function<SessionResult()>& update, const std::function<bool()>& keepGoing) {
     PortSpec port = StationPort(m_options, m_device);
     CKeypadPresence presence(port);
-    if (!presence.Open()) {
+    if (!presence.Open(keepGoing)) {
         m_sink.Error("COM Port: " + PortLabel(port) + " not available");
         m_sink.Error(presence.OpenFailure());
         return false;
