@@ -180,6 +180,7 @@ void CCliHost::Fail(const std::string& reason) {
 
 void CCliHost::Interrupt(int exitCode) {
     m_interruptExit = exitCode;
+    m_binding.CancelOpen();
     if (m_engine.IsBusy()) m_engine.OnOK();  // Abort; its ShowBusy(false) ends the loop
     else m_loop.quit();
 }

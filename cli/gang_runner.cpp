@@ -7,6 +7,7 @@
 
 #include "cli_host.h"
 #include "queued_sink.h"
+#include "station.h"
 
 int CGangRunner::RunSession(const CliOptions& options, const std::string& device, ISessionSink& view, bool update,
                             SessionResult* result) {
@@ -18,41 +19,38 @@ int CGangRunner::RunSession(const CliOptions& options, const std::string& device
     return code;
 }
 
-// Probes until the keypad answers (or, with answering false, until it no
-// longer does), a second between probes. False once the station is stopped.
-bool CGangRunner::WaitForKeypad(const CliOptions& options, const std::string& device, bool answering) {
-    CliOptions probe = options;
-    probe.command = CLI_TEST;
-    probe.trace = false;
-    CNullSink quiet;
-    while (!m_stop) {
-        if ((RunSession(probe, device, quiet, false, nullptr) == EXIT_OK) == answering) return true;
-        for (int i = 0; i < 10 && !m_stop; ++i) QThread::msleep(100);
-    }
-    return false;
-}
-
 void CGangRunner::RunPort(const PortTarget& target, CliCommand command, ISessionSink& view) {
     CliOptions options = m_options;
     options.command = command;
     options.port = target.port;
     CQueuedSink sink(view, this);
-    for (;;) {
+    // A unit's result is recorded; a station that could not start leaves none, only its exit code.
+    auto post = [this](const SessionResult& result, bool record) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, result, record] {
+                m_results.push_back(result);
+                if (record && onResult) onResult(result);
+            },
+            Qt::QueuedConnection);
+    };
+    auto unit = [&] {
         SessionResult result;
         RunSession(options, target.device, sink, true, &result);
         if (!target.device.empty()) result.port = target.port;
-        QMetaObject::invokeMethod(
-            this,
-            [this, result] {
-                m_results.push_back(result);
-                if (onResult) onResult(result);
-            },
-            Qt::QueuedConnection);
-        if (!options.repeat || m_stop) return;
-        sink.Status("Waiting for the keypad to be removed");
-        if (!WaitForKeypad(options, target.device, false)) return;
-        sink.Status("Waiting for the next keypad");
-        if (!WaitForKeypad(options, target.device, true)) return;
+        post(result, true);
+        return result;
+    };
+    if (!options.repeat) {
+        unit();
+        return;
+    }
+    CStation station(options, target.device, sink, enterKey);
+    if (!station.Run(unit, [this] { return !m_stop; })) {
+        SessionResult refused;
+        refused.port = target.port;
+        refused.exitCode = EXIT_USAGE;
+        post(refused, false);
     }
 }
 

@@ -11,6 +11,7 @@
 #include "session_sink.h"
 
 class CCliHost;
+class CEnterKey;
 
 // One keypad to talk to: the port as the user named it, and the device to
 // open when it is not that name (a simulated keypad's pseudo-terminal).
@@ -33,6 +34,8 @@ public:
                                    const std::vector<ISessionSink*>& sinks);
     // Each result as it comes, on this thread.
     std::function<void(const SessionResult&)> onResult;
+    // --repeat=enter: what the stations wait for between units.
+    CEnterKey* enterKey = nullptr;
 
     // Ctrl-C or SIGTERM: every session running is aborted, no new one starts.
     // Returns how many updates were running.
@@ -42,7 +45,6 @@ private:
     void RunPort(const PortTarget& target, CliCommand command, ISessionSink& view);
     int RunSession(const CliOptions& options, const std::string& device, ISessionSink& view, bool update,
                    SessionResult* result);
-    bool WaitForKeypad(const CliOptions& options, const std::string& device, bool answering);
     void Register(CCliHost* host, bool update);
     void Unregister(CCliHost* host);
 

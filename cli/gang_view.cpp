@@ -13,6 +13,8 @@ public:
         m_status = text;
         m_view.MarkDirty();
     }
+    // In the time column, which has nothing to show between updates.
+    void Waiting(const std::string& text) override { TimeRemaining(text.empty() ? "---" : text); }
     void Range(int lower, int upper) override {
         m_lower = lower;
         m_upper = upper;

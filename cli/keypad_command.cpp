@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 
@@ -14,6 +15,7 @@
 #include "interrupts.h"
 #include "json_output.h"
 #include "port_discovery.h"
+#include "station.h"
 #include "sim/pty_server.h"
 #include "summary.h"
 #include "terminal_view.h"
@@ -44,8 +46,10 @@ private:
     int InstallInterrupts();
     int StartSimulatedKeypads(std::vector<PortTarget>& targets);
     int FindKeypads(std::vector<PortTarget>& targets);
+    int CheckPortsDiffer();
     int RunOne(const PortTarget& target);
     int RunMany(const std::vector<PortTarget>& targets);
+    std::unique_ptr<QSocketNotifier> ReadEnterKey(CEnterKey& enter);
     void Record(const SessionResult& result);
     void OnInterrupt(int exitCode);
     void Error(const std::string& text);
@@ -119,6 +123,7 @@ int CKeypadCommand::FindKeypads(std::vector<PortTarget>& targets) {
     }
     CliOptions probeOptions = m_options;
     probeOptions.trace = false;
+    probeOptions.repeat = false;  // a probe is one connection test, never a station
     CGangRunner runner(probeOptions);
     CNullSink quiet;
     std::vector<ISessionSink*> sinks(probes.size(), &quiet);
@@ -143,6 +148,24 @@ int CKeypadCommand::FindKeypads(std::vector<PortTarget>& targets) {
     return EXIT_OK;
 }
 
+// Each line on standard input is an Enter; its end ends the stations after their units.
+std::unique_ptr<QSocketNotifier> CKeypadCommand::ReadEnterKey(CEnterKey& enter) {
+    auto input = std::make_unique<QSocketNotifier>(STDIN_FILENO, QSocketNotifier::Read);
+    QSocketNotifier* notifier = input.get();
+    QObject::connect(notifier, &QSocketNotifier::activated, [&enter, notifier] {
+        char bytes[256];
+        ssize_t n = read(STDIN_FILENO, bytes, sizeof bytes);
+        if (n <= 0 && errno == EINTR) return;
+        if (n <= 0) {
+            notifier->setEnabled(false);
+            enter.InputEnded();
+        }
+        for (ssize_t i = 0; i < n; ++i)
+            if (bytes[i] == '\n') enter.Pressed();
+    });
+    return input;
+}
+
 void CKeypadCommand::Record(const SessionResult& result) {
     if (m_options.json) m_json.Result(result);
     std::string reason;
@@ -150,6 +173,17 @@ void CKeypadCommand::Record(const SessionResult& result) {
         Error(m_options.logFile + ": the result could not be written: " + reason);
         m_recordLost = true;
     }
+}
+
+// Two sessions on one device would fight over it: refused before either starts.
+int CKeypadCommand::CheckPortsDiffer() {
+    for (size_t i = 0; i < m_options.ports.size(); ++i)
+        for (size_t j = 0; j < i; ++j)
+            if (DeviceIdentity(m_options.ports[i]) == DeviceIdentity(m_options.ports[j])) {
+                Error("--port " + m_options.ports[j] + " and --port " + m_options.ports[i] + " are the same port");
+                return EXIT_USAGE;
+            }
+    return EXIT_OK;
 }
 
 int CKeypadCommand::RunOne(const PortTarget& target) {
@@ -196,9 +230,14 @@ int CKeypadCommand::RunMany(const std::vector<PortTarget>& targets) {
     }
     for (auto& sink : owned) sinks.push_back(sink.get());
 
+    CEnterKey enter;
+    std::unique_ptr<QSocketNotifier> input;
+    if (m_options.repeatOnEnter) input = ReadEnterKey(enter);
+
     bool printRows = !m_options.json && !m_options.quiet && m_options.repeat;
     if (printRows) std::printf("%s\n", SummaryHeader().c_str());
     CGangRunner runner(m_options);
+    if (input) runner.enterKey = &enter;
     runner.onResult = [&](const SessionResult& result) {
         Record(result);
         if (!printRows) return;
@@ -248,6 +287,7 @@ int CKeypadCommand::Run() {
         int code = FindKeypads(targets);
         if (code != EXIT_OK) return code;
     } else if (!m_options.ports.empty()) {
+        if (int code = CheckPortsDiffer()) return code;
         for (const std::string& port : m_options.ports) targets.push_back({port, ""});
     } else {
         targets.push_back({"", ""});  // the settings store's port

@@ -28,8 +28,9 @@ const char* const CLI_USAGE =
     "                            keypads at once; auto probes every serial port and uses the one\n"
     "                            keypad that answers, auto:GLOB the devices matching GLOB\n"
     "      --all                 with an auto port: update every keypad that answers\n"
-    "      --repeat              station mode: after each update, wait for the keypad to go and the\n"
-    "                            next one to answer, and update it; Ctrl-C ends the station\n"
+    "      --repeat[=enter]      station mode: after each update, wait for the keypad to go (away\n"
+    "                            half a second) and the next one to answer, and update it; with\n"
+    "                            =enter, wait for Enter instead; Ctrl-C ends the station\n"
     "      --simulate[=N]        use N simulated keypads (default 1) instead of hardware\n"
     "      --json                JSON Lines on stdout instead of text\n"
     "      --log=FILE            append a JSON result line for every keypad to FILE\n"
@@ -70,7 +71,7 @@ struct OptionForm {
 const OptionForm OPTIONS[] = {
     {"p", "port", "PORT", FOR_PORTS},
     {"", "all", "", FOR_KEYPAD},
-    {"", "repeat", "", FOR_UPDATES},
+    {"", "repeat", "HOW", FOR_UPDATES},
     {"", "simulate", "N", FOR_PORTS},
     {"", "json", "", FOR_PORTS},
     {"", "log", "FILE", FOR_KEYPAD},
@@ -202,6 +203,11 @@ int ReadValues(const QCommandLineParser& parser, CliOptions& options, std::strin
     if (!ReadSimulate(parser, options, error)) return 0;
     options.all = parser.isSet("all");
     options.repeat = parser.isSet("repeat");
+    options.repeatOnEnter = parser.value("repeat") == "enter";
+    if (options.repeat && !options.repeatOnEnter && !parser.value("repeat").isEmpty()) {
+        error = "--repeat takes no value, or =enter";
+        return 0;
+    }
     options.json = parser.isSet("json");
     options.logFile = Bytes(parser.value("log"));
     if (parser.isSet("log") && options.logFile.empty()) {
@@ -226,14 +232,19 @@ int ReadValues(const QCommandLineParser& parser, CliOptions& options, std::strin
 }
 
 // --simulate takes an optional count: "--simulate 4" and "--simulate=4" give
-// 4, a lone --simulate gives 1. The parser wants a value, so it gets one.
-QStringList WithSimulateCount(int argc, const char* const* argv) {
+// 4, a lone --simulate gives 1; a lone --repeat means removal. The parser
+// wants a value, so each gets one.
+QStringList WithOptionalValues(int argc, const char* const* argv) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--") {
             for (; i < argc; ++i) arguments << Text(argv[i]);
             break;
+        }
+        if (arg == "--repeat") {
+            arguments << Text("--repeat=");
+            continue;
         }
         if (arg != "--simulate") {
             arguments << Text(argv[i]);
@@ -263,7 +274,7 @@ int ParseCliOptions(int argc, const char* const* argv, CliOptions& options, std:
         names << Text(option.longName);
         parser.addOption(QCommandLineOption(names, QString(), Text(option.valueName)));
     }
-    if (!parser.parse(WithSimulateCount(argc, argv))) {
+    if (!parser.parse(WithOptionalValues(argc, argv))) {
         error = Bytes(parser.errorText());
         return 0;
     }

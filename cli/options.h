@@ -28,6 +28,7 @@ struct CliOptions {
     int simulateCount = 0;           // keypads --simulate starts
     bool all = false;                // --all: every port that answers
     bool repeat = false;             // --repeat: station mode
+    bool repeatOnEnter = false;      // --repeat=enter: the next unit on Enter, not on removal
     bool json = false;               // --json: JSON Lines on stdout
     std::string logFile;             // --log: result objects appended here
     bool yes = false;

@@ -3,10 +3,13 @@
 #include <glob.h>
 #include <limits.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <QSerialPortInfo>
 #include <algorithm>
 #include <set>
+
+#include "serial/port_naming.h"
 
 namespace {
 
@@ -26,6 +29,22 @@ std::string Canonical(const std::string& path) {
 
 }  // namespace
 
+std::string DeviceIdentity(const std::string& name) {
+    NetworkPortName network;
+    if (ParseNetworkPortName(name, network)) {
+        QString host = QString::fromStdString(network.host).toLower();
+        return "net " + host.toStdString() + " " + std::to_string(network.port);
+    }
+    PortSpec port;
+    if (!ParsePortArgument(name, port)) return name;
+    std::string path = Canonical(port.device);
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) return "path " + path;
+    // A device node is the device whatever its name; another file is its inode.
+    if (S_ISCHR(info.st_mode)) return "dev " + std::to_string(info.st_rdev);
+    return "inode " + std::to_string(info.st_dev) + " " + std::to_string(info.st_ino);
+}
+
 std::vector<std::string> CandidatePorts(const std::string& autoName) {
     std::vector<std::string> names;
     if (autoName.rfind("auto:", 0) == 0) {
@@ -39,6 +58,6 @@ std::vector<std::string> CandidatePorts(const std::string& autoName) {
     std::vector<std::string> unique;
     std::set<std::string> devices;
     for (const std::string& name : names)
-        if (devices.insert(Canonical(name)).second) unique.push_back(name);
+        if (devices.insert(DeviceIdentity(name)).second) unique.push_back(name);
     return unique;
 }

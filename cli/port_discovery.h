@@ -6,3 +6,8 @@
 // lists and the /dev/serial/by-id links, for "auto:GLOB" the paths matching
 // GLOB. One name per device (a link and its target count once), sorted.
 std::vector<std::string> CandidatePorts(const std::string& autoName);
+
+// What a port name stands for, so that two names of one device compare
+// equal: a device node by its device number (after links, /dev/serial/by-id
+// included), a network port by host and port (either scheme).
+std::string DeviceIdentity(const std::string& name);

@@ -14,6 +14,9 @@ public:
     void Status(const std::string& text) override {
         Post([=, target = &m_target] { target->Status(text); });
     }
+    void Waiting(const std::string& text) override {
+        Post([=, target = &m_target] { target->Waiting(text); });
+    }
     void Range(int lower, int upper) override {
         m_posted = -1;
         Post([=, target = &m_target] { target->Range(lower, upper); });

@@ -19,6 +19,10 @@ public:
     virtual void Error(const std::string& text) = 0;
     // A line for stderr as it is (--trace, notes).
     virtual void Trace(const std::string& line) = 0;
+    // A station's wait in a few words (the previous unit's outcome, the time
+    // waited), for a view that redraws its line in place; the others have
+    // shown the status once.
+    virtual void Waiting(const std::string&) {}
 };
 
 // Shows nothing: the probes that look for a keypad.

@@ -85,7 +85,12 @@ void CComPortSession::OnTelnetSubnegotiation(const uint8_t* body, int count) {
     int command = body[1] - COM_PORT_SERVER_OFFSET;
     // The confirmations of the line settings; line and modem state, flow
     // control notices and the signature are not needed.
-    if (command >= COM_PORT_SET_BAUDRATE && command <= COM_PORT_SET_CONTROL) m_confirmed |= 1u << (command - 1);
+    if (command < COM_PORT_SET_BAUDRATE || command > COM_PORT_SET_CONTROL || m_state != COM_PORT_NEGOTIATING) return;
+    if (command == COM_PORT_SET_BAUDRATE && count >= 6)
+        m_baud = uint32_t(body[2]) << 24 | uint32_t(body[3]) << 16 | uint32_t(body[4]) << 8 | body[5];
+    else if (command != COM_PORT_SET_BAUDRATE && count >= 3)
+        m_setting[command] = body[2];
+    m_confirmed |= 1u << (command - 1);
     CheckReady();
 }
 
@@ -100,8 +105,36 @@ void CComPortSession::SendLineSettings() {
     AppendCommand(out, COM_PORT_SET_CONTROL, {COM_PORT_CONTROL_NO_FLOW});
 }
 
+// A line the server set otherwise would garble every frame: refused, not used.
 void CComPortSession::CheckReady() {
-    if (m_state == COM_PORT_NEGOTIATING && m_local[TELNET_OPT_COM_PORT] == OPTION_ON &&
-        m_confirmed == ALL_SETTINGS_CONFIRMED)
-        m_state = COM_PORT_READY;
+    if (m_state != COM_PORT_NEGOTIATING || m_local[TELNET_OPT_COM_PORT] != OPTION_ON ||
+        m_confirmed != ALL_SETTINGS_CONFIRMED)
+        return;
+    bool keypadLine = m_baud == COM_PORT_KEYPAD_BAUD && m_setting[COM_PORT_SET_DATASIZE] == 8 &&
+                      m_setting[COM_PORT_SET_PARITY] == COM_PORT_PARITY_NONE &&
+                      m_setting[COM_PORT_SET_STOPSIZE] == COM_PORT_STOPSIZE_1 &&
+                      m_setting[COM_PORT_SET_CONTROL] == COM_PORT_CONTROL_NO_FLOW;
+    m_state = keypadLine ? COM_PORT_READY : COM_PORT_WRONG_LINE;
+}
+
+std::string CComPortSession::WrongLineText() const {
+    static const char PARITY[] = "?NOEMS";  // RFC 2217's parity values 1 to 5
+    static const char* const STOP[] = {"?", "1", "2", "1.5"};
+    uint8_t parity = m_setting[COM_PORT_SET_PARITY], stop = m_setting[COM_PORT_SET_STOPSIZE];
+    std::string text = "the server set " + std::to_string(m_baud) + " " +
+                       std::to_string(m_setting[COM_PORT_SET_DATASIZE]) + (parity <= 5 ? PARITY[parity] : '?') +
+                       (stop <= 3 ? STOP[stop] : "?");
+    switch (m_setting[COM_PORT_SET_CONTROL]) {
+    case COM_PORT_CONTROL_NO_FLOW:
+        break;
+    case 2:
+        text += " with XON/XOFF flow control";
+        break;
+    case 3:
+        text += " with hardware flow control";
+        break;
+    default:
+        text += " with flow control " + std::to_string(m_setting[COM_PORT_SET_CONTROL]);
+    }
+    return text + ", not 115200 8N1";
 }

@@ -1,6 +1,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "telnet_codec.h"
@@ -32,7 +33,8 @@ enum ComPortValue : uint8_t {
 
 constexpr uint32_t COM_PORT_KEYPAD_BAUD = 115200;
 
-enum ComPortState { COM_PORT_NEGOTIATING, COM_PORT_READY, COM_PORT_REFUSED };
+// COM_PORT_WRONG_LINE: the server confirmed other line settings than the keypad's.
+enum ComPortState { COM_PORT_NEGOTIATING, COM_PORT_READY, COM_PORT_REFUSED, COM_PORT_WRONG_LINE };
 
 class CComPortSession : private ITelnetCommands {
 public:
@@ -41,6 +43,8 @@ public:
     // What the server sent: data appended to `data`, answers to send to `out`.
     void Receive(const uint8_t* bytes, int count, std::vector<uint8_t>& data, std::vector<uint8_t>& out);
     ComPortState State() const { return m_state; }
+    // In COM_PORT_WRONG_LINE: "the server set 9600 7E1, not 115200 8N1".
+    std::string WrongLineText() const;
 
     // A frame for the wire.
     static void EncodeData(const uint8_t* data, int count, std::vector<uint8_t>& out);
@@ -63,5 +67,7 @@ private:
     std::array<OptionState, 256> m_local{};     // options we do (DO / DONT from the server)
     std::array<OptionState, 256> m_remote{};    // options the server does (WILL / WONT)
     unsigned m_confirmed = 0;                   // bit N-1: command N confirmed
+    uint32_t m_baud = 0;                        // the values confirmed
+    std::array<uint8_t, COM_PORT_SET_CONTROL + 1> m_setting{};  // by command: data size, parity, ...
     ComPortState m_state = COM_PORT_NEGOTIATING;
 };

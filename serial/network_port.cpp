@@ -1,6 +1,5 @@
 #include "network_port.h"
 
-#include <QEventLoop>
 #include <QTimer>
 #include <cstdio>
 
@@ -25,6 +24,7 @@ int CNetworkPort::Open(const std::string& text, std::string& reason) {
         return 0;
     }
     m_deadline = QDeadlineTimer(m_openTimeoutMs);
+    m_cancelled = false;
     if (name.rfc2217) m_session = std::make_unique<CComPortSession>();
     if (!Connect(name, reason) || (m_session && !Negotiate(name, reason))) {
         Close();
@@ -76,6 +76,10 @@ int CNetworkPort::Negotiate(const NetworkPortName& name, std::string& reason) {
         return m_session->State() != COM_PORT_NEGOTIATING || m_socket.state() != QAbstractSocket::ConnectedState;
     });
     if (m_session->State() == COM_PORT_READY) return 1;
+    if (m_session->State() == COM_PORT_WRONG_LINE) {
+        reason = name.address + ": " + m_session->WrongLineText();
+        return 0;
+    }
     if (m_session->State() == COM_PORT_REFUSED) {
         reason = name.address + ": the server does not offer serial port control (RFC 2217); tcp://" + name.address +
                  " passes raw bytes";
@@ -106,11 +110,20 @@ CNetworkPort::WaitResult CNetworkPort::WaitUntil(const std::function<bool()>& do
     connect(&m_socket, &QTcpSocket::readyRead, &loop, wake);
     connect(&m_socket, &QTcpSocket::errorOccurred, &loop, wake);
     while (!done()) {
+        if (m_cancelled) return WAIT_INTERRUPTED;
         if (m_deadline.hasExpired()) return WAIT_TIMED_OUT;
         timer.start(static_cast<int>(m_deadline.remainingTime()));
-        if (loop.exec(QEventLoop::ExcludeUserInputEvents) != WAKE) return WAIT_INTERRUPTED;
+        m_waitLoop = &loop;
+        int woken = loop.exec(QEventLoop::ExcludeUserInputEvents);
+        m_waitLoop = nullptr;
+        if (woken != WAKE) return WAIT_INTERRUPTED;
     }
     return WAIT_DONE;
+}
+
+void CNetworkPort::CancelOpen() {
+    m_cancelled = true;
+    if (m_waitLoop) m_waitLoop->exit(0);
 }
 
 void CNetworkPort::Write(const uint8_t* data, int count) {

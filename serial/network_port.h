@@ -1,5 +1,6 @@
 #pragma once
 #include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QTcpSocket>
 #include <functional>
 #include <memory>
@@ -31,6 +32,8 @@ public:
     void SetBreak(bool on) override;
     QByteArray Read() override;
     bool LowLatency() const override { return m_noDelay; }
+    // Ends an open under way at once (Ctrl-C), as interrupted; call it on the port's thread.
+    void CancelOpen();
 
 private:
     enum WaitResult { WAIT_DONE, WAIT_TIMED_OUT, WAIT_INTERRUPTED };
@@ -49,4 +52,6 @@ private:
     QByteArray m_received;                       // data not read yet
     bool m_open = false;
     bool m_noDelay = false;
+    bool m_cancelled = false;
+    QEventLoop* m_waitLoop = nullptr;  // of the open under way
 };

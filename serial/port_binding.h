@@ -30,6 +30,8 @@ public:
 
     void WriteFrameToPort(const uint8_t* data, int count) { m_layer->Write(data, count); }
     void SetBreak(bool on) { m_layer->SetBreak(on); }
+    // Ctrl-C while a network port connects: the open ends at once.
+    void CancelOpen() { m_network.CancelOpen(); }
 
     // The port layer in use.
     IPortLayer& Comm() { return *m_layer; }

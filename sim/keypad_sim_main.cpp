@@ -34,6 +34,11 @@ const char* const HELP =
     "  --link PATH               also make PATH a symlink to the device (removed on exit)\n"
     "  --exit-after-update       end once an update is over: after the execute command\n"
     "                            is answered, or 2 s after the last screens chunk\n"
+    "  --swap-after-update MS    once an update is over, the keypad is taken off the\n"
+    "                            cable and a fresh one answers MS ms later, the port\n"
+    "                            staying open (a jig); the dump holds the last keypad\n"
+    "  --swaps N                 ... this many times (default 1)\n"
+    "  --first-keypad-after MS   the line is silent for MS ms before the first keypad\n"
     "  --dump-dir DIR            on exit, write each area's contents to DIR/firmware.bin\n"
     "                            and DIR/screens.bin, and the Valid data record (if one\n"
     "                            was accepted) to DIR/valid-record.bin\n"
@@ -74,6 +79,9 @@ const char* const HELP =
 enum OptionId {
     OPT_LINK = 256,
     OPT_EXIT_AFTER_UPDATE,
+    OPT_SWAP_AFTER_UPDATE,
+    OPT_SWAPS,
+    OPT_FIRST_KEYPAD_AFTER,
     OPT_DUMP_DIR,
     OPT_FW_LAST,
     OPT_SCR_LAST,
@@ -102,6 +110,9 @@ enum OptionId {
 const option LONG_OPTIONS[] = {
     {"link", required_argument, nullptr, OPT_LINK},
     {"exit-after-update", no_argument, nullptr, OPT_EXIT_AFTER_UPDATE},
+    {"swap-after-update", required_argument, nullptr, OPT_SWAP_AFTER_UPDATE},
+    {"swaps", required_argument, nullptr, OPT_SWAPS},
+    {"first-keypad-after", required_argument, nullptr, OPT_FIRST_KEYPAD_AFTER},
     {"dump-dir", required_argument, nullptr, OPT_DUMP_DIR},
     {"firmware-last-sector", required_argument, nullptr, OPT_FW_LAST},
     {"screens-last-sector", required_argument, nullptr, OPT_SCR_LAST},
@@ -221,6 +232,9 @@ int main(int argc, char** argv) {
     std::string linkPath;
     std::string dumpDir;
     bool exitAfterUpdate = false;
+    int swapAfterUpdateMs = -1;
+    int swaps = 1;
+    int firstKeypadAfterMs = 0;
 
     int id;
     while ((id = getopt_long(argc, argv, "hV", LONG_OPTIONS, nullptr)) != -1) {
@@ -245,6 +259,15 @@ int main(int argc, char** argv) {
                 break;
             case OPT_EXIT_AFTER_UPDATE:
                 exitAfterUpdate = true;
+                break;
+            case OPT_SWAP_AFTER_UPDATE:
+                ok = set(swapAfterUpdateMs, 0, MS_LIMIT);
+                break;
+            case OPT_SWAPS:
+                ok = set(swaps, 1, INT_LIMIT);
+                break;
+            case OPT_FIRST_KEYPAD_AFTER:
+                ok = set(firstKeypadAfterMs, 0, MS_LIMIT);
                 break;
             case OPT_DUMP_DIR:
                 dumpDir = optarg;
@@ -352,6 +375,9 @@ int main(int argc, char** argv) {
 
     CKeypadPtyServer server(config);
     server.exitAfterUpdate = exitAfterUpdate;
+    server.swapAfterUpdateMs = swapAfterUpdateMs;
+    server.swapsLeft = swaps;
+    server.firstKeypadAfterMs = firstKeypadAfterMs;
     std::string error;
     if (!server.Open(error)) {
         fprintf(stderr, "orbix-keypad-sim: cannot create a pseudo-terminal: %s\n", error.c_str());

@@ -67,7 +67,7 @@ int WaitFor(pollfd* fds, int count, int64_t deadlineNs) {
 
 }  // namespace
 
-CKeypadPtyServer::CKeypadPtyServer(const KeypadConfig& config) : m_model(config) {}
+CKeypadPtyServer::CKeypadPtyServer(const KeypadConfig& config) : m_config(config), m_model(config) {}
 
 CKeypadPtyServer::~CKeypadPtyServer() {
     Stop();
@@ -150,6 +150,7 @@ void CKeypadPtyServer::Serve() {
     int64_t lastFrameNs = NowNs();
     int64_t lastWriteNs = 0;
     const int64_t quietNs = static_cast<int64_t>(screensQuietMs) * NS_PER_MS;
+    int64_t offCableUntilNs = NowNs() + static_cast<int64_t>(firstKeypadAfterMs) * NS_PER_MS;
 
     while (!m_stop.load(std::memory_order_acquire)) {
         int64_t now = NowNs();
@@ -181,6 +182,13 @@ void CKeypadPtyServer::Serve() {
             }
         }
 
+        if (swapsLeft > 0 && swapAfterUpdateMs >= 0 && queue.empty() && m_model.Executed()) {
+            WaitUntilCollected(lastWriteNs);
+            --swapsLeft;
+            m_model = CKeypadModel(m_config);
+            offCableUntilNs = NowNs() + static_cast<int64_t>(swapAfterUpdateMs) * NS_PER_MS;
+        }
+
         int64_t deadline = -1;
         if (!queue.empty() && !blocked) deadline = queue.front().dueNs;
         if (exitAfterUpdate && queue.empty() && screensPending) deadline = lastFrameNs + quietNs;
@@ -202,6 +210,7 @@ void CKeypadPtyServer::Serve() {
         if (fds[0].revents & (POLLERR | POLLNVAL)) return;
         if (fds[0].revents & (POLLIN | POLLHUP)) {
             const ssize_t n = read(m_master, buffer, sizeof buffer);
+            if (n > 0 && NowNs() < offCableUntilNs) continue;  // nobody on the cable to hear it
             if (n > 0) {
                 now = NowNs();
                 replies.clear();

@@ -26,6 +26,13 @@ public:
     void Start();
     void Stop();
     bool exitAfterUpdate = false;
+    // A jig whose keypad is swapped on its cable: once an update is over, the
+    // line stays silent this long and a fresh keypad answers (-1: never), as
+    // many times as swapsLeft says. The port stays open throughout.
+    int swapAfterUpdateMs = -1;
+    int swapsLeft = 0;
+    // The first keypad is put on the cable this long after Serve() starts.
+    int firstKeypadAfterMs = 0;
     // A screens update ends with no command of its own: it counts as over
     // once the line has been quiet this long after a screens chunk.
     int screensQuietMs = 2000;
@@ -37,6 +44,7 @@ public:
     const CKeypadModel& Model() const { return m_model; }
 
 private:
+    KeypadConfig m_config;
     CKeypadModel m_model;
     std::string m_devicePath;
     int m_master = -1;

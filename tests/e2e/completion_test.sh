@@ -58,6 +58,7 @@ expect "$F --port " "/dev/ttyS0 /dev/ttyUSB0 COM1"
 expect "$F --port /dev/ttyU" "/dev/ttyUSB0"
 expect "$F --stall-timeout " ""
 expect "$F --st" "--stall-timeout"
+expect "$F --rep" "--repeat --repeat=enter"
 expect "$F --q" "--quiet"
 
 S=$sim

@@ -10,14 +10,16 @@
 
 #include <cstdio>
 
+#include <thread>
+
 #include "program_test.h"
 
 namespace {
 
 const char* const SER2NET = "/usr/sbin/ser2net";
 
-// A port of 127.0.0.1 that nothing listens on right now.
-int FreeTcpPort() {
+// A socket bound to a port of 127.0.0.1 the system chose; `port` gets it.
+int LoopbackSocket(int& port) {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -25,8 +27,15 @@ int FreeTcpPort() {
     socklen_t length = sizeof address;
     bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
     getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
+// A port of 127.0.0.1 that nothing listens on right now.
+int FreeTcpPort() {
+    int port = 0;
+    close(LoopbackSocket(port));
+    return port;
 }
 
 // Whether something listens on 127.0.0.1:port; asked of the kernel, since a
@@ -138,4 +147,37 @@ TEST_F(Ser2netE2E, PortsThatCannotBeOpenedSendNothing) {
         EXPECT_FALSE(Has(r.output, "] ->")) << c.port << ": a frame was sent";
         EXPECT_LT(r.seconds, 5.0);
     }
+
+    // A server that confirms 9600 7E1 once the offers came, then one that never negotiates.
+    int port = 0;
+    int listener = LoopbackSocket(port);
+    ASSERT_EQ(listen(listener, 4), 0);
+    std::string server = "rfc2217://127.0.0.1:" + std::to_string(port);
+    std::thread wrongLine([listener] {
+        int client = accept(listener, nullptr, nullptr);
+        char offers[64];
+        const unsigned char answer[] = {0xFF, 0xFD, 0x2C, 0xFF, 0xFA, 0x2C, 0x65, 0x00, 0x00, 0x25, 0x80, 0xFF, 0xF0,
+                                        0xFF, 0xFA, 0x2C, 0x66, 0x07, 0xFF, 0xF0, 0xFF, 0xFA, 0x2C, 0x67, 0x03, 0xFF,
+                                        0xF0, 0xFF, 0xFA, 0x2C, 0x68, 0x01, 0xFF, 0xF0, 0xFF, 0xFA, 0x2C, 0x69, 0x01,
+                                        0xFF, 0xF0};
+        if (read(client, offers, sizeof offers) > 0) {
+            EXPECT_EQ(write(client, answer, sizeof answer), 41);
+        }
+        while (read(client, offers, sizeof offers) > 0) {
+        }
+        close(client);
+    });
+    ProcessResult wrong = Flash({"--port", server, "--trace", "test"}, 10);
+    wrongLine.join();
+    EXPECT_EQ(wrong.exitCode, 2) << wrong.output;
+    EXPECT_TRUE(Has(wrong.output, server.substr(10) + ": the server set 9600 7E1, not 115200 8N1\n"))
+        << wrong.output;
+    EXPECT_FALSE(Has(wrong.output, "] ->")) << wrong.output;
+    CProcess silent({FLASH, "--port", server, "test"});
+    usleep(500000);
+    double interrupted = MonotonicSeconds();
+    silent.Signal(SIGINT);
+    EXPECT_EQ(silent.Wait(10).exitCode, 130) << silent.Output();
+    EXPECT_LT(MonotonicSeconds() - interrupted, 1.0);
+    close(listener);
 }

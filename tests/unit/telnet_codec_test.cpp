@@ -127,4 +127,31 @@ TEST(ComPortSession, AServerWithoutSerialPortControlRefusesTheOption) {
     EXPECT_TRUE(out.empty());  // both were answers to our own offers
 }
 
+// A server that sets a line of its own choice is caught when it confirms it.
+TEST(ComPortSession, ALineOtherThanTheKeypadsIsRefusedWithWhatTheServerSet) {
+    auto confirm = [](const Bytes& confirmations) {
+        CComPortSession session;
+        Bytes out, data;
+        session.Start(out);
+        const Bytes doComPort = {0xFF, 0xFD, 0x2C};
+        session.Receive(doComPort.data(), 3, data, out);
+        session.Receive(confirmations.data(), static_cast<int>(confirmations.size()), data, out);
+        return session;
+    };
+    const Bytes seven_e1 = {0xFF, 0xFA, 0x2C, 0x65, 0x00, 0x00, 0x25, 0x80, 0xFF, 0xF0,  // 9600
+                            0xFF, 0xFA, 0x2C, 0x66, 0x07, 0xFF, 0xF0,                    // 7 bits
+                            0xFF, 0xFA, 0x2C, 0x67, 0x03, 0xFF, 0xF0,                    // even
+                            0xFF, 0xFA, 0x2C, 0x68, 0x01, 0xFF, 0xF0,                    // 1 stop
+                            0xFF, 0xFA, 0x2C, 0x69, 0x01, 0xFF, 0xF0};                   // no flow control
+    CComPortSession wrong = confirm(seven_e1);
+    EXPECT_EQ(wrong.State(), COM_PORT_WRONG_LINE);
+    EXPECT_EQ(wrong.WrongLineText(), "the server set 9600 7E1, not 115200 8N1");
+
+    Bytes hardwareFlow = CONFIRMATIONS;
+    hardwareFlow.insert(hardwareFlow.end(), {0xFF, 0xFA, 0x2C, 0x69, 0x03, 0xFF, 0xF0});
+    CComPortSession flow = confirm(hardwareFlow);
+    EXPECT_EQ(flow.State(), COM_PORT_WRONG_LINE);
+    EXPECT_EQ(flow.WrongLineText(), "the server set 115200 8N1 with hardware flow control, not 115200 8N1");
+}
+
 }  // namespace

@@ -1,0 +1,94 @@
+#include "station.h"
+
+#include <QElapsedTimer>
+#include <chrono>
+
+#include "keypad_presence.h"
+#include "serial/port_binding.h"
+#include "serial/settings_store.h"
+
+void CEnterKey::Pressed() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    ++m_presses;
+    m_changed.notify_all();
+}
+
+void CEnterKey::InputEnded() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_ended = true;
+    m_changed.notify_all();
+}
+
+bool CEnterKey::Wait(const std::function<bool()>& keepGoing, const std::function<void()>& tick) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    uint64_t before = m_presses;
+    while (m_presses == before && !m_ended) {
+        lock.unlock();
+        if (!keepGoing()) return false;
+        tick();
+        lock.lock();
+        m_changed.wait_for(lock, std::chrono::milliseconds(100));
+    }
+    return m_presses != before;
+}
+
+namespace {
+
+// The port the updates open: the simulated keypad's, the one named, or the settings store's.
+PortSpec StationPort(const CliOptions& options, const std::string& device) {
+    PortSpec port;
+    if (!device.empty()) port.device = device;
+    else if (!options.port.empty()) ParsePortArgument(options.port, port);
+    else {
+        CSettingsStore settings(true);
+        port = PortFromSettings(settings.GetInt(KEY_COM_PORT, 1), settings.GetString(KEY_PORT_NAME, ""));
+    }
+    return port;
+}
+
+}  // namespace
+
+bool CStation::Waiting(const std::string& text, const std::function<bool(const std::function<void()>&)>& wait) {
+    std::string shown = text + (m_previous.empty() ? "" : " (previous unit: " + m_previous + ")");
+    m_sink.Status(shown);
+    QElapsedTimer waited;
+    waited.start();
+    qint64 lastShown = -1;
+    bool ended = wait([&] {
+        qint64 seconds = waited.elapsed() / 1000;
+        if (seconds == lastShown) return;
+        lastShown = seconds;
+        m_sink.Waiting((m_previous.empty() ? "" : m_previous + ", ") + std::to_string(seconds) + " s");
+    });
+    m_sink.Waiting("");
+    return ended;
+}
+
+bool CStation::Run(const std::function<SessionResult()>& update, const std::function<bool()>& keepGoing) {
+    PortSpec port = StationPort(m_options, m_device);
+    CKeypadPresence presence(port);
+    if (!presence.Open(keepGoing)) {
+        m_sink.Error("COM Port: " + PortLabel(port) + " not available");
+        m_sink.Error(presence.OpenFailure());
+        return false;
+    }
+    auto until = [&](bool present) {
+        return [&, present](const std::function<void()>& tick) {
+            return presence.WaitUntil(present, [&] {
+                tick();
+                return keepGoing();
+            });
+        };
+    };
+    for (;;) {
+        if (!Waiting(m_previous.empty() ? "Waiting for a keypad" : "Waiting for the next keypad", until(true)))
+            return true;
+        presence.Close();
+        m_previous = OutcomeName(update().exitCode);
+        if (!keepGoing()) return true;
+        bool next = m_enter ? Waiting("Press Enter for the next keypad",
+                                      [&](const std::function<void()>& tick) { return m_enter->Wait(keepGoing, tick); })
+                            : Waiting("Waiting for the keypad to be removed", until(false));
+        if (!next) return true;
+    }
+}

@@ -1,0 +1,52 @@
+#pragma once
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "options.h"
+#include "result_record.h"
+#include "session_sink.h"
+
+// Enter (a line on standard input) between the units of --repeat=enter
+// stations. Lines typed while no station waits are not kept: an early Enter
+// must not start an update on the keypad just done.
+class CEnterKey {
+public:
+    // From the thread that reads standard input.
+    void Pressed();
+    void InputEnded();
+    // From a station: true once Enter is pressed after the call, false when
+    // the input has ended or `keepGoing` says stop. `tick` runs a few times a second.
+    bool Wait(const std::function<bool()>& keepGoing, const std::function<void()>& tick);
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    uint64_t m_presses = 0;
+    bool m_ended = false;
+};
+
+// One port of a production line (--repeat): waits for a keypad to answer,
+// updates it, then waits for it to go (or for Enter) before the next one,
+// until `keepGoing` says stop. Waiting is no failure and leaves no record.
+class CStation {
+public:
+    CStation(const CliOptions& options, const std::string& device, ISessionSink& sink, CEnterKey* enter)
+        : m_options(options), m_device(device), m_sink(sink), m_enter(enter) {}
+    // `update` runs one unit. False when the port cannot be opened at the start.
+    bool Run(const std::function<SessionResult()>& update, const std::function<bool()>& keepGoing);
+
+private:
+    // Shows `text` with the previous unit's outcome, and on a live line the
+    // time waited, once a second; `wait` gets the tick to call.
+    bool Waiting(const std::string& text, const std::function<bool(const std::function<void()>&)>& wait);
+
+    const CliOptions& m_options;
+    std::string m_device;
+    ISessionSink& m_sink;
+    CEnterKey* m_enter;
+    std::string m_previous;  // the last unit's outcome, empty before the first
+};
