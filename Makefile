@@ -5,8 +5,8 @@ WIN_BUILD ?= build-windows
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build test test-sanitize test-windows test-sanitize-all run demo fuzz bench install package \
-        clean
+.PHONY: all deps configure build test test-sanitize test-windows qt-windows test-sanitize-all run demo fuzz \
+        bench install package clean
 
 all: build
 
@@ -37,6 +37,11 @@ test-windows: deps
 	@cmake -S . -B $(WIN_BUILD) -G Ninja --toolchain cmake/mingw-w64.cmake -DORBIX_QT=OFF >/dev/null
 	@cmake --build $(WIN_BUILD) -j $(JOBS)
 	cd $(WIN_BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
+
+# Qt for Windows (shared DLLs, mingw-w64), built once per machine into
+# ~/.cache/orbix/qt-6.4.2-mingw64-HASH; prints that prefix.
+qt-windows: deps
+	@JOBS=$(JOBS) scripts/build-qt-windows
 
 # Everything, the Qt programs, window and end-to-end tests included, under the
 # sanitizers (slower: a build of its own).
