@@ -5,7 +5,7 @@ WIN_BUILD ?= build-windows
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build test test-sanitize test-windows qt-windows test-sanitize-all run demo fuzz \
+.PHONY: all deps configure build test soak test-sanitize test-windows qt-windows test-sanitize-all run demo fuzz \
         bench install package clean
 
 all: build
@@ -19,12 +19,19 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
-# Every test through CTest, then the core again under the sanitizers and as
-# Windows programs under Wine (about a minute from a clean build-windows/).
+# Every test through CTest but the long soaks, then the core again under the
+# sanitizers and as Windows programs under Wine (about a minute from a clean
+# build-windows/). Tests whose suite name ends in Soak run in `make soak`.
+SOAKS = Soak\.
 test: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300 -E '$(SOAKS)'
 	@$(MAKE) --no-print-directory test-sanitize
 	@$(MAKE) --no-print-directory test-windows
+
+# A hundred updates through the window and a hundred through the command line,
+# each with random recoverable faults (about two and a half minutes).
+soak: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600 -R '$(SOAKS)'
 
 test-sanitize: deps
 	@cmake -S . -B $(SAN_BUILD) -G Ninja -DORBIX_SANITIZE=ON -DORBIX_QT=OFF >/dev/null

@@ -72,7 +72,10 @@ TEST_P(SilentPhase, EndsWhenTheStallGuardRunsOut) {
 // Set programming index, data, checksum query, second index, Valid data record, execute.
 INSTANTIATE_TEST_SUITE_P(UnguardedSteps, SilentPhase, testing::Values(6, 9, 16, 17, 18, 19));
 
-TEST_F(WindowReliability, HundredUpdatesWithRandomRecoverableFaults) {
+// Suite names ending in Soak are left to `make soak`.
+using WindowSoak = WindowReliability;
+
+TEST_F(WindowSoak, HundredUpdatesWithRandomRecoverableFaults) {
     KeypadConfig config;
     // Each lost or damaged reply holds that update's end 6 s (a reply is owed).
     config.randomFaultPercent = 6;
