@@ -8,9 +8,9 @@
 
 #include "dialog_units.h"
 #include "loader_dialog.h"
-#include "serial/port_binding.h"
 #include "serial/port_naming.h"
-#include "serial/settings_store.h"
+#include "session/port_binding.h"
+#include "session/settings_store.h"
 #include "standard_dialogs.h"
 
 namespace {

@@ -18,7 +18,7 @@
 
 #include "serial/ms_comm.h"
 #include "serial/network_port.h"
-#include "serial/port_binding.h"
+#include "session/port_binding.h"
 #include "support/fake_host.h"
 
 namespace {

@@ -33,3 +33,6 @@ QString JsonText(const std::string& text);
 // The "result" object of --json and --log.
 QJsonObject ResultObject(const SessionResult& result);
 
+// One JSON Lines line: the object, compact, and its newline.
+QByteArray JsonLine(const QJsonObject& object);
+

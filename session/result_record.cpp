@@ -1,6 +1,7 @@
 #include "result_record.h"
 
 #include <QDateTime>
+#include <QJsonDocument>
 #include <QJsonValue>
 
 const char* OutcomeName(int exitCode) {
@@ -45,3 +46,5 @@ QJsonObject ResultObject(const SessionResult& r) {
     o["seconds"] = r.seconds;
     return o;
 }
+
+QByteArray JsonLine(const QJsonObject& object) { return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n'; }

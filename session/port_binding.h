@@ -4,9 +4,9 @@
 #include <string>
 
 #include "engine/loader_engine.h"
-#include "network_port.h"
-#include "port_naming.h"
-#include "serial_port_layer.h"
+#include "serial/network_port.h"
+#include "serial/port_naming.h"
+#include "serial/serial_port_layer.h"
 
 constexpr const char* KEY_COM_PORT = "ComPort";
 constexpr const char* KEY_PORT_NAME = "PortName";
