@@ -24,15 +24,6 @@
 
 namespace {
 
-// The simulated keypads of --simulate: a line at 115200 baud and an erase
-// that takes a quarter of a second a sector, so the demo looks like the real thing.
-KeypadConfig SimulatedKeypad() {
-    KeypadConfig config;
-    config.baud = 115200;
-    config.eraseMsPerSector = 250;
-    return config;
-}
-
 std::string Joined(const std::vector<std::string>& names) {
     std::string text;
     for (const std::string& name : names) text += (text.empty() ? "" : ", ") + name;
@@ -126,7 +117,7 @@ void CKeypadCommand::OnInterrupt(int exitCode) {
 
 int CKeypadCommand::StartSimulatedKeypads(std::vector<PortTarget>& targets) {
     for (int i = 0; i < m_options.simulateCount; ++i) {
-        auto keypad = std::make_unique<CKeypadPtyServer>(SimulatedKeypad());
+        auto keypad = std::make_unique<CKeypadPtyServer>(DemoKeypadConfig());
         std::string error;
         if (!keypad->Open(error)) {
             Error("the simulated keypad could not start: " + error);

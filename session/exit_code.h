@@ -10,3 +10,12 @@ enum SessionExit {
     EXIT_INTERRUPTED = 130,
     EXIT_TERMINATED = 143,
 };
+
+// The more serious of two exit codes: 143 over 130 over 3 over 4 over 1 over 2
+// over 0. A SIGTERM comes from the system or a supervisor, which must see it
+// was obeyed; lost records matter less than a keypad left erased.
+int MoreSeriousExit(int a, int b);
+
+// What an exit code says of the keypad: ok, failed, incomplete (failed after
+// an erase) or interrupted.
+const char* OutcomeName(int exitCode);

@@ -2,8 +2,6 @@
 
 #include <QEventLoop>
 #include <QThread>
-#include <algorithm>
-#include <iterator>
 
 #include "keypad_session.h"
 #include "queued_sink.h"
@@ -98,12 +96,6 @@ void CGangRunner::Register(CKeypadSession* host, bool update) {
 void CGangRunner::Unregister(CKeypadSession* host) {
     std::lock_guard<std::mutex> lock(m_mutex);
     std::erase_if(m_hosts, [host](const auto& entry) { return entry.first == host; });
-}
-
-int MoreSeriousExit(int a, int b) {
-    static const int ORDER[] = {EXIT_OK, EXIT_USAGE, EXIT_FAILED, EXIT_RECORDS, EXIT_INCOMPLETE, EXIT_INTERRUPTED, 143};
-    auto rank = [](int code) { return std::find(std::begin(ORDER), std::end(ORDER), code) - std::begin(ORDER); };
-    return rank(b) > rank(a) ? b : a;
 }
 
 int CombinedExitCode(const std::vector<SessionResult>& results, int interruptExit) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "exit_code.h"
 #include "result_record.h"
 #include "session_request.h"
 #include "session_sink.h"
@@ -59,11 +60,6 @@ private:
     std::vector<SessionResult> m_results;
 };
 
-// The more serious of two exit codes: 143 over 130 over 3 over 4 over 1 over 2
-// over 0. A SIGTERM comes from the system or a supervisor, which must see it
-// was obeyed; lost records matter less than a keypad left erased.
-int MoreSeriousExit(int a, int b);
-
 // The exit code of many: the interruption's when there was one, else the most
-// serious, else 0.
+// serious (MoreSeriousExit), else 0.
 int CombinedExitCode(const std::vector<SessionResult>& results, int interruptExit);

@@ -4,19 +4,7 @@
 #include <QJsonDocument>
 #include <QJsonValue>
 
-const char* OutcomeName(int exitCode) {
-    switch (exitCode) {
-    case 0:
-        return "ok";
-    case 3:
-        return "incomplete";
-    case 130:
-    case 143:
-        return "interrupted";
-    default:
-        return "failed";
-    }
-}
+#include "exit_code.h"
 
 QString JsonText(const std::string& text) {
     return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));

@@ -24,9 +24,6 @@ struct SessionResult {
     double seconds = 0;
 };
 
-// ok, failed, incomplete (failed after an erase) or interrupted.
-const char* OutcomeName(int exitCode);
-
 // A program text as a JSON string (the system's 8-bit encoding).
 QString JsonText(const std::string& text);
 

@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <chrono>
 
+#include "exit_code.h"
 #include "keypad_presence.h"
 #include "port_binding.h"
 #include "settings_store.h"
