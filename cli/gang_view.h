@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "session_sink.h"
+#include "session/session_sink.h"
 
 // Many keypads on a terminal: one line each (port, percentage, bar, time
 // remaining, status text), redrawn in place a few times a second. Errors and

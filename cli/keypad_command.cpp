@@ -9,27 +9,20 @@
 #include <cstdio>
 #include <memory>
 
-#include "cli_host.h"
-#include "gang_runner.h"
 #include "gang_view.h"
 #include "interrupts.h"
 #include "json_output.h"
-#include "port_discovery.h"
-#include "station.h"
+#include "session/gang_runner.h"
+#include "session/keypad_session.h"
+#include "session/port_discovery.h"
+#include "session/result_log.h"
+#include "session/station.h"
 #include "sim/pty_server.h"
 #include "summary.h"
+#include "terminal_policy.h"
 #include "terminal_view.h"
 
 namespace {
-
-// The simulated keypads of --simulate: a line at 115200 baud and an erase
-// that takes a quarter of a second a sector, so the demo looks like the real thing.
-KeypadConfig SimulatedKeypad() {
-    KeypadConfig config;
-    config.baud = 115200;
-    config.eraseMsPerSector = 250;
-    return config;
-}
 
 std::string Joined(const std::vector<std::string>& names) {
     std::string text;
@@ -37,9 +30,36 @@ std::string Joined(const std::vector<std::string>& names) {
     return text;
 }
 
+KeypadCommand Command(CliCommand command) {
+    switch (command) {
+    case CLI_FIRMWARE:
+        return KEYPAD_FIRMWARE;
+    case CLI_SCREENS:
+        return KEYPAD_SCREENS;
+    case CLI_SCAN:
+        return KEYPAD_SCAN;
+    default:
+        return KEYPAD_TEST;
+    }
+}
+
+// What the sessions need of the command line's options.
+SessionRequest Request(const CliOptions& options) {
+    SessionRequest request;
+    request.command = Command(options.command);
+    request.file = options.file;
+    request.port = options.port;
+    request.yes = options.yes;
+    request.trace = options.trace;
+    request.quiet = options.quiet;
+    request.repeat = options.repeat;
+    request.stallTimeoutSeconds = options.stallTimeoutSeconds;
+    return request;
+}
+
 class CKeypadCommand {
 public:
-    explicit CKeypadCommand(const CliOptions& options) : m_options(options) {}
+    explicit CKeypadCommand(const CliOptions& options) : m_options(options), m_policy(options.force) {}
     int Run();
 
 private:
@@ -55,12 +75,14 @@ private:
     void Error(const std::string& text);
 
     CliOptions m_options;
+    CTerminalPolicy m_policy;
+    std::shared_ptr<const CImageFile> m_image;  // the update's file, once read for many keypads
     std::unique_ptr<QSocketNotifier> m_notifier;
     std::vector<std::unique_ptr<CKeypadPtyServer>> m_keypads;
     CResultLog m_log;
     CJsonOutput m_json;
     CGangRunner* m_runner = nullptr;
-    CCliHost* m_host = nullptr;
+    CKeypadSession* m_host = nullptr;
     int m_interruptExit = 0;
     int m_updatesAborted = 0;
     bool m_recordLost = false;
@@ -95,7 +117,7 @@ void CKeypadCommand::OnInterrupt(int exitCode) {
 
 int CKeypadCommand::StartSimulatedKeypads(std::vector<PortTarget>& targets) {
     for (int i = 0; i < m_options.simulateCount; ++i) {
-        auto keypad = std::make_unique<CKeypadPtyServer>(SimulatedKeypad());
+        auto keypad = std::make_unique<CKeypadPtyServer>(DemoKeypadConfig());
         std::string error;
         if (!keypad->Open(error)) {
             Error("the simulated keypad could not start: " + error);
@@ -121,14 +143,14 @@ int CKeypadCommand::FindKeypads(std::vector<PortTarget>& targets) {
         targets = probes;
         return EXIT_OK;
     }
-    CliOptions probeOptions = m_options;
-    probeOptions.trace = false;
-    probeOptions.repeat = false;  // a probe is one connection test, never a station
-    CGangRunner runner(probeOptions);
+    SessionRequest probe = Request(m_options);
+    probe.trace = false;
+    probe.repeat = false;  // a probe is one connection test, never a station
+    CGangRunner runner(probe, m_policy);
     CNullSink quiet;
     std::vector<ISessionSink*> sinks(probes.size(), &quiet);
     m_runner = &runner;
-    std::vector<SessionResult> results = runner.Run(probes, CLI_TEST, sinks);
+    std::vector<SessionResult> results = runner.Run(probes, KEYPAD_TEST, sinks);
     m_runner = nullptr;
     if (m_interruptExit) return m_interruptExit;
     std::vector<std::string> answered;
@@ -187,12 +209,12 @@ int CKeypadCommand::CheckPortsDiffer() {
 }
 
 int CKeypadCommand::RunOne(const PortTarget& target) {
-    CliOptions options = m_options;
-    options.port = target.port;
+    SessionRequest request = Request(m_options);
+    request.port = target.port;
     std::unique_ptr<ISessionSink> view;
     if (m_options.json) view = std::make_unique<CJsonSink>(m_json, target.port);
     else view = std::make_unique<CTerminalView>(m_options.quiet, TakesEscapeSequences(STDOUT_FILENO));
-    CCliHost host(options, *view);
+    CKeypadSession host(request, *view, m_policy);
     m_host = &host;
     int code = host.Run(target.device);
     m_host = nullptr;
@@ -205,11 +227,12 @@ int CKeypadCommand::RunMany(const std::vector<PortTarget>& targets) {
     if (update) {
         // The file and the question once, not once a keypad.
         CTerminalView errorsOnly(true, false);
-        CCliHost checker(m_options, errorsOnly);
+        SessionRequest check = Request(m_options);
+        CKeypadSession checker(check, errorsOnly, m_policy);
         int code = checker.CheckFileAndAsk();
         if (code != EXIT_OK) return code;
         m_options.yes = true;
-        m_options.image = checker.File();
+        m_image = checker.File();
     }
     std::vector<std::string> names;
     for (const PortTarget& t : targets) names.push_back(t.port);
@@ -236,7 +259,9 @@ int CKeypadCommand::RunMany(const std::vector<PortTarget>& targets) {
 
     bool printRows = !m_options.json && !m_options.quiet && m_options.repeat;
     if (printRows) std::printf("%s\n", SummaryHeader().c_str());
-    CGangRunner runner(m_options);
+    SessionRequest request = Request(m_options);
+    request.image = m_image;
+    CGangRunner runner(request, m_policy);
     if (input) runner.enterKey = &enter;
     runner.onResult = [&](const SessionResult& result) {
         Record(result);
@@ -245,7 +270,7 @@ int CKeypadCommand::RunMany(const std::vector<PortTarget>& targets) {
         else std::printf("%s\n", SummaryRow(result).c_str());
     };
     m_runner = &runner;
-    std::vector<SessionResult> results = runner.Run(targets, m_options.command, sinks);
+    std::vector<SessionResult> results = runner.Run(targets, request.command, sinks);
     m_runner = nullptr;
     if (gang) gang->Finish();
 

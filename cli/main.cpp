@@ -2,7 +2,7 @@
 #include <QCoreApplication>
 #include <cstdio>
 
-#include "cli_host.h"
+#include "session/exit_code.h"
 #include "inspect.h"
 #include "keypad_command.h"
 #include "options.h"

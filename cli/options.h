@@ -1,9 +1,6 @@
 #pragma once
-#include <memory>
 #include <string>
 #include <vector>
-
-struct CImageFile;
 
 enum CliCommand {
     CLI_NONE,
@@ -37,8 +34,6 @@ struct CliOptions {
     int stallTimeoutSeconds = 30;
     bool trace = false;
     bool quiet = false;
-    // The update's file once read: every keypad of the run gets these bytes.
-    std::shared_ptr<const CImageFile> image;
 };
 
 // 1 when the arguments are well formed; otherwise 0 with `error` set. Reads

@@ -1,28 +1,25 @@
 #include "ports.h"
 
-#include <QSerialPortInfo>
 #include <cstdio>
 
+#include "serial/port_list.h"
 #include "serial/port_naming.h"
 
 int ListPorts() {
-    const auto ports = QSerialPortInfo::availablePorts();
-    if (ports.isEmpty()) {
+    const std::vector<SystemPort> ports = SystemPorts();
+    if (ports.empty()) {
         std::printf("No serial ports found.\n");
         return 0;
     }
     std::printf("%-6s %-24s %-28s %-10s %s\n", "COM", "DEVICE", "DESCRIPTION", "USB ID", "SERIAL");
-    for (const QSerialPortInfo& port : ports) {
-        std::string device = port.systemLocation().toStdString();
-        int number = ComNumberOfDevice(device);
+    for (const SystemPort& port : ports) {
+        int number = ComNumberOfDevice(port.device);
         std::string com = number > 0 ? "COM" + std::to_string(number) : "-";
         char usb[16] = "-";
-        if (port.hasVendorIdentifier() && port.hasProductIdentifier())
-            std::snprintf(usb, sizeof usb, "%04x:%04x", port.vendorIdentifier(), port.productIdentifier());
-        QString description = port.description().isEmpty() ? QStringLiteral("-") : port.description();
-        QString serial = port.serialNumber().isEmpty() ? QStringLiteral("-") : port.serialNumber();
-        std::printf("%-6s %-24s %-28s %-10s %s\n", com.c_str(), device.c_str(),
-                    description.toLocal8Bit().constData(), usb, serial.toLocal8Bit().constData());
+        if (port.vendorId >= 0) std::snprintf(usb, sizeof usb, "%04x:%04x", port.vendorId, port.productId);
+        std::printf("%-6s %-24s %-28s %-10s %s\n", com.c_str(), port.device.c_str(),
+                    port.description.empty() ? "-" : port.description.c_str(), usb,
+                    port.serialNumber.empty() ? "-" : port.serialNumber.c_str());
     }
     return 0;
 }

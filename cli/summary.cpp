@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "session/exit_code.h"
+
 namespace {
 // The port last: names such as /dev/serial/by-id/... are long, and cut short
 // they would no longer tell the keypads apart.

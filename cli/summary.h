@@ -1,7 +1,7 @@
 #pragma once
 #include <string>
 
-#include "result_record.h"
+#include "session/result_record.h"
 
 // The table printed after many keypads: one row per keypad (per unit in
 // station mode) with how it ended, how long it took, the image bytes sent and

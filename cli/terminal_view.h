@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "session_sink.h"
+#include "session/session_sink.h"
 
 // What the engine shows, on a terminal: one line per status text and, when
 // stdout is a terminal that takes escape sequences, a progress bar with the

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "serial/com_port_session.h"
+#include "serial/network/com_port_session.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CComPortSession session;

@@ -23,6 +23,13 @@ uint16_t ReadBE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p
 
 }  // namespace
 
+KeypadConfig DemoKeypadConfig() {
+    KeypadConfig config;
+    config.baud = 115200;
+    config.eraseMsPerSector = 300;
+    return config;
+}
+
 CKeypadModel::CKeypadModel(const KeypadConfig& config) : m_config(config), m_random(config.randomSeed) {
     // A zero sector size would make every sector empty and divide by zero.
     m_config.sectorSize = std::max<uint32_t>(m_config.sectorSize, 1);

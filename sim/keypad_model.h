@@ -38,6 +38,10 @@ struct KeypadConfig {
     uint32_t randomSeed = 1;  // answers CMD_EXECUTE with RSP_ACK instead of RSP_OK
 };
 
+// The keypad both programs' --simulate start: the real line rate, and an
+// erase of 0.3 s a sector so that a demo looks like the real thing yet is quick.
+KeypadConfig DemoKeypadConfig();
+
 // One reply on its way: encoded bytes, and how long after the command's last
 // byte arrived they leave the keypad. With a line rate, the time both frames
 // spend on the wire is included, so the delay ends when the reply has arrived.

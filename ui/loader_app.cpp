@@ -11,14 +11,6 @@
 #include "sim/pty_server.h"
 #endif
 
-namespace {
-
-// The simulated keypad runs at the real line rate, with a short erase so a demo is quick.
-constexpr int SIMULATED_BAUD = 115200;
-constexpr int SIMULATED_ERASE_MS = 300;
-
-}  // namespace
-
 std::string LoaderUsage() {
     return "Usage: orbix-loader [--simulate | --port PORT] [FILE]\n"
            "Installs firmware or screens into an ORBIX keypad over a serial line.\n"
@@ -106,10 +98,7 @@ int CLoaderApp::Run(int argc, char** argv) {
 #ifdef ORBIX_HAVE_SIM
     std::unique_ptr<CKeypadPtyServer> keypad;
     if (options.simulate) {
-        KeypadConfig config;
-        config.baud = SIMULATED_BAUD;
-        config.eraseMsPerSector = SIMULATED_ERASE_MS;
-        keypad = std::make_unique<CKeypadPtyServer>(config);
+        keypad = std::make_unique<CKeypadPtyServer>(DemoKeypadConfig());
         if (!keypad->Open(error)) {
             std::fprintf(stderr, "orbix-loader: the simulated keypad could not start: %s\n", error.c_str());
             return 1;

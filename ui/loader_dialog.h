@@ -8,9 +8,9 @@
 
 #include "engine/loader_engine.h"
 #include "port_recovery.h"
-#include "serial/port_binding.h"
-#include "serial/qt_timers.h"
-#include "serial/settings_store.h"
+#include "session/port_binding.h"
+#include "session/qt_timers.h"
+#include "session/settings_store.h"
 #include "standard_dialogs.h"
 
 class QDragEnterEvent;

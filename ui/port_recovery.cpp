@@ -1,8 +1,8 @@
 #include "port_recovery.h"
 
 #include "engine/loader_engine.h"
-#include "serial/port_binding.h"
 #include "serial/port_check.h"
+#include "session/port_binding.h"
 
 CPortRecovery::CPortRecovery(CPortBinding& binding, CLoaderEngine& engine, QObject* parent)
     : QObject(parent), m_binding(binding), m_engine(engine) {

@@ -3,14 +3,14 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
-#include <QSerialPortInfo>
 #include <algorithm>
 
 #include "dialog_units.h"
 #include "loader_dialog.h"
-#include "serial/port_binding.h"
+#include "serial/port_list.h"
 #include "serial/port_naming.h"
-#include "serial/settings_store.h"
+#include "session/port_binding.h"
+#include "session/settings_store.h"
 #include "standard_dialogs.h"
 
 namespace {
@@ -60,11 +60,10 @@ void CPreferencesDialog::FillPortList(const PortSpec* portForRun) {
     const QString runPath = portForRun && !runPortIsListedCom ? QString::fromStdString(portForRun->device) : QString();
     const QString storedPath = QString::fromStdString(m_settings.GetString(KEY_PORT_NAME, ""));
     QStringList paths;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        const QString path = info.systemLocation();
-        const int number = ComNumberOfDevice(path.toStdString());
+    for (const SystemPort& port : SystemPorts()) {
+        const int number = ComNumberOfDevice(port.device);
         if (number >= 1 && number <= LAST_LISTED_COM) continue;
-        paths << path;
+        paths << QString::fromStdString(port.device);
     }
     // A stored adapter that is unplugged right now, or a network port, is still the user's choice:
     // keep it listed.

@@ -1,6 +1,6 @@
 // The port layers in-process. On a real pseudo-terminal: what waits before
 // the open is dropped, zero bytes come through, a closed port ignores every
-// call, and a line that hangs up is reported once. On local sockets: network
+// call, the line is set as configured, and a line that hangs up is reported once. On local sockets: network
 // servers that never negotiate or never answer.
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -16,9 +16,9 @@
 #include <QTcpServer>
 #include <QTest>
 
-#include "serial/ms_comm.h"
-#include "serial/network_port.h"
-#include "serial/port_binding.h"
+#include "serial/network/network_port.h"
+#include "serial/serial_port.h"
+#include "session/port_binding.h"
 #include "support/fake_host.h"
 
 namespace {
@@ -56,13 +56,42 @@ QCoreApplication& App() {
 
 TEST(SerialPort, ClosedPortIgnoresEveryCall) {
     App();
-    CMSComm comm;
-    comm.SetBreak(true);
+    CSerialPort port;
+    port.SetBreak(true);
     const uint8_t frame[] = {0xF0, 0x00};
-    comm.Output(frame, 2);
-    EXPECT_TRUE(comm.Input().isEmpty());
-    EXPECT_FALSE(comm.PortOpen());
-    EXPECT_EQ(comm.SetSettings("115200,q,8,1"), 0);
+    port.Write(frame, 2);
+    EXPECT_TRUE(port.Read().isEmpty());
+    EXPECT_FALSE(port.IsOpen());
+}
+
+// The keypad's line by default, and any other as configured, as the device
+// itself reports it (a pseudo-terminal keeps 8 data bits and no parity
+// whatever it is told, so those two go unchecked here).
+TEST(SerialPort, TheLineIsSetAsConfigured) {
+    App();
+    LineConfig other;
+    other.baud = 9600;
+    other.stopBits = QSerialPort::TwoStop;
+    other.flow = QSerialPort::HardwareControl;
+    struct Case {
+        LineConfig line;
+        speed_t speed;
+        tcflag_t stopBits;
+        tcflag_t flow;
+    } cases[] = {{LineConfig(), B115200, 0, 0}, {other, B9600, CSTOPB, CRTSCTS}};
+    for (const Case& c : cases) {
+        PtyPair pty;
+        CSerialPort port(nullptr, c.line);
+        std::string reason;
+        ASSERT_EQ(port.Open(pty.device, reason), 1) << reason;
+        int fd = open(pty.device.c_str(), O_RDWR | O_NOCTTY);
+        termios t{};
+        ASSERT_EQ(tcgetattr(fd, &t), 0);
+        close(fd);
+        EXPECT_EQ(cfgetospeed(&t), c.speed);
+        EXPECT_EQ(t.c_cflag & CSTOPB, c.stopBits);
+        EXPECT_EQ(t.c_cflag & CRTSCTS, c.flow);
+    }
 }
 
 TEST(SerialPort, BindingDropsWhatWaitedAndPassesZeroBytes) {

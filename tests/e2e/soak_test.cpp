@@ -1,19 +1,19 @@
-// 100 firmware updates in a row through the command line's host, each on a
-// fresh simulated keypad with a random fault the protocol recovers from: all
+// 100 firmware updates in a row through one keypad session each, on a fresh
+// simulated keypad with a random fault the protocol recovers from: all
 // complete, and neither memory nor open descriptors grow.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QTimer>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <random>
 
-#include "cli/cli_host.h"
-#include "cli/gang_runner.h"
-#include "cli/interrupts.h"
-#include "cli/terminal_view.h"
+#include "session/gang_runner.h"
+#include "session/keypad_session.h"
 #include "sim/pty_server.h"
 #include "support/process_stats.h"
 
@@ -42,8 +42,8 @@ KeypadConfig RandomKeypad(std::mt19937& random) {
     return config;
 }
 
-// The command line's host in this process: a Qt application, and a folder of
-// its own that also holds the settings store.
+// Sessions in this process: a Qt application, and a folder of its own that
+// also holds the settings store.
 struct InProcess {
     explicit InProcess(const char* stem)
         : dir(std::filesystem::temp_directory_path() / (std::string(stem) + std::to_string(getpid()))) {
@@ -56,6 +56,27 @@ struct InProcess {
     char* argv[2] = {name, nullptr};
     QCoreApplication app{argc, argv};
     std::filesystem::path dir;
+};
+
+// Answers as a script would, and counts the questions.
+class CScriptedPolicy : public ISessionPolicy {
+public:
+    Answer erase = ANSWER_NO;
+    int pending = 0;
+    int asked = 0;
+    Reply ConfirmErase(const std::string&) override {
+        ++asked;
+        return {erase, erase == ANSWER_YES ? "" : "no erase today"};
+    }
+    Reply AcceptDamagedFile(const std::string&) override { return {ANSWER_NO, ""}; }
+    int PendingInterrupt() const override { return pending; }
+};
+
+// Keeps the failures' reasons.
+class CErrorsSink : public CNullSink {
+public:
+    void Error(const std::string& text) override { errors += text + "\n"; }
+    std::string errors;
 };
 
 }  // namespace
@@ -81,11 +102,12 @@ TEST(Soak, HundredFirmwareUpdatesThroughTheCommandLineHost) {
         }
     }
 
-    CliOptions options;
-    options.command = CLI_FIRMWARE;
-    options.file = image;
-    options.yes = true;
-    options.quiet = true;
+    SessionRequest request;
+    request.command = KEYPAD_FIRMWARE;
+    request.file = image;
+    request.yes = true;
+    request.quiet = true;
+    CScriptedPolicy policy;
     std::mt19937 random(20261207);
     int fdsAfterWarmUp = 0;
     long memoryAfterWarmUp = 0;
@@ -99,8 +121,8 @@ TEST(Soak, HundredFirmwareUpdatesThroughTheCommandLineHost) {
         ASSERT_TRUE(keypad.Open(error)) << error;
         keypad.Start();
         {
-            CTerminalView view(true, false);
-            CCliHost host(options, view);
+            CNullSink view;
+            CKeypadSession host(request, view, policy);
             ASSERT_EQ(host.Run(keypad.DevicePath()), EXIT_OK) << "update " << run;
         }
         keypad.Stop();
@@ -116,27 +138,68 @@ TEST(Soak, HundredFirmwareUpdatesThroughTheCommandLineHost) {
 #endif
 }
 
-// A Ctrl-C that arrives while the file is read (before the event loop runs)
-// stops the command before the probe: the keypad sees nothing at all.
-TEST(CliHostInterrupt, APendingSignalSendsNothing) {
+// An interruption that came while the file was read (before the event loop
+// runs) stops the command before the probe: the keypad sees nothing at all.
+// A declined erase, and one nobody could answer, send nothing either.
+TEST(KeypadSession, AnInterruptionOrAnEraseNotConfirmedSendsNothing) {
     InProcess process("orbix-interrupt-");
     const std::filesystem::path& dir = process.dir;
-    CliOptions options;
-    options.command = CLI_FIRMWARE;
-    options.file = (dir / "one.s").string();
-    std::ofstream(options.file) << "S0030000FC\nS1050000AA0050\n";
-    options.yes = true;
-    CKeypadPtyServer keypad{KeypadConfig()};
-    std::string error;
-    ASSERT_TRUE(keypad.Open(error)) << error;
-    keypad.Start();
-    g_interruptSignal = SIGINT;
-    CTerminalView view(true, false);
-    CCliHost host(options, view);
-    EXPECT_EQ(host.Run(keypad.DevicePath()), 130);
-    g_interruptSignal = 0;
-    keypad.Stop();
-    EXPECT_EQ(keypad.Model().FramesReceived(), 0u);
+    SessionRequest request;
+    request.command = KEYPAD_FIRMWARE;
+    request.file = (dir / "one.s").string();
+    std::ofstream(request.file) << "S0030000FC\nS1050000AA0050\n";
+    struct Case {
+        ISessionPolicy::Answer erase;
+        int pending;
+        int exitCode;
+        const char* reason;
+    } cases[] = {{ISessionPolicy::ANSWER_YES, EXIT_INTERRUPTED, EXIT_INTERRUPTED, "Interrupted before anything was sent."},
+                 {ISessionPolicy::ANSWER_NO, 0, EXIT_FAILED, "no erase today"},
+                 {ISessionPolicy::ANSWER_NONE, 0, EXIT_USAGE, "no erase today"}};
+    for (const Case& c : cases) {
+        CKeypadPtyServer keypad{KeypadConfig()};
+        std::string error;
+        ASSERT_TRUE(keypad.Open(error)) << error;
+        keypad.Start();
+        CScriptedPolicy policy;
+        policy.erase = c.erase;
+        policy.pending = c.pending;
+        CErrorsSink view;
+        CKeypadSession host(request, view, policy);
+        EXPECT_EQ(host.Run(keypad.DevicePath()), c.exitCode);
+        EXPECT_EQ(policy.asked, c.pending ? 0 : 1);
+        EXPECT_NE(view.errors.find(c.reason), std::string::npos) << view.errors;
+        keypad.Stop();
+        EXPECT_EQ(keypad.Model().FramesReceived(), 0u) << c.exitCode;
+    }
+}
+
+// The runner for many keypads stops on a call: every session running ends
+// with the call's code, and so does the run.
+TEST(GangRunner, AStopCallEndsEverySession) {
+    InProcess process("orbix-gang-stop-");
+    KeypadConfig silent;
+    silent.silent = true;
+    std::vector<std::unique_ptr<CKeypadPtyServer>> keypads;
+    std::vector<PortTarget> targets;
+    for (int i = 0; i < 2; ++i) {
+        keypads.push_back(std::make_unique<CKeypadPtyServer>(silent));
+        std::string error;
+        ASSERT_TRUE(keypads.back()->Open(error)) << error;
+        keypads.back()->Start();
+        targets.push_back({keypads.back()->DevicePath(), keypads.back()->DevicePath()});
+    }
+    SessionRequest request;
+    CScriptedPolicy policy;
+    CGangRunner runner(request, policy);
+    CNullSink quiet;
+    std::vector<ISessionSink*> sinks(targets.size(), &quiet);
+    QTimer::singleShot(500, [&] { runner.Interrupt(EXIT_TERMINATED); });
+    std::vector<SessionResult> results = runner.Run(targets, KEYPAD_TEST, sinks);
+    ASSERT_EQ(results.size(), 2u);
+    for (const SessionResult& r : results) EXPECT_EQ(r.exitCode, EXIT_TERMINATED) << r.port;
+    EXPECT_EQ(CombinedExitCode(results, EXIT_TERMINATED), EXIT_TERMINATED);
+    for (auto& keypad : keypads) keypad->Stop();
 }
 
 // Two keypads' codes against each other, each row and column in the order

@@ -12,7 +12,7 @@
 #include <QTest>
 #include <cstdio>
 
-#include "serial/ms_comm.h"
+#include "serial/serial_port.h"
 #include "ui/percent_progress_ctrl.h"
 #include "window_fixture.h"
 
@@ -67,13 +67,13 @@ TEST_F(PortRecoveryTest, APortLostIsReportedAtOnceAndReopenedWhenBack) {
     KeypadConfig silent;
     silent.silent = true;
     PlugIn(silent);
-    CMSComm other;
-    other.SetCommPort(adapter);
-    ASSERT_TRUE(other.SetPortOpen(true));
+    CSerialPort other;
+    std::string reason;
+    ASSERT_TRUE(other.Open(adapter.toStdString(), reason)) << reason;
     QTest::qWait(CPortRecovery::RETRY_MS + 300);
     EXPECT_EQ(window.boxes.size(), 1u);
     EXPECT_EQ(window.StatusLine()->text().toStdString(), gone);
-    other.SetPortOpen(false);
+    other.Close();
     const qint64 reopened = MsUntilStatus(back, CPortRecovery::RETRY_MS + 1000);
     ASSERT_GE(reopened, 0);
     std::printf("lost reported after %lld ms; reopened %lld ms after the device was free\n",

@@ -6,7 +6,7 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "serial/port_binding.h"
+#include "session/port_binding.h"
 #include "ui/preferences_dialog.h"
 #include "window_fixture.h"
 

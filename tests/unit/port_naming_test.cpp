@@ -1,34 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "serial/comm_settings.h"
 #include "serial/port_check.h"
 #include "serial/port_naming.h"
-
-TEST(CommSettings, ParsesTheLineSettings) {
-    CommSettings s;
-    ASSERT_EQ(ParseCommSettings("115200,n,8,1", s), 1);
-    EXPECT_EQ(s.baud, 115200);
-    EXPECT_EQ(s.parity, 'n');
-    EXPECT_EQ(s.dataBits, 8);
-    EXPECT_EQ(s.stopBits10, 10);
-    ASSERT_EQ(ParseCommSettings(" 9600 , E , 7 , 1.5 ", s), 1);
-    EXPECT_EQ(s.baud, 9600);
-    EXPECT_EQ(s.parity, 'e');
-    EXPECT_EQ(s.dataBits, 7);
-    EXPECT_EQ(s.stopBits10, 15);
-}
-
-TEST(CommSettings, RefusesMalformedTextAndKeepsTheOldValues) {
-    CommSettings s;
-    ASSERT_EQ(ParseCommSettings("19200,o,8,2", s), 1);
-    for (const char* bad : {"", "115200", "115200,n,8", "115200,n,8,1,1", "fast,n,8,1", "115200,x,8,1",
-                            "115200,n,9,1", "115200,n,4,1", "115200,n,8,3", "-5,n,8,1", "0,n,8,1",
-                            "99999999999999,n,8,1", "115200,nn,8,1", "115200,,8,1"}) {
-        EXPECT_EQ(ParseCommSettings(bad, s), 0) << bad;
-    }
-    EXPECT_EQ(s.baud, 19200);
-    EXPECT_EQ(s.stopBits10, 20);
-}
 
 TEST(PortNaming, ComNumbersAndDevicePaths) {
     EXPECT_EQ(ComDeviceName(1, NAMING_POSIX), "/dev/ttyS0");

@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "serial/com_port_session.h"
-#include "serial/telnet_codec.h"
+#include "serial/network/com_port_session.h"
+#include "serial/network/telnet_codec.h"
 
 namespace {
 

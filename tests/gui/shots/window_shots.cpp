@@ -78,11 +78,7 @@ int main(int argc, char** argv) {
 
     CRecordingDialog window;
 #ifdef ORBIX_HAVE_SIM
-    // As --simulate runs it: the real line rate and a short erase.
-    KeypadConfig config;
-    config.baud = 115200;
-    config.eraseMsPerSector = 300;
-    CKeypadPtyServer keypad(config);
+    CKeypadPtyServer keypad(DemoKeypadConfig());  // as --simulate runs it
     std::string error;
     if (!keypad.Open(error)) {
         std::fprintf(stderr, "simulated keypad: %s\n", error.c_str());

@@ -6,37 +6,28 @@
 #include <string>
 
 #include "engine/loader_engine.h"
-#include "options.h"
-#include "serial/port_binding.h"
-#include "serial/qt_timers.h"
-#include "serial/settings_store.h"
+#include "exit_code.h"
 #include "image_file.h"
+#include "port_binding.h"
+#include "qt_timers.h"
 #include "result_record.h"
+#include "session_request.h"
 #include "session_sink.h"
+#include "settings_store.h"
 
-// Exit codes of orbix-flash.
-enum CliExit {
-    EXIT_OK = 0,
-    EXIT_FAILED = 1,       // nothing was erased: the keypad is as it was
-    EXIT_USAGE = 2,        // usage, port or file problem: nothing was sent
-    EXIT_INCOMPLETE = 3,   // failed after an erase: no valid image until updated again
-    EXIT_RECORDS = 4,      // records could not be written (to --log)
-    EXIT_INTERRUPTED = 130,
-};
-
-// The engine's host for one keypad on the command line: what happens goes to
-// a session sink, the file from the command line is the dialog's choice, and
-// the settings store is read but never written. It runs its own event loop,
-// so several can run at once, each on a thread of its own.
-class CCliHost : public QObject, public ILoaderHost {
+// One keypad's session: the engine, its port and timers, and the settings
+// store (read, never written). What happens goes to a session sink, the
+// request's file is the dialog's choice, and questions go to the policy. It
+// runs its own event loop, so several can run at once, each on a thread of its own.
+class CKeypadSession : public QObject, public ILoaderHost {
 public:
-    CCliHost(const CliOptions& options, ISessionSink& view);
+    CKeypadSession(const SessionRequest& request, ISessionSink& view, ISessionPolicy& policy);
 
     // Runs the command to its end and gives the exit code: reads and checks
-    // the file, opens the port (the settings store's, --port, or the simulated
-    // keypad's device), then talks to the keypad.
+    // the file, opens the port (the settings store's, the request's, or the
+    // simulated keypad's device), then talks to the keypad.
     int Run(const std::string& simulatedDevice);
-    // Ctrl-C: abort what runs, then leave with `exitCode`.
+    // Stops the session (Ctrl-C): aborts what runs, then leaves with `exitCode`.
     void Interrupt(int exitCode);
     // How the run ended, once Run has returned.
     SessionResult Result() const;
@@ -85,7 +76,8 @@ private:
     void ReportEnd(int code);
     void Start();
 
-    const CliOptions& m_options;
+    const SessionRequest& m_request;
+    ISessionPolicy& m_policy;
     CLoaderEngine m_engine;
     CSettingsStore m_settings;
     CPortBinding m_binding;

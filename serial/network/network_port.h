@@ -6,8 +6,8 @@
 #include <memory>
 
 #include "com_port_session.h"
-#include "port_layer.h"
-#include "port_naming.h"
+#include "serial/port_layer.h"
+#include "serial/port_naming.h"
 
 // How long opening a network port may take, name lookup, connection and
 // negotiation together.

@@ -5,10 +5,11 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
-#include <QSerialPortInfo>
+#include <QString>
 #include <algorithm>
 #include <set>
 
+#include "serial/port_list.h"
 #include "serial/port_naming.h"
 
 namespace {
@@ -50,8 +51,7 @@ std::vector<std::string> CandidatePorts(const std::string& autoName) {
     if (autoName.rfind("auto:", 0) == 0) {
         names = Glob(autoName.substr(5));
     } else {
-        for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
-            names.push_back(info.systemLocation().toStdString());
+        for (const SystemPort& port : SystemPorts()) names.push_back(port.device);
         for (const std::string& link : Glob("/dev/serial/by-id/*")) names.push_back(link);
     }
     std::sort(names.begin(), names.end());

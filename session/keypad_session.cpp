@@ -1,37 +1,38 @@
-#include "cli_host.h"
-
-#include "interrupts.h"
-
-#include <unistd.h>
+#include "keypad_session.h"
 
 #include <QDateTime>
 #include <QThread>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
-#include <iostream>
 
-CCliHost::CCliHost(const CliOptions& options, ISessionSink& view)
-    : m_options(options),
+const char* KeypadCommandWord(KeypadCommand command) {
+    static const char* const WORDS[] = {"test", "scan", "firmware", "screens"};
+    return WORDS[command];
+}
+
+CKeypadSession::CKeypadSession(const SessionRequest& request, ISessionSink& view, ISessionPolicy& policy)
+    : m_request(request),
+      m_policy(policy),
       m_engine(*this),
       m_settings(true),
       m_binding(m_engine, *this),
       m_timers([this](int id) { m_engine.OnTimer(id); }),
       m_view(view),
-      m_file(options.image) {
+      m_file(request.image) {
     m_clock.start();
-    m_engine.SetStallGuard(options.stallTimeoutSeconds, true);
+    m_engine.SetStallGuard(request.stallTimeoutSeconds, true);
     m_binding.onReceived = [this](const QByteArray& bytes) {
         Trace("<-", reinterpret_cast<const uint8_t*>(bytes.constData()), static_cast<int>(bytes.size()));
     };
 }
 
-int CCliHost::OpenPort(const std::string& simulatedDevice) {
+int CKeypadSession::OpenPort(const std::string& simulatedDevice) {
     if (!simulatedDevice.empty()) {
         m_binding.SetPortOverride({0, simulatedDevice});
-    } else if (!m_options.port.empty()) {
+    } else if (!m_request.port.empty()) {
         PortSpec port;
-        ParsePortArgument(m_options.port, port);  // checked with the other options
+        ParsePortArgument(m_request.port, port);  // checked with the other options
         m_binding.SetPortOverride(port);
     }
     if (!m_binding.OpenComPort()) {
@@ -42,7 +43,7 @@ int CCliHost::OpenPort(const std::string& simulatedDevice) {
     const std::string& device = m_binding.PortInUse().device;
     std::error_code ec;
     bool pseudoTerminal = std::filesystem::canonical(device, ec).string().rfind("/dev/pts/", 0) == 0;
-    if (!m_binding.Comm().LowLatency() && !pseudoTerminal && !m_options.quiet)
+    if (!m_binding.Comm().LowLatency() && !pseudoTerminal && !m_request.quiet)
         m_view.Trace("orbix-flash: note: " + device + " does not offer low-latency mode; transfers may be slower");
     m_engine.ResetSender();
     return EXIT_OK;
@@ -50,60 +51,58 @@ int CCliHost::OpenPort(const std::string& simulatedDevice) {
 
 // The file is read and checked before the port is touched, so a bad file
 // sends nothing at all.
-int CCliHost::LoadFile() {
+int CKeypadSession::LoadFile() {
     int loaded = 1;
-    if (m_options.command == CLI_FIRMWARE) loaded = m_engine.LoadFirmwareFile();
-    else if (m_options.command == CLI_SCREENS) loaded = m_engine.LoadScreensFile();
+    if (m_request.command == KEYPAD_FIRMWARE) loaded = m_engine.LoadFirmwareFile();
+    else if (m_request.command == KEYPAD_SCREENS) loaded = m_engine.LoadScreensFile();
     if (loaded) return EXIT_OK;
     if (Interrupted()) return m_interruptExit;
     if (!m_reasonGiven) Fail(m_engine.StatusText());
-    if (!m_fileProblem.empty()) m_view.Error(m_options.file + ": " + m_fileProblem);
+    if (!m_fileProblem.empty()) m_view.Error(m_request.file + ": " + m_fileProblem);
     return EXIT_USAGE;
 }
 
-int CCliHost::CheckFileAndAsk() {
+int CKeypadSession::CheckFileAndAsk() {
     int code = LoadFile();
     if (code != EXIT_OK) return code;
-    if (m_options.command == CLI_FIRMWARE && !AskYesNo(QUESTION_ERASE_FIRMWARE)) return ExitCode();
-    if (m_options.command == CLI_SCREENS && !AskYesNo(QUESTION_ERASE_SCREENS)) return ExitCode();
+    if (m_request.command == KEYPAD_FIRMWARE && !AskYesNo(QUESTION_ERASE_FIRMWARE)) return ExitCode();
+    if (m_request.command == KEYPAD_SCREENS && !AskYesNo(QUESTION_ERASE_SCREENS)) return ExitCode();
     return Interrupted() ? m_interruptExit : EXIT_OK;
 }
 
-void CCliHost::Start() {
-    switch (m_options.command) {
-    case CLI_TEST:
+void CKeypadSession::Start() {
+    switch (m_request.command) {
+    case KEYPAD_TEST:
         m_engine.OnTestConnection();
         break;
-    case CLI_SCAN:
+    case KEYPAD_SCAN:
         m_engine.OnScanKeypad();
         break;
-    case CLI_FIRMWARE:
+    case KEYPAD_FIRMWARE:
         m_engine.StartFirmwareUpdate();
         break;
-    case CLI_SCREENS:
+    case KEYPAD_SCREENS:
         m_engine.StartScreensUpdate();
-        break;
-    default:
         break;
     }
 }
 
 // A Ctrl-C that came while the file was read or the port opened stops the
 // command before anything is sent.
-int CCliHost::Interrupted() {
-    if (!m_interruptExit && g_interruptSignal) m_interruptExit = 128 + g_interruptSignal;
+int CKeypadSession::Interrupted() {
+    if (!m_interruptExit) m_interruptExit = m_policy.PendingInterrupt();
     return m_interruptExit;
 }
 
-int CCliHost::StoppedBeforeSending() {
+int CKeypadSession::StoppedBeforeSending() {
     if (!m_reasonGiven) Fail("Interrupted before anything was sent.");
     return 0;
 }
 
-int CCliHost::Run(const std::string& simulatedDevice) {
+int CKeypadSession::Run(const std::string& simulatedDevice) {
     m_startMs = QDateTime::currentMSecsSinceEpoch();
     m_clock.restart();
-    m_portLabel = simulatedDevice.empty() ? m_options.port : simulatedDevice;
+    m_portLabel = simulatedDevice.empty() ? m_request.port : simulatedDevice;
     int code = LoadFile();
     if (code == EXIT_OK && !Interrupted()) {
         code = OpenPort(simulatedDevice);
@@ -125,11 +124,11 @@ int CCliHost::Run(const std::string& simulatedDevice) {
     return code;
 }
 
-SessionResult CCliHost::Result() const {
+SessionResult CKeypadSession::Result() const {
     SessionResult r;
     r.port = m_portLabel.empty() ? PortLabel(m_binding.PortInUse()) : m_portLabel;
-    r.command = CommandWord(m_options.command);
-    if (m_options.command == CLI_FIRMWARE || m_options.command == CLI_SCREENS) {
+    r.command = KeypadCommandWord(m_request.command);
+    if (m_request.command == KEYPAD_FIRMWARE || m_request.command == KEYPAD_SCREENS) {
         r.file = m_chosenPath;
         r.sha256 = m_file ? m_file->sha256 : "";
     }
@@ -148,7 +147,7 @@ SessionResult CCliHost::Result() const {
     return r;
 }
 
-int CCliHost::ExitCode() const {
+int CKeypadSession::ExitCode() const {
     if (m_interruptExit) return m_interruptExit;
     if (m_refused) return EXIT_USAGE;
     if (m_declined) return EXIT_FAILED;
@@ -158,76 +157,77 @@ int CCliHost::ExitCode() const {
 
 // Every failure says why once on stderr; one that came after an erase also
 // says what state the keypad is left in.
-void CCliHost::ReportEnd(int code) {
+void CKeypadSession::ReportEnd(int code) {
     if (code == EXIT_OK) return;
     if (!m_reasonGiven && !m_engine.StatusText().empty()) Fail(m_engine.StatusText());
     if (code == EXIT_USAGE || !m_engine.EraseSent()) return;
     // Step 9: the Valid data record was acknowledged and only the execute reply is missing.
     const CLoaderEngine& engine = m_engine;
-    if (m_options.command == CLI_FIRMWARE && engine.FirmwareStep() == 9)
+    if (m_request.command == KEYPAD_FIRMWARE && engine.FirmwareStep() == 9)
         m_view.Error("The keypad accepted the firmware but did not confirm the restart: power it off and on, then "
                      "test the connection.");
     else
         m_view.Error(std::string("The keypad holds no valid ") +
-                     (m_options.command == CLI_SCREENS ? "screens" : "firmware") +
+                     (m_request.command == KEYPAD_SCREENS ? "screens" : "firmware") +
                      " and stays in its update mode: run the update again.");
 }
 
-void CCliHost::Fail(const std::string& reason) {
+void CKeypadSession::Fail(const std::string& reason) {
     m_view.Error(reason);
     m_reasonGiven = true;
 }
 
-void CCliHost::Interrupt(int exitCode) {
+void CKeypadSession::Interrupt(int exitCode) {
     m_interruptExit = exitCode;
     m_binding.CancelOpen();
     if (m_engine.IsBusy()) m_engine.OnOK();  // Abort; its ShowBusy(false) ends the loop
     else m_loop.quit();
 }
 
-void CCliHost::ShowBusy(bool busy) {
+void CKeypadSession::ShowBusy(bool busy) {
     if (!busy) QTimer::singleShot(0, this, [this] { m_loop.quit(); });
 }
 
-void CCliHost::SetProgressRange(int lower, int upper) {
+void CKeypadSession::SetProgressRange(int lower, int upper) {
     const CLoaderEngine& engine = m_engine;
     int step = engine.Mode() == MODE_FIRMWARE ? engine.FirmwareStep() : engine.ScreensStep();
     if (step == 4) m_view.BeginDataPhase();  // the data phase's range is set once its first chunk has gone
     m_view.Range(lower, upper);
 }
 
-void CCliHost::WriteFrameToPort(const uint8_t* data, int count) {
+void CKeypadSession::WriteFrameToPort(const uint8_t* data, int count) {
     m_binding.WriteFrameToPort(data, count);
     Trace("->", data, count);
 }
 
-void CCliHost::Sleep(int ms) { QThread::msleep(static_cast<unsigned long>(ms)); }
+void CKeypadSession::Sleep(int ms) { QThread::msleep(static_cast<unsigned long>(ms)); }
 
-int64_t CCliHost::CurrentTime() { return static_cast<int64_t>(std::time(nullptr)); }
+int64_t CKeypadSession::CurrentTime() { return static_cast<int64_t>(std::time(nullptr)); }
 
 // The name goes on as the bytes it was given: no text conversion could change it.
-int CCliHost::ChooseFile(const FileDialogSpec&, std::string& chosenPath) {
+int CKeypadSession::ChooseFile(const FileDialogSpec&, std::string& chosenPath) {
     std::error_code ec;
-    std::filesystem::path absolute = std::filesystem::absolute(m_options.file, ec);
-    chosenPath = ec ? m_options.file : absolute.string();
+    std::filesystem::path absolute = std::filesystem::absolute(m_request.file, ec);
+    chosenPath = ec ? m_request.file : absolute.string();
     m_chosenPath = chosenPath;
     return 1;
 }
 
-void CCliHost::MessageBox(const std::string& text, MessageIcon) { Fail(text); }
+void CKeypadSession::MessageBox(const std::string& text, MessageIcon) { Fail(text); }
 
-int CCliHost::AcceptDamagedFile(const std::string& question) {
-    if (!m_options.force) return 0;
-    m_view.Error("warning: " + question + " Yes (--force): installing it as it reads.");
-    return 1;
+int CKeypadSession::AcceptDamagedFile(const std::string& question) {
+    ISessionPolicy::Reply reply = m_policy.AcceptDamagedFile(question);
+    if (!reply.note.empty()) m_view.Error(reply.note);
+    return reply.answer == ISessionPolicy::ANSWER_YES;
 }
 
 // Every keypad of a run shares the bytes read once.
-FileReadResult CCliHost::ReadChosenFile(const std::string& path, uint64_t limit, FileBytes& bytes,
+FileReadResult CKeypadSession::ReadChosenFile(const std::string& path, uint64_t limit, FileBytes& bytes,
                                         uint64_t& fileLength) {
     if (!m_file) {
         auto file = std::make_shared<CImageFile>();
-        FileReadResult result = ReadImageFile(path, limit, *file, fileLength, m_fileProblem);
+        FileReadResult result = ReadImageFile(path, limit, *file, fileLength, m_fileProblem,
+                                              [this] { return Interrupted() != 0; });
         bytes = file->bytes;
         if (result != FILE_READ_OK) return result;
         m_file = std::move(file);
@@ -237,27 +237,20 @@ FileReadResult CCliHost::ReadChosenFile(const std::string& path, uint64_t limit,
     return FILE_READ_OK;
 }
 
-int CCliHost::AskYesNo(const std::string& text) {
+int CKeypadSession::AskYesNo(const std::string& text) {
     if (Interrupted()) return StoppedBeforeSending();
-    if (m_options.yes) return 1;
-    if (!isatty(STDIN_FILENO)) {
-        Fail("\"" + text + "\" needs an answer and there is no terminal: run again with --yes to confirm the erase");
-        m_refused = true;
-        return 0;
-    }
-    std::printf("%s [y/N] ", text.c_str());
-    std::fflush(stdout);
-    std::string answer;
-    if (!std::getline(std::cin, answer)) answer.clear();
+    if (m_request.yes) return 1;
+    ISessionPolicy::Reply reply = m_policy.ConfirmErase(text);
     if (Interrupted()) return StoppedBeforeSending();
-    if (answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes") return 1;
-    m_declined = true;
-    Fail("Erase declined. Nothing was changed.");
+    if (reply.answer == ISessionPolicy::ANSWER_YES) return 1;
+    if (reply.answer == ISessionPolicy::ANSWER_NONE) m_refused = true;
+    else m_declined = true;
+    Fail(reply.note);
     return 0;
 }
 
-void CCliHost::Trace(const char* direction, const uint8_t* data, int count) {
-    if (!m_options.trace || count <= 0) return;
+void CKeypadSession::Trace(const char* direction, const uint8_t* data, int count) {
+    if (!m_request.trace || count <= 0) return;
     char text[32];
     std::snprintf(text, sizeof text, "[%10.3f] %s", m_clock.nsecsElapsed() / 1e6, direction);
     std::string line = text;

@@ -2,16 +2,25 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <QCryptographicHash>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
-#include "interrupts.h"
-
 namespace {
+
+#ifdef _WIN32
+constexpr int OPEN_FLAGS = O_RDONLY | O_BINARY;
+#else
+// Non-blocking: a pipe put in its place since the check cannot hold the open.
+constexpr int OPEN_FLAGS = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+#endif
 
 // Small enough that a signal is seen within a few milliseconds.
 constexpr size_t BLOCK = 1 << 20;
@@ -31,7 +40,7 @@ private:
 }  // namespace
 
 FileReadResult ReadImageFile(const std::string& path, uint64_t limit, CImageFile& file, uint64_t& fileLength,
-                             std::string& problem) {
+                             std::string& problem, const std::function<bool()>& stopped) {
     struct stat info {};
     if (stat(path.c_str(), &info) != 0) {
         problem = std::strerror(errno);
@@ -43,8 +52,7 @@ FileReadResult ReadImageFile(const std::string& path, uint64_t limit, CImageFile
     }
     fileLength = static_cast<uint64_t>(info.st_size);
     if (fileLength > limit) return FILE_TOO_LARGE;
-    // Non-blocking: a pipe put in its place since the check cannot hold the open.
-    CFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    CFd fd(open(path.c_str(), OPEN_FLAGS));
     if (fd.Get() < 0 || fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
         problem = fd.Get() < 0 ? std::strerror(errno) : "not a regular file";
         return FILE_NOT_OPENED;
@@ -56,7 +64,7 @@ FileReadResult ReadImageFile(const std::string& path, uint64_t limit, CImageFile
     QCryptographicHash hash(QCryptographicHash::Sha256);
     size_t done = 0;
     while (done < bytes.size()) {
-        if (g_interruptSignal) return FILE_READ_STOPPED;
+        if (stopped()) return FILE_READ_STOPPED;
         ssize_t got = read(fd.Get(), bytes.data() + done, std::min(BLOCK, bytes.size() - done));
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) {
@@ -67,7 +75,7 @@ FileReadResult ReadImageFile(const std::string& path, uint64_t limit, CImageFile
         hash.addData(QByteArrayView(bytes.data() + done, got));
         done += static_cast<size_t>(got);
     }
-    if (g_interruptSignal) return FILE_READ_STOPPED;
+    if (stopped()) return FILE_READ_STOPPED;
     file.sha256 = hash.result().toHex().toStdString();
     return FILE_READ_OK;
 }

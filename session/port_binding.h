@@ -4,9 +4,9 @@
 #include <string>
 
 #include "engine/loader_engine.h"
-#include "network_port.h"
-#include "port_naming.h"
-#include "serial_port_layer.h"
+#include "serial/network/network_port.h"
+#include "serial/port_naming.h"
+#include "serial/serial_port.h"
 
 constexpr const char* KEY_COM_PORT = "ComPort";
 constexpr const char* KEY_PORT_NAME = "PortName";
@@ -53,7 +53,7 @@ private:
 
     CLoaderEngine& m_engine;
     IUserHost& m_user;
-    CSerialPortLayer m_serial;
+    CSerialPort m_serial;
     CNetworkPort m_network;
     IPortLayer* m_layer = &m_serial;
     PortSpec m_port;

@@ -6,11 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "options.h"
+#include "exit_code.h"
 #include "result_record.h"
+#include "session_request.h"
 #include "session_sink.h"
 
-class CCliHost;
+class CKeypadSession;
 class CEnterKey;
 
 // One keypad to talk to: the port as the user named it, and the device to
@@ -26,41 +27,39 @@ struct PortTarget {
 // Their output reaches the sinks on this (the main) thread, in order.
 class CGangRunner : public QObject {
 public:
-    explicit CGangRunner(const CliOptions& options) : m_options(options) {}
+    // The request's port and command are each session's own (Run's targets
+    // and command); the policy answers from the sessions' threads.
+    CGangRunner(const SessionRequest& request, ISessionPolicy& policy) : m_request(request), m_policy(policy) {}
 
     // Returns when every port's session (in station mode, every unit) has
     // ended: the results in the order they came.
-    std::vector<SessionResult> Run(const std::vector<PortTarget>& targets, CliCommand command,
+    std::vector<SessionResult> Run(const std::vector<PortTarget>& targets, KeypadCommand command,
                                    const std::vector<ISessionSink*>& sinks);
     // Each result as it comes, on this thread.
     std::function<void(const SessionResult&)> onResult;
     // --repeat=enter: what the stations wait for between units.
     CEnterKey* enterKey = nullptr;
 
-    // Ctrl-C or SIGTERM: every session running is aborted, no new one starts.
-    // Returns how many updates were running.
+    // Stops the run (Ctrl-C, SIGTERM): every session running is aborted, no
+    // new one starts. Returns how many updates were running.
     int Interrupt(int exitCode);
 
 private:
-    void RunPort(const PortTarget& target, CliCommand command, ISessionSink& view);
-    int RunSession(const CliOptions& options, const std::string& device, ISessionSink& view, bool update,
+    void RunPort(const PortTarget& target, KeypadCommand command, ISessionSink& view);
+    int RunSession(const SessionRequest& request, const std::string& device, ISessionSink& view, bool update,
                    SessionResult* result);
-    void Register(CCliHost* host, bool update);
-    void Unregister(CCliHost* host);
+    void Register(CKeypadSession* host, bool update);
+    void Unregister(CKeypadSession* host);
 
-    const CliOptions& m_options;
+    const SessionRequest& m_request;
+    ISessionPolicy& m_policy;
     std::mutex m_mutex;
-    std::vector<std::pair<CCliHost*, bool>> m_hosts;  // running, and whether each is an update
+    std::vector<std::pair<CKeypadSession*, bool>> m_hosts;  // running, and whether each is an update
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_interruptExit{0};
     std::vector<SessionResult> m_results;
 };
 
-// The more serious of two exit codes: 143 over 130 over 3 over 4 over 1 over 2
-// over 0. A SIGTERM comes from the system or a supervisor, which must see it
-// was obeyed; lost records matter less than a keypad left erased.
-int MoreSeriousExit(int a, int b);
-
 // The exit code of many: the interruption's when there was one, else the most
-// serious, else 0.
+// serious (MoreSeriousExit), else 0.
 int CombinedExitCode(const std::vector<SessionResult>& results, int interruptExit);

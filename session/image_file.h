@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,7 +16,7 @@ struct CImageFile {
 
 // Reads a regular file (links followed) whole and hashes it as it goes. A
 // device, pipe, directory or socket is refused unopened, and a file longer
-// than `limit` unread; `problem` then says why in the system's words. Ctrl-C
-// and SIGTERM stop it between blocks (FILE_READ_STOPPED).
+// than `limit` unread; `problem` then says why in the system's words.
+// `stopped` (an interruption) ends it between blocks (FILE_READ_STOPPED).
 FileReadResult ReadImageFile(const std::string& path, uint64_t limit, CImageFile& file, uint64_t& fileLength,
-                             std::string& problem);
+                             std::string& problem, const std::function<bool()>& stopped);

@@ -2,16 +2,14 @@
 
 #include <QEventLoop>
 #include <QThread>
-#include <algorithm>
-#include <iterator>
 
-#include "cli_host.h"
+#include "keypad_session.h"
 #include "queued_sink.h"
 #include "station.h"
 
-int CGangRunner::RunSession(const CliOptions& options, const std::string& device, ISessionSink& view, bool update,
-                            SessionResult* result) {
-    CCliHost host(options, view);
+int CGangRunner::RunSession(const SessionRequest& request, const std::string& device, ISessionSink& view,
+                            bool update, SessionResult* result) {
+    CKeypadSession host(request, view, m_policy);
     Register(&host, update);
     int code = host.Run(device);  // a signal already taken stops it before anything is sent
     Unregister(&host);
@@ -19,10 +17,10 @@ int CGangRunner::RunSession(const CliOptions& options, const std::string& device
     return code;
 }
 
-void CGangRunner::RunPort(const PortTarget& target, CliCommand command, ISessionSink& view) {
-    CliOptions options = m_options;
-    options.command = command;
-    options.port = target.port;
+void CGangRunner::RunPort(const PortTarget& target, KeypadCommand command, ISessionSink& view) {
+    SessionRequest request = m_request;
+    request.command = command;
+    request.port = target.port;
     CQueuedSink sink(view, this);
     // A unit's result is recorded; a station that could not start leaves none, only its exit code.
     auto post = [this](const SessionResult& result, bool record) {
@@ -36,16 +34,16 @@ void CGangRunner::RunPort(const PortTarget& target, CliCommand command, ISession
     };
     auto unit = [&] {
         SessionResult result;
-        RunSession(options, target.device, sink, true, &result);
+        RunSession(request, target.device, sink, true, &result);
         if (!target.device.empty()) result.port = target.port;
         post(result, true);
         return result;
     };
-    if (!options.repeat) {
+    if (!request.repeat) {
         unit();
         return;
     }
-    CStation station(options, target.device, sink, enterKey);
+    CStation station(request, target.device, sink, enterKey);
     if (!station.Run(unit, [this] { return !m_stop; })) {
         SessionResult refused;
         refused.port = target.port;
@@ -54,7 +52,7 @@ void CGangRunner::RunPort(const PortTarget& target, CliCommand command, ISession
     }
 }
 
-std::vector<SessionResult> CGangRunner::Run(const std::vector<PortTarget>& targets, CliCommand command,
+std::vector<SessionResult> CGangRunner::Run(const std::vector<PortTarget>& targets, KeypadCommand command,
                                             const std::vector<ISessionSink*>& sinks) {
     QEventLoop loop;
     std::vector<QThread*> threads;
@@ -88,20 +86,16 @@ int CGangRunner::Interrupt(int exitCode) {
     return updates;
 }
 
-void CGangRunner::Register(CCliHost* host, bool update) {
+// A session that starts after the stop call is stopped before it sends anything.
+void CGangRunner::Register(CKeypadSession* host, bool update) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_hosts.emplace_back(host, update);
+    if (m_stop) host->Interrupt(m_interruptExit);
 }
 
-void CGangRunner::Unregister(CCliHost* host) {
+void CGangRunner::Unregister(CKeypadSession* host) {
     std::lock_guard<std::mutex> lock(m_mutex);
     std::erase_if(m_hosts, [host](const auto& entry) { return entry.first == host; });
-}
-
-int MoreSeriousExit(int a, int b) {
-    static const int ORDER[] = {EXIT_OK, EXIT_USAGE, EXIT_FAILED, EXIT_RECORDS, EXIT_INCOMPLETE, EXIT_INTERRUPTED, 143};
-    auto rank = [](int code) { return std::find(std::begin(ORDER), std::end(ORDER), code) - std::begin(ORDER); };
-    return rank(b) > rank(a) ? b : a;
 }
 
 int CombinedExitCode(const std::vector<SessionResult>& results, int interruptExit) {

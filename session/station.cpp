@@ -3,9 +3,10 @@
 #include <QElapsedTimer>
 #include <chrono>
 
+#include "exit_code.h"
 #include "keypad_presence.h"
-#include "serial/port_binding.h"
-#include "serial/settings_store.h"
+#include "port_binding.h"
+#include "settings_store.h"
 
 void CEnterKey::Pressed() {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -35,7 +36,7 @@ bool CEnterKey::Wait(const std::function<bool()>& keepGoing, const std::function
 namespace {
 
 // The port the updates open: the simulated keypad's, the one named, or the settings store's.
-PortSpec StationPort(const CliOptions& options, const std::string& device) {
+PortSpec StationPort(const SessionRequest& options, const std::string& device) {
     PortSpec port;
     if (!device.empty()) port.device = device;
     else if (!options.port.empty()) ParsePortArgument(options.port, port);
@@ -65,7 +66,7 @@ bool CStation::Waiting(const std::string& text, const std::function<bool(const s
 }
 
 bool CStation::Run(const std::function<SessionResult()>& update, const std::function<bool()>& keepGoing) {
-    PortSpec port = StationPort(m_options, m_device);
+    PortSpec port = StationPort(m_request, m_device);
     CKeypadPresence presence(port);
     if (!presence.Open(keepGoing)) {
         m_sink.Error("COM Port: " + PortLabel(port) + " not available");

@@ -6,8 +6,8 @@
 #include <mutex>
 #include <string>
 
-#include "options.h"
 #include "result_record.h"
+#include "session_request.h"
 #include "session_sink.h"
 
 // Enter (a line on standard input) between the units of --repeat=enter
@@ -34,8 +34,8 @@ private:
 // until `keepGoing` says stop. Waiting is no failure and leaves no record.
 class CStation {
 public:
-    CStation(const CliOptions& options, const std::string& device, ISessionSink& sink, CEnterKey* enter)
-        : m_options(options), m_device(device), m_sink(sink), m_enter(enter) {}
+    CStation(const SessionRequest& request, const std::string& device, ISessionSink& sink, CEnterKey* enter)
+        : m_request(request), m_device(device), m_sink(sink), m_enter(enter) {}
     // `update` runs one unit. False when the port cannot be opened at the start.
     bool Run(const std::function<SessionResult()>& update, const std::function<bool()>& keepGoing);
 
@@ -44,7 +44,7 @@ private:
     // time waited, once a second; `wait` gets the tick to call.
     bool Waiting(const std::string& text, const std::function<bool(const std::function<void()>&)>& wait);
 
-    const CliOptions& m_options;
+    const SessionRequest& m_request;
     std::string m_device;
     ISessionSink& m_sink;
     CEnterKey* m_enter;

@@ -24,12 +24,12 @@ struct SessionResult {
     double seconds = 0;
 };
 
-// ok, failed, incomplete (failed after an erase) or interrupted.
-const char* OutcomeName(int exitCode);
-
 // A program text as a JSON string (the system's 8-bit encoding).
 QString JsonText(const std::string& text);
 
 // The "result" object of --json and --log.
 QJsonObject ResultObject(const SessionResult& result);
+
+// One JSON Lines line: the object, compact, and its newline.
+QByteArray JsonLine(const QJsonObject& object);
 

@@ -4,9 +4,9 @@
 #include <string>
 
 #include "link/frame_codec.h"
-#include "serial/network_port.h"
+#include "serial/network/network_port.h"
 #include "serial/port_naming.h"
-#include "serial/serial_port_layer.h"
+#include "serial/serial_port.h"
 
 // A station's eye on its port between units: the sync frame every
 // PRESENCE_PROBE_MS, and whether a keypad answers it. The port stays open
@@ -39,7 +39,7 @@ private:
     void Pause(int ms);
 
     PortSpec m_port;
-    CSerialPortLayer m_serial;
+    CSerialPort m_serial;
     CNetworkPort m_network;
     IPortLayer* m_layer;
     CFrameSender m_sender{*this};

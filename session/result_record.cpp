@@ -1,21 +1,10 @@
 #include "result_record.h"
 
 #include <QDateTime>
+#include <QJsonDocument>
 #include <QJsonValue>
 
-const char* OutcomeName(int exitCode) {
-    switch (exitCode) {
-    case 0:
-        return "ok";
-    case 3:
-        return "incomplete";
-    case 130:
-    case 143:
-        return "interrupted";
-    default:
-        return "failed";
-    }
-}
+#include "exit_code.h"
 
 QString JsonText(const std::string& text) {
     return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
@@ -45,3 +34,5 @@ QJsonObject ResultObject(const SessionResult& r) {
     o["seconds"] = r.seconds;
     return o;
 }
+
+QByteArray JsonLine(const QJsonObject& object) { return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n'; }

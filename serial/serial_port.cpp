@@ -1,0 +1,144 @@
+#include "serial_port.h"
+
+#include <QFileInfo>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+#ifdef Q_OS_LINUX
+#include <linux/serial.h>
+#endif
+#endif
+
+namespace {
+
+// Qt's lock file goes by the name the device was opened under, and its
+// exclusive mode does not hold root back; an advisory lock on the device
+// itself stops a second loader whatever the name and whoever runs it. False
+// only when another holder has it (a device that takes no locks is let be).
+bool LockDevice(QSerialPort& port) {
+#ifdef Q_OS_UNIX
+    return ::flock(static_cast<int>(port.handle()), LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK;
+#else
+    Q_UNUSED(port);
+    return true;
+#endif
+}
+
+std::string OpenFailureText(const std::string& device, CommOpenError error) {
+    switch (error) {
+    case COMM_NOT_FOUND:
+        return device + ": no such device";
+    case COMM_IN_USE:
+        return device + ": in use by another program";
+    case COMM_PERMISSION:
+        return device +
+               ": permission denied (the user must belong to the group that owns the device, dialout on Debian)";
+    default:
+        return device + ": the device could not be opened";
+    }
+}
+
+}  // namespace
+
+CSerialPort::CSerialPort(QObject* parent, const LineConfig& line) : IPortLayer(parent), m_line(line) {
+    connect(&m_port, &QSerialPort::readyRead, this, [this] {
+        if (m_port.bytesAvailable() > 0) emit BytesArrived();
+    });
+    connect(&m_port, &QSerialPort::errorOccurred, this, &CSerialPort::OnError);
+}
+
+CSerialPort::~CSerialPort() { m_port.close(); }
+
+int CSerialPort::Open(const std::string& device, std::string& reason) {
+    m_port.close();
+    CommOpenError failure = COMM_NOT_FOUND;
+    if (!IsComPortAvailable(device, &failure) || (failure = OpenDevice(QString::fromStdString(device))) != COMM_OPEN_OK) {
+        reason = OpenFailureText(device, failure);
+        return 0;
+    }
+    return 1;
+}
+
+// A pseudo-terminal has no modem lines: failing to set them is no error.
+void CSerialPort::SetBreak(bool on) {
+    if (m_port.isOpen()) m_port.setBreakEnabled(on);
+}
+
+bool CSerialPort::ApplyLine() {
+    bool ok = m_port.setBaudRate(m_line.baud);
+    ok = m_port.setParity(m_line.parity) && ok;
+    ok = m_port.setDataBits(m_line.dataBits) && ok;
+    ok = m_port.setStopBits(m_line.stopBits) && ok;
+    ok = m_port.setFlowControl(m_line.flow) && ok;
+    return ok;
+}
+
+void CSerialPort::SetLowLatency() {
+    m_lowLatency = false;
+#ifdef Q_OS_LINUX
+    serial_struct serial{};
+    int fd = static_cast<int>(m_port.handle());
+    if (ioctl(fd, TIOCGSERIAL, &serial) == 0) {
+        serial.flags |= ASYNC_LOW_LATENCY;
+        m_lowLatency = ioctl(fd, TIOCSSERIAL, &serial) == 0;
+    }
+#endif
+}
+
+CommOpenError CSerialPort::OpenDevice(const QString& device) {
+    m_port.setPortName(device);
+    if (!m_port.open(QIODevice::ReadWrite)) {
+        QFileInfo info(device);
+        CommOpenError error = info.exists() ? COMM_OTHER : COMM_NOT_FOUND;
+        if (m_port.error() == QSerialPort::DeviceNotFoundError) error = COMM_NOT_FOUND;
+        // Both a lock held by another program and file modes give this; the modes tell which.
+        if (m_port.error() == QSerialPort::PermissionError)
+            error = info.exists() && !(info.isReadable() && info.isWritable()) ? COMM_PERMISSION : COMM_IN_USE;
+        m_port.clearError();
+        return error;
+    }
+    if (!LockDevice(m_port)) {
+        m_port.close();
+        return COMM_IN_USE;
+    }
+    ApplyLine();
+    m_port.setDataTerminalReady(true);
+    if (m_line.flow != QSerialPort::HardwareControl) m_port.setRequestToSend(false);
+    SetLowLatency();
+    m_port.clearError();
+    return COMM_OPEN_OK;
+}
+
+void CSerialPort::Write(const uint8_t* data, int count) {
+    if (!m_port.isOpen() || count <= 0) return;
+    m_port.write(reinterpret_cast<const char*>(data), count);
+    // Out now, not on the next turn of the event loop: every reply waits on it.
+    m_port.flush();
+}
+
+QByteArray CSerialPort::Read() {
+    if (!m_port.isOpen()) return {};
+    QByteArray bytes = m_port.readAll();
+#ifdef Q_OS_UNIX
+    // Also what the driver holds and the event loop has not fetched yet, so
+    // that "every waiting byte" holds right after an open too.
+    char block[4096];
+    ssize_t got;
+    while ((got = ::read(static_cast<int>(m_port.handle()), block, sizeof block)) > 0)
+        bytes.append(block, static_cast<qsizetype>(got));
+#endif
+    return bytes;
+}
+
+void CSerialPort::OnError(QSerialPort::SerialPortError error) {
+    // A device that went away ends the port: a pulled USB adapter gives a
+    // resource error, a hung-up line a read error on every poll. A
+    // pseudo-terminal refusing a modem line or BREAK is no fault.
+    bool gone = error == QSerialPort::ResourceError || error == QSerialPort::ReadError;
+    if (!gone || !m_port.isOpen()) return;
+    m_port.close();
+    emit PortLost();
+}

@@ -1,0 +1,45 @@
+#pragma once
+#include <QByteArray>
+#include <QSerialPort>
+
+#include "port_check.h"
+#include "port_layer.h"
+
+// How a serial line is set: the keypad's by default (115200 baud, 8 data
+// bits, no parity, 1 stop bit, no flow control).
+struct LineConfig {
+    qint32 baud = 115200;
+    QSerialPort::DataBits dataBits = QSerialPort::Data8;
+    QSerialPort::Parity parity = QSerialPort::NoParity;
+    QSerialPort::StopBits stopBits = QSerialPort::OneStop;
+    QSerialPort::FlowControl flow = QSerialPort::NoFlowControl;
+};
+
+// A serial device (COM N, a USB adapter, a pseudo-terminal): locked against a
+// second loader, in low-latency mode where the driver offers it, DTR on and
+// (without flow control) RTS off, one write per frame, and reads that drain
+// everything waiting.
+class CSerialPort : public IPortLayer {
+    Q_OBJECT
+public:
+    explicit CSerialPort(QObject* parent = nullptr, const LineConfig& line = LineConfig());
+    ~CSerialPort() override;
+
+    int Open(const std::string& device, std::string& reason) override;
+    void Close() override { m_port.close(); }
+    bool IsOpen() const override { return m_port.isOpen(); }
+    void Write(const uint8_t* data, int count) override;
+    void SetBreak(bool on) override;
+    QByteArray Read() override;
+    bool LowLatency() const override { return m_lowLatency; }
+
+private:
+    CommOpenError OpenDevice(const QString& device);
+    bool ApplyLine();
+    void SetLowLatency();
+    void OnError(QSerialPort::SerialPortError error);
+
+    QSerialPort m_port;
+    LineConfig m_line;
+    bool m_lowLatency = false;
+};

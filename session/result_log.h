@@ -1,0 +1,20 @@
+#pragma once
+#include <string>
+
+#include "result_record.h"
+
+// --log FILE: the result objects appended as JSON Lines, each flushed to the
+// disk before the next keypad's result, so a crash loses none already written.
+class CResultLog {
+public:
+    ~CResultLog();
+    // Opens (creates) the file for appending; 0 with `error` set when it cannot.
+    int Open(const std::string& path, std::string& error);
+    // 0 with `reason` when the line is not whole on the disk; the file is
+    // then cut back to where it was, so the next record starts a line of its own.
+    int Append(const SessionResult& result, std::string& reason);
+    bool IsOpen() const { return m_fd >= 0; }
+
+private:
+    int m_fd = -1;
+};

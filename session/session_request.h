@@ -1,0 +1,44 @@
+#pragma once
+#include <memory>
+#include <string>
+
+struct CImageFile;
+
+// What a session does with its keypad.
+enum KeypadCommand { KEYPAD_TEST, KEYPAD_SCAN, KEYPAD_FIRMWARE, KEYPAD_SCREENS };
+
+// The command's word ("firmware"), as results name it.
+const char* KeypadCommandWord(KeypadCommand command);
+
+// One keypad session's work, or that of a runner of many: no front end's
+// options, only what the sessions act on.
+struct SessionRequest {
+    KeypadCommand command = KEYPAD_TEST;
+    std::string file;  // the bytes of the name as given
+    std::string port;  // as the user named it; empty: the settings store's
+    bool yes = false;  // the erase is confirmed already: no question
+    bool trace = false;
+    bool quiet = false;
+    bool repeat = false;  // station mode
+    int stallTimeoutSeconds = 30;
+    // The update's file once read: every keypad of the run gets these bytes.
+    std::shared_ptr<const CImageFile> image;
+};
+
+// How a session's questions are answered (a person at a terminal, options
+// given beforehand), and whether an interruption came before the session
+// could be told. A runner asks from its sessions' threads.
+class ISessionPolicy {
+public:
+    enum Answer { ANSWER_YES, ANSWER_NO, ANSWER_NONE };  // NONE: nobody could answer
+    struct Reply {
+        Answer answer = ANSWER_NO;
+        std::string note;  // said as an error: why not, or a warning that goes with a yes
+    };
+    virtual ~ISessionPolicy() = default;
+    virtual Reply ConfirmErase(const std::string& question) = 0;
+    virtual Reply AcceptDamagedFile(const std::string& question) = 0;
+    // The exit code of an interruption not yet passed on by Interrupt (a
+    // signal taken while a file was read), else 0.
+    virtual int PendingInterrupt() const { return 0; }
+};

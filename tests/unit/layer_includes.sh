@@ -1,0 +1,23 @@
+#!/bin/sh
+# The layers above the core include only downwards: serial/ is ports alone
+# (nothing of the engine or the front ends), session/ is shared by both front
+# ends (neither of them, and of Qt only Core, SerialPort and Network: no widgets).
+# $1: the source tree, $2: Qt's header folder (the one holding QtCore/).
+cd "$1" || exit 2
+status=0
+report() {
+  if [ -n "$2" ]; then
+    echo "$1"
+    echo "$2"
+    status=1
+  fi
+}
+report "serial/ includes a layer above it:" \
+  "$(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"(engine|session|cli|ui)/' serial)"
+report "session/ includes a front end:" \
+  "$(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"(cli|ui)/' session)"
+for header in $(grep -rhoE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<Q[A-Za-z]*>' session | sed 's/.*<\(.*\)>/\1/' | sort -u); do
+  [ -e "$2/QtCore/$header" ] || [ -e "$2/QtSerialPort/$header" ] || [ -e "$2/QtNetwork/$header" ] ||
+    report "session/ includes a Qt header from outside Core, SerialPort and Network:" "$header"
+done
+exit $status
