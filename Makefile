@@ -5,7 +5,7 @@ WIN_BUILD ?= build-windows
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build test soak test-sanitize test-windows qt-windows test-sanitize-all run demo fuzz \
+.PHONY: all deps configure build test test-programs soak test-sanitize test-windows qt-windows test-sanitize-all run demo fuzz \
         bench install package clean
 
 all: build
@@ -19,14 +19,17 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
-# Every test through CTest but the long soaks, then the core again under the
+# Every test through CTest but the long soaks, and the core again under the
 # sanitizers and as Windows programs under Wine (about a minute from a clean
-# build-windows/). Tests whose suite name ends in Soak run in `make soak`.
+# build-windows/). The end-to-end tests mostly wait on serial lines, so the
+# other two builds run beside them; each one's output comes whole when it ends.
+# Tests whose suite name ends in Soak run in `make soak`.
 SOAKS = Soak\.
 test: build
+	@$(MAKE) --no-print-directory -j3 --output-sync=target test-programs test-sanitize test-windows
+
+test-programs: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300 -E '$(SOAKS)'
-	@$(MAKE) --no-print-directory test-sanitize
-	@$(MAKE) --no-print-directory test-windows
 
 # A hundred updates through the window and a hundred through the command line,
 # each with random recoverable faults (about two and a half minutes).
