@@ -45,15 +45,13 @@ public:
     void Sleep(int ms) override;
     int64_t CurrentTime() override;
     void ShowStatus(const std::string& text) override { m_view.Status(text); }
-    void ShowBusy(bool busy) override;
-    void SetProgressRange(int lower, int upper) override;
-    void SetProgressPos(int position) override { m_view.Position(position); }
-    void SetProgressShowText(bool) override {}
-    void SetActivityPos(int) override {}
-    void ShowTimeRemaining(const std::string& text) override { m_view.TimeRemaining(text); }
-    void CloseWindow() override {}
+    void BusyChanged(bool) override {}
+    void PhaseStarted(UpdatePhase phase, int first, int last) override;
+    void Progress(int position, int last) override;
+    void ActivityMoved(int) override {}
+    void TimeRemaining(int seconds) override { m_view.TimeRemaining(EstimateText(seconds)); }
+    void OperationEnded(LoaderOutcome outcome) override;
     int ChooseFile(const FileDialogSpec& request, std::string& chosenPath) override;
-    void MessageBox(const std::string& text, MessageIcon icon) override;
     int AskYesNo(const std::string& text) override;
     int AcceptDamagedFile(const std::string& question) override;
     FileReadResult ReadChosenFile(const std::string& path, uint64_t limit, FileBytes& bytes,
@@ -90,6 +88,7 @@ private:
     bool m_reasonGiven = false;  // the failure's reason is on stderr already
     int m_interruptExit = 0;
     int m_exitCode = 0;
+    UpdatePhase m_phase = PHASE_ERASE;
     std::string m_portLabel;
     std::string m_chosenPath;
     std::shared_ptr<const CImageFile> m_file;

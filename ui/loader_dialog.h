@@ -73,7 +73,7 @@ public:
 
     // The modal dialogs the engine opens; the real Qt dialogs unless a test puts its own here.
     std::function<int(const FileDialogSpec&, std::string&)> chooseFile;
-    std::function<void(const std::string&, MessageIcon)> messageBox;
+    std::function<void(const std::string&, MessageKind)> messageBox;
     std::function<int(const std::string&, YesNoDefault)> askYesNo;
     // How File > Exit ends the process; a test puts its own here to look at what is left.
     std::function<void(int)> exitProcess;
@@ -86,15 +86,13 @@ public:
     void Sleep(int ms) override;
     int64_t CurrentTime() override;
     void ShowStatus(const std::string& text) override;
-    void ShowBusy(bool busy) override;
-    void SetProgressRange(int lower, int upper) override;
-    void SetProgressPos(int position) override;
-    void SetProgressShowText(bool show) override;
-    void SetActivityPos(int position) override;
-    void ShowTimeRemaining(const std::string& text) override;
-    void CloseWindow() override;
+    void BusyChanged(bool busy) override;
+    void PhaseStarted(UpdatePhase phase, int first, int last) override;
+    void Progress(int position, int last) override;
+    void ActivityMoved(int position) override;
+    void TimeRemaining(int seconds) override;
+    void OperationEnded(LoaderOutcome) override {}
     int ChooseFile(const FileDialogSpec& request, std::string& chosenPath) override;
-    void MessageBox(const std::string& text, MessageIcon icon) override;
     int AskYesNo(const std::string& text) override;
     int AcceptDamagedFile(const std::string& question) override;
     int GetProfileInt(const char* key, int defaultValue) override;
@@ -117,7 +115,13 @@ private:
     void OnCloseButton();
     // 1 when the port is open; otherwise says it is not available, as at start-up.
     int PortReady();
-    std::string NotAvailableBoxText() const;
+    // Opens the port; when it will not open, says so in a box (unless `quiet`) and on the status line.
+    int OpenPort(bool quiet);
+    void ShowNotAvailable();
+    // The file step, its result shown on the status line or in a box, then the update.
+    void UpdateFirmware();
+    void UpdateScreens();
+    void ShowFileResult(const FileStepResult& result);
     void OnPortLost(bool duringOperation);
 
     CSettingsStore m_settings;
@@ -129,6 +133,7 @@ private:
     bool m_portOverridden = false;
     // What the running (or last) operation was, for the words of a loss that ends it.
     int m_runningMode = MODE_IDLE;
+    UpdatePhase m_phase = PHASE_ERASE;
     QElapsedTimer m_sinceIdle;  // since the last operation ended
     bool m_asking = false;      // the stop question is up
     std::string m_droppedFile;  // answers the next file choice instead of the dialog

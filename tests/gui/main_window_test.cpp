@@ -34,7 +34,7 @@ TEST_F(MainWindowTest, StartsWithThePortTextEmptyBarsAndNoTimeRemaining) {
     // The box comes first, with why; its first line then stays on the status line.
     ASSERT_EQ(window.boxes.size(), 1u);
     EXPECT_EQ(window.boxes[0].text, notAvailable + "\n" + NO_SUCH_PORT + ": no such device");
-    EXPECT_EQ(window.boxes[0].icon, MB_ICON_EXCLAMATION);
+    EXPECT_EQ(window.boxes[0].kind, MESSAGE_WARNING);
     EXPECT_EQ(window.StatusLine()->text().toStdString(), notAvailable);
     EXPECT_TRUE(window.StatusLine()->isReadOnly());
     EXPECT_EQ(window.TimeRemainingField()->text(), "---");
