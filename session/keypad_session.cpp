@@ -45,8 +45,7 @@ int CKeypadSession::OpenPort(const std::string& simulatedDevice) {
     const std::string& device = m_binding.PortInUse().device;
     std::error_code ec;
     bool pseudoTerminal = std::filesystem::canonical(device, ec).string().rfind("/dev/pts/", 0) == 0;
-    if (!m_binding.Comm().LowLatency() && !pseudoTerminal && !m_request.quiet)
-        m_view.Trace("orbix-flash: note: " + device + " does not offer low-latency mode; transfers may be slower");
+    if (!m_binding.Comm().LowLatency() && !pseudoTerminal && !m_request.quiet) m_view.NoLowLatency(device);
     m_engine.ResetSender();
     return EXIT_OK;
 }
@@ -196,13 +195,24 @@ void CKeypadSession::OperationEnded(LoaderOutcome) {
 // The views count sectors while erasing, then percent sent.
 void CKeypadSession::PhaseStarted(UpdatePhase phase, int, int last) {
     m_phase = phase;
-    if (phase == PHASE_DATA) m_view.BeginDataPhase();
+    if (phase == PHASE_DATA) {
+        m_rate.Begin(m_clock.elapsed(), static_cast<int>(m_engine.DataPosition()));
+        m_remaining.clear();
+        m_view.BeginDataPhase();
+    }
     m_view.Range(0, phase == PHASE_DATA ? 100 : last);
     m_view.Position(0);
 }
 
 void CKeypadSession::Progress(int position, int last) {
-    m_view.Position(m_phase == PHASE_DATA ? PercentSent(position, last) : position);
+    if (m_phase != PHASE_DATA) {
+        m_view.Position(position);
+        return;
+    }
+    // The figure first, so a line that reports the percentage carries it.
+    std::string remaining = RemainingText(m_rate.Update(m_clock.elapsed(), position, last));
+    if (remaining != m_remaining) m_view.TimeRemaining(m_remaining = remaining);
+    m_view.Position(PercentSent(position, last));
 }
 
 void CKeypadSession::WriteFrameToPort(const uint8_t* data, int count) {

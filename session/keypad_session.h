@@ -11,6 +11,7 @@
 #include "port_binding.h"
 #include "qt_timers.h"
 #include "result_record.h"
+#include "send_rate.h"
 #include "session_request.h"
 #include "session_sink.h"
 #include "settings_store.h"
@@ -49,7 +50,8 @@ public:
     void PhaseStarted(UpdatePhase phase, int first, int last) override;
     void Progress(int position, int last) override;
     void ActivityMoved(int) override {}
-    void TimeRemaining(int seconds) override { m_view.TimeRemaining(EstimateText(seconds)); }
+    // The views show the figure from the sending rate instead (CSendRate).
+    void TimeRemaining(int) override {}
     void OperationEnded(LoaderOutcome outcome) override;
     int ChooseFile(const FileDialogSpec& request, std::string& chosenPath) override;
     int AskYesNo(const std::string& text) override;
@@ -89,6 +91,8 @@ private:
     int m_interruptExit = 0;
     int m_exitCode = 0;
     UpdatePhase m_phase = PHASE_ERASE;
+    CSendRate m_rate;
+    std::string m_remaining;  // the time text last shown
     std::string m_portLabel;
     std::string m_chosenPath;
     std::shared_ptr<const CImageFile> m_file;
