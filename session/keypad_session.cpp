@@ -1,9 +1,7 @@
 #include "keypad_session.h"
 
 #include <QDateTime>
-#include <QThread>
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 
 const char* KeypadCommandWord(KeypadCommand command) {
@@ -12,12 +10,9 @@ const char* KeypadCommandWord(KeypadCommand command) {
 }
 
 CKeypadSession::CKeypadSession(const SessionRequest& request, ISessionSink& view, ISessionPolicy& policy)
-    : m_request(request),
+    : CQtLoaderHost(true),
+      m_request(request),
       m_policy(policy),
-      m_engine(*this),
-      m_settings(true),
-      m_binding(m_engine, *this),
-      m_timers([this](int id) { m_engine.OnTimer(id); }),
       m_view(view),
       m_file(request.image) {
     m_clock.start();
@@ -216,13 +211,9 @@ void CKeypadSession::Progress(int position, int last) {
 }
 
 void CKeypadSession::WriteFrameToPort(const uint8_t* data, int count) {
-    m_binding.WriteFrameToPort(data, count);
+    CQtLoaderHost::WriteFrameToPort(data, count);
     Trace("->", data, count);
 }
-
-void CKeypadSession::Sleep(int ms) { QThread::msleep(static_cast<unsigned long>(ms)); }
-
-int64_t CKeypadSession::CurrentTime() { return static_cast<int64_t>(std::time(nullptr)); }
 
 // The name goes on as the bytes it was given: no text conversion could change it.
 int CKeypadSession::ChooseFile(const FileDialogSpec&, std::string& chosenPath) {

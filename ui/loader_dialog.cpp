@@ -8,11 +8,9 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPushButton>
-#include <QThread>
 #include <QVBoxLayout>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <utility>
 
 #include "about_dialog.h"
@@ -65,9 +63,7 @@ QPushButton* AddButton(QWidget* parent, const QRect& rect, const char* text, con
 
 CLoaderDialog::CLoaderDialog(QWidget* parent)
     : QDialog(parent),
-      m_engine(*this),
-      m_binding(m_engine, *this),
-      m_timers([this](int id) { m_engine.OnTimer(id); }),
+      CQtLoaderHost(false),
       m_recovery(m_binding, m_engine),
       m_icon(AppIcon()) {
     chooseFile = [this](const FileDialogSpec& request, std::string& path) { return RunFileDialog(this, request, path); };
@@ -327,13 +323,6 @@ void CLoaderDialog::OnAbout() {
     dialog.exec();
 }
 
-void CLoaderDialog::WriteFrameToPort(const uint8_t* data, int count) { m_binding.WriteFrameToPort(data, count); }
-void CLoaderDialog::SetBreak(bool on) { m_binding.SetBreak(on); }
-void CLoaderDialog::SetTimer(int id, int periodMs) { m_timers.SetTimer(id, periodMs); }
-void CLoaderDialog::KillTimer(int id) { m_timers.KillTimer(id); }
-void CLoaderDialog::Sleep(int ms) { QThread::msleep(static_cast<unsigned long>(ms)); }
-int64_t CLoaderDialog::CurrentTime() { return static_cast<int64_t>(std::time(nullptr)); }
-
 // Status and busy state are painted at once: the probe blocks the event loop for 200 ms right
 // after them, and the user should see what is going on meanwhile.
 void CLoaderDialog::ShowStatus(const std::string& text) {
@@ -382,12 +371,3 @@ int CLoaderDialog::ChooseFile(const FileDialogSpec& request, std::string& chosen
 int CLoaderDialog::AskYesNo(const std::string& text) { return askYesNo(text, DEFAULT_YES); }
 // Installing a damaged file takes a deliberate Yes; Enter keeps it out.
 int CLoaderDialog::AcceptDamagedFile(const std::string& question) { return askYesNo(question, DEFAULT_NO); }
-
-int CLoaderDialog::GetProfileInt(const char* key, int defaultValue) { return m_settings.GetInt(key, defaultValue); }
-void CLoaderDialog::WriteProfileInt(const char* key, int value) { m_settings.WriteInt(key, value); }
-std::string CLoaderDialog::GetProfileString(const char* key, const std::string& defaultValue) {
-    return m_settings.GetString(key, defaultValue);
-}
-void CLoaderDialog::WriteProfileString(const char* key, const std::string& value) {
-    m_settings.WriteString(key, value);
-}
