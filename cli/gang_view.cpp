@@ -1,5 +1,7 @@
 #include "gang_view.h"
 
+#include "terminal_view.h"
+
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -36,11 +38,11 @@ public:
     }
     void Error(const std::string& text) override { m_view.PrintAbove(stderr, "orbix-flash: " + m_port + ": " + text); }
     void Trace(const std::string& line) override { m_view.PrintAbove(stderr, m_port + " " + line); }
+    void NoLowLatency(const std::string& device) override { Trace(LowLatencyNote(device)); }
 
     std::string Text(int width) const {
         char head[160];
-        int span = m_upper - m_lower;
-        int percent = span > 0 ? std::clamp((m_position - m_lower) * 100 / span, 0, 100) : 0;
+        int percent = BarPercent(m_lower, m_upper, m_position);
         const int barWidth = 20;
         int filled = m_barShown ? percent * barWidth / 100 : 0;
         // A long name keeps its end, where names of one kind differ.

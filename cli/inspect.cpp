@@ -11,15 +11,13 @@
 namespace {
 
 // Answers the file step with the named file and keeps the settings alone.
-struct InspectHost : IUserHost, IStatusLine {
+struct InspectHost : IUserHost {
     std::string path;
     bool firmware = false;
-    std::string refusal;
     int ChooseFile(const FileDialogSpec&, std::string& chosen) override {
         chosen = path;
         return 1;
     }
-    void MessageBox(const std::string& text, MessageIcon) override { refusal = text; }
     int AskYesNo(const std::string&) override { return 0; }
     // The damage is reported below, in the refusal's own words.
     int AcceptDamagedFile(const std::string&) override { return 1; }
@@ -27,9 +25,6 @@ struct InspectHost : IUserHost, IStatusLine {
     void WriteProfileInt(const char*, int) override {}
     std::string GetProfileString(const char*, const std::string& defaultValue) override { return defaultValue; }
     void WriteProfileString(const char*, const std::string&) override {}
-    void SetStatus(const std::string& text) override {
-        if (text.rfind("File: ", 0) != 0) refusal = text;
-    }
 };
 
 // Counts the bytes the data chunks take on the line, as the sender escapes them.
@@ -72,11 +67,11 @@ struct Damage {
     std::string first;
 };
 
-Damage DamageOf(const SRecordStats& stats) {
+Damage DamageOf(const FileStepResult& result) {
     Damage damage;
-    if (!stats.damagedRecords) return damage;
-    damage.count = stats.damagedRecords;
-    damage.first = DamageText(stats.firstDamage, stats.firstDamagedLine);
+    if (!result.damagedRecords) return damage;
+    damage.count = result.damagedRecords;
+    damage.first = DamageText(result.firstDamage, result.firstDamagedLine);
     return damage;
 }
 
@@ -123,9 +118,10 @@ int InspectFile(const std::string& path) {
     CImageBuffer image;
     std::string chosen;
     SRecordStats stats;
-    int accepted = host.firmware ? OpenFirmwareFile(host, host, image, chosen, &stats)
-                                 : OpenScreensFile(host, host, image, chosen);
-    Damage damage = DamageOf(stats);
+    FileStepResult result =
+        host.firmware ? OpenFirmwareFile(host, image, chosen, &stats) : OpenScreensFile(host, image, chosen);
+    bool accepted = result.Accepted();
+    Damage damage = DamageOf(result);
     if (shape != SHAPE_UNREADABLE) {
         std::printf("File:               %s\n", FileNameOf(path).c_str());
         std::printf("Kind:               %s\n", KindText(shape));
@@ -143,6 +139,6 @@ int InspectFile(const std::string& path) {
     }
     if (accepted && !damage.count) return 0;
     std::fflush(stdout);
-    std::fprintf(stderr, "orbix-flash: %s\n", accepted ? damage.first.c_str() : host.refusal.c_str());
+    std::fprintf(stderr, "orbix-flash: %s\n", accepted ? damage.first.c_str() : result.text.c_str());
     return 2;
 }

@@ -3,6 +3,8 @@
 #include <QJsonDocument>
 #include <cstdio>
 
+#include "terminal_view.h"
+
 namespace {
 
 void WriteStdout(const QByteArray& line) {
@@ -39,6 +41,7 @@ void CJsonSink::Status(const std::string& text) {
 void CJsonSink::BeginDataPhase() {
     m_dataPhase = true;
     m_percent = -1;
+    m_timeText.clear();
 }
 
 void CJsonSink::Position(int position) {
@@ -54,3 +57,5 @@ void CJsonSink::Position(int position) {
 void CJsonSink::Error(const std::string& text) { m_output.Error(m_port, text); }
 
 void CJsonSink::Trace(const std::string& line) { std::fprintf(stderr, "%s %s\n", m_port.c_str(), line.c_str()); }
+
+void CJsonSink::NoLowLatency(const std::string& device) { Trace(LowLatencyNote(device)); }

@@ -34,6 +34,7 @@ public:
     void Finish() override { m_dataPhase = false; }
     void Error(const std::string& text) override;
     void Trace(const std::string& line) override;
+    void NoLowLatency(const std::string& device) override;
 
 private:
     CJsonOutput& m_output;

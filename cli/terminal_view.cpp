@@ -15,12 +15,19 @@ void CTerminalView::ClearBar() {
     m_barShown = false;
 }
 
+std::string LowLatencyNote(const std::string& device) {
+    return "orbix-flash: note: " + device + " does not offer low-latency mode; transfers may be slower";
+}
+
+int BarPercent(int lower, int upper, int position) {
+    int span = upper - lower;
+    int percent = span > 0 ? (position - lower) * 100 / span : 0;
+    return percent < 0 ? 0 : percent > 100 ? 100 : percent;
+}
+
 void CTerminalView::DrawBar() {
     if (m_quiet || !m_drawBar || !m_barActive) return;
-    int span = m_upper - m_lower;
-    int percent = span > 0 ? (m_position - m_lower) * 100 / span : 0;
-    if (percent < 0) percent = 0;
-    if (percent > 100) percent = 100;
+    int percent = BarPercent(m_lower, m_upper, m_position);
     const int width = 40;
     int filled = percent * width / 100;
     std::printf("\r\033[K[%.*s%*s] %3d%%  %s", filled, "########################################",
@@ -67,27 +74,18 @@ void CTerminalView::TimeRemaining(const std::string& text) {
 void CTerminalView::BeginDataPhase() {
     m_dataPhase = true;
     m_percentReported = 0;
-    m_dataStart = std::chrono::steady_clock::now();
+    m_timeText = "---";
 }
 
 // Without the bar: "Sent 40%, 12 seconds remaining" each time another tenth
-// has gone, the time from the rate so far.
+// has gone.
 void CTerminalView::ReportPercentSent() {
     int tenth = m_position / 10 * 10;
     if (tenth <= m_percentReported || m_quiet) return;
     m_percentReported = tenth;
-    char line[80];
-    if (tenth >= 100) {
-        std::snprintf(line, sizeof line, "Sent 100%%");
-    } else {
-        double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_dataStart).count();
-        long seconds = static_cast<long>(elapsed * (100 - m_position) / m_position + 0.999);
-        if (seconds < 90)
-            std::snprintf(line, sizeof line, "Sent %d%%, %ld second%s remaining", tenth, seconds,
-                          seconds == 1 ? "" : "s");
-        else
-            std::snprintf(line, sizeof line, "Sent %d%%, %ld minutes remaining", tenth, (seconds + 30) / 60);
-    }
+    char line[96];
+    if (tenth >= 100 || m_timeText == "---") std::snprintf(line, sizeof line, "Sent %d%%", tenth);
+    else std::snprintf(line, sizeof line, "Sent %d%%, %s", tenth, m_timeText.c_str());
     Print(stdout, m_prefix + line);
 }
 

@@ -9,16 +9,16 @@ void CLoaderEngine::SetStatus(const std::string& text) {
     m_host.ShowStatus(m_statusText);
 }
 
-void CLoaderEngine::UpdateBusyState() { m_host.ShowBusy(m_mode != MODE_IDLE); }
+void CLoaderEngine::UpdateBusyState() { m_host.BusyChanged(m_mode != MODE_IDLE); }
 
 void CLoaderEngine::StepActivity() {
     if (++m_activityCount > ACTIVITY_MAX) m_activityCount = 0;
-    m_host.SetActivityPos(m_activityCount);
+    m_host.ActivityMoved(m_activityCount);
 }
 
 void CLoaderEngine::ResetActivity() {
     m_activityCount = 0;
-    m_host.SetActivityPos(0);
+    m_host.ActivityMoved(0);
 }
 
 void CLoaderEngine::SendNewFrame() {
@@ -68,6 +68,7 @@ void CLoaderEngine::GoIdle(LoaderOutcome outcome) {
     m_heldCompletion.clear();
     StopReplyTimers();
     UpdateBusyState();
+    m_host.OperationEnded(outcome);
 }
 
 void CLoaderEngine::Finish(const std::string& statusText, LoaderOutcome outcome) {
@@ -109,8 +110,8 @@ void CLoaderEngine::DispatchReply(const uint8_t* payload, int /*length*/) {
         case RSP_MEM_ID:
             // Only the request's own answer: a late or repeated record must
             // not run an erase step.
-            if (m_mode == MODE_SCREENS && m_screensStep == 1) OnScreensMemoryId();
-            else if (m_mode == MODE_FIRMWARE && m_firmwareStep == 1) OnFirmwareMemoryId();
+            if (m_mode == MODE_SCREENS && m_screensStep == SCR_MEMORY_ID) OnScreensMemoryId();
+            else if (m_mode == MODE_FIRMWARE && m_firmwareStep == FW_MEMORY_ID) OnFirmwareMemoryId();
             else if (m_mode == MODE_SCAN && m_scanStep > 0) ScanStep();
             break;
         case RSP_FAILED:
@@ -133,11 +134,11 @@ void CLoaderEngine::OnAckReply() {
         if (m_scanStep == 0) ScanStep();
         break;
     case MODE_FIRMWARE:
-        // Step 9: the keypad may answer the execute command with ACK.
-        if (m_firmwareStep == 0 || m_firmwareStep == 9) FirmwareStep();
+        // The keypad may answer the execute command with ACK.
+        if (m_firmwareStep == FW_PROBE || m_firmwareStep == FW_EXECUTE) NextFirmwareStep();
         break;
     case MODE_SCREENS:
-        if (m_screensStep == 0) ScreensStep();
+        if (m_screensStep == SCR_PROBE) NextScreensStep();
         break;
     default:
         break;
@@ -145,10 +146,10 @@ void CLoaderEngine::OnAckReply() {
 }
 
 void CLoaderEngine::OnOkReply() {
-    // Step 1 waits for a Memory ID record: an OK there answers something else,
-    // and the reply timer goes on as for a lost reply.
-    if (m_mode == MODE_SCREENS && m_screensStep != 1) ScreensStep();
-    else if (m_mode == MODE_FIRMWARE && m_firmwareStep != 1) FirmwareStep();
+    // The Memory ID step waits for a Memory ID record: an OK there answers
+    // something else, and the reply timer goes on as for a lost reply.
+    if (m_mode == MODE_SCREENS && m_screensStep != SCR_MEMORY_ID) NextScreensStep();
+    else if (m_mode == MODE_FIRMWARE && m_firmwareStep != FW_MEMORY_ID) NextFirmwareStep();
 }
 
 void CLoaderEngine::OnFailedReply() {
@@ -241,10 +242,7 @@ void CLoaderEngine::RetryCommand() {
     ArmTimer(TIMER_REPLY, TIMER_REPLY_MS);
 }
 
-void CLoaderEngine::OnOK() {
-    if (IsBusy()) EndOperation("Operation aborted.", OUTCOME_ABORTED);
-    else m_host.CloseWindow();
-}
+void CLoaderEngine::Abort() { EndOperation("Operation aborted.", OUTCOME_ABORTED); }
 
 void CLoaderEngine::EndOperation(const std::string& statusText, LoaderOutcome outcome) {
     if (!IsBusy()) return;

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <string>
 
+#include "../image/file_steps.h"
 #include "../image/image_buffer.h"
 #include "../image/user_host.h"
 #include "../link/frame_codec.h"
@@ -11,14 +12,27 @@
 // records read, nothing written.
 enum LoaderMode { MODE_IDLE = 0, MODE_SCREENS = 1, MODE_FIRMWARE = 2, MODE_TEST = 3, MODE_SCAN = 4 };
 
-// How the last operation ended, for hosts that report it (the command line's
-// exit code).
-enum LoaderOutcome {
-    OUTCOME_NONE,       // nothing has ended yet
-    OUTCOME_SUCCESS,    // detected, or the update completed
-    OUTCOME_FAILED,     // time-out, stall, or "Failed" from the keypad
-    OUTCOME_ABORTED,    // the user aborted
-    OUTCOME_PORT_LOST,  // the port went away
+// The steps of the two updates, each named by what is out and awaits the
+// keypad's reply. A screens update ends at its last chunk's reply.
+enum FirmwareStep {
+    FW_PROBE,          // the connection probe
+    FW_MEMORY_ID,      // the firmware Memory ID request
+    FW_ERASE,          // an erase, sector by sector
+    FW_PROGRAM_INDEX,  // the programming index; its reply sends the first chunk
+    FW_DATA,           // a data chunk
+    FW_LAST_CHUNK,     // the last data chunk
+    FW_CHECKSUM,       // the checksum query
+    FW_VALID_INDEX,    // the index again, for the Valid data record
+    FW_VALID_DATA,     // the Valid data record
+    FW_EXECUTE,        // the execute command; its reply completes the update
+};
+enum ScreensStep {
+    SCR_PROBE,
+    SCR_MEMORY_ID,
+    SCR_ERASE,
+    SCR_PROGRAM_INDEX,
+    SCR_DATA,
+    SCR_LAST_CHUNK = 9,  // its reply completes the update
 };
 
 constexpr const char* QUESTION_ERASE_FIRMWARE = "This will erase the current ORBIX firmware. Proceed?";
@@ -34,22 +48,21 @@ constexpr int ESTIMATE_CHUNK_INTERVAL = 400;
 // Runs one operation at a time against the keypad: connection test, firmware
 // update, screens update. It moves only when an event comes in: a button, a
 // received byte, a timer.
-class CLoaderEngine : private IPayloadHandler, public IStatusLine {
+class CLoaderEngine : private IPayloadHandler {
 public:
     explicit CLoaderEngine(ILoaderHost& host);
 
     // Buttons and commands.
     void OnTestConnection();
     void OnScanKeypad();
-    void OnUpdateFirmware();
-    void OnUpdateScreens();
-    void OnOK();  // Close while idle, Abort while busy
+    // Abort: ends a running operation; does nothing while idle (closing is the
+    // front end's business).
+    void Abort();
 
-    // The two halves of each update, for a host that opens its port only once
-    // the file has been read and checked: the file step (1: the image is
-    // ready), then the question and the probe.
-    int LoadFirmwareFile();
-    int LoadScreensFile();
+    // The two halves of each update: the file step, whose result the front
+    // end shows, then, once it was accepted, the question and the probe.
+    FileStepResult LoadFirmwareFile();
+    FileStepResult LoadScreensFile();
     void StartFirmwareUpdate();
     void StartScreensUpdate();
 
@@ -65,7 +78,7 @@ public:
     // the given status text; does nothing while idle.
     void EndOperation(const std::string& statusText, LoaderOutcome outcome);
 
-    void SetStatus(const std::string& text) override;
+    void SetStatus(const std::string& text);
 
     // Window initialisation clears the sender's counters.
     void ResetSender() { m_sender.Reset(); }
@@ -76,8 +89,8 @@ public:
     const std::string& StatusText() const { return m_statusText; }
     const CImageBuffer& Image() const { return m_image; }
     uint32_t DataPosition() const { return m_dataPosition; }
-    int FirmwareStep() const { return m_firmwareStep; }
-    int ScreensStep() const { return m_screensStep; }
+    FirmwareStep CurrentFirmwareStep() const { return m_firmwareStep; }
+    ScreensStep CurrentScreensStep() const { return m_screensStep; }
     int SecondsRemaining() const { return m_secondsRemaining; }
     const std::string& StepDescription() const { return m_stepDescription; }
     // An erase command went out in this operation: the area no longer holds
@@ -146,8 +159,8 @@ private:
     void SendCode(uint8_t code);
 
     // Update sequences.
-    void FirmwareStep();
-    void ScreensStep();
+    void NextFirmwareStep();
+    void NextScreensStep();
     void OnFirmwareMemoryId();
     void OnScreensMemoryId();
     void RequestMemoryId(bool firmware);
@@ -155,10 +168,11 @@ private:
     void ReadScreensFields();
     void ScanStep();
     int RefuseMemoryId(bool invalid);
-    void EraseNext(int& step, int lastSector, uint8_t area);
-    void DataStep(int& step, void (CLoaderEngine::*sendChunk)(), const char* status, int initialEstimate);
+    template <typename Step>
+    void EraseNext(Step& step, int lastSector, uint8_t area);
+    template <typename Step>
+    void DataStep(Step& step, void (CLoaderEngine::*sendChunk)(), const char* status, int initialEstimate);
     void StartDataPhase(int initialEstimate);
-    void ShowPercentSent();
 
     // Time remaining.
     void UpdateTimeEstimate();
@@ -173,8 +187,8 @@ private:
 
     int m_mode = MODE_IDLE;
     LoaderOutcome m_outcome = OUTCOME_NONE;
-    int m_firmwareStep = 0;
-    int m_screensStep = 0;
+    FirmwareStep m_firmwareStep = FW_PROBE;
+    ScreensStep m_screensStep = SCR_PROBE;
     int m_retryCount = 0;
     std::string m_stepDescription;
     std::string m_statusText;

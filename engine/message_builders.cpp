@@ -47,11 +47,11 @@ int CLoaderEngine::SendDataChunk(uint8_t code) {
 
 void CLoaderEngine::SendFirmwareData() {
     // The step changes after the write, so the reply to the last chunk runs it.
-    if (SendDataChunk(CMD_FW_DATA)) m_firmwareStep = 5;
+    if (SendDataChunk(CMD_FW_DATA)) m_firmwareStep = FW_LAST_CHUNK;
 }
 
 void CLoaderEngine::SendScreensData() {
-    if (SendDataChunk(CMD_SCR_DATA)) m_screensStep = 9;
+    if (SendDataChunk(CMD_SCR_DATA)) m_screensStep = SCR_LAST_CHUNK;
 }
 
 void CLoaderEngine::SendChecksumQuery(uint32_t startIndex) {

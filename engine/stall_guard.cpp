@@ -22,9 +22,10 @@ void CLoaderEngine::RefreshStallGuard(bool answered) {
 }
 
 std::string CLoaderEngine::StallPlace() const {
-    int step = m_mode == MODE_FIRMWARE ? m_firmwareStep : m_screensStep;
-    bool lastChunkOut = m_mode == MODE_FIRMWARE ? step == 5 : step == 9;
-    if (step == 4 || lastChunkOut) {
+    bool firmware = m_mode == MODE_FIRMWARE;
+    bool dataOut = firmware ? m_firmwareStep == FW_DATA || m_firmwareStep == FW_LAST_CHUNK
+                            : m_screensStep == SCR_DATA || m_screensStep == SCR_LAST_CHUNK;
+    if (dataOut) {
         // The chunk last sent is the one whose answer is missing; the offset
         // is how far the image has gone out.
         uint32_t chunk = (m_dataPosition + DATA_CHUNK_MAX - 1) / DATA_CHUNK_MAX;
@@ -33,16 +34,17 @@ std::string CLoaderEngine::StallPlace() const {
         std::snprintf(text, sizeof text, "data chunk %u of %u, image offset 0x%X", chunk, chunks, m_dataPosition);
         return text;
     }
-    switch (step) {
-    case 3:
+    if (!firmware) return m_screensStep == SCR_PROGRAM_INDEX ? "programming index" : m_stepDescription;
+    switch (m_firmwareStep) {
+    case FW_PROGRAM_INDEX:
         return "programming index";
-    case 6:
+    case FW_CHECKSUM:
         return "checksum query";
-    case 7:
+    case FW_VALID_INDEX:
         return "valid data index";
-    case 8:
+    case FW_VALID_DATA:
         return "Valid data record";
-    case 9:
+    case FW_EXECUTE:
         return "execute command";
     default:
         return m_stepDescription;

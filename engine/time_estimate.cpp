@@ -37,13 +37,18 @@ void CLoaderEngine::UpdateTimeEstimate() {
 void CLoaderEngine::OnCountdownTick() {
     if (m_mode == MODE_IDLE) {
         StopTimer(TIMER_COUNTDOWN);
-        m_host.ShowTimeRemaining("---");
+        m_host.TimeRemaining(NO_TIME_REMAINING);
         return;
     }
+    // The second under way counts whole.
     if (m_secondsRemaining != 0) --m_secondsRemaining;
-    long n = m_secondsRemaining;
+    m_host.TimeRemaining(m_secondsRemaining < INT32_MAX ? m_secondsRemaining + 1 : INT32_MAX);
+}
+
+std::string EstimateText(int seconds) {
+    if (seconds == NO_TIME_REMAINING) return "---";
     char text[64];
-    if (n < 60) std::snprintf(text, sizeof text, "%ld second(s) remaining", n + 1);
-    else std::snprintf(text, sizeof text, "%ld minutes remaining", n / 60 + 1);
-    m_host.ShowTimeRemaining(text);
+    if (seconds <= 60) std::snprintf(text, sizeof text, "%d second(s) remaining", seconds);
+    else std::snprintf(text, sizeof text, "%d minutes remaining", (seconds - 1) / 60 + 1);
+    return text;
 }

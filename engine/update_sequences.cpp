@@ -5,6 +5,10 @@
 #include "../link/messages.h"
 #include "loader_engine.h"
 
+// The erase and data steps run both updates by the firmware's numbers.
+static_assert(int(SCR_ERASE) == int(FW_ERASE) && int(SCR_PROGRAM_INDEX) == int(FW_PROGRAM_INDEX) &&
+              int(SCR_DATA) == int(FW_DATA));
+
 namespace {
 std::string FormatSector(const char* format, int sector) {
     char text[64];
@@ -19,35 +23,27 @@ int CLoaderEngine::ConfirmErase(const char* question, LoaderMode mode) {
     return 1;
 }
 
-void CLoaderEngine::OnUpdateFirmware() {
-    if (!IsBusy() && LoadFirmwareFile()) StartFirmwareUpdate();
-}
-
-void CLoaderEngine::OnUpdateScreens() {
-    if (!IsBusy() && LoadScreensFile()) StartScreensUpdate();
-}
-
-int CLoaderEngine::LoadFirmwareFile() {
-    if (IsBusy()) return 0;
+FileStepResult CLoaderEngine::LoadFirmwareFile() {
+    if (IsBusy()) return {};
     ResetActivity();
-    return OpenFirmwareFile(m_host, *this, m_image, m_firmwarePath);
+    return OpenFirmwareFile(m_host, m_image, m_firmwarePath);
 }
 
-int CLoaderEngine::LoadScreensFile() {
-    if (IsBusy()) return 0;
+FileStepResult CLoaderEngine::LoadScreensFile() {
+    if (IsBusy()) return {};
     ResetActivity();
-    return OpenScreensFile(m_host, *this, m_image, m_screensPath);
+    return OpenScreensFile(m_host, m_image, m_screensPath);
 }
 
 void CLoaderEngine::StartFirmwareUpdate() {
     if (!ConfirmErase(QUESTION_ERASE_FIRMWARE, MODE_FIRMWARE)) return;
-    m_firmwareStep = 0;
+    m_firmwareStep = FW_PROBE;
     SendProbe();
 }
 
 void CLoaderEngine::StartScreensUpdate() {
     if (!ConfirmErase(QUESTION_ERASE_SCREENS, MODE_SCREENS)) return;
-    m_screensStep = 0;
+    m_screensStep = SCR_PROBE;
     SendProbe();
 }
 
@@ -83,31 +79,28 @@ void CLoaderEngine::OnFirmwareMemoryId() {
     StopTimer(TIMER_REPLY);
     ReadFirmwareFields();
     if (RefuseMemoryId(m_firmwareLastSector < FIRMWARE_FIRST_SECTOR)) return;
-    m_host.SetProgressRange(0, m_firmwareLastSector);
-    m_host.SetProgressPos(0);
-    FirmwareStep();
+    NextFirmwareStep();
 }
 
 void CLoaderEngine::OnScreensMemoryId() {
     StopTimer(TIMER_REPLY);
     ReadScreensFields();
     if (RefuseMemoryId(m_screensLastSector < SCREENS_FIRST_SECTOR)) return;
-    m_host.SetProgressRange(0, m_screensLastSector);
-    m_host.SetProgressPos(0);
-    ScreensStep();
+    NextScreensStep();
 }
 
 // The reply to one erase: show it, then erase the next sector or, past the
 // last, set the programming index. Both guard timers stop: a resend armed
 // TIMER_REPLY, which would otherwise fire early against the next erase.
-void CLoaderEngine::EraseNext(int& step, int lastSector, uint8_t area) {
+template <typename Step>
+void CLoaderEngine::EraseNext(Step& step, int lastSector, uint8_t area) {
     bool firmware = area == AREA_FIRMWARE;
     StopTimer(TIMER_ERASE);
     StopTimer(TIMER_REPLY);
-    m_host.SetProgressPos(m_eraseSector);
+    m_host.Progress(m_eraseSector, lastSector);
     if (++m_eraseSector > lastSector) {
         SetStatus("Setting Programming index");
-        step = 3;
+        step = Step(FW_PROGRAM_INDEX);
         SendSetProgramIndex(m_programIndex);
         return;
     }
@@ -120,111 +113,104 @@ void CLoaderEngine::EraseNext(int& step, int lastSector, uint8_t area) {
     else ArmTimer(TIMER_REPLY, TIMER_REPLY_MS);
 }
 
-// Step 3 sends the first chunk and starts the data phase; step 4 sends each
-// next one. The step becomes 4 before the first chunk goes, so the builder's
-// change after the last chunk is the one that stands.
-void CLoaderEngine::DataStep(int& step, void (CLoaderEngine::*sendChunk)(), const char* status,
+// The index's reply sends the first chunk and starts the data phase; each
+// chunk's reply sends the next one. The step becomes the data step before the
+// first chunk goes, so the builder's change after the last chunk is the one
+// that stands. The steps' numbers are the same in both updates.
+template <typename Step>
+void CLoaderEngine::DataStep(Step& step, void (CLoaderEngine::*sendChunk)(), const char* status,
                              int initialEstimate) {
-    if (step == 3) {
+    int length = static_cast<int>(m_image.Length());
+    if (step == Step(FW_PROGRAM_INDEX)) {
         SetStatus(status);
-        step = 4;
+        step = Step(FW_DATA);
         m_dataPosition = 0;
         (this->*sendChunk)();
         StartDataPhase(initialEstimate);
-        m_host.SetProgressRange(0, 100);
-        m_host.SetProgressPos(0);
+        m_host.PhaseStarted(PHASE_DATA, 0, length);
         return;
     }
     (this->*sendChunk)();
     UpdateTimeEstimate();
-    ShowPercentSent();
+    m_host.Progress(static_cast<int>(m_dataPosition), length);
 }
 
-void CLoaderEngine::ShowPercentSent() {
-    double percent = 100.0 * m_dataPosition / m_image.Length();
-    m_host.SetProgressPos(static_cast<uint8_t>(percent));
-}
-
-void CLoaderEngine::FirmwareStep() {
+void CLoaderEngine::NextFirmwareStep() {
     StepActivity();
     switch (m_firmwareStep) {
-    case 0:
-        m_firmwareStep = 1;
+    case FW_PROBE:
+        m_firmwareStep = FW_MEMORY_ID;
         RequestMemoryId(true);
         break;
-    case 1:
+    case FW_MEMORY_ID:
         SetStatus("Got Mem ID. Starting firmware memory erase..");
         m_eraseSector = FIRMWARE_FIRST_SECTOR;
-        m_firmwareStep = 2;
+        m_firmwareStep = FW_ERASE;
         SendEraseFirmwareSector(FIRMWARE_FIRST_SECTOR);
         m_stepDescription = "Erasing firmware sector 6 (first sector)";
         ArmTimer(TIMER_ERASE, TIMER_ERASE_MS);
-        m_host.SetProgressShowText(true);
+        m_host.PhaseStarted(PHASE_ERASE, FIRMWARE_FIRST_SECTOR, m_firmwareLastSector);
         break;
-    case 2:
+    case FW_ERASE:
         EraseNext(m_firmwareStep, m_firmwareLastSector, AREA_FIRMWARE);
         break;
-    case 3:
-    case 4:
+    case FW_PROGRAM_INDEX:
+    case FW_DATA:
         DataStep(m_firmwareStep, &CLoaderEngine::SendFirmwareData, "Sending firmware data",
                  FIRMWARE_INITIAL_ESTIMATE);
         break;
-    case 5:
+    case FW_LAST_CHUNK:
         SetStatus("Sending firmware checksum query");
         SendChecksumQuery(m_programIndex + 8);
-        m_firmwareStep = 6;
+        m_firmwareStep = FW_CHECKSUM;
         break;
-    case 6:
+    case FW_CHECKSUM:
         SetStatus("Sending valid data firmware index");
         SendSetProgramIndex(m_programIndex);
-        m_firmwareStep = 7;
+        m_firmwareStep = FW_VALID_INDEX;
         break;
-    case 7:
+    case FW_VALID_INDEX:
         SetStatus("Sending VALID data");
         SendValidData();
-        m_firmwareStep = 8;
+        m_firmwareStep = FW_VALID_DATA;
         break;
-    case 8:
+    case FW_VALID_DATA:
         SetStatus("Sending EXECUTE command");
         SendExecute();
-        m_firmwareStep = 9;
+        m_firmwareStep = FW_EXECUTE;
         break;
-    case 9:
+    case FW_EXECUTE:
         CompleteUpdate("Firmare update complete");
-        break;
-    default:
         break;
     }
 }
 
-void CLoaderEngine::ScreensStep() {
+void CLoaderEngine::NextScreensStep() {
     StepActivity();
     switch (m_screensStep) {
-    case 0:
-        m_screensStep = 1;
+    case SCR_PROBE:
+        m_screensStep = SCR_MEMORY_ID;
         RequestMemoryId(false);
         break;
-    case 1:
+    case SCR_MEMORY_ID:
         SetStatus("Got Mem ID. Starting screen memory erase..");
         m_programIndex = 0;
         m_eraseSector = SCREENS_FIRST_SECTOR;
-        m_screensStep = 2;
+        m_screensStep = SCR_ERASE;
         SendEraseScreensSector(SCREENS_FIRST_SECTOR);
         m_stepDescription = "Erasing screens sector 1";
         ArmTimer(TIMER_REPLY, TIMER_REPLY_MS);
-        m_host.SetProgressShowText(true);
+        m_host.PhaseStarted(PHASE_ERASE, SCREENS_FIRST_SECTOR, m_screensLastSector);
         break;
-    case 2:
+    case SCR_ERASE:
         EraseNext(m_screensStep, m_screensLastSector, AREA_SCREENS);
         break;
-    case 3:
-    case 4:
+    case SCR_PROGRAM_INDEX:
+    case SCR_DATA:
         DataStep(m_screensStep, &CLoaderEngine::SendScreensData, "Sending screens data", SCREENS_INITIAL_ESTIMATE);
         break;
-    case 9:
+    case SCR_LAST_CHUNK:
         CompleteUpdate("Screens update complete");
         break;
-    default:
-        break;  // steps 5 to 8 do not occur in a screens update
     }
 }

@@ -24,11 +24,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         break;
     case 2:
         host.file = firmware;
-        engine.OnUpdateFirmware();
+        StartUpdate(engine, true);
         break;
     case 3:
         host.file = screens;
-        engine.OnUpdateScreens();
+        StartUpdate(engine, false);
         break;
     default:
         break;
@@ -41,6 +41,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         engine.FeedBytes(data + i, 1);
     }
-    engine.OnOK();
+    engine.Abort();
     return 0;
 }

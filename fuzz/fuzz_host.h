@@ -5,6 +5,14 @@
 
 #include "engine/loader_engine.h"
 
+// Runs an update's file step and, once accepted, the update itself.
+inline void StartUpdate(CLoaderEngine& engine, bool firmware) {
+    FileStepResult result = firmware ? engine.LoadFirmwareFile() : engine.LoadScreensFile();
+    if (!result.Accepted()) return;
+    if (firmware) engine.StartFirmwareUpdate();
+    else engine.StartScreensUpdate();
+}
+
 class CFuzzHost : public ILoaderHost {
 public:
     std::string file;
@@ -17,18 +25,16 @@ public:
     void Sleep(int) override {}
     int64_t CurrentTime() override { return ++m_clock; }
     void ShowStatus(const std::string&) override {}
-    void ShowBusy(bool) override {}
-    void SetProgressRange(int, int) override {}
-    void SetProgressPos(int) override {}
-    void SetProgressShowText(bool) override {}
-    void SetActivityPos(int) override {}
-    void ShowTimeRemaining(const std::string&) override {}
-    void CloseWindow() override {}
+    void BusyChanged(bool) override {}
+    void PhaseStarted(UpdatePhase, int, int) override {}
+    void Progress(int, int) override {}
+    void ActivityMoved(int) override {}
+    void TimeRemaining(int) override {}
+    void OperationEnded(LoaderOutcome) override {}
     int ChooseFile(const FileDialogSpec&, std::string& chosen) override {
         chosen = file;
         return !file.empty();
     }
-    void MessageBox(const std::string&, MessageIcon) override {}
     int AskYesNo(const std::string&) override { return 1; }
     int AcceptDamagedFile(const std::string&) override { return 1; }
     int GetProfileInt(const char*, int value) override { return value; }

@@ -7,7 +7,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CFuzzHost host;
     host.file = WriteFuzzFile(".bin", data, size);
     CLoaderEngine engine(host);
-    engine.OnUpdateScreens();
+    StartUpdate(engine, false);
     if (!engine.IsBusy()) return 0;
     const uint8_t ack[] = {FRAME_START, 0x01, RSP_ACK, RSP_ACK};
     const uint8_t memId[] = {FRAME_START, 0x0C, RSP_MEM_ID, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0x84};

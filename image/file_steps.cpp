@@ -24,17 +24,22 @@ std::string FormatInt(const char* format, int value) {
     return text;
 }
 
+FileStepResult Result(FileStepCode code, const std::string& text) {
+    FileStepResult result;
+    result.code = code;
+    result.text = text;
+    return result;
+}
+
 // A damaged image would be installed as valid: the keypad checks it against a
 // checksum computed from the same image. Only the user's say-so lets it through.
-int AcceptDamage(IUserHost& host, IStatusLine& status, const SRecordResult& result) {
-    if (result.damagedRecords == 0) return 1;
+bool AcceptDamage(IUserHost& host, const SRecordResult& result) {
+    if (result.damagedRecords == 0) return true;
     char question[160];
     std::snprintf(question, sizeof question,
                   "The file has %u damaged record%s (the first on line %d). Install it anyway?", result.damagedRecords,
                   result.damagedRecords == 1 ? "" : "s", result.firstDamagedLine);
-    if (host.AcceptDamagedFile(question)) return 1;
-    status.SetStatus(DamageText(result.firstDamage, result.firstDamagedLine));
-    return 0;
+    return host.AcceptDamagedFile(question) != 0;
 }
 
 // The file behind a name the host gave: the bytes of the name on POSIX
@@ -52,37 +57,37 @@ std::filesystem::path PathOfName(const std::string& name) {
 #endif
 }
 
-int ChooseAndRead(IUserHost& host, IStatusLine& status, FileKind kind, std::string& path,
-                  FileBytes& bytes) {
+FileDialogSpec DialogFor(IUserHost& host, FileKind kind) {
     bool firmware = kind == FILE_FIRMWARE;
-    FileDialogSpec request{kind, firmware ? "s" : "bin",
-                        firmware ? "ORBIX Firmware (*.s)|*.s|All Files (*.*)|*.*||"
-                                 : "ORBIX Screens (*.bin)|*.bin|All Files (*.*)|*.*||",
-                        host.GetProfileString(firmware ? KEY_PREV_SRECORD : KEY_PREV_BINARY, "")};
+    FileFilter own = firmware ? FileFilter{"ORBIX Firmware", {"*.s"}} : FileFilter{"ORBIX Screens", {"*.bin"}};
+    return {kind, firmware ? "s" : "bin", host.GetProfileString(firmware ? KEY_PREV_SRECORD : KEY_PREV_BINARY, ""),
+            {own, {"All Files", {"*"}}}};
+}
+
+// FILE_STEP_ACCEPTED once the bytes are read.
+FileStepResult ChooseAndRead(IUserHost& host, FileKind kind, std::string& path, FileBytes& bytes) {
+    bool firmware = kind == FILE_FIRMWARE;
     std::string chosen;
-    if (!host.ChooseFile(request, chosen)) return 0;
+    if (!host.ChooseFile(DialogFor(host, kind), chosen)) return {};
     path = chosen;
     uint64_t limit = firmware ? FIRMWARE_FILE_LIMIT : SCREENS_FILE_LIMIT;
     uint64_t length = 0;
     char text[160];
     switch (host.ReadChosenFile(path, limit, bytes, length)) {
     case FILE_READ_OK:
-        return 1;
+        return Result(FILE_STEP_ACCEPTED, "");
     case FILE_NOT_OPENED:
-        status.SetStatus(TEXT_CANNOT_OPEN);
-        return 0;
+        return Result(FILE_STEP_NOT_OPENED, TEXT_CANNOT_OPEN);
     case FILE_TOO_LARGE:
         std::snprintf(text, sizeof text, "File is too large: %llu bytes, more than the %llu %s.",
                       static_cast<unsigned long long>(length), static_cast<unsigned long long>(limit),
                       firmware ? "a firmware file may have" : "the screens area can hold");
-        host.MessageBox(text, MB_ICON_NONE);
-        return 0;
+        return Result(FILE_STEP_TOO_LARGE, text);
     case FILE_READ_SHORT:
-        host.MessageBox(FormatLengths(static_cast<long long>(length), static_cast<long long>(bytes ? bytes->size() : 0)),
-                        MB_ICON_NONE);
-        return 0;
+        return Result(FILE_STEP_READ_SHORT, FormatLengths(static_cast<long long>(length),
+                                                          static_cast<long long>(bytes ? bytes->size() : 0)));
     default:
-        return 0;  // stopped: the host knows why
+        return {};  // stopped: the host knows why
     }
 }
 
@@ -90,9 +95,10 @@ bool BeginsWithS003(const uint8_t* bytes, size_t length) {
     return length >= 4 && bytes[0] == 'S' && bytes[1] == '0' && bytes[2] == '0' && bytes[3] == '3';
 }
 
-void Accept(IUserHost& host, IStatusLine& status, const char* key, const std::string& path) {
+// Only an accepted file is remembered and announced.
+FileStepResult Accept(IUserHost& host, const char* key, const std::string& path) {
     host.WriteProfileString(key, path);
-    status.SetStatus("File: " + FileNameOf(path) + " Opened.");
+    return Result(FILE_STEP_ACCEPTED, "File: " + FileNameOf(path) + " Opened.");
 }
 
 }  // namespace
@@ -133,67 +139,52 @@ std::string FileNameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-int OpenFirmwareFile(IUserHost& host, IStatusLine& status, CImageBuffer& image, std::string& path,
-                     SRecordStats* stats) {
+FileStepResult OpenFirmwareFile(IUserHost& host, CImageBuffer& image, std::string& path, SRecordStats* stats) {
     FileBytes file;
-    if (!ChooseAndRead(host, status, FILE_FIRMWARE, path, file)) return 0;
+    FileStepResult chosen = ChooseAndRead(host, FILE_FIRMWARE, path, file);
+    if (!chosen.Accepted()) return chosen;
     const std::vector<uint8_t>& bytes = *file;
-    if (!BeginsWithS003(bytes.data(), bytes.size())) {
-        host.MessageBox("Incorrect file type (should be .S)", MB_ICON_NONE);
-        return 0;
-    }
-    if (!image.Allocate(FIRMWARE_IMAGE_SIZE)) {
-        host.MessageBox(TEXT_NO_BUFFER, MB_ICON_NONE);
-        return 0;
-    }
+    if (!BeginsWithS003(bytes.data(), bytes.size()))
+        return Result(FILE_STEP_WRONG_TYPE, "Incorrect file type (should be .S)");
+    if (!image.Allocate(FIRMWARE_IMAGE_SIZE)) return Result(FILE_STEP_NO_MEMORY, TEXT_NO_BUFFER);
 
     uint32_t imageLength = 0;
-    SRecordResult result = ParseSRecords(reinterpret_cast<const char*>(bytes.data()), bytes.size(),
-                                         image.Data(), FIRMWARE_IMAGE_SIZE, imageLength, stats);
+    SRecordResult parse = ParseSRecords(reinterpret_cast<const char*>(bytes.data()), bytes.size(), image.Data(),
+                                        FIRMWARE_IMAGE_SIZE, imageLength, stats);
     image.SetLength(imageLength);
     if (stats) {
-        stats->damagedRecords = result.damagedRecords;
-        stats->firstDamagedLine = result.firstDamagedLine;
-        stats->firstDamage = result.firstDamage;
+        stats->damagedRecords = parse.damagedRecords;
+        stats->firstDamagedLine = parse.firstDamagedLine;
+        stats->firstDamage = parse.firstDamage;
     }
     // A partial image would be erased into the keypad: refuse what did not parse whole.
-    if (result.status == SREC_OUT_OF_RANGE) {
-        host.MessageBox(FormatInt("Out of range offset in SRecord: %d", result.value), MB_ICON_NONE);
-        return 0;
-    }
-    if (result.status == SREC_TRUNCATED) {
-        host.MessageBox(FormatInt("Truncated SRecord on line %d", result.value), MB_ICON_NONE);
-        return 0;
-    }
-    if (imageLength == 0) {
-        host.MessageBox(TEXT_NO_DATA, MB_ICON_NONE);
-        return 0;
-    }
-    if (!AcceptDamage(host, status, result)) return 0;
-    // Only an accepted file is remembered and announced.
-    Accept(host, status, KEY_PREV_SRECORD, path);
-    return 1;
+    FileStepResult result;
+    if (parse.status == SREC_OUT_OF_RANGE)
+        result = Result(FILE_STEP_OUT_OF_RANGE, FormatInt("Out of range offset in SRecord: %d", parse.value));
+    else if (parse.status == SREC_TRUNCATED)
+        result = Result(FILE_STEP_TRUNCATED, FormatInt("Truncated SRecord on line %d", parse.value));
+    else if (imageLength == 0)
+        result = Result(FILE_STEP_NO_DATA, TEXT_NO_DATA);
+    else if (!AcceptDamage(host, parse))
+        result = Result(FILE_STEP_DAMAGED, DamageText(parse.firstDamage, parse.firstDamagedLine));
+    else
+        result = Accept(host, KEY_PREV_SRECORD, path);
+    result.damagedRecords = parse.damagedRecords;
+    result.firstDamagedLine = parse.firstDamagedLine;
+    result.firstDamage = parse.firstDamage;
+    return result;
 }
 
-int OpenScreensFile(IUserHost& host, IStatusLine& status, CImageBuffer& image, std::string& path) {
+FileStepResult OpenScreensFile(IUserHost& host, CImageBuffer& image, std::string& path) {
     FileBytes file;
-    if (!ChooseAndRead(host, status, FILE_SCREENS, path, file)) return 0;
+    FileStepResult chosen = ChooseAndRead(host, FILE_SCREENS, path, file);
+    if (!chosen.Accepted()) return chosen;
     const std::vector<uint8_t>& bytes = *file;
-    if (!image.Allocate(bytes.size())) {
-        host.MessageBox(TEXT_NO_BUFFER, MB_ICON_NONE);
-        return 0;
-    }
+    if (!image.Allocate(bytes.size())) return Result(FILE_STEP_NO_MEMORY, TEXT_NO_BUFFER);
     std::copy(bytes.begin(), bytes.end(), image.Data());
     uint32_t read = static_cast<uint32_t>(bytes.size());  // the limit keeps it within 32 bits
     image.SetLength(read);
-    if (BeginsWithS003(image.Data(), read)) {
-        host.MessageBox("Incorrect file type (should be .bin)", MB_ICON_NONE);
-        return 0;
-    }
-    if (read == 0) {
-        host.MessageBox(TEXT_NO_DATA, MB_ICON_NONE);
-        return 0;
-    }
-    Accept(host, status, KEY_PREV_BINARY, path);
-    return 1;
+    if (BeginsWithS003(image.Data(), read)) return Result(FILE_STEP_WRONG_TYPE, "Incorrect file type (should be .bin)");
+    if (read == 0) return Result(FILE_STEP_NO_DATA, TEXT_NO_DATA);
+    return Accept(host, KEY_PREV_BINARY, path);
 }

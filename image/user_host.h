@@ -5,14 +5,20 @@
 #include <vector>
 
 enum FileKind { FILE_FIRMWARE, FILE_SCREENS };
-enum MessageIcon { MB_ICON_NONE, MB_ICON_EXCLAMATION };
+
+// One entry of a file dialog's list of kinds: its name and the patterns it
+// matches ("*" matches every name, with or without a dot).
+struct FileFilter {
+    std::string name;
+    std::vector<std::string> patterns;
+};
 
 // What a file-open dialog is asked to show.
 struct FileDialogSpec {
     FileKind kind;
     const char* defaultExtension;  // "s" or "bin"
-    const char* filter;            // "Name (*.x)|*.x|All Files (*.*)|*.*||"
     std::string initialPath;
+    std::vector<FileFilter> filters;
 };
 
 enum FileReadResult {
@@ -26,15 +32,14 @@ enum FileReadResult {
 // A file's bytes, read once and shared by whoever needs them.
 using FileBytes = std::shared_ptr<const std::vector<uint8_t>>;
 
-// The user-facing services the file steps and the engine need: dialogs and the
-// settings store (section "ORBIXLoader").
+// The user-facing services the file steps and the engine need: the file
+// dialog, the questions and the settings store (section "ORBIXLoader"). What
+// a file step has to say comes back as its result, for the front end to show.
 class IUserHost {
 public:
     virtual ~IUserHost() = default;
     // 1 with the chosen full path, 0 when cancelled.
     virtual int ChooseFile(const FileDialogSpec& request, std::string& chosenPath) = 0;
-    // A modal box with an OK button.
-    virtual void MessageBox(const std::string& text, MessageIcon icon) = 0;
     // A modal Yes/No question; 1 for Yes.
     virtual int AskYesNo(const std::string& text) = 0;
     // A firmware file with damaged records: 1 to install it exactly as it
@@ -50,10 +55,4 @@ public:
     virtual void WriteProfileInt(const char* key, int value) = 0;
     virtual std::string GetProfileString(const char* key, const std::string& defaultValue) = 0;
     virtual void WriteProfileString(const char* key, const std::string& value) = 0;
-};
-
-class IStatusLine {
-public:
-    virtual ~IStatusLine() = default;
-    virtual void SetStatus(const std::string& text) = 0;
 };

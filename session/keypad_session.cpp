@@ -1,9 +1,7 @@
 #include "keypad_session.h"
 
 #include <QDateTime>
-#include <QThread>
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 
 const char* KeypadCommandWord(KeypadCommand command) {
@@ -12,12 +10,9 @@ const char* KeypadCommandWord(KeypadCommand command) {
 }
 
 CKeypadSession::CKeypadSession(const SessionRequest& request, ISessionSink& view, ISessionPolicy& policy)
-    : m_request(request),
+    : CQtLoaderHost(true),
+      m_request(request),
       m_policy(policy),
-      m_engine(*this),
-      m_settings(true),
-      m_binding(m_engine, *this),
-      m_timers([this](int id) { m_engine.OnTimer(id); }),
       m_view(view),
       m_file(request.image) {
     m_clock.start();
@@ -36,15 +31,16 @@ int CKeypadSession::OpenPort(const std::string& simulatedDevice) {
         m_binding.SetPortOverride(port);
     }
     if (!m_binding.OpenComPort()) {
-        // "not available" is on stderr already (the box); this says why.
+        // Where the window shows its box: "not available", then why.
+        Fail(m_binding.NotAvailableText());
+        m_engine.SetStatus(m_binding.NotAvailableText());
         Fail(m_binding.OpenFailureReason());
         return EXIT_USAGE;
     }
     const std::string& device = m_binding.PortInUse().device;
     std::error_code ec;
     bool pseudoTerminal = std::filesystem::canonical(device, ec).string().rfind("/dev/pts/", 0) == 0;
-    if (!m_binding.Comm().LowLatency() && !pseudoTerminal && !m_request.quiet)
-        m_view.Trace("orbix-flash: note: " + device + " does not offer low-latency mode; transfers may be slower");
+    if (!m_binding.Comm().LowLatency() && !pseudoTerminal && !m_request.quiet) m_view.NoLowLatency(device);
     m_engine.ResetSender();
     return EXIT_OK;
 }
@@ -52,10 +48,14 @@ int CKeypadSession::OpenPort(const std::string& simulatedDevice) {
 // The file is read and checked before the port is touched, so a bad file
 // sends nothing at all.
 int CKeypadSession::LoadFile() {
-    int loaded = 1;
-    if (m_request.command == KEYPAD_FIRMWARE) loaded = m_engine.LoadFirmwareFile();
-    else if (m_request.command == KEYPAD_SCREENS) loaded = m_engine.LoadScreensFile();
-    if (loaded) return EXIT_OK;
+    if (m_request.command != KEYPAD_FIRMWARE && m_request.command != KEYPAD_SCREENS) return EXIT_OK;
+    FileStepResult result =
+        m_request.command == KEYPAD_FIRMWARE ? m_engine.LoadFirmwareFile() : m_engine.LoadScreensFile();
+    // What the window puts on its status line is a status here too; a refusal
+    // it shows in a box is only an error.
+    if (result.IsStatusText()) m_engine.SetStatus(result.text);
+    else if (!result.text.empty()) Fail(result.text);
+    if (result.Accepted()) return EXIT_OK;
     if (Interrupted()) return m_interruptExit;
     if (!m_reasonGiven) Fail(m_engine.StatusText());
     if (!m_fileProblem.empty()) m_view.Error(m_request.file + ": " + m_fileProblem);
@@ -161,9 +161,8 @@ void CKeypadSession::ReportEnd(int code) {
     if (code == EXIT_OK) return;
     if (!m_reasonGiven && !m_engine.StatusText().empty()) Fail(m_engine.StatusText());
     if (code == EXIT_USAGE || !m_engine.EraseSent()) return;
-    // Step 9: the Valid data record was acknowledged and only the execute reply is missing.
-    const CLoaderEngine& engine = m_engine;
-    if (m_request.command == KEYPAD_FIRMWARE && engine.FirmwareStep() == 9)
+    // The Valid data record was acknowledged and only the execute reply is missing.
+    if (m_request.command == KEYPAD_FIRMWARE && m_engine.CurrentFirmwareStep() == FW_EXECUTE)
         m_view.Error("The keypad accepted the firmware but did not confirm the restart: power it off and on, then "
                      "test the connection.");
     else
@@ -180,29 +179,41 @@ void CKeypadSession::Fail(const std::string& reason) {
 void CKeypadSession::Interrupt(int exitCode) {
     m_interruptExit = exitCode;
     m_binding.CancelOpen();
-    if (m_engine.IsBusy()) m_engine.OnOK();  // Abort; its ShowBusy(false) ends the loop
+    if (m_engine.IsBusy()) m_engine.Abort();  // its OperationEnded ends the loop
     else m_loop.quit();
 }
 
-void CKeypadSession::ShowBusy(bool busy) {
-    if (!busy) QTimer::singleShot(0, this, [this] { m_loop.quit(); });
+void CKeypadSession::OperationEnded(LoaderOutcome) {
+    QTimer::singleShot(0, this, [this] { m_loop.quit(); });
 }
 
-void CKeypadSession::SetProgressRange(int lower, int upper) {
-    const CLoaderEngine& engine = m_engine;
-    int step = engine.Mode() == MODE_FIRMWARE ? engine.FirmwareStep() : engine.ScreensStep();
-    if (step == 4) m_view.BeginDataPhase();  // the data phase's range is set once its first chunk has gone
-    m_view.Range(lower, upper);
+// The views count sectors while erasing, then percent sent.
+void CKeypadSession::PhaseStarted(UpdatePhase phase, int, int last) {
+    m_phase = phase;
+    if (phase == PHASE_DATA) {
+        m_rate.Begin(m_clock.elapsed(), static_cast<int>(m_engine.DataPosition()));
+        m_remaining.clear();
+        m_view.BeginDataPhase();
+    }
+    m_view.Range(0, phase == PHASE_DATA ? 100 : last);
+    m_view.Position(0);
+}
+
+void CKeypadSession::Progress(int position, int last) {
+    if (m_phase != PHASE_DATA) {
+        m_view.Position(position);
+        return;
+    }
+    // The figure first, so a line that reports the percentage carries it.
+    std::string remaining = RemainingText(m_rate.Update(m_clock.elapsed(), position, last));
+    if (remaining != m_remaining) m_view.TimeRemaining(m_remaining = remaining);
+    m_view.Position(PercentSent(position, last));
 }
 
 void CKeypadSession::WriteFrameToPort(const uint8_t* data, int count) {
-    m_binding.WriteFrameToPort(data, count);
+    CQtLoaderHost::WriteFrameToPort(data, count);
     Trace("->", data, count);
 }
-
-void CKeypadSession::Sleep(int ms) { QThread::msleep(static_cast<unsigned long>(ms)); }
-
-int64_t CKeypadSession::CurrentTime() { return static_cast<int64_t>(std::time(nullptr)); }
 
 // The name goes on as the bytes it was given: no text conversion could change it.
 int CKeypadSession::ChooseFile(const FileDialogSpec&, std::string& chosenPath) {
@@ -212,8 +223,6 @@ int CKeypadSession::ChooseFile(const FileDialogSpec&, std::string& chosenPath) {
     m_chosenPath = chosenPath;
     return 1;
 }
-
-void CKeypadSession::MessageBox(const std::string& text, MessageIcon) { Fail(text); }
 
 int CKeypadSession::AcceptDamagedFile(const std::string& question) {
     ISessionPolicy::Reply reply = m_policy.AcceptDamagedFile(question);

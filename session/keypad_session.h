@@ -5,21 +5,19 @@
 #include <QTimer>
 #include <string>
 
-#include "engine/loader_engine.h"
 #include "exit_code.h"
 #include "image_file.h"
-#include "port_binding.h"
-#include "qt_timers.h"
+#include "qt_loader_host.h"
 #include "result_record.h"
+#include "send_rate.h"
 #include "session_request.h"
 #include "session_sink.h"
-#include "settings_store.h"
 
 // One keypad's session: the engine, its port and timers, and the settings
 // store (read, never written). What happens goes to a session sink, the
 // request's file is the dialog's choice, and questions go to the policy. It
 // runs its own event loop, so several can run at once, each on a thread of its own.
-class CKeypadSession : public QObject, public ILoaderHost {
+class CKeypadSession : public QObject, public CQtLoaderHost {
 public:
     CKeypadSession(const SessionRequest& request, ISessionSink& view, ISessionPolicy& policy);
 
@@ -39,31 +37,19 @@ public:
 
     // ILoaderHost
     void WriteFrameToPort(const uint8_t* data, int count) override;
-    void SetBreak(bool on) override { m_binding.SetBreak(on); }
-    void SetTimer(int id, int periodMs) override { m_timers.SetTimer(id, periodMs); }
-    void KillTimer(int id) override { m_timers.KillTimer(id); }
-    void Sleep(int ms) override;
-    int64_t CurrentTime() override;
     void ShowStatus(const std::string& text) override { m_view.Status(text); }
-    void ShowBusy(bool busy) override;
-    void SetProgressRange(int lower, int upper) override;
-    void SetProgressPos(int position) override { m_view.Position(position); }
-    void SetProgressShowText(bool) override {}
-    void SetActivityPos(int) override {}
-    void ShowTimeRemaining(const std::string& text) override { m_view.TimeRemaining(text); }
-    void CloseWindow() override {}
+    void BusyChanged(bool) override {}
+    void PhaseStarted(UpdatePhase phase, int first, int last) override;
+    void Progress(int position, int last) override;
+    void ActivityMoved(int) override {}
+    // The views show the figure from the sending rate instead (CSendRate).
+    void TimeRemaining(int) override {}
+    void OperationEnded(LoaderOutcome outcome) override;
     int ChooseFile(const FileDialogSpec& request, std::string& chosenPath) override;
-    void MessageBox(const std::string& text, MessageIcon icon) override;
     int AskYesNo(const std::string& text) override;
     int AcceptDamagedFile(const std::string& question) override;
     FileReadResult ReadChosenFile(const std::string& path, uint64_t limit, FileBytes& bytes,
                                   uint64_t& fileLength) override;
-    int GetProfileInt(const char* key, int defaultValue) override { return m_settings.GetInt(key, defaultValue); }
-    void WriteProfileInt(const char*, int) override {}
-    std::string GetProfileString(const char* key, const std::string& defaultValue) override {
-        return m_settings.GetString(key, defaultValue);
-    }
-    void WriteProfileString(const char*, const std::string&) override {}
 
 private:
     int OpenPort(const std::string& simulatedDevice);
@@ -78,10 +64,6 @@ private:
 
     const SessionRequest& m_request;
     ISessionPolicy& m_policy;
-    CLoaderEngine m_engine;
-    CSettingsStore m_settings;
-    CPortBinding m_binding;
-    CQtTimers m_timers;
     ISessionSink& m_view;
     QEventLoop m_loop;
     QElapsedTimer m_clock;
@@ -90,6 +72,9 @@ private:
     bool m_reasonGiven = false;  // the failure's reason is on stderr already
     int m_interruptExit = 0;
     int m_exitCode = 0;
+    UpdatePhase m_phase = PHASE_ERASE;
+    CSendRate m_rate;
+    std::string m_remaining;  // the time text last shown
     std::string m_portLabel;
     std::string m_chosenPath;
     std::shared_ptr<const CImageFile> m_file;

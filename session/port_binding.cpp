@@ -1,7 +1,7 @@
 #include "port_binding.h"
 
-CPortBinding::CPortBinding(CLoaderEngine& engine, IUserHost& user, QObject* parent)
-    : QObject(parent), m_engine(engine), m_user(user) {
+CPortBinding::CPortBinding(CLoaderEngine& engine, IUserHost& settings, QObject* parent)
+    : QObject(parent), m_engine(engine), m_settings(settings) {
     for (IPortLayer* layer : {static_cast<IPortLayer*>(&m_serial), static_cast<IPortLayer*>(&m_network)}) {
         connect(layer, &IPortLayer::BytesArrived, this, &CPortBinding::OnBytesArrived);
         // Queued: the loss can be noticed inside a write the engine itself makes
@@ -13,7 +13,8 @@ CPortBinding::CPortBinding(CLoaderEngine& engine, IUserHost& user, QObject* pare
 
 PortSpec CPortBinding::StoredPort() {
     if (m_hasOverride) return m_override;
-    return PortFromSettings(m_user.GetProfileInt(KEY_COM_PORT, 1), m_user.GetProfileString(KEY_PORT_NAME, ""));
+    return PortFromSettings(m_settings.GetProfileInt(KEY_COM_PORT, 1),
+                            m_settings.GetProfileString(KEY_PORT_NAME, ""));
 }
 
 std::string CPortBinding::NotAvailableText() const {
@@ -33,14 +34,12 @@ int CPortBinding::OpenComPort() {
         m_engine.SetStatus(selected);
         return 1;
     }
-    m_user.MessageBox(NotAvailableText(), MB_ICON_EXCLAMATION);
-    m_engine.SetStatus(NotAvailableText());
     return 0;
 }
 
-void CPortBinding::CheckPortAfterPreferences() {
+bool CPortBinding::StoredPortChanged() {
     PortSpec stored = StoredPort();
-    if (stored.number != m_port.number || stored.device != m_port.device) OpenComPort();
+    return stored.number != m_port.number || stored.device != m_port.device;
 }
 
 void CPortBinding::OnBytesArrived() {

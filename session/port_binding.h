@@ -18,15 +18,15 @@ constexpr const char* KEY_PORT_NAME = "PortName";
 class CPortBinding : public QObject {
     Q_OBJECT
 public:
-    CPortBinding(CLoaderEngine& engine, IUserHost& user, QObject* parent = nullptr);
+    CPortBinding(CLoaderEngine& engine, IUserHost& settings, QObject* parent = nullptr);
 
     // Uses this port instead of the settings store's (not stored).
     void SetPortOverride(const PortSpec& port) { m_override = port; m_hasOverride = true; }
-    // Configures and opens the port; 1 when open. A port that cannot be
-    // opened is shown in a box and on the status line.
+    // Configures and opens the port; 1 when open, with "selected" on the
+    // status line. 0 says nothing: the caller decides how to say "not available".
     int OpenComPort();
-    // After Preferences: reopens only when the stored port changed.
-    void CheckPortAfterPreferences();
+    // After Preferences: the port to reopen differs from the one in use.
+    bool StoredPortChanged();
 
     void WriteFrameToPort(const uint8_t* data, int count) { m_layer->Write(data, count); }
     void SetBreak(bool on) { m_layer->SetBreak(on); }
@@ -52,7 +52,7 @@ private:
     PortSpec StoredPort();
 
     CLoaderEngine& m_engine;
-    IUserHost& m_user;
+    IUserHost& m_settings;
     CSerialPort m_serial;
     CNetworkPort m_network;
     IPortLayer* m_layer = &m_serial;

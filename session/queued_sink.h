@@ -44,6 +44,9 @@ public:
     void Trace(const std::string& line) override {
         Post([=, target = &m_target] { target->Trace(line); });
     }
+    void NoLowLatency(const std::string& device) override {
+        Post([=, target = &m_target] { target->NoLowLatency(device); });
+    }
 
 private:
     template <typename F>

@@ -2,7 +2,8 @@
 #include <string>
 
 // Where one keypad's session shows what happens: status texts, the main bar,
-// the time remaining, errors and trace lines. A terminal, a line of the gang
+// the time remaining (one figure for every view, from the sending rate),
+// errors, notes and trace lines. A terminal, a line of the gang
 // view, JSON Lines, or nothing (probes).
 class ISessionSink {
 public:
@@ -17,8 +18,10 @@ public:
     virtual void Finish() = 0;
     // A failure's reason, for stderr.
     virtual void Error(const std::string& text) = 0;
-    // A line for stderr as it is (--trace, notes).
+    // A line for stderr as it is (--trace).
     virtual void Trace(const std::string& line) = 0;
+    // The port does not offer low-latency mode: transfers may be slower.
+    virtual void NoLowLatency(const std::string& device) = 0;
     // A station's wait in a few words (the previous unit's outcome, the time
     // waited), for a view that redraws its line in place; the others have
     // shown the status once.
@@ -36,4 +39,5 @@ public:
     void Finish() override {}
     void Error(const std::string&) override {}
     void Trace(const std::string&) override {}
+    void NoLowLatency(const std::string&) override {}
 };

@@ -8,11 +8,9 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPushButton>
-#include <QThread>
 #include <QVBoxLayout>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <utility>
 
 #include "about_dialog.h"
@@ -65,13 +63,11 @@ QPushButton* AddButton(QWidget* parent, const QRect& rect, const char* text, con
 
 CLoaderDialog::CLoaderDialog(QWidget* parent)
     : QDialog(parent),
-      m_engine(*this),
-      m_binding(m_engine, *this),
-      m_timers([this](int id) { m_engine.OnTimer(id); }),
+      CQtLoaderHost(false),
       m_recovery(m_binding, m_engine),
       m_icon(AppIcon()) {
     chooseFile = [this](const FileDialogSpec& request, std::string& path) { return RunFileDialog(this, request, path); };
-    messageBox = [this](const std::string& text, MessageIcon icon) { RunMessageBox(this, APP_NAME, text, icon); };
+    messageBox = [this](const std::string& text, MessageKind kind) { RunMessageBox(this, APP_NAME, text, kind); };
     askYesNo = [this](const std::string& text, YesNoDefault defaultButton) {
         return RunYesNo(this, APP_NAME, text, defaultButton);
     };
@@ -125,10 +121,10 @@ void CLoaderDialog::CreateControls() {
 
     connect(m_closeButton, &QPushButton::clicked, this, &CLoaderDialog::OnCloseButton);
     connect(m_screensButton, &QPushButton::clicked, this, [this] {
-        if (PortReady()) m_engine.OnUpdateScreens();
+        if (PortReady()) UpdateScreens();
     });
     connect(m_firmwareButton, &QPushButton::clicked, this, [this] {
-        if (PortReady()) m_engine.OnUpdateFirmware();
+        if (PortReady()) UpdateFirmware();
     });
     connect(m_testButton, &QPushButton::clicked, this, [this] {
         if (PortReady()) m_engine.OnTestConnection();
@@ -170,7 +166,7 @@ void CLoaderDialog::OnInitDialog() {
 
     // Shown before the port opens, so a "not available" box sits over the window it belongs to.
     show();
-    m_binding.OpenComPort();
+    OpenPort(false);
     m_closeButton->setFocus();
 }
 
@@ -197,20 +193,47 @@ int CLoaderDialog::AskToStop(const char* question) {
 void CLoaderDialog::OnCloseButton() {
     if (m_asking || (!m_engine.IsBusy() && m_sinceIdle.isValid() && m_sinceIdle.elapsed() < CLICK_GUARD_MS)) return;
     // Only an update leaves the keypad without valid contents when stopped; a test stops at once.
-    if (AskToStop("Stop the update? The keypad will have no valid %s until it is updated again.") < 0)
-        m_engine.OnOK();
+    if (AskToStop("Stop the update? The keypad will have no valid %s until it is updated again.") >= 0) return;
+    // Close while idle ends the program; Abort while busy ends the operation.
+    if (m_engine.IsBusy()) m_engine.Abort();
+    else accept();
 }
 
 int CLoaderDialog::PortReady() {
     if (m_binding.Comm().IsOpen()) return 1;
-    MessageBox(m_binding.NotAvailableText(), MB_ICON_EXCLAMATION);
-    m_engine.SetStatus(m_binding.NotAvailableText());
+    ShowNotAvailable();
     return 0;
 }
 
-std::string CLoaderDialog::NotAvailableBoxText() const {
+int CLoaderDialog::OpenPort(bool quiet) {
+    if (m_binding.OpenComPort()) return 1;
+    if (quiet) m_engine.SetStatus(m_binding.NotAvailableText());
+    else ShowNotAvailable();
+    return 0;
+}
+
+// The box adds why the port would not open; the status line says only that it did not.
+void CLoaderDialog::ShowNotAvailable() {
     const std::string& reason = m_binding.OpenFailureReason();
-    return m_binding.NotAvailableText() + (reason.empty() ? "" : "\n" + reason);
+    messageBox(m_binding.NotAvailableText() + (reason.empty() ? "" : "\n" + reason), MESSAGE_WARNING);
+    m_engine.SetStatus(m_binding.NotAvailableText());
+}
+
+void CLoaderDialog::UpdateFirmware() {
+    const FileStepResult result = m_engine.LoadFirmwareFile();
+    ShowFileResult(result);
+    if (result.Accepted()) m_engine.StartFirmwareUpdate();
+}
+
+void CLoaderDialog::UpdateScreens() {
+    const FileStepResult result = m_engine.LoadScreensFile();
+    ShowFileResult(result);
+    if (result.Accepted()) m_engine.StartScreensUpdate();
+}
+
+void CLoaderDialog::ShowFileResult(const FileStepResult& result) {
+    if (result.IsStatusText()) m_engine.SetStatus(result.text);
+    else if (!result.text.empty()) messageBox(result.text, MESSAGE_NOTE);
 }
 
 bool CLoaderDialog::IsUpdateFile(const QString& path) {
@@ -222,8 +245,8 @@ int CLoaderDialog::OpenFile(const QString& path) {
     if (m_engine.IsBusy() || !IsUpdateFile(path)) return 0;
     if (!PortReady()) return 1;
     m_droppedFile = path.toStdString();
-    if (QFileInfo(path).suffix().toLower() == QLatin1String("s")) m_engine.OnUpdateFirmware();
-    else m_engine.OnUpdateScreens();
+    if (QFileInfo(path).suffix().toLower() == QLatin1String("s")) UpdateFirmware();
+    else UpdateScreens();
     m_droppedFile.clear();
     return 1;
 }
@@ -257,21 +280,19 @@ void CLoaderDialog::OnPortLost(bool duringOperation) {
         // The operation has ended with the not-available status; the box says what that leaves.
         const std::string lost = "COM Port: " + PortLabel(m_binding.PortInUse()) + " was lost during the ";
         if (m_runningMode == MODE_FIRMWARE || m_runningMode == MODE_SCREENS)
-            MessageBox(lost + "update. The keypad holds no valid " +
+            messageBox(lost + "update. The keypad holds no valid " +
                            (m_runningMode == MODE_FIRMWARE ? "firmware" : "screens") +
                            " and stays in its update mode: run the update again.",
-                       MB_ICON_EXCLAMATION);
+                       MESSAGE_WARNING);
         else
-            MessageBox(lost + "connection test.", MB_ICON_EXCLAMATION);
+            messageBox(lost + "connection test.", MESSAGE_WARNING);
         m_progress->SetRange(100 << 16);
         m_progress->SetPos(0);
         m_progress->SetShowText(false);
         m_activity->SetPos(0);
     } else {
         // While idle nothing has said so: say it as at start-up.
-        const std::string text = m_binding.NotAvailableText();
-        MessageBox(text, MB_ICON_EXCLAMATION);
-        m_engine.SetStatus(text);
+        ShowNotAvailable();
     }
     m_recovery.Start();
 }
@@ -289,7 +310,7 @@ void CLoaderDialog::OnPreferences() {
     if (applied && m_portOverridden && !dialog.KeptPortForRun())
         m_binding.SetPortOverride(
             PortFromSettings(GetProfileInt(KEY_COM_PORT, 1), GetProfileString(KEY_PORT_NAME, "")));
-    m_binding.CheckPortAfterPreferences();
+    if (m_binding.StoredPortChanged()) OpenPort(false);
 }
 
 void CLoaderDialog::OnHelpDialog() {
@@ -302,13 +323,6 @@ void CLoaderDialog::OnAbout() {
     dialog.exec();
 }
 
-void CLoaderDialog::WriteFrameToPort(const uint8_t* data, int count) { m_binding.WriteFrameToPort(data, count); }
-void CLoaderDialog::SetBreak(bool on) { m_binding.SetBreak(on); }
-void CLoaderDialog::SetTimer(int id, int periodMs) { m_timers.SetTimer(id, periodMs); }
-void CLoaderDialog::KillTimer(int id) { m_timers.KillTimer(id); }
-void CLoaderDialog::Sleep(int ms) { QThread::msleep(static_cast<unsigned long>(ms)); }
-int64_t CLoaderDialog::CurrentTime() { return static_cast<int64_t>(std::time(nullptr)); }
-
 // Status and busy state are painted at once: the probe blocks the event loop for 200 ms right
 // after them, and the user should see what is going on meanwhile.
 void CLoaderDialog::ShowStatus(const std::string& text) {
@@ -318,7 +332,7 @@ void CLoaderDialog::ShowStatus(const std::string& text) {
     m_status->repaint();
 }
 
-void CLoaderDialog::ShowBusy(bool busy) {
+void CLoaderDialog::BusyChanged(bool busy) {
     if (busy) m_runningMode = m_engine.Mode();
     else m_sinceIdle.restart();
     m_screensButton->setEnabled(!busy);
@@ -329,39 +343,31 @@ void CLoaderDialog::ShowBusy(bool busy) {
     m_closeButton->parentWidget()->repaint();
 }
 
-void CLoaderDialog::SetProgressRange(int lower, int upper) {
-    // Both limits travel as unsigned 16-bit words, as the bar's range message takes them.
-    m_progress->SetRange((static_cast<std::uint32_t>(upper) & 0xFFFF) << 16 |
-                         (static_cast<std::uint32_t>(lower) & 0xFFFF));
+// The bar counts sectors while erasing, with its percentage shown from the first erase on, then
+// percent sent.
+void CLoaderDialog::PhaseStarted(UpdatePhase phase, int, int last) {
+    m_phase = phase;
+    const int upper = phase == PHASE_DATA ? 100 : last;
+    // The upper limit travels as an unsigned 16-bit word, as the bar's range message takes it.
+    m_progress->SetRange((static_cast<std::uint32_t>(upper) & 0xFFFF) << 16);
+    m_progress->SetPos(0);
+    if (phase == PHASE_ERASE) m_progress->SetShowText(true);
 }
 
-void CLoaderDialog::SetProgressPos(int position) { m_progress->SetPos(position); }
-void CLoaderDialog::SetProgressShowText(bool show) { m_progress->SetShowText(show); }
-void CLoaderDialog::SetActivityPos(int position) { m_activity->SetPos(position); }
-void CLoaderDialog::ShowTimeRemaining(const std::string& text) {
-    m_timeRemaining->setText(QString::fromStdString(text));
+void CLoaderDialog::Progress(int position, int last) {
+    m_progress->SetPos(m_phase == PHASE_DATA ? PercentSent(position, last) : position);
 }
-void CLoaderDialog::CloseWindow() { accept(); }
+
+void CLoaderDialog::ActivityMoved(int position) { m_activity->SetPos(position); }
+void CLoaderDialog::TimeRemaining(int seconds) {
+    m_timeRemaining->setText(QString::fromStdString(EstimateText(seconds)));
+}
 
 int CLoaderDialog::ChooseFile(const FileDialogSpec& request, std::string& chosenPath) {
     if (m_droppedFile.empty()) return chooseFile(request, chosenPath);
     chosenPath = std::exchange(m_droppedFile, {});
     return 1;
 }
-void CLoaderDialog::MessageBox(const std::string& text, MessageIcon icon) {
-    if (m_recovery.IsAttempting()) return;
-    // The port's own box has one line; the window adds why the port would not open.
-    messageBox(text == m_binding.NotAvailableText() ? NotAvailableBoxText() : text, icon);
-}
 int CLoaderDialog::AskYesNo(const std::string& text) { return askYesNo(text, DEFAULT_YES); }
 // Installing a damaged file takes a deliberate Yes; Enter keeps it out.
 int CLoaderDialog::AcceptDamagedFile(const std::string& question) { return askYesNo(question, DEFAULT_NO); }
-
-int CLoaderDialog::GetProfileInt(const char* key, int defaultValue) { return m_settings.GetInt(key, defaultValue); }
-void CLoaderDialog::WriteProfileInt(const char* key, int value) { m_settings.WriteInt(key, value); }
-std::string CLoaderDialog::GetProfileString(const char* key, const std::string& defaultValue) {
-    return m_settings.GetString(key, defaultValue);
-}
-void CLoaderDialog::WriteProfileString(const char* key, const std::string& value) {
-    m_settings.WriteString(key, value);
-}

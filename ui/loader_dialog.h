@@ -6,11 +6,8 @@
 #include <functional>
 #include <string>
 
-#include "engine/loader_engine.h"
 #include "port_recovery.h"
-#include "session/port_binding.h"
-#include "session/qt_timers.h"
-#include "session/settings_store.h"
+#include "session/qt_loader_host.h"
 #include "standard_dialogs.h"
 
 class QDragEnterEvent;
@@ -26,8 +23,9 @@ inline constexpr const char* APP_NAME = "ORBIXLoader";
 
 // The main window and the whole user interface: three operation buttons, Close/Abort, the main
 // progress bar, the activity bar, the status line, the time-remaining field and the menu. It
-// owns the engine and the port and shows what the engine tells it.
-class CLoaderDialog : public QDialog, public ILoaderHost {
+// hosts the engine with its port, timers and settings as the keypad session does, and maps the
+// engine's events onto its bars, fields, buttons and boxes.
+class CLoaderDialog : public QDialog, public CQtLoaderHost {
     Q_OBJECT
 public:
     explicit CLoaderDialog(QWidget* parent = nullptr);
@@ -56,9 +54,6 @@ public:
     // replaces it with the port chosen there.
     void SetPortOverride(const PortSpec& port);
 
-    CLoaderEngine& Engine() { return m_engine; }
-    CPortBinding& Binding() { return m_binding; }
-    CSettingsStore& Settings() { return m_settings; }
     CPortRecovery& PortRecovery() { return m_recovery; }
 
     QPushButton* CloseButton() const { return m_closeButton; }
@@ -73,34 +68,22 @@ public:
 
     // The modal dialogs the engine opens; the real Qt dialogs unless a test puts its own here.
     std::function<int(const FileDialogSpec&, std::string&)> chooseFile;
-    std::function<void(const std::string&, MessageIcon)> messageBox;
+    std::function<void(const std::string&, MessageKind)> messageBox;
     std::function<int(const std::string&, YesNoDefault)> askYesNo;
     // How File > Exit ends the process; a test puts its own here to look at what is left.
     std::function<void(int)> exitProcess;
 
-    // ILoaderHost
-    void WriteFrameToPort(const uint8_t* data, int count) override;
-    void SetBreak(bool on) override;
-    void SetTimer(int id, int periodMs) override;
-    void KillTimer(int id) override;
-    void Sleep(int ms) override;
-    int64_t CurrentTime() override;
+    // ILoaderHost: the events, the file choice and the questions.
     void ShowStatus(const std::string& text) override;
-    void ShowBusy(bool busy) override;
-    void SetProgressRange(int lower, int upper) override;
-    void SetProgressPos(int position) override;
-    void SetProgressShowText(bool show) override;
-    void SetActivityPos(int position) override;
-    void ShowTimeRemaining(const std::string& text) override;
-    void CloseWindow() override;
+    void BusyChanged(bool busy) override;
+    void PhaseStarted(UpdatePhase phase, int first, int last) override;
+    void Progress(int position, int last) override;
+    void ActivityMoved(int position) override;
+    void TimeRemaining(int seconds) override;
+    void OperationEnded(LoaderOutcome) override {}
     int ChooseFile(const FileDialogSpec& request, std::string& chosenPath) override;
-    void MessageBox(const std::string& text, MessageIcon icon) override;
     int AskYesNo(const std::string& text) override;
     int AcceptDamagedFile(const std::string& question) override;
-    int GetProfileInt(const char* key, int defaultValue) override;
-    void WriteProfileInt(const char* key, int value) override;
-    std::string GetProfileString(const char* key, const std::string& defaultValue) override;
-    void WriteProfileString(const char* key, const std::string& value) override;
 
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -117,18 +100,21 @@ private:
     void OnCloseButton();
     // 1 when the port is open; otherwise says it is not available, as at start-up.
     int PortReady();
-    std::string NotAvailableBoxText() const;
+    // Opens the port; when it will not open, says so in a box (unless `quiet`) and on the status line.
+    int OpenPort(bool quiet);
+    void ShowNotAvailable();
+    // The file step, its result shown on the status line or in a box, then the update.
+    void UpdateFirmware();
+    void UpdateScreens();
+    void ShowFileResult(const FileStepResult& result);
     void OnPortLost(bool duringOperation);
 
-    CSettingsStore m_settings;
-    CLoaderEngine m_engine;
-    CPortBinding m_binding;
-    CQtTimers m_timers;
     CPortRecovery m_recovery;
     QIcon m_icon;
     bool m_portOverridden = false;
     // What the running (or last) operation was, for the words of a loss that ends it.
     int m_runningMode = MODE_IDLE;
+    UpdatePhase m_phase = PHASE_ERASE;
     QElapsedTimer m_sinceIdle;  // since the last operation ended
     bool m_asking = false;      // the stop question is up
     std::string m_droppedFile;  // answers the next file choice instead of the dialog

@@ -29,5 +29,7 @@ void CPortRecovery::Attempt() {
     m_attempting = true;
     const int open = m_binding.OpenComPort();
     m_attempting = false;
+    // A failed attempt shows no box: the loss has been reported already.
     if (open) m_timer.stop();
+    else m_engine.SetStatus(m_binding.NotAvailableText());
 }

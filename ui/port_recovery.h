@@ -20,8 +20,6 @@ public:
     // The port in use has just gone.
     void Start();
     bool IsRetrying() const { return m_timer.isActive(); }
-    // While an attempt opens the port, its "not available" box is not to be shown.
-    bool IsAttempting() const { return m_attempting; }
 
 private:
     void Attempt();
@@ -30,5 +28,5 @@ private:
     CLoaderEngine& m_engine;
     QTimer m_timer;
     PortSpec m_lost;
-    bool m_attempting = false;
+    bool m_attempting = false;  // a network attempt runs the event loop while it connects
 };

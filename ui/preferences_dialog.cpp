@@ -108,7 +108,7 @@ void CPreferencesDialog::accept() {
                       "\"" + text.toStdString() +
                           "\" is not a port. Choose one from the list, or type a device path, "
                           "rfc2217://HOST:PORT or tcp://HOST:PORT.",
-                      MB_ICON_EXCLAMATION);
+                      MESSAGE_WARNING);
         return;
     }
     if (port.number > 0 || port.device.empty()) {

@@ -4,13 +4,13 @@
 #include <QFileInfo>
 #include <QMessageBox>
 
-#include "file_filter.h"
+#include <QStringList>
 
 int RunFileDialog(QWidget* parent, const FileDialogSpec& request, std::string& chosenPath) {
     QFileDialog dialog(parent);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilters(QtNameFilters(request.filter).split(QStringLiteral(";;")));
+    dialog.setNameFilters(QtNameFilters(request.filters));
     dialog.setDefaultSuffix(QString::fromUtf8(request.defaultExtension));
     if (!request.initialPath.empty()) {
         // Open where the last file was, with its name filled in.
@@ -23,8 +23,19 @@ int RunFileDialog(QWidget* parent, const FileDialogSpec& request, std::string& c
     return 1;
 }
 
-void RunMessageBox(QWidget* parent, const char* title, const std::string& text, MessageIcon icon) {
-    QMessageBox box(icon == MB_ICON_EXCLAMATION ? QMessageBox::Warning : QMessageBox::NoIcon, QString::fromUtf8(title),
+QStringList QtNameFilters(const std::vector<FileFilter>& filters) {
+    QStringList result;
+    for (const FileFilter& filter : filters) {
+        QStringList patterns;
+        for (const std::string& pattern : filter.patterns) patterns << QString::fromStdString(pattern);
+        result << QString::fromStdString(filter.name) + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) +
+                      QLatin1Char(')');
+    }
+    return result;
+}
+
+void RunMessageBox(QWidget* parent, const char* title, const std::string& text, MessageKind kind) {
+    QMessageBox box(kind == MESSAGE_WARNING ? QMessageBox::Warning : QMessageBox::NoIcon, QString::fromUtf8(title),
                     QString::fromStdString(text), QMessageBox::Ok, parent);
     box.setTextFormat(Qt::PlainText);
     box.exec();

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QStringList>
 #include <string>
+#include <vector>
 
 #include "image/user_host.h"
 
@@ -8,10 +10,14 @@ class QWidget;
 
 // The real modal dialogs behind the window's file choice, message box and Yes/No question.
 
+// The dialog's list of kinds as Qt name filters: "ORBIX Firmware (*.s)", "All Files (*)".
+QStringList QtNameFilters(const std::vector<FileFilter>& filters);
 // 1 with the chosen path, 0 when cancelled.
 int RunFileDialog(QWidget* parent, const FileDialogSpec& request, std::string& chosenPath);
-// OK only; the exclamation icon when asked for, otherwise none.
-void RunMessageBox(QWidget* parent, const char* title, const std::string& text, MessageIcon icon);
+// What a box says: a note (no icon) or a warning (the exclamation icon).
+enum MessageKind { MESSAGE_NOTE, MESSAGE_WARNING };
+// OK only.
+void RunMessageBox(QWidget* parent, const char* title, const std::string& text, MessageKind kind);
 enum YesNoDefault { DEFAULT_YES, DEFAULT_NO };
 // Yes and No, no icon, the given default (what Enter answers); 1 for Yes.
 int RunYesNo(QWidget* parent, const char* title, const std::string& text, YesNoDefault defaultButton);

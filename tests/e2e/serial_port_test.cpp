@@ -138,17 +138,20 @@ TEST(SerialPort, HangUpIsReportedOnceAndEndsTheOperation) {
     EXPECT_EQ(host.Engine().Outcome(), OUTCOME_PORT_LOST);
 }
 
-TEST(SerialPort, PortThatIsNotThereIsShownInABoxAndOnTheStatusLine) {
+TEST(SerialPort, PortThatIsNotThereIsReportedToTheCaller) {
     App();
     FakeHost host;
     host.settings["ComPort"] = "0";
     CPortBinding binding(host.Engine(), host);
     EXPECT_EQ(binding.OpenComPort(), 0);
-    EXPECT_EQ(host.messageBoxes, std::vector<std::string>{"COM Port: 0 not available"});
-    EXPECT_EQ(host.LastStatus(), "COM Port: 0 not available");
-    // Unchanged settings: the check after Preferences does nothing, no second box.
-    binding.CheckPortAfterPreferences();
-    EXPECT_EQ(host.messageBoxes.size(), 1u);
+    // The caller says so, in a box or not: the binding shows nothing.
+    EXPECT_EQ(binding.NotAvailableText(), "COM Port: 0 not available");
+    EXPECT_TRUE(host.statuses.empty());
+    EXPECT_FALSE(binding.OpenFailureReason().empty());
+    // Unchanged settings: nothing to reopen after Preferences.
+    EXPECT_FALSE(binding.StoredPortChanged());
+    host.settings["ComPort"] = "1";
+    EXPECT_TRUE(binding.StoredPortChanged());
 }
 
 // A server on the IPv6 loopback that accepts and then says nothing: no RFC 2217

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "ui/file_filter.h"
+#include <QStringList>
+
+#include "ui/standard_dialogs.h"
 #include "ui/loader_app.h"
 
 namespace {
@@ -47,10 +49,10 @@ TEST(LoaderOptionsTest, RefusesWhatMakesNoSense) {
 }
 
 TEST(FileFilterTest, BecomesQtNameFiltersAndAllFilesMatchesNamesWithoutADot) {
-    EXPECT_EQ(QtNameFilters("ORBIX Firmware (*.s)|*.s|All Files (*.*)|*.*||"), "ORBIX Firmware (*.s);;All Files (*)");
-    EXPECT_EQ(QtNameFilters("Screens (*.bin;*.img)|*.bin;*.img||"), "Screens (*.bin *.img)");
-    EXPECT_EQ(QtNameFilters("Plain|*.txt||"), "Plain (*.txt)");
-    EXPECT_EQ(QtNameFilters(""), "");
+    EXPECT_EQ(QtNameFilters({{"ORBIX Firmware", {"*.s"}}, {"All Files", {"*"}}}),
+              (QStringList{"ORBIX Firmware (*.s)", "All Files (*)"}));
+    EXPECT_EQ(QtNameFilters({{"Screens", {"*.bin", "*.img"}}}), QStringList{"Screens (*.bin *.img)"});
+    EXPECT_TRUE(QtNameFilters({}).isEmpty());
 }
 
 }  // namespace

@@ -34,7 +34,7 @@ TEST_F(MainWindowTest, StartsWithThePortTextEmptyBarsAndNoTimeRemaining) {
     // The box comes first, with why; its first line then stays on the status line.
     ASSERT_EQ(window.boxes.size(), 1u);
     EXPECT_EQ(window.boxes[0].text, notAvailable + "\n" + NO_SUCH_PORT + ": no such device");
-    EXPECT_EQ(window.boxes[0].icon, MB_ICON_EXCLAMATION);
+    EXPECT_EQ(window.boxes[0].kind, MESSAGE_WARNING);
     EXPECT_EQ(window.StatusLine()->text().toStdString(), notAvailable);
     EXPECT_TRUE(window.StatusLine()->isReadOnly());
     EXPECT_EQ(window.TimeRemainingField()->text(), "---");
@@ -87,6 +87,48 @@ TEST_F(MainWindowTest, StatusLineIsAReadOnlyFieldThatShowsTheBeginningOfALongTex
     EXPECT_TRUE(alone.copy(0, 0, startEnd, alone.height()) == within.copy(0, 0, startEnd, within.height()))
         << "the long text shows its end";
     EXPECT_EQ(status->text().toStdString(), start + std::string(120, 'W') + ".s Opened.");
+}
+
+// The engine's events as the window shows them: sectors, then percent sent on the main bar, the
+// activity bar, the estimate in words, and the buttons while busy.
+TEST_F(MainWindowTest, EngineEventsDriveTheBarsFieldsAndButtons) {
+    CPercentProgressCtrl* main = window.ProgressBar();
+    window.BusyChanged(true);
+    EXPECT_FALSE(window.UpdateFirmwareButton()->isEnabled());
+    EXPECT_FALSE(window.UpdateScreensButton()->isEnabled());
+    EXPECT_FALSE(window.TestConnectionButton()->isEnabled());
+    EXPECT_EQ(window.CloseButton()->text(), "Abort");
+
+    window.PhaseStarted(PHASE_ERASE, 6, 9);
+    EXPECT_TRUE(main->GetShowText());
+    EXPECT_EQ(main->GetRange(true), 0);
+    EXPECT_EQ(main->GetRange(false), 9);
+    EXPECT_EQ(main->GetPos(), 0);
+    window.Progress(7, 9);
+    EXPECT_EQ(main->GetPos(), 7);
+    EXPECT_EQ(main->DisplayText(), "77%");
+
+    window.PhaseStarted(PHASE_DATA, 0, 40961);
+    EXPECT_EQ(main->GetRange(false), 100);
+    EXPECT_EQ(main->GetPos(), 0);
+    EXPECT_TRUE(main->GetShowText());
+    window.Progress(20336, 40961);  // 49.6% sent: the bar counts whole percent
+    EXPECT_EQ(main->GetPos(), 49);
+    window.ActivityMoved(12);
+    EXPECT_EQ(window.ActivityBar()->GetPos(), 12);
+    window.TimeRemaining(75);
+    EXPECT_EQ(window.TimeRemainingField()->text(), "2 minutes remaining");
+    window.TimeRemaining(60);
+    EXPECT_EQ(window.TimeRemainingField()->text(), "60 second(s) remaining");
+
+    window.BusyChanged(false);
+    window.OperationEnded(OUTCOME_SUCCESS);
+    window.TimeRemaining(NO_TIME_REMAINING);
+    EXPECT_TRUE(window.UpdateFirmwareButton()->isEnabled());
+    EXPECT_TRUE(window.TestConnectionButton()->isEnabled());
+    EXPECT_EQ(window.CloseButton()->text(), "Close");
+    EXPECT_EQ(window.TimeRemainingField()->text(), "---");
+    EXPECT_EQ(main->GetPos(), 49);  // the bar keeps what was sent
 }
 
 TEST(StartUpTest, NotAvailableBoxIsCentredOverTheShownWindow) {

@@ -58,7 +58,7 @@ TEST_F(PortRecoveryTest, APortLostIsReportedAtOnceAndReopenedWhenBack) {
     ASSERT_GE(reported, 0);
     ASSERT_EQ(window.boxes.size(), 1u);
     EXPECT_EQ(window.boxes[0].text, gone);
-    EXPECT_EQ(window.boxes[0].icon, MB_ICON_EXCLAMATION);
+    EXPECT_EQ(window.boxes[0].kind, MESSAGE_WARNING);
     // Attempts while it is still gone say nothing more.
     QTest::qWait(2 * CPortRecovery::RETRY_MS + 300);
     EXPECT_EQ(window.boxes.size(), 1u);

@@ -11,7 +11,7 @@ CRecordingDialog::CRecordingDialog() {
         path = fileToChoose;
         return 1;
     };
-    messageBox = [this](const std::string& text, MessageIcon icon) { boxes.push_back({text, icon}); };
+    messageBox = [this](const std::string& text, MessageKind kind) { boxes.push_back({text, kind}); };
     askYesNo = [this, realQuestion = askYesNo](const std::string& text, YesNoDefault defaultButton) {
         questions.push_back(text);
         if (realQuestions) return realQuestion(text, defaultButton);
@@ -28,9 +28,9 @@ void CRecordingDialog::ShowStatus(const std::string& text) {
     CLoaderDialog::ShowStatus(text);
 }
 
-void CRecordingDialog::ShowTimeRemaining(const std::string& text) {
-    timeTexts.push_back({text, Elapsed()});
-    CLoaderDialog::ShowTimeRemaining(text);
+void CRecordingDialog::TimeRemaining(int seconds) {
+    timeTexts.push_back({EstimateText(seconds), Elapsed()});
+    CLoaderDialog::TimeRemaining(seconds);
 }
 
 qint64 CRecordingDialog::StatusTime(const std::string& text) const {

@@ -26,7 +26,7 @@ public:
     };
     struct Box {
         std::string text;
-        MessageIcon icon;
+        MessageKind kind;
     };
 
     CRecordingDialog();
@@ -42,7 +42,7 @@ public:
     std::vector<Entry> timeTexts;
 
     void ShowStatus(const std::string& text) override;
-    void ShowTimeRemaining(const std::string& text) override;
+    void TimeRemaining(int seconds) override;
     void SetTimer(int id, int periodMs) override;
     qint64 Elapsed() const { return m_clock.elapsed(); }
     // When the status line first showed `text`; -1 if never.

@@ -57,6 +57,34 @@ void FakeHost::RunUntilIdle(int64_t limitMs) {
     }
 }
 
+void FakeHost::UpdateFirmware() {
+    FileStepResult result = Engine().LoadFirmwareFile();
+    ShowFileResult(result);
+    if (result.Accepted()) Engine().StartFirmwareUpdate();
+}
+
+void FakeHost::UpdateScreens() {
+    FileStepResult result = Engine().LoadScreensFile();
+    ShowFileResult(result);
+    if (result.Accepted()) Engine().StartScreensUpdate();
+}
+
+void FakeHost::ShowFileResult(const FileStepResult& result) {
+    if (result.IsStatusText()) Engine().SetStatus(result.text);
+    else if (!result.text.empty()) messageBoxes.push_back(result.text);
+}
+
+void FakeHost::PhaseStarted(UpdatePhase phase, int, int last) {
+    m_phase = phase;
+    ranges.emplace_back(0, phase == PHASE_DATA ? 100 : last);
+    positions.push_back(0);
+    if (phase == PHASE_ERASE) showTexts.push_back(true);
+}
+
+void FakeHost::Progress(int position, int last) {
+    positions.push_back(m_phase == PHASE_DATA ? PercentSent(position, last) : position);
+}
+
 int FakeHost::ChooseFile(const FileDialogSpec& request, std::string& chosenPath) {
     dialogs.push_back(request);
     if (chooseFile.empty()) return 0;

@@ -25,6 +25,10 @@ class FakeHost : public ILoaderHost {
 public:
     FakeHost();
     CLoaderEngine& Engine() { return *m_engine; }
+    // An update as a front end starts it: the file step, its text on the
+    // status line or in a box, then, once accepted, the question and the probe.
+    void UpdateFirmware();
+    void UpdateScreens();
 
     // Virtual time.
     int64_t Now() const { return m_nowMs; }
@@ -58,8 +62,8 @@ public:
     std::vector<bool> showTexts;
     std::vector<int> activity;
     std::vector<TimedText> timeTexts;
+    std::vector<LoaderOutcome> outcomes;
     std::map<std::string, std::string> settings;
-    int closeRequests = 0;
 
     // ILoaderHost
     void WriteFrameToPort(const uint8_t* data, int count) override;
@@ -69,15 +73,14 @@ public:
     void Sleep(int ms) override { m_nowMs += ms; }
     int64_t CurrentTime() override { return calendarBase + m_nowMs / 1000; }
     void ShowStatus(const std::string& text) override { statuses.push_back({m_nowMs, text}); }
-    void ShowBusy(bool busy) override { busyStates.push_back(busy); }
-    void SetProgressRange(int lower, int upper) override { ranges.emplace_back(lower, upper); }
-    void SetProgressPos(int position) override { positions.push_back(position); }
-    void SetProgressShowText(bool show) override { showTexts.push_back(show); }
-    void SetActivityPos(int position) override { activity.push_back(position); }
-    void ShowTimeRemaining(const std::string& text) override { timeTexts.push_back({m_nowMs, text}); }
-    void CloseWindow() override { ++closeRequests; }
+    void BusyChanged(bool busy) override { busyStates.push_back(busy); }
+    // Logged as the window's bars take them: sectors while erasing, then percent sent.
+    void PhaseStarted(UpdatePhase phase, int first, int last) override;
+    void Progress(int position, int last) override;
+    void ActivityMoved(int position) override { activity.push_back(position); }
+    void TimeRemaining(int seconds) override { timeTexts.push_back({m_nowMs, EstimateText(seconds)}); }
+    void OperationEnded(LoaderOutcome outcome) override { outcomes.push_back(outcome); }
     int ChooseFile(const FileDialogSpec& request, std::string& chosenPath) override;
-    void MessageBox(const std::string& text, MessageIcon) override { messageBoxes.push_back(text); }
     int AskYesNo(const std::string& text) override;
     int AcceptDamagedFile(const std::string& question) override;
     int GetProfileInt(const char* key, int defaultValue) override;
@@ -100,6 +103,9 @@ private:
     };
     bool RunNext(int64_t until);
 
+    void ShowFileResult(const FileStepResult& result);
+
+    UpdatePhase m_phase = PHASE_ERASE;
     int64_t m_nowMs = 0;
     uint64_t m_order = 0;
     std::map<int, Timer> m_timers;

@@ -20,14 +20,14 @@ std::string UpdateBench::WriteFile(const std::string& name, const std::string& b
 
 void UpdateBench::StartFirmwareFile(const std::string& srecordText) {
     host.chooseFile = WriteFile("firmware.s", srecordText);
-    Engine().OnUpdateFirmware();
+    host.UpdateFirmware();
 }
 
 void UpdateBench::StartFirmware(const std::vector<uint8_t>& image) { StartFirmwareFile(SRecordText(image)); }
 
 void UpdateBench::StartScreens(const std::vector<uint8_t>& image) {
     host.chooseFile = WriteFile("screens.bin", std::string(image.begin(), image.end()));
-    Engine().OnUpdateScreens();
+    host.UpdateScreens();
 }
 
 std::vector<uint8_t> PatternImage(size_t length) {

@@ -82,7 +82,7 @@ TEST(ConnectionTest, AbortStopsEverythingAndLateRepliesChangeNothing) {
     FakeHost host;
     host.Engine().OnTestConnection();
     host.Advance(700);
-    host.Engine().OnOK();
+    host.Engine().Abort();
     EXPECT_EQ(host.LastStatus(), "Operation aborted.");
     EXPECT_EQ(host.busyStates.back(), false);
     EXPECT_EQ(host.Engine().Outcome(), OUTCOME_ABORTED);
@@ -92,13 +92,14 @@ TEST(ConnectionTest, AbortStopsEverythingAndLateRepliesChangeNothing) {
     host.Advance(10000);
     EXPECT_EQ(host.frames.size(), sent);
     EXPECT_EQ(host.statuses.size(), texts);
-    EXPECT_EQ(host.closeRequests, 0);
 }
 
-TEST(ConnectionTest, CloseWhileIdleClosesAndSequenceRunsOn) {
+TEST(ConnectionTest, AbortWhileIdleDoesNothingAndSequenceRunsOn) {
     FakeHost host;
-    host.Engine().OnOK();
-    EXPECT_EQ(host.closeRequests, 1);
+    host.Engine().Abort();
+    EXPECT_TRUE(host.statuses.empty());
+    EXPECT_TRUE(host.busyStates.empty());
+    EXPECT_TRUE(host.outcomes.empty());
 
     host.Engine().OnTestConnection();
     host.Deliver(ACK_FRAME, 250);

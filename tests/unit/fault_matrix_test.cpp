@@ -167,11 +167,11 @@ public:
     }
 };
 
-void Start(CLoaderEngine& engine, bool firmware) {
+void Start(FakeHost& host, bool firmware) {
     if (firmware)
-        engine.OnUpdateFirmware();
+        host.UpdateFirmware();
     else
-        engine.OnUpdateScreens();
+        host.UpdateScreens();
 }
 
 }  // namespace
@@ -191,7 +191,7 @@ TEST(FaultFiles, FileRemovedAfterTheChoiceLeavesTheImageAlone) {
         host.answerYes = 0;
         host.chooseFile = c.firmware ? files.WriteFile("first.s", SRecordText(IMAGE))
                                      : files.WriteFile("first.bin", std::string(screens.begin(), screens.end()));
-        Start(engine, c.firmware);
+        Start(host, c.firmware);
         ASSERT_EQ(host.questions.size(), 1u);
         Bytes before(engine.Image().Data(), engine.Image().Data() + engine.Image().Length());
         ASSERT_EQ(before, c.firmware ? IMAGE : screens);
@@ -200,7 +200,7 @@ TEST(FaultFiles, FileRemovedAfterTheChoiceLeavesTheImageAlone) {
         host.answerYes = 1;
         host.removeChosen = true;
         host.chooseFile = files.WriteFile(c.firmware ? "second.s" : "second.bin", c.firmware ? "S003\n" : "xyz");
-        Start(engine, c.firmware);
+        Start(host, c.firmware);
         ASSERT_FALSE(std::filesystem::exists(host.chooseFile));
 
         EXPECT_EQ(host.LastStatus(), "File could not be opened.");

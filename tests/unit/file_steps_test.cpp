@@ -13,10 +13,20 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Status : IStatusLine {
+struct Status {
     std::vector<std::string> texts;
-    void SetStatus(const std::string& text) override { texts.push_back(text); }
 };
+
+// The dialog's kinds as one line: "ORBIX Firmware (*.s)|All Files (*)".
+std::string FiltersOf(const FileDialogSpec& dialog) {
+    std::string text;
+    for (const FileFilter& filter : dialog.filters) {
+        text += (text.empty() ? "" : "|") + filter.name + " (";
+        for (size_t i = 0; i < filter.patterns.size(); ++i) text += (i ? " " : "") + filter.patterns[i];
+        text += ")";
+    }
+    return text;
+}
 
 class FileSteps : public ::testing::Test {
 protected:
@@ -29,11 +39,18 @@ protected:
     }
     int Firmware(const std::string& path) {
         host.chooseFile = path;
-        return OpenFirmwareFile(host, status, image, chosen);
+        return Show(OpenFirmwareFile(host, image, chosen));
     }
     int Screens(const std::string& path) {
         host.chooseFile = path;
-        return OpenScreensFile(host, status, image, chosen);
+        return Show(OpenScreensFile(host, image, chosen));
+    }
+    // As the window shows a result: on the status line or in a box.
+    int Show(const FileStepResult& result) {
+        last = result;
+        if (result.IsStatusText()) status.texts.push_back(result.text);
+        else if (!result.text.empty()) host.messageBoxes.push_back(result.text);
+        return result.Accepted();
     }
     std::string LastBox() const { return host.messageBoxes.empty() ? "" : host.messageBoxes.back(); }
 
@@ -42,6 +59,7 @@ protected:
     Status status;
     CImageBuffer image;
     std::string chosen;
+    FileStepResult last;
 };
 
 const std::string GOOD_FIRMWARE = "S003\nS1070010A1B2C3D4FE\nS9030000FC\n";
@@ -55,7 +73,7 @@ TEST_F(FileSteps, FirmwareAcceptedRemembersThePathAndShowsTheName) {
     ASSERT_EQ(host.dialogs.size(), 1u);
     EXPECT_EQ(host.dialogs[0].initialPath, "/old/place.s");
     EXPECT_STREQ(host.dialogs[0].defaultExtension, "s");
-    EXPECT_STREQ(host.dialogs[0].filter, "ORBIX Firmware (*.s)|*.s|All Files (*.*)|*.*||");
+    EXPECT_EQ(FiltersOf(host.dialogs[0]), "ORBIX Firmware (*.s)|All Files (*)");
     EXPECT_EQ(host.settings[KEY_PREV_SRECORD], path);
     EXPECT_EQ(status.texts, std::vector<std::string>{"File: app.s Opened."});
     EXPECT_EQ(image.Length(), 20u);
@@ -97,6 +115,7 @@ TEST_F(FileSteps, FirmwareThatDoesNotParseWholeIsRefused) {
     EXPECT_EQ(LastBox(), "Out of range offset in SRecord: 1000000");
     EXPECT_EQ(Firmware(Write("cut.s", "S003\nS1070010A1B2\n")), 0);
     EXPECT_EQ(LastBox(), "Truncated SRecord on line 2");
+    EXPECT_EQ(last.code, FILE_STEP_TRUNCATED);
     EXPECT_EQ(Firmware(Write("empty.s", "S003\nS9030000FC\n")), 0);
     EXPECT_EQ(LastBox(), "File contains no data.");
 }
@@ -111,6 +130,9 @@ TEST_F(FileSteps, DamagedFirmwareIsInstalledOnlyWhenTheUserSaysSo) {
     EXPECT_EQ(host.questions,
               std::vector<std::string>{"The file has 2 damaged records (the first on line 3). Install it anyway?"});
     EXPECT_EQ(status.texts, std::vector<std::string>{"Bad checksum in SRecord on line 3"});
+    EXPECT_EQ(last.code, FILE_STEP_DAMAGED);
+    EXPECT_EQ(last.damagedRecords, 2u);
+    EXPECT_EQ(last.firstDamagedLine, 3);
     EXPECT_EQ(host.settings[KEY_PREV_SRECORD], "/old/place.s");
 
     EXPECT_EQ(Firmware(Write("char.s", "S003\nS1050020A!0100\n")), 0);
@@ -119,6 +141,7 @@ TEST_F(FileSteps, DamagedFirmwareIsInstalledOnlyWhenTheUserSaysSo) {
     host.acceptDamaged = 1;
     EXPECT_EQ(Firmware(path), 1);
     EXPECT_EQ(status.texts.back(), "File: damaged.s Opened.");
+    EXPECT_EQ(last.damagedRecords, 2u);  // an installed damaged file still counts them
     EXPECT_EQ(host.settings[KEY_PREV_SRECORD], path);
     // As it reads: the wrong sum is ignored, the bad digit counts as 0.
     EXPECT_EQ(image.Length(), 0x24u);
@@ -153,7 +176,7 @@ TEST_F(FileSteps, ScreensTakesTheBytesAsTheyAre) {
     EXPECT_EQ(Screens(path), 1);
     EXPECT_EQ(host.dialogs[0].initialPath, "/old/screens.bin");
     EXPECT_STREQ(host.dialogs[0].defaultExtension, "bin");
-    EXPECT_STREQ(host.dialogs[0].filter, "ORBIX Screens (*.bin)|*.bin|All Files (*.*)|*.*||");
+    EXPECT_EQ(FiltersOf(host.dialogs[0]), "ORBIX Screens (*.bin)|All Files (*)");
     EXPECT_EQ(image.Length(), 7u);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(image.Data()), 7), bytes);
     EXPECT_EQ(host.settings[KEY_PREV_BINARY], path);

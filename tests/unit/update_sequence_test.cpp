@@ -206,8 +206,8 @@ TEST(FirmwareUpdate, DeclinedOrCancelledSendsNothing) {
     EXPECT_EQ(bench.host.questions.size(), 2u);
     bench.host.answerYes = 1;
     bench.host.chooseFile.clear();
-    bench.Engine().OnUpdateFirmware();
-    bench.Engine().OnUpdateScreens();
+    bench.host.UpdateFirmware();
+    bench.host.UpdateScreens();
     bench.host.Advance(5000);
     EXPECT_EQ(bench.host.dialogs.size(), 4u);
     EXPECT_EQ(bench.host.questions.size(), 2u);
