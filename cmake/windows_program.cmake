@@ -4,6 +4,8 @@
 if(NOT WIN32)
   function(orbix_windows_program)
   endfunction()
+  function(orbix_windows_deploy)
+  endfunction()
   return()
 endif()
 
@@ -62,8 +64,7 @@ function(orbix_windows_deploy)
     COMMENT "Programs with Qt's DLLs and plugins in windows/"
     VERBATIM)
   add_custom_target(windows-package
-    COMMAND ${PROJECT_SOURCE_DIR}/scripts/package-windows ${PROJECT_BINARY_DIR}/windows
-            ${PROJECT_BINARY_DIR}/packages ${PROJECT_VERSION}
+    COMMAND ${PROJECT_SOURCE_DIR}/scripts/package-windows ${PROJECT_BINARY_DIR} ${PROJECT_VERSION}
     DEPENDS windows-deploy
     COMMENT "Windows zip and installer in packages/"
     VERBATIM)
