@@ -58,14 +58,23 @@ function(orbix_windows_deploy)
   foreach(program ${programs})
     list(APPEND files $<TARGET_FILE:${program}>)
   endforeach()
-  add_custom_target(windows-deploy
+  # Each step runs again only when what it reads has changed (makensis takes half a minute).
+  set(deployed ${PROJECT_BINARY_DIR}/windows.stamp)
+  add_custom_command(OUTPUT ${deployed}
     COMMAND ${PROJECT_SOURCE_DIR}/scripts/deploy-windows ${PROJECT_BINARY_DIR}/windows ${qt} ${files}
-    DEPENDS ${programs}
+    COMMAND ${CMAKE_COMMAND} -E touch ${deployed}
+    DEPENDS ${programs} ${PROJECT_SOURCE_DIR}/scripts/deploy-windows
     COMMENT "Programs with Qt's DLLs and plugins in windows/"
     VERBATIM)
-  add_custom_target(windows-package
+  add_custom_target(windows-deploy DEPENDS ${deployed})
+
+  set(name ${PROJECT_BINARY_DIR}/packages/orbix-loader-${PROJECT_VERSION}-windows-x64)
+  add_custom_command(OUTPUT ${name}.zip ${name}-setup.exe
     COMMAND ${PROJECT_SOURCE_DIR}/scripts/package-windows ${PROJECT_BINARY_DIR} ${PROJECT_VERSION}
-    DEPENDS windows-deploy
+    DEPENDS ${deployed} ${ORBIX_ICO} ${PROJECT_SOURCE_DIR}/scripts/package-windows
+            ${PROJECT_SOURCE_DIR}/packaging/windows/orbix-loader.nsi ${PROJECT_SOURCE_DIR}/README.md
+            ${PROJECT_SOURCE_DIR}/LICENSE
     COMMENT "Windows zip and installer in packages/"
     VERBATIM)
+  add_custom_target(windows-package DEPENDS ${name}.zip ${name}-setup.exe)
 endfunction()
