@@ -2,11 +2,12 @@
 BUILD ?= build
 SAN_BUILD ?= build-sanitize
 WIN_BUILD ?= build-windows
+WIN_APPS_BUILD ?= build-windows-apps
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build test test-programs soak test-sanitize test-windows qt-windows test-sanitize-all run demo fuzz \
-        bench install package clean
+.PHONY: all deps configure build test test-programs soak test-sanitize test-windows qt-windows test-sanitize-all run demo \
+        fuzz bench install package clean windows-apps package-windows test-windows-apps
 
 all: build
 
@@ -52,6 +53,22 @@ test-windows: deps
 # ~/.cache/orbix/qt-6.4.2-mingw64-HASH; prints that prefix.
 qt-windows: deps
 	@JOBS=$(JOBS) scripts/build-qt-windows
+
+# The programs for Windows against the Qt of qt-windows (built first if missing), laid out with
+# Qt's DLLs and plugins in $(WIN_APPS_BUILD)/windows/.
+windows-apps: qt-windows
+	@$$(scripts/build-qt-windows --print-prefix)/bin/qt-cmake -S . -B $(WIN_APPS_BUILD) -G Ninja \
+	  -DQT_CHAINLOAD_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-gcc.cmake -DORBIX_TESTS=OFF >/dev/null
+	@cmake --build $(WIN_APPS_BUILD) -j $(JOBS) --target all windows-deploy
+
+# orbix-loader-VERSION-windows-x64.zip and ...-setup.exe in $(WIN_APPS_BUILD)/packages/.
+package-windows: windows-apps
+	@cmake --build $(WIN_APPS_BUILD) --target windows-package
+
+# The Windows programs and their installer under Wine, against the Linux simulated keypad.
+test-windows-apps: package-windows configure
+	@cmake --build $(BUILD) -j $(JOBS) --target orbix-keypad-sim
+	tests/windows/run-apps-tests $(WIN_APPS_BUILD) $(BUILD)
 
 # Everything, the Qt programs, window and end-to-end tests included, under the
 # sanitizers (slower: a build of its own).

@@ -1,0 +1,142 @@
+; The Windows installer: scripts/package-windows runs makensis with
+;   VERSION, STAGE (the folder to install), FILES and UNFILES (the File and Delete lines for it), OUTFILE.
+; Silent: orbix-loader-setup.exe /S [/ADDTOPATH] [/D=FOLDER]; the uninstaller takes /S as well.
+Unicode true
+Target amd64-unicode
+SetCompressor /SOLID lzma
+RequestExecutionLevel admin
+
+!include "MUI2.nsh"
+!include "FileFunc.nsh"
+!include "LogicLib.nsh"
+!include "StrFunc.nsh"
+${UnStrRep}
+
+!define PRODUCT "ORBIX Loader"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\ORBIX Loader"
+!define ENVIRONMENT_KEY "SYSTEM\CurrentControlSet\Control\Session Manager\Environment"
+
+Name "${PRODUCT} ${VERSION}"
+OutFile "${OUTFILE}"
+InstallDir "$PROGRAMFILES64\${PRODUCT}"
+InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
+VIProductVersion "${VERSION}.0"
+VIAddVersionKey "ProductName" "${PRODUCT}"
+VIAddVersionKey "ProductVersion" "${VERSION}"
+VIAddVersionKey "FileVersion" "${VERSION}"
+VIAddVersionKey "FileDescription" "${PRODUCT} installer"
+VIAddVersionKey "CompanyName" "Calvane"
+VIAddVersionKey "LegalCopyright" "MIT licence"
+
+!define MUI_ICON "${ICON}"
+!define MUI_UNICON "${ICON}"
+!define MUI_COMPONENTSPAGE_SMALLDESC
+!define MUI_FINISHPAGE_RUN "$INSTDIR\orbix-loader.exe"
+!insertmacro MUI_PAGE_WELCOME
+!insertmacro MUI_PAGE_LICENSE "${STAGE}/LICENSE.txt"
+!insertmacro MUI_PAGE_COMPONENTS
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_INSTFILES
+!insertmacro MUI_PAGE_FINISH
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_INSTFILES
+!insertmacro MUI_LANGUAGE "English"
+
+!macro OfferOpenWith kind extension description
+  WriteRegStr HKLM "Software\Classes\OrbixLoader.${kind}" "" "${description}"
+  WriteRegStr HKLM "Software\Classes\OrbixLoader.${kind}\DefaultIcon" "" "$INSTDIR\orbix-loader.exe,0"
+  WriteRegStr HKLM "Software\Classes\OrbixLoader.${kind}\shell\open\command" "" '"$INSTDIR\orbix-loader.exe" "%1"'
+  WriteRegStr HKLM "Software\Classes\${extension}\OpenWithProgids" "OrbixLoader.${kind}" ""
+!macroend
+
+!macro ForgetOpenWith kind extension
+  DeleteRegKey HKLM "Software\Classes\OrbixLoader.${kind}"
+  DeleteRegValue HKLM "Software\Classes\${extension}\OpenWithProgids" "OrbixLoader.${kind}"
+  DeleteRegKey /ifempty HKLM "Software\Classes\${extension}\OpenWithProgids"
+  DeleteRegKey /ifempty HKLM "Software\Classes\${extension}"
+!macroend
+
+Section "ORBIX Loader" SecProgram
+  SectionIn RO
+  SetShellVarContext all
+  !include "${FILES}"
+  WriteUninstaller "$INSTDIR\uninstall.exe"
+  CreateShortCut "$SMPROGRAMS\${PRODUCT}.lnk" "$INSTDIR\orbix-loader.exe"
+
+  ; "Open with" for firmware (.s) and screens (.bin) files, without taking either type over.
+  WriteRegStr HKLM "Software\Classes\Applications\orbix-loader.exe" "FriendlyAppName" "${PRODUCT}"
+  WriteRegStr HKLM "Software\Classes\Applications\orbix-loader.exe\SupportedTypes" ".s" ""
+  WriteRegStr HKLM "Software\Classes\Applications\orbix-loader.exe\SupportedTypes" ".bin" ""
+  WriteRegStr HKLM "Software\Classes\Applications\orbix-loader.exe\shell\open\command" "" '"$INSTDIR\orbix-loader.exe" "%1"'
+  !insertmacro OfferOpenWith "Firmware" ".s" "ORBIX keypad firmware"
+  !insertmacro OfferOpenWith "Screens" ".bin" "ORBIX keypad screens"
+
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "Calvane"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\orbix-loader.exe,0"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+  ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
+SectionEnd
+
+Section /o "Command line in PATH" SecPath
+  ; makensis' strings hold NSIS_MAX_STRLEN characters: a longer PATH would come back cut
+  ; short (or empty), and writing it back would lose the rest of it. Leave such a PATH alone.
+  ClearErrors
+  ReadRegStr $0 HKLM "${ENVIRONMENT_KEY}" "Path"
+  StrLen $1 "$0;$INSTDIR"
+  ${If} ${Errors}
+  ${OrIf} $1 >= ${NSIS_MAX_STRLEN}
+    MessageBox MB_OK|MB_ICONEXCLAMATION "PATH is too long to change safely here. Add $INSTDIR to PATH by hand to run orbix-flash from any folder." /SD IDOK
+  ${Else}
+    WriteRegExpandStr HKLM "${ENVIRONMENT_KEY}" "Path" "$0;$INSTDIR"
+    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "AddedToPath" 1
+    SendMessage ${HWND_BROADCAST} ${WM_SETTINGCHANGE} 0 "STR:Environment" /TIMEOUT=5000
+  ${EndIf}
+SectionEnd
+
+LangString DESC_SecProgram ${LANG_ENGLISH} "The ORBIX Loader window, the orbix-flash command line, and the Qt libraries they use."
+LangString DESC_SecPath ${LANG_ENGLISH} "Adds the installation folder to PATH, so orbix-flash runs from any command prompt."
+!insertmacro MUI_FUNCTION_DESCRIPTION_BEGIN
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecProgram} $(DESC_SecProgram)
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecPath} $(DESC_SecPath)
+!insertmacro MUI_FUNCTION_DESCRIPTION_END
+
+Function .onInit
+  ; /ADDTOPATH chooses the PATH section for a silent install.
+  ${GetParameters} $0
+  ClearErrors
+  ${GetOptions} $0 "/ADDTOPATH" $1
+  ${IfNot} ${Errors}
+    SectionSetFlags ${SecPath} ${SF_SELECTED}
+  ${EndIf}
+FunctionEnd
+
+Section "Uninstall"
+  SetShellVarContext all
+  ReadRegDWORD $0 HKLM "${UNINSTALL_KEY}" "AddedToPath"
+  ${If} $0 = 1
+    ClearErrors
+    ReadRegStr $1 HKLM "${ENVIRONMENT_KEY}" "Path"
+    ${IfNot} ${Errors}
+      ${UnStrRep} $2 "$1" ";$INSTDIR" ""
+      WriteRegExpandStr HKLM "${ENVIRONMENT_KEY}" "Path" "$2"
+      SendMessage ${HWND_BROADCAST} ${WM_SETTINGCHANGE} 0 "STR:Environment" /TIMEOUT=5000
+    ${EndIf}
+  ${EndIf}
+
+  Delete "$SMPROGRAMS\${PRODUCT}.lnk"
+  DeleteRegKey HKLM "Software\Classes\Applications\orbix-loader.exe"
+  !insertmacro ForgetOpenWith "Firmware" ".s"
+  !insertmacro ForgetOpenWith "Screens" ".bin"
+  DeleteRegKey HKLM "${UNINSTALL_KEY}"
+
+  !include "${UNFILES}"
+  Delete "$INSTDIR\uninstall.exe"
+  RMDir "$INSTDIR"
+SectionEnd
