@@ -110,4 +110,4 @@ package: build
 	cmake --build $(BUILD) --target package
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) $(WIN_BUILD) build-sanitize-all build-fuzz build-bench
+	rm -rf $(BUILD) $(SAN_BUILD) $(WIN_BUILD) $(WIN_APPS_BUILD) build-sanitize-all build-fuzz build-bench
