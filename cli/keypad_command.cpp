@@ -252,8 +252,8 @@ std::vector<ISessionSink*> CKeypadCommand::MakeSinks(const std::vector<PortTarge
                                                      std::vector<std::unique_ptr<ISessionSink>>& owned,
                                                      std::unique_ptr<CGangView>& gang) {
     std::vector<ISessionSink*> sinks;
-    std::vector<std::string> labels;
-    for (const PortTarget& t : targets) labels.push_back(Label(t));
+    std::vector<std::string> labels;  // a gang line is narrow: the unit name alone where there is one
+    for (const PortTarget& t : targets) labels.push_back(t.unit.empty() ? t.port : t.unit);
     if (m_options.json) {
         for (const PortTarget& t : targets) owned.push_back(std::make_unique<CJsonSink>(m_json, t.port));
     } else if (m_options.command == CLI_SCAN) {
@@ -263,8 +263,8 @@ std::vector<ISessionSink*> CKeypadCommand::MakeSinks(const std::vector<PortTarge
         gang = std::make_unique<CGangView>(labels);
         for (size_t i = 0; i < targets.size(); ++i) sinks.push_back(&gang->Line(i));
     } else {
-        for (const std::string& label : labels)
-            owned.push_back(std::make_unique<CTerminalView>(m_options.quiet, false, label + ": "));
+        for (const PortTarget& t : targets)
+            owned.push_back(std::make_unique<CTerminalView>(m_options.quiet, false, Label(t) + ": "));
     }
     for (auto& sink : owned) sinks.push_back(sink.get());
     return sinks;
@@ -384,11 +384,12 @@ int CKeypadCommand::RunMany(std::vector<PortTarget> targets) {
 int CKeypadCommand::NamedPorts(std::vector<PortTarget>& targets) {
     for (const std::string& port : m_options.ports) targets.push_back({port, "", "", "--port " + port});
     std::string error;
+    size_t named = targets.size();
     if (!m_options.portsFrom.empty() && !ReadFleetFile(m_options.portsFrom, targets, error)) {
         Error("--ports-from " + error);
         return EXIT_USAGE;
     }
-    if (targets.empty()) {
+    if (!m_options.portsFrom.empty() && targets.size() == named) {  // the wrong file, most likely
         Error("--ports-from " + m_options.portsFrom + " names no port");
         return EXIT_USAGE;
     }
