@@ -45,9 +45,9 @@ void CGangRunner::RunPort(const PortTarget& target, const CJobQueue::Job& job, K
     if (!request.repeat) {
         SessionResult result = unit();
         int retryInMs = RetryDelayMs(result, job.attempt);
-        // Queued before the result is posted: the front end counts it as waiting again.
-        m_queue->Done(job, retryInMs >= 0, std::chrono::milliseconds(std::max(retryInMs, 0)));
+        // Posted before it is queued again: its next start reaches the front end after this end.
         post(result, true, retryInMs);
+        m_queue->Done(job, retryInMs >= 0, std::chrono::milliseconds(std::max(retryInMs, 0)));
         return;
     }
     CStation station(request, target.device, sink, enterKey);
