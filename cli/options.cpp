@@ -252,6 +252,12 @@ int ReadValues(const QCommandLineParser& parser, CliOptions& options, std::strin
             return 0;
         }
     }
+    // A station's units come and go on one port: a port is neither tried again nor done.
+    for (const char* fleetOnly : {"retries", "resume"})
+        if (options.repeat && parser.isSet(fleetOnly)) {
+            error = std::string("--") + fleetOnly + " does not go with --repeat";
+            return 0;
+        }
     return ReadPorts(parser, options, error);
 }
 
