@@ -19,7 +19,9 @@ CResultLog::~CResultLog() {
 }
 
 int CResultLog::Open(const std::string& path, std::string& error) {
-    m_fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    // Read too, for its last byte; a log the user may only write to is still appended to.
+    m_fd = open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (m_fd < 0 && errno == EACCES) m_fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     if (m_fd < 0) {
         error = path + ": " + std::strerror(errno);
         return 0;
