@@ -8,10 +8,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <memory>
 #include <set>
 
+#include "fleet_progress.h"
 #include "gang_view.h"
 #include "interrupts.h"
 #include "json_output.h"
@@ -31,11 +31,6 @@ std::string Joined(const std::vector<std::string>& names) {
     std::string text;
     for (const std::string& name : names) text += (text.empty() ? "" : ", ") + name;
     return text;
-}
-
-// A keypad as its lines and messages name it: its unit name and port, or the port.
-std::string Label(const PortTarget& target) {
-    return target.unit.empty() ? target.port : target.unit + " (" + target.port + ")";
 }
 
 KeypadCommand Command(CliCommand command) {
@@ -82,7 +77,6 @@ private:
     std::vector<ISessionSink*> MakeSinks(const std::vector<PortTarget>& targets,
                                          std::vector<std::unique_ptr<ISessionSink>>& owned,
                                          std::unique_ptr<CGangView>& gang);
-    void ShowEnded(const SessionResult& result, const std::string& label, int retryInMs, CGangView* gang);
     std::unique_ptr<QSocketNotifier> ReadEnterKey(CEnterKey& enter);
     void Record(const SessionResult& result);
     void OnInterrupt(int exitCode);
@@ -264,27 +258,10 @@ std::vector<ISessionSink*> CKeypadCommand::MakeSinks(const std::vector<PortTarge
         for (size_t i = 0; i < targets.size(); ++i) sinks.push_back(&gang->Line(i));
     } else {
         for (const PortTarget& t : targets)
-            owned.push_back(std::make_unique<CTerminalView>(m_options.quiet, false, Label(t) + ": "));
+            owned.push_back(std::make_unique<CTerminalView>(m_options.quiet, false, TargetLabel(t) + ": "));
     }
     for (auto& sink : owned) sinks.push_back(sink.get());
     return sinks;
-}
-
-// A keypad's attempt ended: its row above the gang view, and when it goes back
-// in the queue, when it is tried again.
-void CKeypadCommand::ShowEnded(const SessionResult& result, const std::string& label, int retryInMs,
-                               CGangView* gang) {
-    if (m_options.json) {
-        if (retryInMs >= 0) m_json.Retry(result, retryInMs);
-        return;
-    }
-    if (gang) gang->PrintAbove(stdout, SummaryRow(result));
-    if (retryInMs < 0 || m_options.quiet) return;
-    char note[200];
-    std::snprintf(note, sizeof note, "%s: attempt %d %s; trying again in %g s", label.c_str(), result.attempt,
-                  OutcomeName(result.exitCode), retryInMs / 1000.0);
-    if (gang) gang->PrintAbove(stdout, note);
-    else std::printf("%s\n", note);
 }
 
 int CKeypadCommand::RunMany(std::vector<PortTarget> targets) {
@@ -319,35 +296,11 @@ int CKeypadCommand::RunMany(std::vector<PortTarget> targets) {
     runner.jobs = m_options.jobs;
     runner.retries = m_options.retries;
     runner.retryDelayMs = m_retryDelayMs;
-    FleetTotals totals;
-    totals.total = targets.size();
-    std::vector<SessionResult> finals;
-    std::map<std::string, size_t> position;  // of each port in the order given
-    for (size_t i = 0; i < targets.size(); ++i) position[targets[i].port] = i;
-    runner.onStarted = [&](size_t index) {
-        ++totals.running;
-        if (!gang) return;
-        gang->Start(index);
-        if (!station) gang->SetTotals(totals.Line());
-    };
+    CFleetProgress progress(targets, station, m_options.quiet, m_options.json ? &m_json : nullptr, gang.get());
+    runner.onStarted = [&](size_t target) { progress.Started(target); };
     runner.onResult = [&](const SessionResult& result, int retryInMs) {
         Record(result);  // on the disk before the keypad counts as done
-        if (station) {
-            finals.push_back(result);
-            if (!printRows) return;
-            if (gang) gang->PrintAbove(stdout, SummaryRow(result));
-            else std::printf("%s\n", SummaryRow(result).c_str());
-            return;
-        }
-        size_t index = position[result.port];
-        --totals.running;
-        if (retryInMs < 0) {
-            finals.push_back(result);
-            ++(result.exitCode == EXIT_OK ? totals.ok : totals.failed);
-        }
-        if (gang) gang->End(index);
-        ShowEnded(result, Label(targets[index]), retryInMs, gang.get());
-        if (gang) gang->SetTotals(totals.Line());
+        progress.Ended(result, retryInMs);
     };
     m_runner = &runner;
     runner.Run(targets, request.command, sinks);
@@ -358,10 +311,8 @@ int CKeypadCommand::RunMany(std::vector<PortTarget> targets) {
         Error("station stopped: " + std::to_string(m_updatesAborted) + " update(s) running were aborted");
     bool scan = m_options.command == CLI_SCAN;
     // A scan's table in the order the ports were given; an update's with the failed first.
-    std::stable_sort(finals.begin(), finals.end(), [&](const SessionResult& a, const SessionResult& b) {
-        if (!scan && (a.exitCode == EXIT_OK) != (b.exitCode == EXIT_OK)) return a.exitCode != EXIT_OK;
-        return position[a.port] < position[b.port];
-    });
+    std::vector<SessionResult> finals = progress.Finals(!scan);
+    const FleetTotals& totals = progress.Totals();
     bool any = std::any_of(finals.begin(), finals.end(), [](const SessionResult& r) { return r.exitCode == 0; });
     // A scan's table is its answer; an update's is a summary, which --quiet leaves out.
     if (!m_options.json && !printRows && (scan ? any : !m_options.quiet)) {
