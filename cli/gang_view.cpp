@@ -11,6 +11,14 @@ class CGangView::CLine : public ISessionSink {
 public:
     CLine(CGangView& view, const std::string& port) : m_view(view), m_port(port) {}
 
+    void Clear() {
+        m_status.clear();
+        m_time = "---";
+        m_lower = m_position = 0;
+        m_upper = 100;
+        m_barShown = false;
+    }
+
     void Status(const std::string& text) override {
         m_status = text;
         m_view.MarkDirty();
@@ -65,10 +73,11 @@ private:
     bool m_barShown = false;
 };
 
-CGangView::CGangView(const std::vector<std::string>& ports) {
-    for (const std::string& port : ports) m_lines.push_back(std::make_unique<CLine>(*this, port));
+CGangView::CGangView(const std::vector<std::string>& labels) {
+    for (const std::string& label : labels) m_lines.push_back(std::make_unique<CLine>(*this, label));
     winsize size{};
     if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 40) m_width = size.ws_col;
+    if (size.ws_row > 4) m_height = size.ws_row;
     // A few redraws a second, whatever the number of keypads: their progress
     // changes far more often than anyone can read it.
     connect(&m_timer, &QTimer::timeout, this, [this] {
@@ -79,19 +88,44 @@ CGangView::CGangView(const std::vector<std::string>& ports) {
 
 CGangView::~CGangView() = default;
 
+void CGangView::Start(size_t index) {
+    std::erase(m_running, index);
+    m_running.push_back(index);
+    m_lines[index]->Clear();
+    MarkDirty();
+}
+
+void CGangView::End(size_t index) {
+    std::erase(m_running, index);
+    MarkDirty();
+}
+
+void CGangView::SetTotals(const std::string& text) {
+    m_totals = text;
+    MarkDirty();
+}
+
+// Up over the block as it was last drawn, and down again clearing what is below.
 void CGangView::Draw() {
     std::string out;
-    if (m_drawn) out += "\033[" + std::to_string(m_lines.size()) + "A";
-    for (const auto& line : m_lines) out += "\r\033[K" + line->Text(m_width) + "\n";
+    if (m_drawn && m_drawnLines > 0) out += "\033[" + std::to_string(m_drawnLines) + "A";
+    out += "\r\033[J";
+    // A block taller than the terminal could not be redrawn in place.
+    size_t shown = std::min(m_running.size(), static_cast<size_t>(m_height - 3));
+    for (size_t i = 0; i < shown; ++i) out += m_lines[m_running[i]]->Text(m_width) + "\n";
+    if (shown < m_running.size()) out += "... and " + std::to_string(m_running.size() - shown) + " more running\n";
+    if (!m_totals.empty()) out += m_totals + "\n";
     std::fputs(out.c_str(), stdout);
     std::fflush(stdout);
+    m_drawnLines = shown + (shown < m_running.size()) + !m_totals.empty();
     m_drawn = true;
     m_dirty = false;
 }
 
 void CGangView::PrintAbove(std::FILE* stream, const std::string& text) {
     if (m_drawn) {
-        std::fprintf(stdout, "\033[%zuA\r\033[J", m_lines.size());
+        if (m_drawnLines > 0) std::fprintf(stdout, "\033[%zuA", m_drawnLines);
+        std::fputs("\r\033[J", stdout);
         std::fflush(stdout);
         m_drawn = false;
     }

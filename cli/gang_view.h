@@ -8,15 +8,23 @@
 
 #include "session/session_sink.h"
 
-// Many keypads on a terminal: one line each (port, percentage, bar, time
-// remaining, status text), redrawn in place a few times a second. Errors and
-// trace lines are printed above the block, which is then drawn again.
+// Many keypads on a terminal: one line each for those running (port or unit
+// name, percentage, bar, time remaining, status text) in the order they
+// started, and under them a line of totals, redrawn in place a few times a
+// second. Errors, trace lines and finished keypads' rows are printed above
+// the block, which is then drawn again.
 class CGangView : public QObject {
 public:
-    explicit CGangView(const std::vector<std::string>& ports);
+    explicit CGangView(const std::vector<std::string>& labels);
     ~CGangView() override;
 
     ISessionSink& Line(size_t index);
+    // A keypad's attempt starts: its line, cleared, joins the block.
+    void Start(size_t index);
+    // It has ended: its line leaves the block.
+    void End(size_t index);
+    // The line under the block ("" for none).
+    void SetTotals(const std::string& text);
     // Draws the last state once more and stops redrawing.
     void Finish();
     // A line above the block (errors, a station's summary rows).
@@ -28,8 +36,12 @@ private:
     void Draw();
 
     std::vector<std::unique_ptr<CLine>> m_lines;
+    std::vector<size_t> m_running;  // indexes of the lines shown, in the order they started
+    std::string m_totals;
+    size_t m_drawnLines = 0;
     QTimer m_timer;
     bool m_dirty = true;
     bool m_drawn = false;
     int m_width = 100;
+    int m_height = 40;
 };

@@ -23,6 +23,26 @@ void CJsonOutput::Event(const std::string& port, QJsonObject object) {
 
 void CJsonOutput::Result(const SessionResult& result) { Event(result.port, ResultObject(result)); }
 
+void CJsonOutput::Retry(const SessionResult& failed, int inMs) {
+    QJsonObject o;
+    o["type"] = "retry";
+    o["attempt"] = failed.attempt + 1;
+    o["in_seconds"] = inMs / 1000.0;
+    Event(failed.port, o);
+}
+
+void CJsonOutput::Summary(const FleetTotals& totals, size_t skipped, int exitCode) {
+    QJsonObject o;
+    o["type"] = "summary";
+    o["total"] = static_cast<qint64>(totals.total);
+    o["ok"] = static_cast<qint64>(totals.ok);
+    o["failed"] = static_cast<qint64>(totals.failed);
+    o["not_run"] = static_cast<qint64>(totals.total - totals.ok - totals.failed);
+    o["skipped"] = static_cast<qint64>(skipped);
+    o["exit_code"] = exitCode;
+    Event("", o);
+}
+
 void CJsonOutput::Error(const std::string& port, const std::string& text) {
     std::fprintf(stderr, "orbix-flash: %s%s%s\n", port.c_str(), port.empty() ? "" : ": ", text.c_str());
     QJsonObject o;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "session/result_record.h"
+#include "summary.h"
 #include "session/session_sink.h"
 
 // --json: JSON Lines on stdout, one object per line, written whole.
@@ -13,6 +14,10 @@ public:
     // Adds the port and the seconds since the start, and writes the object.
     void Event(const std::string& port, QJsonObject object);
     void Result(const SessionResult& result);
+    // A keypad that failed goes back in the queue: when it is tried again.
+    void Retry(const SessionResult& failed, int inMs);
+    // The last object of a run of many: its totals and exit code.
+    void Summary(const FleetTotals& totals, size_t skipped, int exitCode);
     // An "error" object, also said on stderr.
     void Error(const std::string& port, const std::string& text);
 

@@ -7,8 +7,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <set>
 
+#include "fleet_progress.h"
 #include "gang_view.h"
 #include "interrupts.h"
 #include "json_output.h"
@@ -66,9 +69,14 @@ private:
     int InstallInterrupts();
     int StartSimulatedKeypads(std::vector<PortTarget>& targets);
     int FindKeypads(std::vector<PortTarget>& targets);
-    int CheckPortsDiffer();
+    int NamedPorts(std::vector<PortTarget>& targets);
+    int ReadRetryDelay();
+    int SkipDone(std::vector<PortTarget>& targets);
     int RunOne(const PortTarget& target);
-    int RunMany(const std::vector<PortTarget>& targets);
+    int RunMany(std::vector<PortTarget> targets);
+    std::vector<ISessionSink*> MakeSinks(const std::vector<PortTarget>& targets,
+                                         std::vector<std::unique_ptr<ISessionSink>>& owned,
+                                         std::unique_ptr<CGangView>& gang);
     std::unique_ptr<QSocketNotifier> ReadEnterKey(CEnterKey& enter);
     void Record(const SessionResult& result);
     void OnInterrupt(int exitCode);
@@ -85,6 +93,8 @@ private:
     CKeypadSession* m_host = nullptr;
     int m_interruptExit = 0;
     int m_updatesAborted = 0;
+    int m_retryDelayMs = 5000;
+    size_t m_skipped = 0;  // ports --resume left out
     bool m_recordLost = false;
 };
 
@@ -138,7 +148,7 @@ int CKeypadCommand::FindKeypads(std::vector<PortTarget>& targets) {
         return EXIT_USAGE;
     }
     std::vector<PortTarget> probes;
-    for (const std::string& name : candidates) probes.push_back({name, ""});
+    for (const std::string& name : candidates) probes.push_back({name});
     if (m_options.command == CLI_SCAN) {
         targets = probes;
         return EXIT_OK;
@@ -147,6 +157,7 @@ int CKeypadCommand::FindKeypads(std::vector<PortTarget>& targets) {
     probe.trace = false;
     probe.repeat = false;  // a probe is one connection test, never a station
     CGangRunner runner(probe, m_policy);
+    runner.jobs = static_cast<int>(probes.size());  // every candidate at once, as a probe is short
     CNullSink quiet;
     std::vector<ISessionSink*> sinks(probes.size(), &quiet);
     m_runner = &runner;
@@ -166,7 +177,7 @@ int CKeypadCommand::FindKeypads(std::vector<PortTarget>& targets) {
               "; name one with --port, or use --all to update them all");
         return EXIT_USAGE;
     }
-    for (const std::string& name : answered) targets.push_back({name, ""});
+    for (const std::string& name : answered) targets.push_back({name});
     return EXIT_OK;
 }
 
@@ -197,17 +208,6 @@ void CKeypadCommand::Record(const SessionResult& result) {
     }
 }
 
-// Two sessions on one device would fight over it: refused before either starts.
-int CKeypadCommand::CheckPortsDiffer() {
-    for (size_t i = 0; i < m_options.ports.size(); ++i)
-        for (size_t j = 0; j < i; ++j)
-            if (DeviceIdentity(m_options.ports[i]) == DeviceIdentity(m_options.ports[j])) {
-                Error("--port " + m_options.ports[j] + " and --port " + m_options.ports[i] + " are the same port");
-                return EXIT_USAGE;
-            }
-    return EXIT_OK;
-}
-
 int CKeypadCommand::RunOne(const PortTarget& target) {
     SessionRequest request = Request(m_options);
     request.port = target.port;
@@ -222,7 +222,49 @@ int CKeypadCommand::RunOne(const PortTarget& target) {
     return code;
 }
 
-int CKeypadCommand::RunMany(const std::vector<PortTarget>& targets) {
+// --resume: the ports whose last record is this command's ok, with this file, are left out.
+int CKeypadCommand::SkipDone(std::vector<PortTarget>& targets) {
+    std::set<std::string> done;
+    std::string error;
+    std::string sha256 = m_image ? m_image->sha256 : "";
+    if (!ReadDonePorts(m_options.resumeLog, KeypadCommandWord(Command(m_options.command)), sha256, done, error)) {
+        Error("--resume: " + error);
+        return EXIT_USAGE;
+    }
+    size_t before = targets.size();
+    std::erase_if(targets, [&](const PortTarget& t) { return done.count(DeviceIdentity(t.port)) > 0; });
+    m_skipped = before - targets.size();
+    if (!m_options.json && !m_options.quiet)
+        std::printf("skipped %zu of %zu port(s): their last record in %s is ok\n", m_skipped, before,
+                    m_options.resumeLog.c_str());
+    return EXIT_OK;
+}
+
+// What each keypad's session shows: JSON objects, nothing (a scan), a line of
+// the gang view, or lines naming the port on a pipe.
+std::vector<ISessionSink*> CKeypadCommand::MakeSinks(const std::vector<PortTarget>& targets,
+                                                     std::vector<std::unique_ptr<ISessionSink>>& owned,
+                                                     std::unique_ptr<CGangView>& gang) {
+    std::vector<ISessionSink*> sinks;
+    std::vector<std::string> labels;  // a gang line is narrow: the unit name alone where there is one
+    for (const PortTarget& t : targets) labels.push_back(t.unit.empty() ? t.port : t.unit);
+    if (m_options.json) {
+        for (const PortTarget& t : targets) owned.push_back(std::make_unique<CJsonSink>(m_json, t.port));
+    } else if (m_options.command == CLI_SCAN) {
+        // A scan's answer is its table: a port without a keypad is not an error.
+        for (size_t i = 0; i < targets.size(); ++i) owned.push_back(std::make_unique<CNullSink>());
+    } else if (!m_options.quiet && TakesEscapeSequences(STDOUT_FILENO)) {
+        gang = std::make_unique<CGangView>(labels);
+        for (size_t i = 0; i < targets.size(); ++i) sinks.push_back(&gang->Line(i));
+    } else {
+        for (const PortTarget& t : targets)
+            owned.push_back(std::make_unique<CTerminalView>(m_options.quiet, false, TargetLabel(t) + ": "));
+    }
+    for (auto& sink : owned) sinks.push_back(sink.get());
+    return sinks;
+}
+
+int CKeypadCommand::RunMany(std::vector<PortTarget> targets) {
     bool update = m_options.command == CLI_FIRMWARE || m_options.command == CLI_SCREENS;
     if (update) {
         // The file and the question once, not once a keypad.
@@ -234,70 +276,104 @@ int CKeypadCommand::RunMany(const std::vector<PortTarget>& targets) {
         m_options.yes = true;
         m_image = checker.File();
     }
-    std::vector<std::string> names;
-    for (const PortTarget& t : targets) names.push_back(t.port);
+    if (!m_options.resumeLog.empty())
+        if (int code = SkipDone(targets)) return code;
     std::vector<std::unique_ptr<ISessionSink>> owned;
     std::unique_ptr<CGangView> gang;
-    std::vector<ISessionSink*> sinks;
-    if (m_options.json) {
-        for (const std::string& name : names) owned.push_back(std::make_unique<CJsonSink>(m_json, name));
-    } else if (m_options.command == CLI_SCAN) {
-        // A scan's answer is its table: a port without a keypad is not an error.
-        for (size_t i = 0; i < names.size(); ++i) owned.push_back(std::make_unique<CNullSink>());
-    } else if (!m_options.quiet && TakesEscapeSequences(STDOUT_FILENO)) {
-        gang = std::make_unique<CGangView>(names);
-        for (size_t i = 0; i < names.size(); ++i) sinks.push_back(&gang->Line(i));
-    } else {
-        for (const std::string& name : names)
-            owned.push_back(std::make_unique<CTerminalView>(m_options.quiet, false, name + ": "));
-    }
-    for (auto& sink : owned) sinks.push_back(sink.get());
+    std::vector<ISessionSink*> sinks = MakeSinks(targets, owned, gang);
 
     CEnterKey enter;
     std::unique_ptr<QSocketNotifier> input;
     if (m_options.repeatOnEnter) input = ReadEnterKey(enter);
 
-    bool printRows = !m_options.json && !m_options.quiet && m_options.repeat;
+    bool station = m_options.repeat;
+    bool printRows = !m_options.json && !m_options.quiet && station;
     if (printRows) std::printf("%s\n", SummaryHeader().c_str());
     SessionRequest request = Request(m_options);
     request.image = m_image;
     CGangRunner runner(request, m_policy);
     if (input) runner.enterKey = &enter;
-    runner.onResult = [&](const SessionResult& result) {
-        Record(result);
-        if (!printRows) return;
-        if (gang) gang->PrintAbove(stdout, SummaryRow(result));
-        else std::printf("%s\n", SummaryRow(result).c_str());
+    runner.jobs = m_options.jobs;
+    runner.retries = m_options.retries;
+    runner.retryDelayMs = m_retryDelayMs;
+    CFleetProgress progress(targets, station, m_options.quiet, m_options.json ? &m_json : nullptr, gang.get());
+    runner.onStarted = [&](size_t target) { progress.Started(target); };
+    runner.onResult = [&](const SessionResult& result, int retryInMs) {
+        Record(result);  // on the disk before the keypad counts as done
+        progress.Ended(result, retryInMs);
     };
     m_runner = &runner;
-    std::vector<SessionResult> results = runner.Run(targets, request.command, sinks);
+    runner.Run(targets, request.command, sinks);
     m_runner = nullptr;
     if (gang) gang->Finish();
 
-    if (m_interruptExit && m_options.repeat)
+    if (m_interruptExit && station)
         Error("station stopped: " + std::to_string(m_updatesAborted) + " update(s) running were aborted");
-    // The table in the order the ports were given, whatever order they ended in.
-    auto position = [&](const SessionResult& r) { return std::find(names.begin(), names.end(), r.port) - names.begin(); };
-    std::stable_sort(results.begin(), results.end(),
-                     [&](const SessionResult& a, const SessionResult& b) { return position(a) < position(b); });
     bool scan = m_options.command == CLI_SCAN;
-    bool any = std::any_of(results.begin(), results.end(), [](const SessionResult& r) { return r.exitCode == 0; });
+    // A scan's table in the order the ports were given; an update's with the failed first.
+    std::vector<SessionResult> finals = progress.Finals(!scan);
+    const FleetTotals& totals = progress.Totals();
+    bool any = std::any_of(finals.begin(), finals.end(), [](const SessionResult& r) { return r.exitCode == 0; });
     // A scan's table is its answer; an update's is a summary, which --quiet leaves out.
     if (!m_options.json && !printRows && (scan ? any : !m_options.quiet)) {
         std::printf("\n%s\n", SummaryHeader().c_str());
-        for (const SessionResult& r : results)
+        for (const SessionResult& r : finals)
             if (!scan || r.exitCode == EXIT_OK) std::printf("%s\n", SummaryRow(r).c_str());
+        if (!scan) std::printf("%s\n", totals.Line().c_str());
     }
     std::fflush(stdout);
     if (scan) {
         if (!any && !m_interruptExit) Error("no keypad answered");
         return m_interruptExit ? m_interruptExit : any ? EXIT_OK : EXIT_FAILED;
     }
-    return CombinedExitCode(results, m_interruptExit);
+    int code = CombinedExitCode(finals, m_interruptExit);
+    if (m_options.json && !station) m_json.Summary(totals, m_skipped, code);
+    return code;
+}
+
+// The ports named with --port, then those of --ports-from, each once.
+int CKeypadCommand::NamedPorts(std::vector<PortTarget>& targets) {
+    for (const std::string& port : m_options.ports) targets.push_back({port, "", "", "--port " + port});
+    std::string error;
+    size_t named = targets.size();
+    if (!m_options.portsFrom.empty() && !ReadFleetFile(m_options.portsFrom, targets, error)) {
+        Error("--ports-from " + error);
+        return EXIT_USAGE;
+    }
+    if (!m_options.portsFrom.empty() && targets.size() == named) {  // the wrong file, most likely
+        Error("--ports-from " + m_options.portsFrom + " names no port");
+        return EXIT_USAGE;
+    }
+    if (!CheckPortsDiffer(targets, error)) {
+        Error(error);
+        return EXIT_USAGE;
+    }
+    // Every station keeps its port busy for good: none may wait for another's turn.
+    if (m_options.repeat && targets.size() > static_cast<size_t>(m_options.jobs)) {
+        Error("--repeat keeps every port busy: " + std::to_string(targets.size()) + " ports need --jobs " +
+              std::to_string(targets.size()));
+        return EXIT_USAGE;
+    }
+    return EXIT_OK;
+}
+
+// The back-off of --retries is shortened by tests.
+int CKeypadCommand::ReadRetryDelay() {
+    const char* text = std::getenv("ORBIX_RETRY_DELAY_MS");
+    if (!text || !*text) return EXIT_OK;
+    char* end = nullptr;
+    long ms = std::strtol(text, &end, 10);
+    if (*end != '\0' || ms < 0 || ms > 3600 * 1000) {
+        Error("ORBIX_RETRY_DELAY_MS takes milliseconds from 0 to 3600000");
+        return EXIT_USAGE;
+    }
+    m_retryDelayMs = static_cast<int>(ms);
+    return EXIT_OK;
 }
 
 int CKeypadCommand::Run() {
     InstallInterrupts();
+    if (int code = ReadRetryDelay()) return code;
     std::string error;
     if (!m_options.logFile.empty() && !m_log.Open(m_options.logFile, error)) {
         Error("the log cannot be written: " + error);
@@ -311,13 +387,13 @@ int CKeypadCommand::Run() {
     } else if (IsAutoPort(m_options.port)) {
         int code = FindKeypads(targets);
         if (code != EXIT_OK) return code;
-    } else if (!m_options.ports.empty()) {
-        if (int code = CheckPortsDiffer()) return code;
-        for (const std::string& port : m_options.ports) targets.push_back({port, ""});
+    } else if (!m_options.ports.empty() || !m_options.portsFrom.empty()) {
+        if (int code = NamedPorts(targets)) return code;
     } else {
-        targets.push_back({"", ""});  // the settings store's port
+        targets.push_back({});  // the settings store's port
     }
-    bool many = targets.size() > 1 || m_options.repeat || m_options.command == CLI_SCAN;
+    bool fleet = !m_options.portsFrom.empty() || !m_options.resumeLog.empty() || m_options.retries > 0;
+    bool many = targets.size() > 1 || fleet || m_options.repeat || m_options.command == CLI_SCAN;
     int code = many ? RunMany(targets) : RunOne(targets[0]);
     for (auto& keypad : m_keypads) keypad->Stop();
     return MoreSeriousExit(code, m_recordLost ? EXIT_RECORDS : EXIT_OK);

@@ -23,10 +23,17 @@ const char* const CLI_USAGE =
     "options combine, as in -yq; -- ends the options):\n"
     "  -p, --port=PORT           the port: N, COMN, a device path, rfc2217://HOST:PORT or\n"
     "                            tcp://HOST:PORT (a serial device server); default: ORBIX_PORT, else\n"
-    "                            the one chosen in the window's Preferences; give it up to 32 times\n"
-    "                            to update as many\n"
-    "                            keypads at once; auto probes every serial port and uses the one\n"
+    "                            the one chosen in the window's Preferences; give it again for\n"
+    "                            more keypads; auto probes every serial port and uses the one\n"
     "                            keypad that answers, auto:GLOB the devices matching GLOB\n"
+    "      --ports-from=FILE     more ports, one a line, each optionally followed by a unit name\n"
+    "                            (# starts a comment); - reads standard input\n"
+    "      --jobs=N              at most N keypads at once, the others wait their turn (default 32,\n"
+    "                            at most 256)\n"
+    "      --retries=N           try a keypad that failed (exit 1, 2 or 3) again up to N times, last\n"
+    "                            in the queue, after 5 s, then 10 s, 20 s... (default 0)\n"
+    "      --resume=LOG          skip the ports whose last record in LOG is ok for this command and\n"
+    "                            file; with --log LOG, a stopped run started again finishes the rest\n"
     "      --all                 with an auto port: update every keypad that answers\n"
     "      --repeat[=enter]      station mode: after each update, wait for the keypad to go (away\n"
     "                            half a second) and the next one to answer, and update it; with\n"
@@ -41,11 +48,13 @@ const char* const CLI_USAGE =
     "  -q, --quiet               print nothing but errors\n"
     "  -h, --help                show this text\n"
     "  -V, --version             show the version\n"
-    "--port, --simulate, --trace, --quiet and --json apply to test, firmware, screens and scan;\n"
-    "--all and --log to test, firmware and screens; --yes, --repeat and --stall-timeout to\n"
+    "--port, --ports-from, --jobs, --simulate, --trace, --quiet and --json apply to test,\n"
+    "firmware, screens and scan; --all, --log, --retries and --resume to test, firmware and screens;\n"
+    " --yes, --repeat and --stall-timeout to\n"
     "firmware and screens; --force to firmware. Any other use is refused.\n"
     "\n"
     "Environment: ORBIX_PORT  the port when --port is not given (empty counts as unset)\n"
+    "  ORBIX_RETRY_DELAY_MS  the first back-off of --retries in milliseconds (for testing)\n"
     "\n"
     "Exit codes: 0 success; 1 failed, the keypad was not changed (nothing erased);\n"
     "  3 failed after the first erase command was sent: the keypad holds no valid firmware or screens and "
@@ -70,6 +79,10 @@ struct OptionForm {
 
 const OptionForm OPTIONS[] = {
     {"p", "port", "PORT", FOR_PORTS},
+    {"", "ports-from", "FILE", FOR_PORTS},
+    {"", "jobs", "N", FOR_PORTS},
+    {"", "retries", "N", FOR_KEYPAD},
+    {"", "resume", "LOG", FOR_KEYPAD},
     {"", "all", "", FOR_KEYPAD},
     {"", "repeat", "HOW", FOR_UPDATES},
     {"", "simulate", "N", FOR_PORTS},
@@ -152,17 +165,15 @@ int ReadPorts(const QCommandLineParser& parser, CliOptions& options, std::string
             return 0;
         }
     }
-    if (options.ports.empty() && !options.simulate && (Bit(options.command) & FOR_PORTS)) {
+    if (options.ports.empty() && options.portsFrom.empty() && !options.simulate &&
+        (Bit(options.command) & FOR_PORTS)) {
         const char* environment = std::getenv("ORBIX_PORT");
         if (environment && *environment) options.ports.push_back(environment);
         source = "ORBIX_PORT";
     }
-    if (options.ports.size() > static_cast<size_t>(CLI_PORTS_MAX)) {
-        error = "at most 32 ports at once";
-        return 0;
-    }
-    if (!options.ports.empty() && options.simulate) {
-        error = "--port and --simulate cannot be used together";
+    if ((!options.ports.empty() || !options.portsFrom.empty()) && options.simulate) {
+        error = options.ports.empty() ? "--ports-from and --simulate cannot be used together"
+                                      : "--port and --simulate cannot be used together";
         return 0;
     }
     for (const std::string& name : options.ports) {
@@ -172,7 +183,7 @@ int ReadPorts(const QCommandLineParser& parser, CliOptions& options, std::string
                              "auto or auto:GLOB, not \"" + name + "\"";
             return 0;
         }
-        if (IsAutoPort(name) && options.ports.size() > 1) {
+        if (IsAutoPort(name) && (options.ports.size() > 1 || !options.portsFrom.empty())) {
             error = "--port " + name + " cannot be given with other ports";
             return 0;
         }
@@ -185,12 +196,28 @@ int ReadPorts(const QCommandLineParser& parser, CliOptions& options, std::string
     return 1;
 }
 
+// A whole number from `lowest` to `highest`; 0 with `error` when the value is not one.
+int ReadNumber(const QCommandLineParser& parser, const char* name, long lowest, long highest, int& value,
+               std::string& error, const char* unit = "") {
+    if (!parser.isSet(name)) return 1;
+    std::string text = Bytes(parser.value(name));
+    char* end = nullptr;
+    long number = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || number < lowest || number > highest) {
+        error = std::string("--") + name + " takes a whole number" + unit + " from " + std::to_string(lowest) +
+                " to " + std::to_string(highest);
+        return 0;
+    }
+    value = static_cast<int>(number);
+    return 1;
+}
+
 int ReadSimulate(const QCommandLineParser& parser, CliOptions& options, std::string& error) {
     if (!parser.isSet("simulate")) return 1;
     std::string text = Bytes(parser.value("simulate"));
     char* end = nullptr;
     long count = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || count < 1 || count > CLI_PORTS_MAX) {
+    if (text.empty() || *end != '\0' || count < 1 || count > CLI_SIMULATE_MAX) {
         error = "--simulate takes a number of keypads from 1 to 32";
         return 0;
     }
@@ -209,25 +236,28 @@ int ReadValues(const QCommandLineParser& parser, CliOptions& options, std::strin
         return 0;
     }
     options.json = parser.isSet("json");
-    options.logFile = Bytes(parser.value("log"));
-    if (parser.isSet("log") && options.logFile.empty()) {
-        error = "--log needs a file";
-        return 0;
-    }
     options.yes = parser.isSet("yes");
     options.force = parser.isSet("force");
     options.trace = parser.isSet("trace");
     options.quiet = parser.isSet("quiet");
-    if (parser.isSet("stall-timeout")) {
-        std::string text = Bytes(parser.value("stall-timeout"));
-        char* end = nullptr;
-        long seconds = std::strtol(text.c_str(), &end, 10);
-        if (text.empty() || *end != '\0' || seconds < 1 || seconds > 86400) {
-            error = "--stall-timeout takes a whole number of seconds from 1 to 86400";
+    if (!ReadNumber(parser, "stall-timeout", 1, 86400, options.stallTimeoutSeconds, error, " of seconds") ||
+        !ReadNumber(parser, "jobs", 1, CLI_JOBS_MAX, options.jobs, error) ||
+        !ReadNumber(parser, "retries", 0, 100, options.retries, error))
+        return 0;
+    for (auto [name, value] : {std::pair{"log", &options.logFile}, std::pair{"ports-from", &options.portsFrom},
+                          std::pair{"resume", &options.resumeLog}}) {
+        *value = Bytes(parser.value(name));
+        if (parser.isSet(name) && value->empty()) {
+            error = std::string("--") + name + " needs a file";
             return 0;
         }
-        options.stallTimeoutSeconds = static_cast<int>(seconds);
     }
+    // A station's units come and go on one port: a port is neither tried again nor done.
+    for (const char* fleetOnly : {"retries", "resume"})
+        if (options.repeat && parser.isSet(fleetOnly)) {
+            error = std::string("--") + fleetOnly + " does not go with --repeat";
+            return 0;
+        }
     return ReadPorts(parser, options, error);
 }
 

@@ -14,13 +14,18 @@ enum CliCommand {
     CLI_VERSION,
 };
 
-constexpr int CLI_PORTS_MAX = 32;
+constexpr int CLI_SIMULATE_MAX = 32;
+constexpr int CLI_JOBS_MAX = 256;
 
 struct CliOptions {
     CliCommand command = CLI_NONE;
     std::string file;  // the bytes of the argument, as given
     std::string port;                // the first of `ports`; empty: the settings store's
     std::vector<std::string> ports;  // every --port (or ORBIX_PORT), as given
+    std::string portsFrom;           // --ports-from: a fleet file, "-" for standard input
+    int jobs = 32;                   // --jobs: keypads at once
+    int retries = 0;                 // --retries: attempts after the first for one that failed
+    std::string resumeLog;           // --resume: skip the ports this log has as done
     bool simulate = false;
     int simulateCount = 0;           // keypads --simulate starts
     bool all = false;                // --all: every port that answers

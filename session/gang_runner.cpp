@@ -2,6 +2,7 @@
 
 #include <QEventLoop>
 #include <QThread>
+#include <algorithm>
 
 #include "keypad_session.h"
 #include "queued_sink.h"
@@ -17,18 +18,19 @@ int CGangRunner::RunSession(const SessionRequest& request, const std::string& de
     return code;
 }
 
-void CGangRunner::RunPort(const PortTarget& target, KeypadCommand command, ISessionSink& view) {
+void CGangRunner::RunPort(const PortTarget& target, const CJobQueue::Job& job, KeypadCommand command,
+                          ISessionSink& view) {
     SessionRequest request = m_request;
     request.command = command;
     request.port = target.port;
     CQueuedSink sink(view, this);
     // A unit's result is recorded; a station that could not start leaves none, only its exit code.
-    auto post = [this](const SessionResult& result, bool record) {
+    auto post = [this](const SessionResult& result, bool record, int retryInMs) {
         QMetaObject::invokeMethod(
             this,
-            [this, result, record] {
+            [this, result, record, retryInMs] {
                 m_results.push_back(result);
-                if (record && onResult) onResult(result);
+                if (record && onResult) onResult(result, retryInMs);
             },
             Qt::QueuedConnection);
     };
@@ -36,29 +38,66 @@ void CGangRunner::RunPort(const PortTarget& target, KeypadCommand command, ISess
         SessionResult result;
         RunSession(request, target.device, sink, true, &result);
         if (!target.device.empty()) result.port = target.port;
-        post(result, true);
+        result.unit = target.unit;
+        result.attempt = job.attempt;
         return result;
     };
     if (!request.repeat) {
-        unit();
+        SessionResult result = unit();
+        int retryInMs = RetryDelayMs(result, job.attempt);
+        // Posted before it is queued again: its next start reaches the front end after this end.
+        post(result, true, retryInMs);
+        m_queue->Done(job, retryInMs >= 0, std::chrono::milliseconds(std::max(retryInMs, 0)));
         return;
     }
     CStation station(request, target.device, sink, enterKey);
-    if (!station.Run(unit, [this] { return !m_stop; })) {
+    bool started = station.Run(
+        [&] {
+            SessionResult result = unit();
+            post(result, true, -1);
+            return result;
+        },
+        [this] { return !m_stop; });
+    if (!started) {
         SessionResult refused;
         refused.port = target.port;
         refused.exitCode = EXIT_USAGE;
-        post(refused, false);
+        post(refused, false, -1);
+    }
+    m_queue->Done(job, false, {});
+}
+
+// Nothing changed (1, 2) or left half-written (3): another attempt may
+// succeed. An interruption is the user's word and is never retried.
+int CGangRunner::RetryDelayMs(const SessionResult& result, int attempt) const {
+    bool retriable = result.exitCode == EXIT_FAILED || result.exitCode == EXIT_USAGE ||
+                     result.exitCode == EXIT_INCOMPLETE;
+    if (!retriable || attempt > retries || m_stop) return -1;
+    long long delay = static_cast<long long>(retryDelayMs) << std::min(attempt - 1, 20);
+    return static_cast<int>(std::min(delay, 3600LL * 1000));
+}
+
+void CGangRunner::Work(CJobQueue& queue, const std::vector<PortTarget>& targets, KeypadCommand command,
+                       const std::vector<ISessionSink*>& sinks) {
+    CJobQueue::Job job;
+    while (queue.Take(job)) {
+        QMetaObject::invokeMethod(
+            this, [this, target = job.target] { if (onStarted) onStarted(target); }, Qt::QueuedConnection);
+        RunPort(targets[job.target], job, command, *sinks[job.target]);
     }
 }
 
 std::vector<SessionResult> CGangRunner::Run(const std::vector<PortTarget>& targets, KeypadCommand command,
                                             const std::vector<ISessionSink*>& sinks) {
+    CJobQueue queue(targets.size());
+    m_queue = &queue;
+    if (m_stop) queue.Stop();
     QEventLoop loop;
     std::vector<QThread*> threads;
-    size_t running = targets.size();
-    for (size_t i = 0; i < targets.size(); ++i) {
-        QThread* thread = QThread::create([this, &targets, command, &sinks, i] { RunPort(targets[i], command, *sinks[i]); });
+    // Workers, not a thread a keypad: a fleet of hundreds holds only `jobs` threads and ports.
+    size_t running = std::min(targets.size(), static_cast<size_t>(std::max(jobs, 1)));
+    for (size_t i = 0, count = running; i < count; ++i) {
+        QThread* thread = QThread::create([this, &queue, &targets, command, &sinks] { Work(queue, targets, command, sinks); });
         // Queued behind everything the thread's sink posted before it ended.
         connect(thread, &QThread::finished, this, [&] {
             if (--running == 0) loop.quit();
@@ -71,12 +110,14 @@ std::vector<SessionResult> CGangRunner::Run(const std::vector<PortTarget>& targe
         thread->wait();
         delete thread;
     }
+    m_queue = nullptr;
     return m_results;
 }
 
 int CGangRunner::Interrupt(int exitCode) {
     m_interruptExit = exitCode;
     m_stop = true;
+    if (m_queue) m_queue->Stop();
     std::lock_guard<std::mutex> lock(m_mutex);
     int updates = 0;
     for (auto& [host, update] : m_hosts) {

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "exit_code.h"
+#include "fleet.h"
+#include "job_queue.h"
 #include "result_record.h"
 #include "session_request.h"
 #include "session_sink.h"
@@ -14,29 +16,33 @@
 class CKeypadSession;
 class CEnterKey;
 
-// One keypad to talk to: the port as the user named it, and the device to
-// open when it is not that name (a simulated keypad's pseudo-terminal).
-struct PortTarget {
-    std::string port;
-    std::string device;
-};
-
-// Runs one command on many keypads at once: each port gets its own thread,
-// event loop, engine, port and timers, so a keypad that fails, stalls or
-// vanishes, or the blocking waits around one keypad's BREAK, hold up no other.
-// Their output reaches the sinks on this (the main) thread, in order.
+// Runs one command on many keypads, up to `jobs` at once, the rest waiting in
+// the order given: each running keypad has its own thread, event loop,
+// engine, port and timers, so a keypad that fails, stalls or vanishes, or the
+// blocking waits around one keypad's BREAK, hold up no other. Their output
+// reaches the sinks on this (the main) thread, in order.
 class CGangRunner : public QObject {
 public:
     // The request's port and command are each session's own (Run's targets
     // and command); the policy answers from the sessions' threads.
     CGangRunner(const SessionRequest& request, ISessionPolicy& policy) : m_request(request), m_policy(policy) {}
 
-    // Returns when every port's session (in station mode, every unit) has
-    // ended: the results in the order they came.
+    // Returns when every port's session (in station mode, every unit, with
+    // retries, every attempt) has ended: the results in the order they came.
+    // sinks[i] shows targets[i].
     std::vector<SessionResult> Run(const std::vector<PortTarget>& targets, KeypadCommand command,
                                    const std::vector<ISessionSink*>& sinks);
-    // Each result as it comes, on this thread.
-    std::function<void(const SessionResult&)> onResult;
+    // Each result as it comes, on this thread, with the milliseconds before
+    // its keypad is tried again, or -1 when it is not.
+    std::function<void(const SessionResult&, int retryInMs)> onResult;
+    // A keypad's attempt starts (targets' index), on this thread.
+    std::function<void(size_t target)> onStarted;
+    // How many keypads at once (stations need one each), how many times one
+    // that failed is tried again, and the back-off before the first retry,
+    // doubled for each one after.
+    int jobs = 32;
+    int retries = 0;
+    int retryDelayMs = 5000;
     // --repeat=enter: what the stations wait for between units.
     CEnterKey* enterKey = nullptr;
 
@@ -45,7 +51,10 @@ public:
     int Interrupt(int exitCode);
 
 private:
-    void RunPort(const PortTarget& target, KeypadCommand command, ISessionSink& view);
+    void RunPort(const PortTarget& target, const CJobQueue::Job& job, KeypadCommand command, ISessionSink& view);
+    void Work(CJobQueue& queue, const std::vector<PortTarget>& targets, KeypadCommand command,
+              const std::vector<ISessionSink*>& sinks);
+    int RetryDelayMs(const SessionResult& result, int attempt) const;
     int RunSession(const SessionRequest& request, const std::string& device, ISessionSink& view, bool update,
                    SessionResult* result);
     void Register(CKeypadSession* host, bool update);
@@ -57,6 +66,7 @@ private:
     std::vector<std::pair<CKeypadSession*, bool>> m_hosts;  // running, and whether each is an update
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_interruptExit{0};
+    CJobQueue* m_queue = nullptr;
     std::vector<SessionResult> m_results;
 };
 

@@ -21,6 +21,8 @@ QJsonObject ResultObject(const SessionResult& r) {
     QJsonObject o;
     o["type"] = "result";
     o["port"] = JsonText(r.port);
+    if (!r.unit.empty()) o["unit"] = JsonText(r.unit);
+    o["attempt"] = r.attempt;
     o["command"] = JsonText(r.command);
     o["file"] = r.file.empty() ? QJsonValue() : QJsonValue(JsonText(r.file));
     o["sha256"] = r.sha256.empty() ? QJsonValue() : QJsonValue(JsonText(r.sha256));

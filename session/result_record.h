@@ -7,6 +7,8 @@
 // How one keypad's command ended, for the summary table, --json and --log.
 struct SessionResult {
     std::string port;
+    std::string unit;  // the unit name a fleet file gave the port, if any
+    int attempt = 1;   // 2 and on: a retry (--retries)
     std::string command;  // test, scan, firmware, screens
     std::string file;     // absolute path, empty for test and scan
     std::string sha256;   // of the file's bytes, hex

@@ -60,6 +60,10 @@ expect "$F --stall-timeout " ""
 expect "$F --st" "--stall-timeout"
 expect "$F --rep" "--repeat --repeat=enter"
 expect "$F --q" "--quiet"
+expect "$F --ports-from n" "notes.txt"
+expect "$F --jobs 4 --resume a" "app.s"
+expect "$F --jobs 4 --retries 2 sc" "scan screens"
+expect "$F --re" "--repeat --repeat=enter --resume --retries"
 
 S=$sim
 expect "$S --ba" "--baud"

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -25,7 +26,7 @@ protected:
         fs::path dump;
     };
     Keypad& AddKeypad(const std::vector<std::string>& options) {
-        keypads.reserve(8);  // the references handed out stay good
+        keypads.reserve(16);  // the references handed out stay good
         Keypad k;
         k.dump = dir / ("keypad" + std::to_string(keypads.size() + 1));
         fs::create_directories(k.dump);
@@ -51,6 +52,16 @@ protected:
             if (doc.isObject()) objects.push_back(doc.object());
         }
         return objects;
+    }
+    // A fleet file naming every keypad, "unit-N" after each.
+    std::string FleetFile(const std::string& extra = "") {
+        std::string text = "# the keypads of this test\n\n";
+        for (size_t i = 0; i < keypads.size(); ++i)
+            text += keypads[i].device + "  unit-" + std::to_string(i + 1) + "\n";
+        return Write("fleet.txt", text + extra);
+    }
+    static double StartSeconds(const QJsonObject& o) {
+        return QDateTime::fromString(o["start"].toString(), Qt::ISODateWithMs).toMSecsSinceEpoch() / 1000.0;
     }
     std::vector<Keypad> keypads;
 };
@@ -280,5 +291,103 @@ TEST_F(GangE2E, CtrlCAbortsEveryKeypadRunning) {
         EXPECT_EQ(o["outcome"].toString(), "interrupted");
         EXPECT_EQ(o["last_text"].toString(), "Operation aborted.");
         EXPECT_GT(o["bytes_sent"].toInt(), 0);
+    }
+}
+
+// Twelve keypads from a file, four at a time; one refuses its Memory ID once
+// (nothing erased), one fails a data chunk once (left half-written): both
+// come back at the end of the queue and succeed.
+TEST_F(GangE2E, AFleetFileRunsFourAtATimeAndRetriesTheFailedAtTheEnd) {
+    for (int i = 0; i < 10; ++i) AddKeypad({"--baud", "115200"});
+    AddKeypad({"--baud", "115200", "--fail-command", "fw-mem-id"});
+    AddKeypad({"--baud", "115200", "--fail-command", "fw-data"});
+    std::string fleet = FleetFile();
+    ProcessResult bad = FlashStderr({"--ports-from", FleetFile("tcp://127.0.0.1:9 lobby\nCOM0x spare\n"), "test"});
+    EXPECT_EQ(bad.exitCode, 2);
+    EXPECT_TRUE(Has(bad.output, "line 16: \"COM0x\" is not a port")) << bad.output;
+    bad = FlashStderr({"--ports-from", FleetFile("tcp://localhost:9\n" + keypads[3].device + " again\n"), "test"});
+    EXPECT_EQ(bad.exitCode, 2);
+    EXPECT_TRUE(Has(bad.output, "fleet.txt line 6 (" + keypads[3].device + ") and " + dir.string() +
+                                    "/fleet.txt line 16 (" + keypads[3].device + ") are the same port"))
+        << bad.output;
+    bad = RunProgram({"/bin/sh", "-c", "exec \"$0\" \"$@\" </dev/null", FLASH, "-p", keypads[0].device,
+                      "--ports-from", "-", "test"});
+    EXPECT_EQ(bad.exitCode, 2);
+    EXPECT_TRUE(Has(bad.output, "--ports-from - names no port")) << bad.output;
+
+    ScopedEnv delay("ORBIX_RETRY_DELAY_MS", "200");
+    ProcessResult r = Flash({"--ports-from", FleetFile(), "--jobs", "4", "--retries", "2", "--json", "--yes",
+                             "firmware", FIRMWARE}, 120);
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    StopKeypads();
+    for (Keypad& k : keypads) EXPECT_TRUE(ReadAll(k.dump / "firmware.bin") == ReadAll(FIRMWARE_IMAGE)) << k.device;
+
+    std::vector<std::pair<double, double>> spans;  // of every attempt
+    std::map<std::string, std::vector<QJsonObject>> attempts;
+    QJsonObject summary;
+    for (const QJsonObject& o : JsonLines(r.output)) {
+        if (o["type"] == "summary") summary = o;
+        if (o["type"] != "result") continue;
+        attempts[o["unit"].toString().toStdString()].push_back(o);
+        spans.push_back({StartSeconds(o), StartSeconds(o) + o["seconds"].toDouble()});
+    }
+    ASSERT_EQ(attempts.size(), 12u) << r.output;
+    int most = 0;
+    for (auto& [start, end] : spans) {
+        int at = 0;  // running when this one started; the start is to the millisecond
+        for (auto& [s, e] : spans) at += s <= start + 0.002 && start < e - 0.002;
+        most = std::max(most, at);
+    }
+    EXPECT_EQ(most, 4);
+    double lastFirst = 0;
+    for (auto& [unit, list] : attempts) lastFirst = std::max(lastFirst, StartSeconds(list[0]));
+    for (const char* unit : {"unit-11", "unit-12"}) {
+        ASSERT_EQ(attempts[unit].size(), 2u) << unit;
+        EXPECT_EQ(attempts[unit][0]["outcome"].toString(), unit == std::string("unit-11") ? "failed" : "incomplete");
+        EXPECT_EQ(attempts[unit][1]["attempt"].toInt(), 2);
+        EXPECT_EQ(attempts[unit][1]["outcome"].toString(), "ok");
+        EXPECT_GE(StartSeconds(attempts[unit][1]) + 0.002, lastFirst) << "a retry waits behind every first attempt";
+    }
+    EXPECT_EQ(attempts["unit-1"][0]["port"].toString().toStdString(), keypads[0].device);
+    EXPECT_EQ(summary["total"].toInt(), 12);
+    EXPECT_EQ(summary["ok"].toInt(), 12);
+    EXPECT_EQ(summary["failed"].toInt(), 0);
+    EXPECT_EQ(summary["exit_code"].toInt(), 0);
+}
+
+// A fleet run killed with SIGKILL half-way, started again with the same
+// command: each keypad ends its simulator after one update, so one updated
+// twice would fail the second run, and one missed would keep its old flash.
+TEST_F(GangE2E, AFleetKilledHalfWayAndResumedUpdatesEveryKeypadOnce) {
+    for (int i = 0; i < 8; ++i) AddKeypad({"--baud", "115200", "--exit-after-update"});
+    std::string log = (dir / "fleet.jsonl").string();
+    std::vector<std::string> args = {FLASH, "--ports-from", FleetFile(), "--jobs", "2", "--resume", log,
+                                     "--log", log, "--yes", "firmware", FIRMWARE};
+    CProcess first(args);
+    double deadline = MonotonicSeconds() + 60;
+    while (JsonLines(ReadAll(log)).size() < 3 && MonotonicSeconds() < deadline) usleep(20000);
+    first.Signal(SIGKILL);
+    first.Wait(5);
+    size_t done = JsonLines(ReadAll(log)).size();
+    ASSERT_GE(done, 3u);
+    ASSERT_LT(done, 8u) << "killed too late to test anything";
+    std::ofstream(log, std::ios::app) << "{\"type\":\"result\",\"port\":\"/dev/pts/";  // a write cut by the power
+
+    args.erase(args.begin());
+    ProcessResult again = Flash(args, 60);
+    EXPECT_EQ(again.exitCode, 0) << again.output;
+    EXPECT_TRUE(Has(again.output, "skipped " + std::to_string(done) + " of 8 port(s): their last record in " + log +
+                                      " is ok"))
+        << again.output;
+    EXPECT_TRUE(Has(again.output, "done " + std::to_string(8 - done) + " of " + std::to_string(8 - done) +
+                                      ", ok " + std::to_string(8 - done) + ", failed 0, waiting 0"))
+        << again.output;
+    std::map<std::string, int> ok;
+    for (const QJsonObject& o : JsonLines(ReadAll(log))) ok[o["unit"].toString().toStdString()] += o["outcome"] == "ok";
+    EXPECT_EQ(ok.size(), 8u) << ReadAll(log);
+    for (auto& [unit, count] : ok) EXPECT_EQ(count, 1) << unit;
+    for (Keypad& k : keypads) {
+        EXPECT_EQ(k.process->Wait(5).exitCode, 0) << k.device;
+        EXPECT_TRUE(ReadAll(k.dump / "firmware.bin") == ReadAll(FIRMWARE_IMAGE)) << k.device;
     }
 }

@@ -84,6 +84,11 @@ TEST_F(OptionsE2E, WrongOptionsAreRefusedBeforeAnythingStarts) {
         {{"-yz", "firmware", file}, "Unknown option 'z'"},
         {{"--yes=1", "firmware", file}, "Unexpected value after '--yes'"},
         {{"--stall-timeout=0", "firmware", file}, "--stall-timeout takes a whole number of seconds"},
+        {{"--jobs=257", "-p", "3", "test"}, "--jobs takes a whole number from 1 to 256"},
+        {{"--retries=x", "-p", "3", "test"}, "--retries takes a whole number from 0 to 100"},
+        {{"--resume", "log", "scan"}, "--resume does not apply to the scan command"},
+        {{"--repeat", "--retries=1", "-p", "3", "firmware", file}, "--retries does not go with --repeat"},
+        {{"--simulate", "--ports-from", "list", "test"}, "--ports-from and --simulate cannot be used together"},
         {{"test", "extra"}, "unexpected argument extra"},
         {{"firmware"}, "the firmware command needs a file"},
     };
