@@ -246,7 +246,8 @@ def fleet_flash(build, ports, image, tmp, output=("--quiet",)):
     while proc.poll() is None:
         with contextlib.suppress(OSError), open(f"/proc/{proc.pid}/status") as status:
             fields = dict(line.split(":", 1) for line in status)
-            peak = max(peak, int(fields["VmHWM"].split()[0]) * 1024)
+            # An exiting process has no memory lines left.
+            peak = max(peak, int(fields.get("VmHWM", "0 kB").split()[0]) * 1024)
             threads = max(threads, int(fields["Threads"]))
         time.sleep(0.2)
     wall, after = time.monotonic() - start, resource.getrusage(resource.RUSAGE_CHILDREN)
