@@ -29,8 +29,10 @@ SOAKS = Soak\.
 test: build
 	@$(MAKE) --no-print-directory -j3 --output-sync=target test-programs test-sanitize test-windows
 
+# A test that fails is run once more before it counts: end-to-end tests on a
+# loaded two-core machine have, rarely, missed a deadline. Both runs are printed.
 test-programs: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300 -E '$(SOAKS)'
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300 --repeat until-pass:2 -E '$(SOAKS)'
 
 # A hundred updates through the window and a hundred through the command line,
 # each with random recoverable faults (about two and a half minutes).
