@@ -2,8 +2,12 @@
 
 #include "terminal_view.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/ioctl.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 
@@ -65,10 +69,22 @@ private:
     bool m_barShown = false;
 };
 
+namespace {
+int ConsoleColumns() {
+#ifdef _WIN32
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) return 0;
+    return info.srWindow.Right - info.srWindow.Left + 1;
+#else
+    winsize size{};
+    return ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+#endif
+}
+}  // namespace
+
 CGangView::CGangView(const std::vector<std::string>& ports) {
     for (const std::string& port : ports) m_lines.push_back(std::make_unique<CLine>(*this, port));
-    winsize size{};
-    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 40) m_width = size.ws_col;
+    if (int columns = ConsoleColumns(); columns > 40) m_width = columns;
     // A few redraws a second, whatever the number of keypads: their progress
     // changes far more often than anyone can read it.
     connect(&m_timer, &QTimer::timeout, this, [this] {

@@ -17,7 +17,7 @@
 #include "session/port_discovery.h"
 #include "session/result_log.h"
 #include "session/station.h"
-#include "sim/pty_server.h"
+#include "session/simulated_keypad.h"
 #include "summary.h"
 #include "terminal_policy.h"
 #include "terminal_view.h"
@@ -77,8 +77,8 @@ private:
     CliOptions m_options;
     CTerminalPolicy m_policy;
     std::shared_ptr<const CImageFile> m_image;  // the update's file, once read for many keypads
-    std::unique_ptr<QSocketNotifier> m_notifier;
-    std::vector<std::unique_ptr<CKeypadPtyServer>> m_keypads;
+    std::unique_ptr<QObject> m_interrupts;
+    std::vector<std::unique_ptr<CSimulatedKeypad>> m_keypads;
     CResultLog m_log;
     CJsonOutput m_json;
     CGangRunner* m_runner = nullptr;
@@ -99,14 +99,8 @@ void CKeypadCommand::Error(const std::string& text) {
 }
 
 int CKeypadCommand::InstallInterrupts() {
-    int fd = InstallInterruptHandler();
-    if (fd < 0) return 0;
-    m_notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this, fd] {
-        char byte;
-        if (read(fd, &byte, 1) == 1) OnInterrupt(128 + g_interruptSignal);
-    });
-    return 1;
+    m_interrupts = WatchInterrupts([this](int exitCode) { OnInterrupt(exitCode); });
+    return m_interrupts != nullptr;
 }
 
 void CKeypadCommand::OnInterrupt(int exitCode) {
@@ -117,7 +111,7 @@ void CKeypadCommand::OnInterrupt(int exitCode) {
 
 int CKeypadCommand::StartSimulatedKeypads(std::vector<PortTarget>& targets) {
     for (int i = 0; i < m_options.simulateCount; ++i) {
-        auto keypad = std::make_unique<CKeypadPtyServer>(DemoKeypadConfig());
+        auto keypad = std::make_unique<CSimulatedKeypad>(DemoKeypadConfig());
         std::string error;
         if (!keypad->Open(error)) {
             Error("the simulated keypad could not start: " + error);
