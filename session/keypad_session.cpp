@@ -218,8 +218,16 @@ void CKeypadSession::WriteFrameToPort(const uint8_t* data, int count) {
 // The name goes on as the bytes it was given: no text conversion could change it.
 int CKeypadSession::ChooseFile(const FileDialogSpec&, std::string& chosenPath) {
     std::error_code ec;
+#ifdef _WIN32
+    // The name is UTF-8 (from the wide command line); a plain string would be read in the ANSI code page.
+    std::filesystem::path absolute =
+        std::filesystem::absolute(std::u8string(m_request.file.begin(), m_request.file.end()), ec);
+    std::u8string utf8 = absolute.u8string();
+    chosenPath = ec ? m_request.file : std::string(utf8.begin(), utf8.end());
+#else
     std::filesystem::path absolute = std::filesystem::absolute(m_request.file, ec);
     chosenPath = ec ? m_request.file : absolute.string();
+#endif
     m_chosenPath = chosenPath;
     return 1;
 }

@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 #endif
 
-#include <QRegularExpression>
 #include <QString>
 #include <algorithm>
 #include <set>
@@ -35,18 +34,6 @@ std::string Canonical(const std::string& path) {
 
 }  // namespace
 
-std::vector<std::string> ComNamesMatching(const std::string& glob, const std::vector<std::string>& devices) {
-    QRegularExpression pattern(QRegularExpression::wildcardToRegularExpression(QString::fromStdString(glob)),
-                               QRegularExpression::CaseInsensitiveOption);
-    std::vector<std::string> names;
-    for (const std::string& device : devices) {
-        // The plain name: the option parser takes COM10, and turns it into \\.\COM10 itself.
-        std::string name = device.rfind("\\\\.\\", 0) == 0 ? device.substr(4) : device;
-        if (glob.empty() || pattern.match(QString::fromStdString(name)).hasMatch()) names.push_back(name);
-    }
-    return names;
-}
-
 std::string DeviceIdentity(const std::string& name) {
     NetworkPortName network;
     if (ParseNetworkPortName(name, network)) {
@@ -71,9 +58,9 @@ std::string DeviceIdentity(const std::string& name) {
 std::vector<std::string> CandidatePorts(const std::string& autoName) {
     std::vector<std::string> names;
 #ifdef _WIN32
-    std::vector<std::string> listed;
-    for (const SystemPort& port : SystemPorts()) listed.push_back(port.device);
-    names = ComNamesMatching(autoName.rfind("auto:", 0) == 0 ? autoName.substr(5) : "", listed);
+    const std::string glob = autoName.rfind("auto:", 0) == 0 ? autoName.substr(5) : "*";
+    for (const SystemPort& port : SystemPorts())
+        if (ComNameMatches(glob, PlainComName(port.device))) names.push_back(PlainComName(port.device));
 #else
     if (autoName.rfind("auto:", 0) == 0) {
         names = Glob(autoName.substr(5));
