@@ -37,10 +37,13 @@ int CKeypadSession::OpenPort(const std::string& simulatedDevice) {
         Fail(m_binding.OpenFailureReason());
         return EXIT_USAGE;
     }
+#ifdef Q_OS_LINUX
+    // Only Linux lets a program ask for it; elsewhere it is the driver's setting (the README says where).
     const std::string& device = m_binding.PortInUse().device;
     std::error_code ec;
     bool pseudoTerminal = std::filesystem::canonical(device, ec).string().rfind("/dev/pts/", 0) == 0;
     if (!m_binding.Comm().LowLatency() && !pseudoTerminal && !m_request.quiet) m_view.NoLowLatency(device);
+#endif
     m_engine.ResetSender();
     return EXIT_OK;
 }
