@@ -5,6 +5,9 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <algorithm>
+#include <atomic>
+#include <iostream>
+#include <thread>
 #include <cerrno>
 #include <cstdio>
 #include <memory>
@@ -69,7 +72,7 @@ private:
     int CheckPortsDiffer();
     int RunOne(const PortTarget& target);
     int RunMany(const std::vector<PortTarget>& targets);
-    std::unique_ptr<QSocketNotifier> ReadEnterKey(CEnterKey& enter);
+    std::unique_ptr<QObject> ReadEnterKey(CEnterKey& enter);
     void Record(const SessionResult& result);
     void OnInterrupt(int exitCode);
     void Error(const std::string& text);
@@ -165,7 +168,32 @@ int CKeypadCommand::FindKeypads(std::vector<PortTarget>& targets) {
 }
 
 // Each line on standard input is an Enter; its end ends the stations after their units.
-std::unique_ptr<QSocketNotifier> CKeypadCommand::ReadEnterKey(CEnterKey& enter) {
+#ifdef _WIN32
+// Windows has no notifier for a console or a pipe: a thread reads the lines and the main thread
+// acts on them while the returned object lives.
+std::unique_ptr<QObject> CKeypadCommand::ReadEnterKey(CEnterKey& enter) {
+    auto alive = std::make_shared<std::atomic<bool>>(true);
+    auto post = [alive, &enter](bool ended) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [alive, &enter, ended] {
+                if (!*alive) return;
+                if (ended) enter.InputEnded();
+                else enter.Pressed();
+            },
+            Qt::QueuedConnection);
+    };
+    std::thread([post] {
+        std::string line;
+        while (std::getline(std::cin, line) && !std::cin.eof()) post(false);
+        post(true);
+    }).detach();
+    auto owner = std::make_unique<QObject>();
+    QObject::connect(owner.get(), &QObject::destroyed, [alive] { *alive = false; });
+    return owner;
+}
+#else
+std::unique_ptr<QObject> CKeypadCommand::ReadEnterKey(CEnterKey& enter) {
     auto input = std::make_unique<QSocketNotifier>(STDIN_FILENO, QSocketNotifier::Read);
     QSocketNotifier* notifier = input.get();
     QObject::connect(notifier, &QSocketNotifier::activated, [&enter, notifier] {
@@ -181,6 +209,7 @@ std::unique_ptr<QSocketNotifier> CKeypadCommand::ReadEnterKey(CEnterKey& enter) 
     });
     return input;
 }
+#endif
 
 void CKeypadCommand::Record(const SessionResult& result) {
     if (m_options.json) m_json.Result(result);
@@ -248,7 +277,7 @@ int CKeypadCommand::RunMany(const std::vector<PortTarget>& targets) {
     for (auto& sink : owned) sinks.push_back(sink.get());
 
     CEnterKey enter;
-    std::unique_ptr<QSocketNotifier> input;
+    std::unique_ptr<QObject> input;
     if (m_options.repeatOnEnter) input = ReadEnterKey(enter);
 
     bool printRows = !m_options.json && !m_options.quiet && m_options.repeat;
