@@ -2,8 +2,12 @@
 
 #include "terminal_view.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/ioctl.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 
@@ -73,11 +77,26 @@ private:
     bool m_barShown = false;
 };
 
+namespace {
+// The console's columns and rows, 0 where they cannot be had.
+std::pair<int, int> ConsoleSize() {
+#ifdef _WIN32
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) return {0, 0};
+    return {info.srWindow.Right - info.srWindow.Left + 1, info.srWindow.Bottom - info.srWindow.Top + 1};
+#else
+    winsize size{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) return {0, 0};
+    return {size.ws_col, size.ws_row};
+#endif
+}
+}  // namespace
+
 CGangView::CGangView(const std::vector<std::string>& labels) {
     for (const std::string& label : labels) m_lines.push_back(std::make_unique<CLine>(*this, label));
-    winsize size{};
-    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 40) m_width = size.ws_col;
-    if (size.ws_row > 4) m_height = size.ws_row;
+    auto [columns, rows] = ConsoleSize();
+    if (columns > 40) m_width = columns;
+    if (rows > 4) m_height = rows;
     // A few redraws a second, whatever the number of keypads: their progress
     // changes far more often than anyone can read it.
     connect(&m_timer, &QTimer::timeout, this, [this] {

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "session/wide_path.h"
+
 #include "image/file_steps.h"
 #include "image/srecord.h"
 #include "link/messages.h"
@@ -37,7 +39,11 @@ struct LineCounter : IFrameWriter {
 enum FileShape { SHAPE_UNREADABLE, SHAPE_FIRMWARE, SHAPE_OTHER_SRECORDS, SHAPE_INTEL_HEX, SHAPE_RAW };
 
 FileShape ShapeOf(const std::string& path) {
+#ifdef _WIN32
+    std::FILE* f = _wfopen(WidePath(path).c_str(), L"rb");
+#else
     std::FILE* f = std::fopen(path.c_str(), "rb");
+#endif
     if (!f) return SHAPE_UNREADABLE;
     unsigned char head[4] = {};
     size_t got = std::fread(head, 1, sizeof head, f);

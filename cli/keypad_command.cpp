@@ -5,6 +5,9 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <algorithm>
+#include <atomic>
+#include <iostream>
+#include <thread>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -20,7 +23,7 @@
 #include "session/port_discovery.h"
 #include "session/result_log.h"
 #include "session/station.h"
-#include "sim/pty_server.h"
+#include "session/simulated_keypad.h"
 #include "summary.h"
 #include "terminal_policy.h"
 #include "terminal_view.h"
@@ -77,7 +80,7 @@ private:
     std::vector<ISessionSink*> MakeSinks(const std::vector<PortTarget>& targets,
                                          std::vector<std::unique_ptr<ISessionSink>>& owned,
                                          std::unique_ptr<CGangView>& gang);
-    std::unique_ptr<QSocketNotifier> ReadEnterKey(CEnterKey& enter);
+    std::unique_ptr<QObject> ReadEnterKey(CEnterKey& enter);
     void Record(const SessionResult& result);
     void OnInterrupt(int exitCode);
     void Error(const std::string& text);
@@ -85,8 +88,8 @@ private:
     CliOptions m_options;
     CTerminalPolicy m_policy;
     std::shared_ptr<const CImageFile> m_image;  // the update's file, once read for many keypads
-    std::unique_ptr<QSocketNotifier> m_notifier;
-    std::vector<std::unique_ptr<CKeypadPtyServer>> m_keypads;
+    std::unique_ptr<QObject> m_interrupts;
+    std::vector<std::unique_ptr<CSimulatedKeypad>> m_keypads;
     CResultLog m_log;
     CJsonOutput m_json;
     CGangRunner* m_runner = nullptr;
@@ -109,14 +112,8 @@ void CKeypadCommand::Error(const std::string& text) {
 }
 
 int CKeypadCommand::InstallInterrupts() {
-    int fd = InstallInterruptHandler();
-    if (fd < 0) return 0;
-    m_notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this, fd] {
-        char byte;
-        if (read(fd, &byte, 1) == 1) OnInterrupt(128 + g_interruptSignal);
-    });
-    return 1;
+    m_interrupts = WatchInterrupts([this](int exitCode) { OnInterrupt(exitCode); });
+    return m_interrupts != nullptr;
 }
 
 void CKeypadCommand::OnInterrupt(int exitCode) {
@@ -127,7 +124,7 @@ void CKeypadCommand::OnInterrupt(int exitCode) {
 
 int CKeypadCommand::StartSimulatedKeypads(std::vector<PortTarget>& targets) {
     for (int i = 0; i < m_options.simulateCount; ++i) {
-        auto keypad = std::make_unique<CKeypadPtyServer>(DemoKeypadConfig());
+        auto keypad = std::make_unique<CSimulatedKeypad>(DemoKeypadConfig());
         std::string error;
         if (!keypad->Open(error)) {
             Error("the simulated keypad could not start: " + error);
@@ -182,7 +179,32 @@ int CKeypadCommand::FindKeypads(std::vector<PortTarget>& targets) {
 }
 
 // Each line on standard input is an Enter; its end ends the stations after their units.
-std::unique_ptr<QSocketNotifier> CKeypadCommand::ReadEnterKey(CEnterKey& enter) {
+#ifdef _WIN32
+// Windows has no notifier for a console or a pipe: a thread reads the lines and the main thread
+// acts on them while the returned object lives.
+std::unique_ptr<QObject> CKeypadCommand::ReadEnterKey(CEnterKey& enter) {
+    auto alive = std::make_shared<std::atomic<bool>>(true);
+    auto post = [alive, &enter](bool ended) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [alive, &enter, ended] {
+                if (!*alive) return;
+                if (ended) enter.InputEnded();
+                else enter.Pressed();
+            },
+            Qt::QueuedConnection);
+    };
+    std::thread([post] {
+        std::string line;
+        while (std::getline(std::cin, line) && !std::cin.eof()) post(false);
+        post(true);
+    }).detach();
+    auto owner = std::make_unique<QObject>();
+    QObject::connect(owner.get(), &QObject::destroyed, [alive] { *alive = false; });
+    return owner;
+}
+#else
+std::unique_ptr<QObject> CKeypadCommand::ReadEnterKey(CEnterKey& enter) {
     auto input = std::make_unique<QSocketNotifier>(STDIN_FILENO, QSocketNotifier::Read);
     QSocketNotifier* notifier = input.get();
     QObject::connect(notifier, &QSocketNotifier::activated, [&enter, notifier] {
@@ -198,6 +220,7 @@ std::unique_ptr<QSocketNotifier> CKeypadCommand::ReadEnterKey(CEnterKey& enter) 
     });
     return input;
 }
+#endif
 
 void CKeypadCommand::Record(const SessionResult& result) {
     if (m_options.json) m_json.Result(result);
@@ -283,7 +306,7 @@ int CKeypadCommand::RunMany(std::vector<PortTarget> targets) {
     std::vector<ISessionSink*> sinks = MakeSinks(targets, owned, gang);
 
     CEnterKey enter;
-    std::unique_ptr<QSocketNotifier> input;
+    std::unique_ptr<QObject> input;
     if (m_options.repeatOnEnter) input = ReadEnterKey(enter);
 
     bool station = m_options.repeat;

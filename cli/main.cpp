@@ -1,6 +1,8 @@
 // orbix-flash: the loader from a terminal or a script.
 #include <QCoreApplication>
+#include <QStringList>
 #include <cstdio>
+#include <vector>
 
 #include "session/exit_code.h"
 #include "inspect.h"
@@ -9,6 +11,17 @@
 #include "ports.h"
 
 int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+#ifdef _WIN32
+    // argv comes in the ANSI code page; Qt reads the wide command line, so a file name in any
+    // script reaches the options (and the files are opened) as UTF-8.
+    std::vector<std::string> utf8;
+    for (const QString& argument : QCoreApplication::arguments()) utf8.push_back(argument.toStdString());
+    std::vector<char*> wideArgv;
+    for (std::string& argument : utf8) wideArgv.push_back(argument.data());
+    argc = static_cast<int>(wideArgv.size());
+    argv = wideArgv.data();
+#endif
     CliOptions options;
     std::string error;
     if (!ParseCliOptions(argc, argv, options, error)) {
@@ -22,15 +35,11 @@ int main(int argc, char** argv) {
     case CLI_VERSION:
         std::printf("orbix-flash %s\n", ORBIX_VERSION_TEXT);
         return EXIT_OK;
-    case CLI_PORTS: {
-        QCoreApplication app(argc, argv);
+    case CLI_PORTS:
         return ListPorts();
-    }
     case CLI_INSPECT:
         return InspectFile(options.file);
-    default: {
-        QCoreApplication app(argc, argv);
+    default:
         return RunKeypadCommand(options);
-    }
     }
 }

@@ -43,12 +43,38 @@ int ComNumberOfDevice(const std::string& device, DeviceNaming naming) {
         digits = device.substr(prefix.size());
         offset = 1;
     } else {
-        std::string name = device.rfind("\\\\.\\", 0) == 0 ? device.substr(4) : device;
+        std::string name = PlainComName(device);
         if (!StartsWithNoCase(name, "com")) return 0;
         digits = name.substr(3);
     }
     if (!DigitsOnly(digits) || digits.size() > 4) return 0;
     return std::atoi(digits.c_str()) + offset;
+}
+
+std::string PlainComName(const std::string& device) {
+    return device.rfind("\\\\.\\", 0) == 0 ? device.substr(4) : device;
+}
+
+bool ComNameMatches(const std::string& glob, const std::string& name) {
+    auto same = [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b)); };
+    size_t g = 0, n = 0;
+    size_t star = std::string::npos, resume = 0;  // the last * seen, and where its match would grow from
+    while (n < name.size()) {
+        if (g < glob.size() && glob[g] == '*') {
+            star = g++;
+            resume = n;
+        } else if (g < glob.size() && (glob[g] == '?' || same(glob[g], name[n]))) {
+            ++g;
+            ++n;
+        } else if (star != std::string::npos) {
+            g = star + 1;
+            n = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (g < glob.size() && glob[g] == '*') ++g;
+    return g == glob.size();
 }
 
 bool IsNetworkPortName(const std::string& text) {

@@ -23,6 +23,10 @@ constexpr DeviceNaming SYSTEM_NAMING = NAMING_POSIX;
 std::string ComDeviceName(int number, DeviceNaming naming = SYSTEM_NAMING);
 // The COM number of a device name, 0 when it has none.
 int ComNumberOfDevice(const std::string& device, DeviceNaming naming = SYSTEM_NAMING);
+// The name Windows lists a port under: COM10 for \\.\COM10 (the option parser takes only that one).
+std::string PlainComName(const std::string& device);
+// Whether a COM name matches GLOB (* and ?, any case): how auto:GLOB picks ports on Windows.
+bool ComNameMatches(const std::string& glob, const std::string& name);
 // "3", "COM3" (any case), a device path or a network port. 0 when the text
 // names no port.
 int ParsePortArgument(const std::string& text, PortSpec& port);

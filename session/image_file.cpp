@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #ifdef _WIN32
 #include <io.h>
+
+#include "wide_path.h"
 #else
 #include <unistd.h>
 #endif
@@ -16,10 +18,16 @@
 namespace {
 
 #ifdef _WIN32
-constexpr int OPEN_FLAGS = O_RDONLY | O_BINARY;
+using FileInfo = struct _stat64;
+int StatPath(const std::string& path, FileInfo* info) { return _wstat64(WidePath(path).c_str(), info); }
+int StatOpen(int fd, FileInfo* info) { return _fstat64(fd, info); }
+int OpenPath(const std::string& path) { return _wopen(WidePath(path).c_str(), O_RDONLY | O_BINARY | O_NOINHERIT); }
 #else
+using FileInfo = struct stat;
+int StatPath(const std::string& path, FileInfo* info) { return stat(path.c_str(), info); }
+int StatOpen(int fd, FileInfo* info) { return fstat(fd, info); }
 // Non-blocking: a pipe put in its place since the check cannot hold the open.
-constexpr int OPEN_FLAGS = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+int OpenPath(const std::string& path) { return open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC); }
 #endif
 
 // Small enough that a signal is seen within a few milliseconds.
@@ -41,8 +49,8 @@ private:
 
 FileReadResult ReadImageFile(const std::string& path, uint64_t limit, CImageFile& file, uint64_t& fileLength,
                              std::string& problem, const std::function<bool()>& stopped) {
-    struct stat info {};
-    if (stat(path.c_str(), &info) != 0) {
+    FileInfo info{};
+    if (StatPath(path, &info) != 0) {
         problem = std::strerror(errno);
         return FILE_NOT_OPENED;
     }
@@ -52,8 +60,8 @@ FileReadResult ReadImageFile(const std::string& path, uint64_t limit, CImageFile
     }
     fileLength = static_cast<uint64_t>(info.st_size);
     if (fileLength > limit) return FILE_TOO_LARGE;
-    CFd fd(open(path.c_str(), OPEN_FLAGS));
-    if (fd.Get() < 0 || fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    CFd fd(OpenPath(path));
+    if (fd.Get() < 0 || StatOpen(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
         problem = fd.Get() < 0 ? std::strerror(errno) : "not a regular file";
         return FILE_NOT_OPENED;
     }

@@ -37,10 +37,13 @@ int CKeypadSession::OpenPort(const std::string& simulatedDevice) {
         Fail(m_binding.OpenFailureReason());
         return EXIT_USAGE;
     }
+#ifdef Q_OS_LINUX
+    // Only Linux lets a program ask for it; elsewhere it is the driver's setting (the README says where).
     const std::string& device = m_binding.PortInUse().device;
     std::error_code ec;
     bool pseudoTerminal = std::filesystem::canonical(device, ec).string().rfind("/dev/pts/", 0) == 0;
     if (!m_binding.Comm().LowLatency() && !pseudoTerminal && !m_request.quiet) m_view.NoLowLatency(device);
+#endif
     m_engine.ResetSender();
     return EXIT_OK;
 }
@@ -218,8 +221,16 @@ void CKeypadSession::WriteFrameToPort(const uint8_t* data, int count) {
 // The name goes on as the bytes it was given: no text conversion could change it.
 int CKeypadSession::ChooseFile(const FileDialogSpec&, std::string& chosenPath) {
     std::error_code ec;
+#ifdef _WIN32
+    // The name is UTF-8 (from the wide command line); a plain string would be read in the ANSI code page.
+    std::filesystem::path absolute =
+        std::filesystem::absolute(std::u8string(m_request.file.begin(), m_request.file.end()), ec);
+    std::u8string utf8 = absolute.u8string();
+    chosenPath = ec ? m_request.file : std::string(utf8.begin(), utf8.end());
+#else
     std::filesystem::path absolute = std::filesystem::absolute(m_request.file, ec);
     chosenPath = ec ? m_request.file : absolute.string();
+#endif
     m_chosenPath = chosenPath;
     return 1;
 }

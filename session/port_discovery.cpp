@@ -1,9 +1,11 @@
 #include "port_discovery.h"
 
+#ifndef _WIN32
 #include <glob.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#endif
 
 #include <QString>
 #include <algorithm>
@@ -14,6 +16,7 @@
 
 namespace {
 
+#ifndef _WIN32
 std::vector<std::string> Glob(const std::string& pattern) {
     std::vector<std::string> paths;
     glob_t found{};
@@ -27,6 +30,7 @@ std::string Canonical(const std::string& path) {
     char resolved[PATH_MAX];
     return realpath(path.c_str(), resolved) ? std::string(resolved) : path;
 }
+#endif
 
 }  // namespace
 
@@ -38,22 +42,33 @@ std::string DeviceIdentity(const std::string& name) {
     }
     PortSpec port;
     if (!ParsePortArgument(name, port)) return name;
+#ifdef _WIN32
+    if (port.number > 0) return "com " + std::to_string(port.number);
+    return "path " + QString::fromStdString(port.device).toLower().toStdString();
+#else
     std::string path = Canonical(port.device);
     struct stat info {};
     if (stat(path.c_str(), &info) != 0) return "path " + path;
     // A device node is the device whatever its name; another file is its inode.
     if (S_ISCHR(info.st_mode)) return "dev " + std::to_string(info.st_rdev);
     return "inode " + std::to_string(info.st_dev) + " " + std::to_string(info.st_ino);
+#endif
 }
 
 std::vector<std::string> CandidatePorts(const std::string& autoName) {
     std::vector<std::string> names;
+#ifdef _WIN32
+    const std::string glob = autoName.rfind("auto:", 0) == 0 ? autoName.substr(5) : "*";
+    for (const SystemPort& port : SystemPorts())
+        if (ComNameMatches(glob, PlainComName(port.device))) names.push_back(PlainComName(port.device));
+#else
     if (autoName.rfind("auto:", 0) == 0) {
         names = Glob(autoName.substr(5));
     } else {
         for (const SystemPort& port : SystemPorts()) names.push_back(port.device);
         for (const std::string& link : Glob("/dev/serial/by-id/*")) names.push_back(link);
     }
+#endif
     std::sort(names.begin(), names.end());
     std::vector<std::string> unique;
     std::set<std::string> devices;

@@ -1,7 +1,14 @@
 #include "result_log.h"
 
 #include <fcntl.h>
+#ifdef _WIN32
+#include <io.h>
+#include <sys/stat.h>
+
+#include "wide_path.h"
+#else
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdio>
@@ -14,21 +21,41 @@
 
 #include "port_discovery.h"
 
+namespace {
+#ifdef _WIN32
+// Not inherited by anything the program starts.
+int OpenForAppend(const std::string& path, bool read) {
+    return _wopen(WidePath(path).c_str(), (read ? _O_RDWR : _O_WRONLY) | _O_APPEND | _O_CREAT | _O_BINARY | _O_NOINHERIT,
+                  _S_IREAD | _S_IWRITE);
+}
+int FlushToDisk(int fd) { return _commit(fd); }
+int CutBack(int fd, long long length) { return _chsize_s(fd, length); }
+#else
+int OpenForAppend(const std::string& path, bool read) {
+    return open(path.c_str(), (read ? O_RDWR : O_WRONLY) | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+}
+int FlushToDisk(int fd) { return fsync(fd); }
+int CutBack(int fd, long long length) { return ftruncate(fd, static_cast<off_t>(length)); }
+#endif
+}  // namespace
+
 CResultLog::~CResultLog() {
     if (m_fd >= 0) close(m_fd);
 }
 
 int CResultLog::Open(const std::string& path, std::string& error) {
     // Read too, for its last byte; a log the user may only write to is still appended to.
-    m_fd = open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (m_fd < 0 && errno == EACCES) m_fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    m_fd = OpenForAppend(path, true);
+    if (m_fd < 0 && errno == EACCES) m_fd = OpenForAppend(path, false);
     if (m_fd < 0) {
         error = path + ": " + std::strerror(errno);
         return 0;
     }
+    // Appends go to the end whatever the offset, so reading the last byte moves nothing that matters.
     char last = '\n';
-    off_t end = lseek(m_fd, 0, SEEK_END);
-    if (end > 0 && pread(m_fd, &last, 1, end - 1) == 1 && last != '\n' && write(m_fd, "\n", 1) != 1) {
+    long long end = lseek(m_fd, 0, SEEK_END);
+    if (end > 0 && lseek(m_fd, end - 1, SEEK_SET) == end - 1 && read(m_fd, &last, 1) == 1 && last != '\n' &&
+        write(m_fd, "\n", 1) != 1) {
         error = path + ": " + std::strerror(errno);
         return 0;
     }
@@ -37,10 +64,10 @@ int CResultLog::Open(const std::string& path, std::string& error) {
 
 int CResultLog::Append(const SessionResult& result, std::string& reason) {
     QByteArray line = JsonLine(ResultObject(result));
-    off_t before = lseek(m_fd, 0, SEEK_END);
+    long long before = lseek(m_fd, 0, SEEK_END);
     // One write: appends from several stations on one log do not interleave.
     ssize_t written = write(m_fd, line.constData(), static_cast<size_t>(line.size()));
-    if (written == line.size() && fsync(m_fd) == 0) return 1;
+    if (written == line.size() && FlushToDisk(m_fd) == 0) return 1;
     if (written >= 0 && written < line.size()) {
         char text[80];
         std::snprintf(text, sizeof text, "only %zd of %lld bytes went in", written, static_cast<long long>(line.size()));
@@ -48,7 +75,7 @@ int CResultLog::Append(const SessionResult& result, std::string& reason) {
     } else {
         reason = std::strerror(errno);
     }
-    if (written > 0 && (before < 0 || ftruncate(m_fd, before) != 0)) reason += "; a part of the record is left in the file";
+    if (written > 0 && (before < 0 || CutBack(m_fd, before) != 0)) reason += "; a part of the record is left in the file";
     return 0;
 }
 

@@ -7,9 +7,7 @@
 
 #include "app_icon.h"
 #include "loader_dialog.h"
-#ifdef ORBIX_HAVE_SIM
-#include "sim/pty_server.h"
-#endif
+#include "session/simulated_keypad.h"
 
 std::string LoaderUsage() {
     return "Usage: orbix-loader [--simulate | --port PORT] [FILE]\n"
@@ -95,10 +93,9 @@ int CLoaderApp::Run(int argc, char** argv) {
         return 2;
     }
 
-#ifdef ORBIX_HAVE_SIM
-    std::unique_ptr<CKeypadPtyServer> keypad;
+    std::unique_ptr<CSimulatedKeypad> keypad;
     if (options.simulate) {
-        keypad = std::make_unique<CKeypadPtyServer>(DemoKeypadConfig());
+        keypad = std::make_unique<CSimulatedKeypad>(DemoKeypadConfig());
         if (!keypad->Open(error)) {
             std::fprintf(stderr, "orbix-loader: the simulated keypad could not start: %s\n", error.c_str());
             return 1;
@@ -107,12 +104,6 @@ int CLoaderApp::Run(int argc, char** argv) {
         options.port = PortSpec{0, keypad->DevicePath()};
         options.hasPort = true;
     }
-#else
-    if (options.simulate) {
-        std::fprintf(stderr, "orbix-loader: this build has no simulated keypad\n");
-        return 1;
-    }
-#endif
 
     CLoaderDialog dialog;
     if (options.hasPort) dialog.SetPortOverride(options.port);

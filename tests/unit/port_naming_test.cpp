@@ -46,6 +46,15 @@ TEST(PortNaming, WindowsComNames) {
     EXPECT_EQ(ComNumberOfDevice("\\\\.\\COM3", NAMING_WINDOWS), 3);
     for (const char* none : {"COM", "COMx", "\\\\.\\LPT1", "\\\\?\\COM3", "/dev/ttyS3", "COM12345"})
         EXPECT_EQ(ComNumberOfDevice(none, NAMING_WINDOWS), 0) << none;
+    // auto:GLOB on Windows: over the plain names, in any case, the whole name.
+    EXPECT_EQ(PlainComName("\\\\.\\COM12"), "COM12");
+    EXPECT_EQ(PlainComName("COM3"), "COM3");
+    for (const char* name : {"COM10", "com19"}) EXPECT_TRUE(ComNameMatches("COM1?", name)) << name;
+    for (const char* name : {"COM1", "COM123", "COM20"}) EXPECT_FALSE(ComNameMatches("com1?", name)) << name;
+    EXPECT_TRUE(ComNameMatches("*", "COM7"));
+    EXPECT_TRUE(ComNameMatches("c*m*5", "COM15"));
+    EXPECT_TRUE(ComNameMatches("COM*5*", "COM515"));
+    EXPECT_FALSE(ComNameMatches("COM*5", "COM51"));
 }
 
 TEST(PortNaming, WindowsVersionTable) {
