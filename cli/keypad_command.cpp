@@ -210,7 +210,7 @@ std::unique_ptr<QObject> CKeypadCommand::ReadEnterKey(CEnterKey& enter) {
     QObject::connect(notifier, &QSocketNotifier::activated, [&enter, notifier] {
         char bytes[256];
         ssize_t n = read(STDIN_FILENO, bytes, sizeof bytes);
-        if (n <= 0 && errno == EINTR) return;
+        if (n < 0 && errno == EINTR) return;
         if (n <= 0) {
             notifier->setEnabled(false);
             enter.InputEnded();

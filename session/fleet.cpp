@@ -26,8 +26,8 @@ int ReadLines(std::istream& in, const std::string& name, std::vector<PortTarget>
         std::vector<std::string> words = Words(line);
         if (words.empty()) continue;
         std::string where = name + " line " + std::to_string(number);
-        PortSpec spec;
-        if (IsAutoPort(words[0]) || !ParsePortArgument(words[0], spec)) {
+        PortSpec parsed;
+        if (IsAutoPort(words[0]) || !ParsePortArgument(words[0], parsed)) {
             error = where + ": \"" + words[0] +
                     "\" is not a port (a COM number, a device path, rfc2217://HOST:PORT or tcp://HOST:PORT)";
             return 0;

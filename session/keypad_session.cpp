@@ -9,6 +9,14 @@ const char* KeypadCommandWord(KeypadCommand command) {
     return WORDS[command];
 }
 
+bool RequestedPort(const SessionRequest& request, const std::string& simulatedDevice, PortSpec& port) {
+    if (!simulatedDevice.empty()) {
+        port = {0, simulatedDevice};
+        return true;
+    }
+    return !request.port.empty() && ParsePortArgument(request.port, port);
+}
+
 CKeypadSession::CKeypadSession(const SessionRequest& request, ISessionSink& view, ISessionPolicy& policy)
     : CQtLoaderHost(true),
       m_request(request),
@@ -23,13 +31,7 @@ CKeypadSession::CKeypadSession(const SessionRequest& request, ISessionSink& view
 }
 
 int CKeypadSession::OpenPort(const std::string& simulatedDevice) {
-    if (!simulatedDevice.empty()) {
-        m_binding.SetPortOverride({0, simulatedDevice});
-    } else if (!m_request.port.empty()) {
-        PortSpec port;
-        ParsePortArgument(m_request.port, port);  // checked with the other options
-        m_binding.SetPortOverride(port);
-    }
+    if (PortSpec port; RequestedPort(m_request, simulatedDevice, port)) m_binding.SetPortOverride(port);
     if (!m_binding.OpenComPort()) {
         // Where the window shows its box: "not available", then why.
         Fail(m_binding.NotAvailableText());

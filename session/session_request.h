@@ -2,6 +2,8 @@
 #include <memory>
 #include <string>
 
+#include "serial/port_naming.h"
+
 struct CImageFile;
 
 // What a session does with its keypad.
@@ -9,6 +11,12 @@ enum KeypadCommand { KEYPAD_TEST, KEYPAD_SCAN, KEYPAD_FIRMWARE, KEYPAD_SCREENS }
 
 // The command's word ("firmware"), as results name it.
 const char* KeypadCommandWord(KeypadCommand command);
+
+struct SessionRequest;
+// The port a session opens when something names it: the simulated keypad's
+// device, else the request's port (checked with the other options). False:
+// the settings store's port.
+bool RequestedPort(const SessionRequest& request, const std::string& simulatedDevice, PortSpec& port);
 
 // One keypad session's work, or that of a runner of many: no front end's
 // options, only what the sessions act on.

@@ -35,16 +35,12 @@ bool CEnterKey::Wait(const std::function<bool()>& keepGoing, const std::function
 
 namespace {
 
-// The port the updates open: the simulated keypad's, the one named, or the settings store's.
-PortSpec StationPort(const SessionRequest& options, const std::string& device) {
+// The port the updates open: the one the request names, or the settings store's.
+PortSpec StationPort(const SessionRequest& request, const std::string& device) {
     PortSpec port;
-    if (!device.empty()) port.device = device;
-    else if (!options.port.empty()) ParsePortArgument(options.port, port);
-    else {
-        CSettingsStore settings(true);
-        port = PortFromSettings(settings.GetInt(KEY_COM_PORT, 1), settings.GetString(KEY_PORT_NAME, ""));
-    }
-    return port;
+    if (RequestedPort(request, device, port)) return port;
+    CSettingsStore settings(true);
+    return PortFromSettings(settings.GetInt(KEY_COM_PORT, 1), settings.GetString(KEY_PORT_NAME, ""));
 }
 
 }  // namespace
