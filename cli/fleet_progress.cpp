@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "console_output.h"
 #include "gang_view.h"
 #include "json_output.h"
 #include "session/exit_code.h"
@@ -31,14 +32,17 @@ void CFleetProgress::Ended(const SessionResult& result, int retryInMs) {
         m_finals.push_back(result);
         if (!printRows) return;
         if (m_gang) m_gang->PrintAbove(stdout, SummaryRow(result));
-        else std::printf("%s\n", SummaryRow(result).c_str());
+        else OutputLine(stdout, SummaryRow(result));
         return;
     }
     size_t target = m_position[result.port];
     --m_totals.running;
+    m_waiting.erase(target);
     if (retryInMs < 0) {
         m_finals.push_back(result);
         ++(result.exitCode == EXIT_OK ? m_totals.ok : m_totals.failed);
+    } else {
+        m_waiting[target] = result;
     }
     if (m_gang) m_gang->End(target);
     ShowEnded(result, target, retryInMs);
@@ -57,7 +61,16 @@ void CFleetProgress::ShowEnded(const SessionResult& result, size_t target, int r
     std::snprintf(note, sizeof note, "%s: attempt %d %s; trying again in %g s", TargetLabel(m_targets[target]).c_str(),
                   result.attempt, OutcomeName(result.exitCode), retryInMs / 1000.0);
     if (m_gang) m_gang->PrintAbove(stdout, note);
-    else std::printf("%s\n", note);
+    else OutputLine(stdout, note);
+}
+
+// A run stopped during a back-off: the keypads waiting for another attempt end with their last one.
+void CFleetProgress::Conclude() {
+    for (auto& [target, result] : m_waiting) {
+        m_finals.push_back(result);
+        ++m_totals.failed;
+    }
+    m_waiting.clear();
 }
 
 std::vector<SessionResult> CFleetProgress::Finals(bool failedFirst) {

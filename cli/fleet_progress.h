@@ -22,6 +22,8 @@ public:
     void Started(size_t target);
     // `retryInMs` >= 0: the keypad waits for another attempt.
     void Ended(const SessionResult& result, int retryInMs);
+    // The run has ended: a keypad still waiting to be tried again counts by its last attempt.
+    void Conclude();
     // The last attempts: with the failed first, else in the order given.
     std::vector<SessionResult> Finals(bool failedFirst);
     const FleetTotals& Totals() const { return m_totals; }
@@ -36,6 +38,7 @@ private:
     CGangView* m_gang;
     FleetTotals m_totals;
     std::vector<SessionResult> m_finals;
+    std::map<size_t, SessionResult> m_waiting;  // the last attempt of each keypad waiting for another
     std::map<std::string, size_t> m_position;  // of each port in the order given
 };
 

@@ -1,5 +1,6 @@
 #include "gang_view.h"
 
+#include "console_output.h"
 #include "terminal_view.h"
 
 #ifdef _WIN32
@@ -49,7 +50,7 @@ public:
         m_view.MarkDirty();
     }
     void Error(const std::string& text) override { m_view.PrintAbove(stderr, "orbix-flash: " + m_port + ": " + text); }
-    void Trace(const std::string& line) override { m_view.PrintAbove(stderr, m_port + " " + line); }
+    void Trace(const std::string& line) override { m_view.PrintAbove(stderr, m_port + " " + line, OUTPUT_TRACE); }
     void NoLowLatency(const std::string& device) override { Trace(LowLatencyNote(device)); }
 
     std::string Text(int width) const {
@@ -58,12 +59,12 @@ public:
         const int barWidth = 20;
         int filled = m_barShown ? percent * barWidth / 100 : 0;
         // A long name keeps its end, where names of one kind differ.
-        std::string port = m_port.size() > 18 ? "..." + m_port.substr(m_port.size() - 15) : m_port;
-        std::snprintf(head, sizeof head, "%-18s %3d%% [%.*s%*s] %-22.22s ", port.c_str(), percent, filled,
-                      "####################", barWidth - filled, "", m_time.c_str());
-        std::string line = head + m_status;
-        if (static_cast<int>(line.size()) > width - 1) line.resize(static_cast<size_t>(width - 1));
-        return line;
+        std::string port = Printable(m_port);
+        if (Columns(port) > 18) port = "..." + LastColumns(port, 15);
+        port.append(18 - Columns(port), ' ');
+        std::snprintf(head, sizeof head, " %3d%% [%.*s%*s] %-22.22s ", percent, filled, "####################",
+                      barWidth - filled, "", m_time.c_str());
+        return FirstColumns(port + head + Printable(m_status), static_cast<size_t>(width - 1));
     }
 
 private:
@@ -94,9 +95,6 @@ std::pair<int, int> ConsoleSize() {
 
 CGangView::CGangView(const std::vector<std::string>& labels) {
     for (const std::string& label : labels) m_lines.push_back(std::make_unique<CLine>(*this, label));
-    auto [columns, rows] = ConsoleSize();
-    if (columns > 40) m_width = columns;
-    if (rows > 4) m_height = rows;
     // A few redraws a second, whatever the number of keypads: their progress
     // changes far more often than anyone can read it.
     connect(&m_timer, &QTimer::timeout, this, [this] {
@@ -124,32 +122,50 @@ void CGangView::SetTotals(const std::string& text) {
     MarkDirty();
 }
 
+// The terminal may have been resized since the last draw (SIGWINCH): its size is read each time.
+void CGangView::ReadSize() {
+    auto [columns, rows] = ConsoleSize();
+    if (columns > 40) m_width = columns;
+    if (rows > 4) m_height = rows;
+}
+
 // Up over the block as it was last drawn, and down again clearing what is below.
+// A terminal narrowed since then has wrapped each of its lines onto more rows.
+std::string CGangView::EraseBlock() const {
+    size_t rows = 0;
+    for (size_t columns : m_drawnColumns) rows += std::max<size_t>(1, (columns + m_width - 1) / m_width);
+    return (rows > 0 ? "\033[" + std::to_string(rows) + "A" : "") + "\r\033[J";
+}
+
 void CGangView::Draw() {
-    std::string out;
-    if (m_drawn && m_drawnLines > 0) out += "\033[" + std::to_string(m_drawnLines) + "A";
-    out += "\r\033[J";
+    // A terminal that is behind is drawn for when it has caught up.
+    if (OutputBehind()) return;
+    ReadSize();
+    std::vector<std::string> lines;
     // A block taller than the terminal could not be redrawn in place.
     size_t shown = std::min(m_running.size(), static_cast<size_t>(m_height - 3));
-    for (size_t i = 0; i < shown; ++i) out += m_lines[m_running[i]]->Text(m_width) + "\n";
-    if (shown < m_running.size()) out += "... and " + std::to_string(m_running.size() - shown) + " more running\n";
-    if (!m_totals.empty()) out += m_totals + "\n";
-    std::fputs(out.c_str(), stdout);
-    std::fflush(stdout);
-    m_drawnLines = shown + (shown < m_running.size()) + !m_totals.empty();
+    for (size_t i = 0; i < shown; ++i) lines.push_back(m_lines[m_running[i]]->Text(m_width));
+    if (shown < m_running.size()) lines.push_back("... and " + std::to_string(m_running.size() - shown) + " more running");
+    if (!m_totals.empty()) lines.push_back(m_totals);
+    std::string out = m_drawn ? EraseBlock() : "\r\033[J";
+    m_drawnColumns.clear();
+    for (const std::string& line : lines) {
+        out += line + "\n";
+        m_drawnColumns.push_back(Columns(line));
+    }
+    Output(stdout, out);
     m_drawn = true;
     m_dirty = false;
 }
 
-void CGangView::PrintAbove(std::FILE* stream, const std::string& text) {
+void CGangView::PrintAbove(std::FILE* stream, const std::string& text, OutputKind kind) {
     if (m_drawn) {
-        if (m_drawnLines > 0) std::fprintf(stdout, "\033[%zuA", m_drawnLines);
-        std::fputs("\r\033[J", stdout);
-        std::fflush(stdout);
+        ReadSize();
+        Output(stdout, EraseBlock());
         m_drawn = false;
     }
-    std::fprintf(stream, "%s\n", text.c_str());
-    std::fflush(stream);
+    OutputLine(stream, text, kind);
+    m_dirty = true;
     Draw();
 }
 

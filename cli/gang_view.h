@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "console_output.h"
 #include "session/session_sink.h"
 
 // Many keypads on a terminal: one line each for those running (port or unit
@@ -28,17 +29,19 @@ public:
     // Draws the last state once more and stops redrawing.
     void Finish();
     // A line above the block (errors, a station's summary rows).
-    void PrintAbove(std::FILE* stream, const std::string& text);
+    void PrintAbove(std::FILE* stream, const std::string& text, OutputKind kind = OUTPUT_KEPT);
 
 private:
     class CLine;
     void MarkDirty() { m_dirty = true; }
     void Draw();
+    void ReadSize();
+    std::string EraseBlock() const;
 
     std::vector<std::unique_ptr<CLine>> m_lines;
     std::vector<size_t> m_running;  // indexes of the lines shown, in the order they started
     std::string m_totals;
-    size_t m_drawnLines = 0;
+    std::vector<size_t> m_drawnColumns;  // of each line of the block as last drawn
     QTimer m_timer;
     bool m_dirty = true;
     bool m_drawn = false;

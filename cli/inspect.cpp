@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "console_output.h"
 #include "session/wide_path.h"
 
 #include "image/file_steps.h"
@@ -129,7 +130,7 @@ int InspectFile(const std::string& path) {
     bool accepted = result.Accepted();
     Damage damage = DamageOf(result);
     if (shape != SHAPE_UNREADABLE) {
-        std::printf("File:               %s\n", FileNameOf(path).c_str());
+        std::printf("File:               %s\n", Printable(FileNameOf(path)).c_str());
         std::printf("Kind:               %s\n", KindText(shape));
     }
     if (accepted) {
@@ -145,6 +146,6 @@ int InspectFile(const std::string& path) {
     }
     if (accepted && !damage.count) return 0;
     std::fflush(stdout);
-    std::fprintf(stderr, "orbix-flash: %s\n", accepted ? damage.first.c_str() : result.text.c_str());
+    std::fprintf(stderr, "orbix-flash: %s\n", Printable(accepted ? damage.first : result.text).c_str());
     return 2;
 }

@@ -3,22 +3,13 @@
 #include <QJsonDocument>
 #include <cstdio>
 
+#include "console_output.h"
 #include "terminal_view.h"
-
-namespace {
-
-void WriteStdout(const QByteArray& line) {
-    // A closed pipe drops lines; the update goes on.
-    std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout);
-    std::fflush(stdout);
-}
-
-}  // namespace
 
 void CJsonOutput::Event(const std::string& port, QJsonObject object) {
     object["port"] = JsonText(port);
     object["t"] = static_cast<double>(m_clock.elapsed()) / 1000.0;
-    WriteStdout(JsonLine(object));
+    Output(stdout, JsonLine(object).toStdString());
 }
 
 void CJsonOutput::Result(const SessionResult& result) { Event(result.port, ResultObject(result)); }
@@ -44,7 +35,7 @@ void CJsonOutput::Summary(const FleetTotals& totals, size_t skipped, int exitCod
 }
 
 void CJsonOutput::Error(const std::string& port, const std::string& text) {
-    std::fprintf(stderr, "orbix-flash: %s%s%s\n", port.c_str(), port.empty() ? "" : ": ", text.c_str());
+    OutputLine(stderr, "orbix-flash: " + port + (port.empty() ? "" : ": ") + text);
     QJsonObject o;
     o["type"] = "error";
     o["text"] = JsonText(text);
@@ -76,6 +67,6 @@ void CJsonSink::Position(int position) {
 
 void CJsonSink::Error(const std::string& text) { m_output.Error(m_port, text); }
 
-void CJsonSink::Trace(const std::string& line) { std::fprintf(stderr, "%s %s\n", m_port.c_str(), line.c_str()); }
+void CJsonSink::Trace(const std::string& line) { OutputLine(stderr, m_port + " " + line, OUTPUT_TRACE); }
 
 void CJsonSink::NoLowLatency(const std::string& device) { Trace(LowLatencyNote(device)); }

@@ -14,6 +14,7 @@
 #include <memory>
 #include <set>
 
+#include "console_output.h"
 #include "fleet_progress.h"
 #include "gang_view.h"
 #include "interrupts.h"
@@ -106,8 +107,7 @@ void CKeypadCommand::Error(const std::string& text) {
     if (m_options.json) {
         m_json.Error("", text);
     } else {
-        std::fprintf(stderr, "orbix-flash: %s\n", text.c_str());
-        std::fflush(stderr);
+        OutputLine(stderr, "orbix-flash: " + text);
     }
 }
 
@@ -258,8 +258,8 @@ int CKeypadCommand::SkipDone(std::vector<PortTarget>& targets) {
     std::erase_if(targets, [&](const PortTarget& t) { return done.count(DeviceIdentity(t.port)) > 0; });
     m_skipped = before - targets.size();
     if (!m_options.json && !m_options.quiet)
-        std::printf("skipped %zu of %zu port(s): their last record in %s is ok\n", m_skipped, before,
-                    m_options.resumeLog.c_str());
+        OutputLine(stdout, "skipped " + std::to_string(m_skipped) + " of " + std::to_string(before) +
+                               " port(s): their last record in " + m_options.resumeLog + " is ok");
     return EXIT_OK;
 }
 
@@ -311,7 +311,7 @@ int CKeypadCommand::RunMany(std::vector<PortTarget> targets) {
 
     bool station = m_options.repeat;
     bool printRows = !m_options.json && !m_options.quiet && station;
-    if (printRows) std::printf("%s\n", SummaryHeader().c_str());
+    if (printRows) OutputLine(stdout, SummaryHeader());
     SessionRequest request = Request(m_options);
     request.image = m_image;
     CGangRunner runner(request, m_policy);
@@ -328,6 +328,7 @@ int CKeypadCommand::RunMany(std::vector<PortTarget> targets) {
     m_runner = &runner;
     runner.Run(targets, request.command, sinks);
     m_runner = nullptr;
+    progress.Conclude();
     if (gang) gang->Finish();
 
     if (m_interruptExit && station)
@@ -339,12 +340,12 @@ int CKeypadCommand::RunMany(std::vector<PortTarget> targets) {
     bool any = std::any_of(finals.begin(), finals.end(), [](const SessionResult& r) { return r.exitCode == 0; });
     // A scan's table is its answer; an update's is a summary, which --quiet leaves out.
     if (!m_options.json && !printRows && (scan ? any : !m_options.quiet)) {
-        std::printf("\n%s\n", SummaryHeader().c_str());
+        OutputLine(stdout, "");
+        OutputLine(stdout, SummaryHeader());
         for (const SessionResult& r : finals)
-            if (!scan || r.exitCode == EXIT_OK) std::printf("%s\n", SummaryRow(r).c_str());
-        if (!scan) std::printf("%s\n", totals.Line().c_str());
+            if (!scan || r.exitCode == EXIT_OK) OutputLine(stdout, SummaryRow(r));
+        if (!scan) OutputLine(stdout, totals.Line());
     }
-    std::fflush(stdout);
     if (scan) {
         if (!any && !m_interruptExit) Error("no keypad answered");
         return m_interruptExit ? m_interruptExit : any ? EXIT_OK : EXIT_FAILED;
@@ -424,4 +425,8 @@ int CKeypadCommand::Run() {
 
 }  // namespace
 
-int RunKeypadCommand(const CliOptions& options) { return CKeypadCommand(options).Run(); }
+int RunKeypadCommand(const CliOptions& options) {
+    int code = CKeypadCommand(options).Run();
+    FlushOutput();
+    return code;
+}

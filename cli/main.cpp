@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "console_output.h"
 #include "session/exit_code.h"
 #include "inspect.h"
 #include "keypad_command.h"
@@ -25,7 +26,7 @@ int main(int argc, char** argv) {
     CliOptions options;
     std::string error;
     if (!ParseCliOptions(argc, argv, options, error)) {
-        std::fprintf(stderr, "orbix-flash: %s\nTry 'orbix-flash --help'.\n", error.c_str());
+        std::fprintf(stderr, "orbix-flash: %s\nTry 'orbix-flash --help'.\n", Printable(error).c_str());
         return EXIT_USAGE;
     }
     switch (options.command) {

@@ -5,14 +5,15 @@
 #include <cstdio>
 #include <iostream>
 
+#include "console_output.h"
 #include "interrupts.h"
 
 ISessionPolicy::Reply CTerminalPolicy::ConfirmErase(const std::string& question) {
     if (!isatty(STDIN_FILENO))
         return {ANSWER_NONE,
                 "\"" + question + "\" needs an answer and there is no terminal: run again with --yes to confirm the erase"};
-    std::printf("%s [y/N] ", question.c_str());
-    std::fflush(stdout);
+    Output(stdout, Printable(question) + " [y/N] ");
+    FlushOutput();
     std::string answer;
     if (!std::getline(std::cin, answer)) answer.clear();
     if (answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes") return {ANSWER_YES, ""};

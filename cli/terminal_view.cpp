@@ -5,13 +5,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "console_output.h"
+
 CTerminalView::CTerminalView(bool quiet, bool drawBar, const std::string& prefix)
     : m_quiet(quiet), m_drawBar(drawBar), m_prefix(prefix) {}
 
 void CTerminalView::ClearBar() {
     if (!m_barShown) return;
-    std::fputs("\r\033[K", stdout);
-    std::fflush(stdout);
+    Output(stdout, "\r\033[K");
     m_barShown = false;
 }
 
@@ -26,22 +27,21 @@ int BarPercent(int lower, int upper, int position) {
 }
 
 void CTerminalView::DrawBar() {
-    if (m_quiet || !m_drawBar || !m_barActive) return;
+    // A terminal that is behind gets the bar as it is when it has caught up.
+    if (m_quiet || !m_drawBar || !m_barActive || OutputBehind()) return;
     int percent = BarPercent(m_lower, m_upper, m_position);
     const int width = 40;
     int filled = percent * width / 100;
-    std::printf("\r\033[K[%.*s%*s] %3d%%  %s", filled, "########################################",
-                width - filled, "", percent, m_timeText.c_str());
-    std::fflush(stdout);
+    char bar[160];
+    std::snprintf(bar, sizeof bar, "\r\033[K[%.*s%*s] %3d%%  ", filled, "########################################",
+                  width - filled, "", percent);
+    Output(stdout, bar + Printable(m_timeText));
     m_barShown = true;
 }
 
-// Output that cannot be written (a closed pipe or terminal) is dropped: the
-// update goes on whatever happens to its audience.
-void CTerminalView::Print(std::FILE* stream, const std::string& line) {
+void CTerminalView::Print(std::FILE* stream, const std::string& line, OutputKind kind) {
     ClearBar();
-    std::fprintf(stream, "%s\n", line.c_str());
-    std::fflush(stream);
+    OutputLine(stream, line, kind);
     DrawBar();
 }
 
@@ -51,7 +51,7 @@ void CTerminalView::Status(const std::string& text) {
 
 void CTerminalView::Error(const std::string& text) { Print(stderr, "orbix-flash: " + m_prefix + text); }
 
-void CTerminalView::Trace(const std::string& line) { Print(stderr, m_prefix + line); }
+void CTerminalView::Trace(const std::string& line) { Print(stderr, m_prefix + line, OUTPUT_TRACE); }
 
 void CTerminalView::Range(int lower, int upper) {
     m_lower = lower;
@@ -94,7 +94,6 @@ void CTerminalView::Finish() {
     ClearBar();
     m_barActive = false;
     m_dataPhase = false;
-    std::fflush(stdout);
 }
 
 bool TakesEscapeSequences(int fd) {

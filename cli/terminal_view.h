@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <string>
 
+#include "console_output.h"
 #include "session/session_sink.h"
 
 // The note for a port without low-latency mode, as stderr says it.
@@ -37,7 +38,7 @@ public:
 private:
     void DrawBar();
     void ClearBar();
-    void Print(std::FILE* stream, const std::string& line);
+    void Print(std::FILE* stream, const std::string& line, OutputKind kind = OUTPUT_KEPT);
     void ReportPercentSent();
 
     bool m_quiet;

@@ -3,6 +3,9 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <iterator>
+
+#include <QString>
 #include <iostream>
 #include <sstream>
 
@@ -20,12 +23,41 @@ std::vector<std::string> Words(const std::string& line) {
     return words;
 }
 
-int ReadLines(std::istream& in, const std::string& name, std::vector<PortTarget>& targets, std::string& error) {
+// The file as UTF-8: its byte-order mark left out, UTF-16 (as Windows editors save "Unicode") turned into UTF-8.
+std::string AsUtf8(std::string text) {
+    auto starts = [&](const char* mark) { return text.rfind(mark, 0) == 0; };
+    if (starts("\xEF\xBB\xBF")) return text.substr(3);
+    bool little = starts("\xFF\xFE"), big = starts("\xFE\xFF");
+    if (!little && !big) return text;
+    std::u16string units;
+    for (size_t i = 2; i + 1 < text.size(); i += 2) {
+        auto low = static_cast<unsigned char>(text[i + (big ? 1 : 0)]), high = static_cast<unsigned char>(text[i + (big ? 0 : 1)]);
+        units.push_back(static_cast<char16_t>(high << 8 | low));
+    }
+    return QString::fromUtf16(units.data(), static_cast<qsizetype>(units.size())).toStdString();
+}
+
+bool IsUtf8(const std::string& line) {
+    QByteArray bytes = QByteArray::fromStdString(line);
+    return QString::fromUtf8(bytes).toUtf8() == bytes;
+}
+
+int ReadLines(std::istream& raw, const std::string& name, std::vector<PortTarget>& targets, std::string& error) {
+    std::istringstream in(AsUtf8(std::string(std::istreambuf_iterator<char>(raw), {})));
+    if (raw.bad()) {
+        error = name + ": " + std::strerror(errno);
+        return 0;
+    }
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
+        std::string where = name + " line " + std::to_string(number);
+        // Refused before anything starts: a name read wrongly would name the wrong keypad in every record.
+        if (!IsUtf8(line)) {
+            error = where + ": \"" + line + "\" is not UTF-8 text (save the file as UTF-8)";
+            return 0;
+        }
         std::vector<std::string> words = Words(line);
         if (words.empty()) continue;
-        std::string where = name + " line " + std::to_string(number);
         PortSpec parsed;
         if (IsAutoPort(words[0]) || !ParsePortArgument(words[0], parsed)) {
             error = where + ": \"" + words[0] +
@@ -38,10 +70,6 @@ int ReadLines(std::istream& in, const std::string& name, std::vector<PortTarget>
         }
         targets.push_back({words[0], "", words.size() > 1 ? words[1] : "", where + " (" + words[0] + ")"});
     }
-    if (in.bad()) {
-        error = name + ": " + std::strerror(errno);
-        return 0;
-    }
     return 1;
 }
 
@@ -49,7 +77,7 @@ int ReadLines(std::istream& in, const std::string& name, std::vector<PortTarget>
 
 int ReadFleetFile(const std::string& path, std::vector<PortTarget>& targets, std::string& error) {
     if (path == "-") return ReadLines(std::cin, "standard input", targets, error);
-    std::ifstream file(path);
+    std::ifstream file(path, std::ios::binary);
     if (!file) {
         error = path + ": " + std::strerror(errno);
         return 0;

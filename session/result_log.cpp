@@ -1,6 +1,7 @@
 #include "result_log.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #ifdef _WIN32
 #include <io.h>
 #include <sys/stat.h>
@@ -51,6 +52,8 @@ int CResultLog::Open(const std::string& path, std::string& error) {
         error = path + ": " + std::strerror(errno);
         return 0;
     }
+    struct stat status {};
+    m_regular = fstat(m_fd, &status) == 0 && S_ISREG(status.st_mode);
     // Appends go to the end whatever the offset, so reading the last byte moves nothing that matters.
     char last = '\n';
     long long end = lseek(m_fd, 0, SEEK_END);
@@ -67,7 +70,8 @@ int CResultLog::Append(const SessionResult& result, std::string& reason) {
     long long before = lseek(m_fd, 0, SEEK_END);
     // One write: appends from several stations on one log do not interleave.
     ssize_t written = write(m_fd, line.constData(), static_cast<size_t>(line.size()));
-    if (written == line.size() && FlushToDisk(m_fd) == 0) return 1;
+    // /dev/null, a FIFO or a pipe keep nothing to flush or cut back.
+    if (written == line.size() && (!m_regular || FlushToDisk(m_fd) == 0)) return 1;
     if (written >= 0 && written < line.size()) {
         char text[80];
         std::snprintf(text, sizeof text, "only %zd of %lld bytes went in", written, static_cast<long long>(line.size()));
@@ -75,7 +79,10 @@ int CResultLog::Append(const SessionResult& result, std::string& reason) {
     } else {
         reason = std::strerror(errno);
     }
-    if (written > 0 && (before < 0 || CutBack(m_fd, before) != 0)) reason += "; a part of the record is left in the file";
+    if (written > 0 && m_regular && (before < 0 || CutBack(m_fd, before) != 0))
+        reason += "; a part of the record is left in the file";
+    else if (written > 0 && !m_regular)
+        reason += "; a part of the record went out";
     return 0;
 }
 
@@ -91,15 +98,15 @@ int ReadDonePorts(const std::string& path, const std::string& command, const std
     std::string line;
     while (std::getline(file, line)) {
         QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
-        if (o["type"].toString() == "result") last[DeviceIdentity(o["port"].toString().toLocal8Bit().toStdString())] = o;
+        // A connection test on the same log is no update: only this command's records count.
+        if (o["type"].toString() == "result" && o["command"].toString().toStdString() == command) last[DeviceIdentity(o["port"].toString().toLocal8Bit().toStdString())] = o;
     }
     if (file.bad()) {
         error = path + ": " + std::strerror(errno);
         return 0;
     }
     for (const auto& [port, o] : last)
-        if (o["outcome"].toString() == "ok" && o["command"].toString().toStdString() == command &&
-            o["sha256"].toString().toStdString() == sha256)
+        if (o["outcome"].toString() == "ok" && o["sha256"].toString().toStdString() == sha256)
             done.insert(port);
     return 1;
 }

@@ -19,6 +19,7 @@ public:
 
 private:
     int m_fd = -1;
+    bool m_regular = true;  // a file on a disk, not /dev/null, a FIFO or a pipe
 };
 
 // --resume LOG: the ports (by DeviceIdentity) whose last record in the log is
