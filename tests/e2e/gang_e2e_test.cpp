@@ -226,6 +226,27 @@ TEST_F(GangE2E, AStationUpdatesOneKeypadAfterAnotherOnOnePort) {
     for (const QJsonObject& o : units) EXPECT_EQ(o["outcome"].toString(), "ok");
 }
 
+// Stopped while a half-written keypad waits for its next attempt: it counts by that attempt, not as not run.
+TEST_F(GangE2E, ARunStoppedDuringTheBackOffCountsTheKeypadByItsLastAttempt) {
+    ScopedEnv delay("ORBIX_RETRY_DELAY_MS", "20000");
+    for (bool json : {false, true}) {
+        const std::string& device = AddKeypad({"--fail-command", "fw-data"}).device;  // it fails one chunk once
+        std::vector<std::string> args = {FLASH, "-p", device, "--retries", "1", "--yes", "firmware", FIRMWARE};
+        if (json) args.insert(args.begin() + 1, "--json");
+        CProcess flash(args);
+        ASSERT_TRUE(flash.WaitForOutput(json ? "\"type\":\"retry\"" : "trying again in 20 s", 30)) << flash.Output();
+        flash.Signal(SIGINT);
+        ProcessResult r = flash.Wait(10);
+        EXPECT_EQ(r.exitCode, 130) << r.output;
+        if (json) {
+            EXPECT_TRUE(Has(r.output, "\"failed\":1,\"not_run\":0")) << r.output;
+        } else {
+            EXPECT_TRUE(std::regex_search(r.output, std::regex("\nincomplete .*" + device + "\n"))) << r.output;
+            EXPECT_TRUE(Has(r.output, "done 1 of 1, ok 0, failed 1, waiting 0")) << r.output;
+        }
+    }
+}
+
 // Keypads swapped on the cable of one port 0.6 s apart, found through an auto
 // port: each updated once, and a unit that stays is not updated again.
 TEST_F(GangE2E, AJigSwappingKeypadsOnOnePortUpdatesEachOnce) {
@@ -310,6 +331,22 @@ TEST_F(GangE2E, AFleetFileRunsFourAtATimeAndRetriesTheFailedAtTheEnd) {
     EXPECT_TRUE(Has(bad.output, "fleet.txt line 6 (" + keypads[3].device + ") and " + dir.string() +
                                     "/fleet.txt line 16 (" + keypads[3].device + ") are the same port"))
         << bad.output;
+    bad = FlashStderr({"--ports-from", Write("cp1252.txt", "# Windows-1252\n" + keypads[0].device + " B\xfcro\n"), "test"});
+    EXPECT_EQ(bad.exitCode, 2);
+    EXPECT_TRUE(Has(bad.output, "cp1252.txt line 2: \"" + keypads[0].device + " B\\xfcro\" is not UTF-8 text")) << bad.output;
+    // What Windows editors save: a UTF-8 mark before a comment, "Unicode" (UTF-16 with its mark) either way round;
+    // a unit name that would clear the screen is shown escaped.
+    std::string lines = "# first\n" + keypads[0].device + " X\x1b[2JY\n" + keypads[1].device + " S\xc3\xbc" "d\n";
+    QString text = QString::fromUtf8(lines);
+    std::string le(reinterpret_cast<const char*>(text.utf16()), static_cast<size_t>(text.size()) * 2), be = le;
+    for (size_t i = 0; i + 1 < be.size(); i += 2) std::swap(be[i], be[i + 1]);
+    for (const std::string& bytes : {"\xEF\xBB\xBF" + lines, "\xFF\xFE" + le, "\xFE\xFF" + be}) {
+        ProcessResult r = Flash({"--ports-from", Write("windows.txt", bytes), "test"});
+        EXPECT_EQ(r.exitCode, 0) << r.output;
+        EXPECT_TRUE(Has(r.output, "X\\x1b[2JY (" + keypads[0].device + "): ORBIX detected!")) << r.output;
+        EXPECT_TRUE(Has(r.output, "S\xc3\xbc" "d (" + keypads[1].device + "): ORBIX detected!")) << r.output;
+        EXPECT_FALSE(Has(r.output, "\x1b[2J")) << r.output;
+    }
     bad = RunProgram({"/bin/sh", "-c", "exec \"$0\" \"$@\" </dev/null", FLASH, "-p", keypads[0].device,
                       "--ports-from", "-", "test"});
     EXPECT_EQ(bad.exitCode, 2);
@@ -390,4 +427,8 @@ TEST_F(GangE2E, AFleetKilledHalfWayAndResumedUpdatesEveryKeypadOnce) {
         EXPECT_EQ(k.process->Wait(5).exitCode, 0) << k.device;
         EXPECT_TRUE(ReadAll(k.dump / "firmware.bin") == ReadAll(FIRMWARE_IMAGE)) << k.device;
     }
+    // A connection test on the same log is no update: the next --resume still finds every keypad done.
+    Flash({"--ports-from", FleetFile(), "--log", log, "test"});
+    again = Flash(args, 60);
+    EXPECT_TRUE(Has(again.output, "skipped 8 of 8 port(s)")) << again.output;
 }

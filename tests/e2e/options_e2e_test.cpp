@@ -54,8 +54,14 @@ TEST_F(OptionsE2E, EveryFormOfAnOptionIsReadAndFileNamesAreBytes) {
     std::string file = Write("app-\xff\xfe-caf\xe9.s", SMALL_FIRMWARE);
     ProcessResult inspect = Flash({"inspect", file});
     EXPECT_EQ(inspect.exitCode, 0) << inspect.output;
-    EXPECT_TRUE(Has(inspect.output, "File:               app-\xff\xfe-caf\xe9.s\n")) << inspect.output;
-    r = Flash({"-y", "-p", device, "firmware", file});
+    EXPECT_TRUE(Has(inspect.output, "File:               app-\\xff\\xfe-caf\\xe9.s\n")) << inspect.output;
+    // One that would retitle the window is shown escaped; /dev/null takes the record.
+    file = Write("fw-\x1b]0;T\x07.s", SMALL_FIRMWARE);
+    r = Flash({"-y", "-p", device, "--log", "/dev/null", "firmware", file});
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_TRUE(Has(r.output, "File: fw-\\x1b]0;T\\x07.s Opened.")) << r.output;
+    EXPECT_FALSE(Has(r.output, "\x1b]")) << r.output;
+    r = Flash({"-y", "-p", device, "firmware", dir.string() + "/app-\xff\xfe-caf\xe9.s"});
     EXPECT_EQ(r.exitCode, 0) << r.output;
     StopSim();
     EXPECT_TRUE(ReadAll(dir / "firmware.bin") == SmallImage());

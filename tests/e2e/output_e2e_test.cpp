@@ -47,6 +47,17 @@ TEST_F(OutputE2E, PipeClosedDuringTheEraseEndsNothing) {
     ExpectImageInstalled(device);
 }
 
+// Nobody reads the trace: the keypad is updated in its own time all the same.
+TEST_F(OutputE2E, PipeNobodyReadsHoldsUpNothing) {
+    std::string device = StartSim({"--exit-after-update"});
+    CProcess flash({"/bin/bash", "-c", "trap 'kill 0' TERM; \"$@\" 2>&1 | sleep 40 & wait", "bash", FLASH, "-y", "--trace", "-p", device, "firmware", file});
+    ProcessResult ended = sim->Wait(20);
+    EXPECT_EQ(ended.exitCode, 0) << "the update did not end while the pipe was full";
+    EXPECT_TRUE(ReadAll(dir / "firmware.bin") == ReadAll(TEST_DATA + "/s2_crlf.bin"));
+    flash.Signal(SIGTERM);
+    flash.Wait(5);
+}
+
 TEST_F(OutputE2E, HangUpDuringTheDataPhaseEndsNothing) {
     std::string device = StartSim({"--write-ms", "4"});
     CProcess flash({FLASH, "-y", "-p", device, "firmware", file}, "", true);
