@@ -116,6 +116,20 @@ TEST_F(OutputE2E, TerminalGetsTheBarWithTraceLinesBesideItAndDumbTerminalsNoEsca
 }
 
 // Many keypads on a pipe: their trace lines interleave, so each names its port.
+// A terminal narrowed during a gang (one port with --retries is one): its live line is drawn to the new width.
+TEST_F(OutputE2E, GangLinesFollowANarrowedTerminal) {
+    std::string device = StartSim({"--write-ms", "6"});
+    CProcess flash({"/bin/bash", "-c", "stty cols 100 </dev/tty; \"$@\" & sleep 1.5; stty cols 50 </dev/tty; wait", "bash", FLASH, "-y",
+                    "--retries", "1", "-p", device, "firmware", file}, "", true);
+    ProcessResult r = flash.Wait(60);
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    std::string last;
+    for (const std::string& line : VisibleLines(r.output))
+        if (Has(line, "% [")) last = line.substr(line.rfind("\033[J") == std::string::npos ? 0 : line.rfind("\033[J") + 3);
+    EXPECT_GT(last.size(), 40u) << r.output;
+    EXPECT_LE(last.size(), 49u) << last;
+}
+
 TEST_F(OutputE2E, TraceOfManyKeypadsOnAPipeNamesThePortOnEveryLine) {
     ProcessResult r = FlashStderr({"--simulate", "2", "--trace", "test"});
     EXPECT_EQ(r.exitCode, 0) << r.output;
