@@ -2,6 +2,8 @@
 
 #include <QFileInfo>
 
+#include "port_lock.h"
+
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <sys/file.h>
@@ -56,7 +58,7 @@ int CSerialPort::Open(const std::string& device, std::string& reason) {
     m_port.close();
     CommOpenError failure = COMM_NOT_FOUND;
     if (!IsComPortAvailable(device, &failure) || (failure = OpenDevice(QString::fromStdString(device))) != COMM_OPEN_OK) {
-        reason = OpenFailureText(device, failure);
+        reason = OpenFailureText(device, failure) + (failure == COMM_IN_USE ? HolderText(m_holder) : "");
         return 0;
     }
     return 1;
@@ -89,6 +91,9 @@ void CSerialPort::SetLowLatency() {
 }
 
 CommOpenError CSerialPort::OpenDevice(const QString& device) {
+    // Qt's own lock file refuses a port for any file at its name; only a live holder counts here.
+    m_holder = ClearStaleLock(device.toStdString());
+    if (m_holder.held || !m_holder.problem.empty()) return COMM_IN_USE;
     m_port.setPortName(device);
     if (!m_port.open(QIODevice::ReadWrite)) {
         QFileInfo info(device);

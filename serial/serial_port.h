@@ -4,6 +4,7 @@
 
 #include "port_check.h"
 #include "port_layer.h"
+#include "port_lock.h"
 
 // How a serial line is set: the keypad's by default (115200 baud, 8 data
 // bits, no parity, 1 stop bit, no flow control).
@@ -42,4 +43,5 @@ private:
     QSerialPort m_port;
     LineConfig m_line;
     bool m_lowLatency = false;
+    PortLockHolder m_holder;  // who had the port at the last open
 };

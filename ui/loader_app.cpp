@@ -7,6 +7,7 @@
 
 #include "app_icon.h"
 #include "loader_dialog.h"
+#include "quit_signals.h"
 #include "session/simulated_keypad.h"
 
 std::string LoaderUsage() {
@@ -106,6 +107,7 @@ int CLoaderApp::Run(int argc, char** argv) {
     }
 
     CLoaderDialog dialog;
+    const auto quitWatch = WatchQuitSignals([&dialog](int signo) { dialog.Quit(128 + signo); });
     if (options.hasPort) dialog.SetPortOverride(options.port);
     dialog.OnInitDialog();
     // From the window's own loop, so the questions sit over the shown window.

@@ -269,10 +269,15 @@ void CLoaderDialog::reject() {
 }
 
 void CLoaderDialog::OnExit() {
-    if (!MayClose()) return;
+    if (MayClose()) Quit(0);
+}
+
+void CLoaderDialog::Quit(int exitCode) {
+    // A signal does not ask: a running update stops as Abort stops it.
+    if (m_engine.IsBusy()) m_engine.EndOperation("Operation aborted.", OUTCOME_ABORTED);
     // Closed here rather than left to the system, so the port's lock file goes with it.
     m_binding.Comm().Close();
-    exitProcess(0);
+    exitProcess(exitCode);
 }
 
 void CLoaderDialog::OnPortLost(bool duringOperation) {

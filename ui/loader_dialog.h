@@ -41,6 +41,8 @@ public:
     void OnPreferences();
     void OnHelpDialog();
     void OnAbout();
+    // Ends the process with `exitCode` (File > Exit once agreed, or a signal), the port closed first.
+    void Quit(int exitCode);
 
     // Escape and the close box: while an update runs, only when the user agrees to stop it.
     void reject() override;

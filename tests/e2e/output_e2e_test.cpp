@@ -70,6 +70,26 @@ TEST_F(OutputE2E, HangUpDuringTheDataPhaseEndsNothing) {
     ExpectImageInstalled(device);
 }
 
+namespace {
+bool WaitFor(const std::function<bool()>& done, double seconds) {
+    for (double end = MonotonicSeconds() + seconds; MonotonicSeconds() < end; usleep(50000))
+        if (done()) return true;
+    return done();
+}
+}  // namespace
+
+// The window, ended by a signal, lets go of its port and its lock file as File > Exit does.
+TEST_F(OutputE2E, WindowEndedBySignalLeavesNoLock) {
+    std::string device = StartSim({});
+    for (int signo : {SIGTERM, SIGHUP, SIGINT}) {
+        CProcess window({"/usr/bin/env", "QT_QPA_PLATFORM=offscreen", LOADER, "--port", device});
+        ASSERT_TRUE(WaitFor([&] { return LockFileLeft(device); }, 10)) << window.Output();
+        window.Signal(signo);
+        EXPECT_EQ(window.Wait(10).exitCode, 128 + signo);
+        EXPECT_FALSE(LockFileLeft(device)) << "signal " << signo;
+    }
+}
+
 TEST_F(OutputE2E, PipeGetsALineAtEveryTenthOfTheData) {
     std::string device = StartSim({"--write-ms", "3"});
     ProcessResult r = Flash({"-y", "-p", device, "firmware", file});

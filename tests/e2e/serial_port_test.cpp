@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 #include <QTest>
 
 #include "serial/network/network_port.h"
+#include "serial/port_lock.h"
 #include "serial/serial_port.h"
 #include "session/port_binding.h"
 #include "support/fake_host.h"
@@ -43,6 +45,14 @@ struct PtyPair {
     }
     void Send(const std::string& bytes) { ASSERT_EQ(write(master, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
 };
+
+long LockPid(const std::string& lock) {
+    FILE* file = fopen(lock.c_str(), "r");
+    long pid = 0;
+    if (file && fscanf(file, "%ld", &pid) != 1) pid = 0;
+    if (file) fclose(file);
+    return pid;
+}
 
 QCoreApplication& App() {
     static int argc = 1;
@@ -152,6 +162,54 @@ TEST(SerialPort, PortThatIsNotThereIsReportedToTheCaller) {
     EXPECT_FALSE(binding.StoredPortChanged());
     host.settings["ComPort"] = "1";
     EXPECT_TRUE(binding.StoredPortChanged());
+}
+
+// Anyone may write into the lock folder: a lock file counts only with a live
+// process behind it that has the device open, and then the refusal names it.
+TEST(SerialPort, OnlyALiveHolderKeepsThePort) {
+    App();
+    PtyPair pty;
+    const std::string lock = PortLockPath(pty.device);
+    ASSERT_FALSE(lock.empty());
+    auto plant = [&](const std::string& command) {
+        ::unlink(lock.c_str());
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    };
+    const std::string stale[] = {
+        "su nobody -s /bin/sh -c 'echo garbage > " + lock + "'",  // junk, of another user
+        "ln -s /nonexistent/target " + lock,                      // dangling symlink
+        "sh -c 'echo $$ > " + lock + "'",                         // a program that has ended
+        "printf '%10d\n' 1 > " + lock,                           // alive, but not holding the device
+    };
+    for (const std::string& command : stale) {
+        plant(command);
+        CSerialPort port;
+        std::string reason;
+        EXPECT_EQ(port.Open(pty.device, reason), 1) << command << ": " << reason;
+        struct stat taken {};
+        EXPECT_TRUE(::lstat(lock.c_str(), &taken) == 0 && S_ISREG(taken.st_mode)) << command;
+        EXPECT_EQ(LockPid(lock), ::getpid()) << command;
+    }
+    // A live holder: a child with the device open and its id in the lock.
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        const int fd = open(pty.device.c_str(), O_RDWR | O_NOCTTY);
+        (void)write(ready[1], &fd, 1);
+        pause();
+        _exit(0);
+    }
+    char byte;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    plant("printf '%10d\n' " + std::to_string(child) + " > " + lock);
+    CSerialPort port;
+    std::string reason;
+    EXPECT_EQ(port.Open(pty.device, reason), 0);
+    EXPECT_EQ(reason, pty.device + ": in use by another program (serial_port_tes, process " + std::to_string(child) + ")");
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    ::unlink(lock.c_str());
 }
 
 // A server on the IPv6 loopback that accepts and then says nothing: no RFC 2217
