@@ -2,6 +2,9 @@
 
 #include <QFileInfo>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <sys/file.h>
@@ -133,12 +136,28 @@ QByteArray CSerialPort::Read() {
     return bytes;
 }
 
+// Windows reports a removed device (not ready, broken pipe, not connected, aborted, access
+// denied) through whichever call meets it first, often as an unknown error: the device is
+// asked whether it still answers.
+bool CSerialPort::DeviceGone(QSerialPort::SerialPortError error) {
+    if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError || error == QSerialPort::WriteError)
+        return true;
+#ifdef Q_OS_WIN
+    DWORD errors = 0;
+    COMSTAT status{};
+    return error != QSerialPort::NoError && error != QSerialPort::TimeoutError &&
+           !ClearCommError(m_port.handle(), &errors, &status);
+#else
+    return false;
+#endif
+}
+
 void CSerialPort::OnError(QSerialPort::SerialPortError error) {
     // A device that went away ends the port: a pulled USB adapter gives a
-    // resource error, a hung-up line a read error on every poll. A
-    // pseudo-terminal refusing a modem line or BREAK is no fault.
-    bool gone = error == QSerialPort::ResourceError || error == QSerialPort::ReadError;
-    if (!gone || !m_port.isOpen()) return;
+    // resource error, a hung-up line a read error on every poll and a write
+    // error on the next frame. A pseudo-terminal refusing a modem line or
+    // BREAK is no fault.
+    if (!m_port.isOpen() || !DeviceGone(error)) return;
     m_port.close();
     emit PortLost();
 }
