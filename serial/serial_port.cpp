@@ -136,27 +136,26 @@ QByteArray CSerialPort::Read() {
     return bytes;
 }
 
-// Windows reports a removed device (not ready, broken pipe, not connected, aborted, access
-// denied) through whichever call meets it first, often as an unknown error: the device is
-// asked whether it still answers.
 bool CSerialPort::DeviceGone(QSerialPort::SerialPortError error) {
-    if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError || error == QSerialPort::WriteError)
-        return true;
+    if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError) return true;
 #ifdef Q_OS_WIN
+    // Windows reports a removed device (not ready, broken pipe, not connected, aborted, access
+    // denied) through whichever call meets it first: a write that fails, or, from a wait, often
+    // an unknown error, after which the device is asked whether it still answers.
     DWORD errors = 0;
     COMSTAT status{};
-    return error != QSerialPort::NoError && error != QSerialPort::TimeoutError &&
-           !ClearCommError(m_port.handle(), &errors, &status);
+    return error == QSerialPort::WriteError ||
+           (error != QSerialPort::NoError && error != QSerialPort::TimeoutError &&
+            !ClearCommError(m_port.handle(), &errors, &status));
 #else
-    return false;
+    return false;  // a write error here may be a full output buffer
 #endif
 }
 
 void CSerialPort::OnError(QSerialPort::SerialPortError error) {
     // A device that went away ends the port: a pulled USB adapter gives a
-    // resource error, a hung-up line a read error on every poll and a write
-    // error on the next frame. A pseudo-terminal refusing a modem line or
-    // BREAK is no fault.
+    // resource error, a hung-up line a read error on every poll. A
+    // pseudo-terminal refusing a modem line or BREAK is no fault.
     if (!m_port.isOpen() || !DeviceGone(error)) return;
     m_port.close();
     emit PortLost();
