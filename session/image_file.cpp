@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #ifdef _WIN32
-#define NOMINMAX
 #include <io.h>
 #include <windows.h>
 
