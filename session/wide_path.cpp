@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-// Plain Win32, no Qt: the unit tests of the Qt-free Windows build take it too.
 namespace {
 
 std::wstring FromUtf8(const std::string& text) {

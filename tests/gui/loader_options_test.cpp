@@ -48,7 +48,6 @@ TEST(LoaderOptionsTest, RefusesWhatMakesNoSense) {
     }
 }
 
-// "Open with" on any other file: no usage error, so the window opens and says why.
 TEST(LoaderOptionsTest, AFileOfAnotherKindIsRefusedWithoutEndingTheWindow) {
     LoaderOptions options;
     std::string error;

@@ -20,7 +20,6 @@ TEST(PortNaming, ComNumbersAndDevicePaths) {
     EXPECT_EQ(port.number, 12);
     EXPECT_EQ(port.device, ComDeviceName(12));
     EXPECT_EQ(ComNumberOfDevice(port.device), 12);
-    // The device-namespace name, as Windows lists COM10 and up, is the same port.
     ASSERT_EQ(ParsePortArgument("\\\\.\\com12", port), 1);
     EXPECT_EQ(port.number, 12);
     EXPECT_EQ(port.device, ComDeviceName(12));
