@@ -110,7 +110,8 @@ int CKeypadSession::StoppedBeforeSending() {
 int CKeypadSession::Run(const std::string& simulatedDevice) {
     m_startMs = QDateTime::currentMSecsSinceEpoch();
     m_clock.restart();
-    m_portLabel = simulatedDevice.empty() ? m_request.port : simulatedDevice;
+    // \\.\COM12 is recorded as COM12, the name Windows lists it under.
+    m_portLabel = simulatedDevice.empty() ? PlainComName(m_request.port) : simulatedDevice;
     int code = LoadFile();
     if (code == EXIT_OK && !Interrupted()) {
         code = OpenPort(simulatedDevice);
