@@ -7,8 +7,8 @@ std::vector<SystemPort> SystemPorts() {
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
         SystemPort port;
         port.device = info.systemLocation().toStdString();
-        port.description = info.description().toLocal8Bit().toStdString();
-        port.serialNumber = info.serialNumber().toLocal8Bit().toStdString();
+        port.description = info.description().toStdString();
+        port.serialNumber = info.serialNumber().toStdString();
         if (info.hasVendorIdentifier() && info.hasProductIdentifier()) {
             port.vendorId = info.vendorIdentifier();
             port.productId = info.productIdentifier();

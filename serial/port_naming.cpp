@@ -112,7 +112,12 @@ int ParsePortArgument(const std::string& text, PortSpec& port) {
         port = {0, text};
         return 1;
     }
-    std::string digits = text.size() > 3 && StartsWithNoCase(text, "com") ? text.substr(3) : text;
+    // \\.\COMN, the name Windows lists from COM10 on, is COMN.
+    std::string name = PlainComName(text);
+    bool deviceNamespace = name != text;
+    std::string digits = name.size() > 3 && StartsWithNoCase(name, "com") ? name.substr(3)
+                         : deviceNamespace                                  ? ""
+                                                                            : name;
     if (DigitsOnly(digits) && digits.size() <= 4) {
         int number = std::atoi(digits.c_str());
         if (number < 1) return 0;

@@ -27,7 +27,7 @@ int ComNumberOfDevice(const std::string& device, DeviceNaming naming = SYSTEM_NA
 std::string PlainComName(const std::string& device);
 // Whether a COM name matches GLOB (* and ?, any case): how auto:GLOB picks ports on Windows.
 bool ComNameMatches(const std::string& glob, const std::string& name);
-// "3", "COM3" (any case), a device path or a network port. 0 when the text
+// "3", "COM3" or "\\.\COM3" (any case), a device path or a network port. 0 when the text
 // names no port.
 int ParsePortArgument(const std::string& text, PortSpec& port);
 // "auto" (every serial port) or "auto:GLOB" (the devices matching GLOB): the

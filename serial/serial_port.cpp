@@ -4,6 +4,9 @@
 
 #include "port_lock.h"
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <sys/file.h>
@@ -138,12 +141,27 @@ QByteArray CSerialPort::Read() {
     return bytes;
 }
 
+bool CSerialPort::DeviceGone(QSerialPort::SerialPortError error) {
+    if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError) return true;
+#ifdef Q_OS_WIN
+    // Windows reports a removed device (not ready, broken pipe, not connected, aborted, access
+    // denied) through whichever call meets it first: a write that fails, or, from a wait, often
+    // an unknown error, after which the device is asked whether it still answers.
+    DWORD errors = 0;
+    COMSTAT status{};
+    return error == QSerialPort::WriteError ||
+           (error != QSerialPort::NoError && error != QSerialPort::TimeoutError &&
+            !ClearCommError(m_port.handle(), &errors, &status));
+#else
+    return false;  // a write error here may be a full output buffer
+#endif
+}
+
 void CSerialPort::OnError(QSerialPort::SerialPortError error) {
     // A device that went away ends the port: a pulled USB adapter gives a
     // resource error, a hung-up line a read error on every poll. A
     // pseudo-terminal refusing a modem line or BREAK is no fault.
-    bool gone = error == QSerialPort::ResourceError || error == QSerialPort::ReadError;
-    if (!gone || !m_port.isOpen()) return;
+    if (!m_port.isOpen() || !DeviceGone(error)) return;
     m_port.close();
     emit PortLost();
 }

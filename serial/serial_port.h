@@ -38,6 +38,7 @@ private:
     CommOpenError OpenDevice(const QString& device);
     bool ApplyLine();
     void SetLowLatency();
+    bool DeviceGone(QSerialPort::SerialPortError error);
     void OnError(QSerialPort::SerialPortError error);
 
     QSerialPort m_port;

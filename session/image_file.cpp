@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
 
 #include "wide_path.h"
 #else
@@ -19,7 +20,17 @@ namespace {
 
 #ifdef _WIN32
 using FileInfo = struct _stat64;
-int StatPath(const std::string& path, FileInfo* info) { return _wstat64(WidePath(path).c_str(), info); }
+// By its attributes: the C runtime's stat takes the "?" of \\?\ for a wildcard.
+int StatPath(const std::string& path, FileInfo* info) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &data)) {
+        errno = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : ENOENT;
+        return -1;
+    }
+    info->st_mode = data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE) ? 0 : _S_IFREG;
+    info->st_size = static_cast<int64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+    return 0;
+}
 int StatOpen(int fd, FileInfo* info) { return _fstat64(fd, info); }
 int OpenPath(const std::string& path) { return _wopen(WidePath(path).c_str(), O_RDONLY | O_BINARY | O_NOINHERIT); }
 #else

@@ -3,6 +3,9 @@
 #include <QDateTime>
 #include <cstdio>
 #include <filesystem>
+#ifdef _WIN32
+#include "wide_path.h"
+#endif
 
 const char* KeypadCommandWord(KeypadCommand command) {
     static const char* const WORDS[] = {"test", "scan", "firmware", "screens"};
@@ -107,7 +110,8 @@ int CKeypadSession::StoppedBeforeSending() {
 int CKeypadSession::Run(const std::string& simulatedDevice) {
     m_startMs = QDateTime::currentMSecsSinceEpoch();
     m_clock.restart();
-    m_portLabel = simulatedDevice.empty() ? m_request.port : simulatedDevice;
+    // \\.\COM12 is recorded as COM12, the name Windows lists it under.
+    m_portLabel = simulatedDevice.empty() ? PlainComName(m_request.port) : simulatedDevice;
     int code = LoadFile();
     if (code == EXIT_OK && !Interrupted()) {
         code = OpenPort(simulatedDevice);
@@ -220,16 +224,13 @@ void CKeypadSession::WriteFrameToPort(const uint8_t* data, int count) {
     Trace("->", data, count);
 }
 
-// The name goes on as the bytes it was given: no text conversion could change it.
+// On POSIX systems the name goes on as the bytes it was given: no text conversion could change
+// it. Windows resolves the forms it has to one.
 int CKeypadSession::ChooseFile(const FileDialogSpec&, std::string& chosenPath) {
-    std::error_code ec;
 #ifdef _WIN32
-    // The name is UTF-8 (from the wide command line); a plain string would be read in the ANSI code page.
-    std::filesystem::path absolute =
-        std::filesystem::absolute(std::u8string(m_request.file.begin(), m_request.file.end()), ec);
-    std::u8string utf8 = absolute.u8string();
-    chosenPath = ec ? m_request.file : std::string(utf8.begin(), utf8.end());
+    chosenPath = ResolvedPath(m_request.file);
 #else
+    std::error_code ec;
     std::filesystem::path absolute = std::filesystem::absolute(m_request.file, ec);
     chosenPath = ec ? m_request.file : absolute.string();
 #endif

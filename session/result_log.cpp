@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 
@@ -88,7 +89,11 @@ int CResultLog::Append(const SessionResult& result, std::string& reason) {
 
 int ReadDonePorts(const std::string& path, const std::string& command, const std::string& sha256,
                   std::set<std::string>& done, std::string& error) {
+#ifdef _WIN32
+    std::ifstream file(std::filesystem::path(WidePath(path)));
+#else
     std::ifstream file(path);
+#endif
     if (!file) {
         if (errno == ENOENT) return 1;
         error = path + ": " + std::strerror(errno);
@@ -99,7 +104,8 @@ int ReadDonePorts(const std::string& path, const std::string& command, const std
     while (std::getline(file, line)) {
         QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
         // A connection test on the same log is no update: only this command's records count.
-        if (o["type"].toString() == "result" && o["command"].toString().toStdString() == command) last[DeviceIdentity(o["port"].toString().toLocal8Bit().toStdString())] = o;
+        if (o["type"].toString() == "result" && o["command"].toString().toStdString() == command)
+            last[DeviceIdentity(o["port"].toString().toStdString())] = o;
     }
     if (file.bad()) {
         error = path + ": " + std::strerror(errno);

@@ -7,7 +7,7 @@
 #include "exit_code.h"
 
 QString JsonText(const std::string& text) {
-    return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 QJsonObject ResultObject(const SessionResult& r) {

@@ -26,7 +26,8 @@ struct SessionResult {
     double seconds = 0;
 };
 
-// A program text as a JSON string (the system's 8-bit encoding).
+// A program text as a JSON string. Every text of ours is UTF-8, file names on Windows included
+// (they come from the wide command line), whatever the system's 8-bit code page.
 QString JsonText(const std::string& text);
 
 // The "result" object of --json and --log.

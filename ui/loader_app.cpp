@@ -8,6 +8,7 @@
 #include "app_icon.h"
 #include "loader_dialog.h"
 #include "quit_signals.h"
+#include "standard_dialogs.h"
 #include "session/simulated_keypad.h"
 
 std::string LoaderUsage() {
@@ -47,12 +48,11 @@ int ParseLoaderOptions(const QStringList& arguments, LoaderOptions& options, std
                 return 0;
             }
             options.hasPort = true;
-        } else if (!argument.startsWith(QLatin1Char('-')) && options.file.isEmpty()) {
-            if (!CLoaderDialog::IsUpdateFile(argument)) {
-                error = argument.toStdString() + ": not a firmware (.s) or screens (.bin) file";
-                return 0;
-            }
-            options.file = QFileInfo(argument).absoluteFilePath();  // remembered for the next choice
+        } else if (!argument.startsWith(QLatin1Char('-')) && options.file.isEmpty() && options.refusedFile.empty()) {
+            if (CLoaderDialog::IsUpdateFile(argument))
+                options.file = QFileInfo(argument).absoluteFilePath();  // remembered for the next choice
+            else
+                options.refusedFile = argument.toStdString() + ": not a firmware (.s) or screens (.bin) file";
         } else {
             error = "unknown option " + argument.toStdString();
             return 0;
@@ -89,8 +89,10 @@ int CLoaderApp::Run(int argc, char** argv) {
     // Qt has taken its own options (-platform, -style, ...) out by now.
     LoaderOptions options;
     std::string error;
+    // Said in a box too: started from a desktop or Explorer, the window has nowhere else to say it.
     if (!ParseLoaderOptions(QApplication::arguments(), options, error)) {
         std::fprintf(stderr, "orbix-loader: %s\n%s", error.c_str(), LoaderUsage().c_str());
+        RunMessageBox(nullptr, APP_NAME, error + "\n\n" + LoaderUsage(), MESSAGE_WARNING);
         return 2;
     }
 
@@ -114,6 +116,12 @@ int CLoaderApp::Run(int argc, char** argv) {
     if (!options.file.isEmpty())
         QMetaObject::invokeMethod(
             &dialog, [&dialog, &options] { dialog.OpenFile(options.file); }, Qt::QueuedConnection);
+    if (!options.refusedFile.empty()) {
+        std::fprintf(stderr, "orbix-loader: %s\n", options.refusedFile.c_str());
+        QMetaObject::invokeMethod(
+            &dialog, [&dialog, &options] { RunMessageBox(&dialog, APP_NAME, options.refusedFile, MESSAGE_WARNING); },
+            Qt::QueuedConnection);
+    }
     dialog.exec();
     return 0;
 }

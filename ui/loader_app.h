@@ -13,9 +13,12 @@ struct LoaderOptions {
     bool help = false;
     bool version = false;
     QString file;  // a .s or .bin file to update from once the window is up
+    // Why the FILE argument was not taken: said in a box, and the window opens idle.
+    std::string refusedFile;
 };
 
-// Parses the program's arguments (argv[0] first). 0 with `error` set when they make no sense.
+// Parses the program's arguments (argv[0] first). 0 with `error` set when they make no sense;
+// a FILE that is no update file is no such error (see `refusedFile`).
 int ParseLoaderOptions(const QStringList& arguments, LoaderOptions& options, std::string& error);
 // The --help text.
 std::string LoaderUsage();

@@ -1,5 +1,6 @@
 ; The Windows installer: scripts/package-windows runs makensis with
-;   VERSION, STAGE (the folder to install), FILES and UNFILES (the File and Delete lines for it), OUTFILE.
+;   VERSION, STAGE (the folder to install), FILES and UNFILES (the File and Delete lines for it),
+;   PROGRAMS (a CloseFirst line per program in it), OUTFILE.
 ; Silent: orbix-loader-setup.exe /S [/ADDTOPATH] [/D=FOLDER]; the uninstaller takes /S as well.
 Unicode true
 Target amd64-unicode
@@ -9,8 +10,6 @@ RequestExecutionLevel admin
 !include "MUI2.nsh"
 !include "FileFunc.nsh"
 !include "LogicLib.nsh"
-!include "StrFunc.nsh"
-${UnStrRep}
 
 !define PRODUCT "ORBIX Loader"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\ORBIX Loader"
@@ -56,9 +55,63 @@ VIAddVersionKey "LegalCopyright" "MIT licence"
   DeleteRegKey /ifempty HKLM "Software\Classes\${extension}"
 !macroend
 
+; A running program's file cannot be opened for writing, nor replaced or removed: asks until it is
+; closed. Silent, or cancelled, the run ends here with exit code 2, nothing changed.
+!macro CloseFirst program
+  ${Do}
+    ClearErrors
+    ${IfNot} ${FileExists} "$INSTDIR\${program}"
+      ${Break}
+    ${EndIf}
+    FileOpen $0 "$INSTDIR\${program}" a
+    ${IfNot} ${Errors}
+      FileClose $0
+      ${Break}
+    ${EndIf}
+    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "${program} is running. Close it, then choose Retry." /SD IDCANCEL IDRETRY +3
+    SetErrorLevel 2
+    Quit
+  ${Loop}
+!macroend
+
+; $R2: where in PATH ($R0) the first entry naming the folder $R1 starts (any case, with or without
+; a trailing backslash), -1 when none does; $R3: its length. Whole entries only: a longer folder
+; whose name begins the same is another entry.
+!macro FindPathEntryFunction un
+Function ${un}FindPathEntry
+  StrCpy $R2 -1
+  StrCpy $R3 0
+  StrLen $R4 $R0
+  StrCpy $R5 0 ; where the entry being read starts
+  StrCpy $R6 0
+  ${Do}
+    StrCpy $R7 $R0 1 $R6
+    ${If} $R6 = $R4
+    ${OrIf} $R7 == ";"
+      IntOp $R8 $R6 - $R5
+      StrCpy $R9 $R0 $R8 $R5
+      StrCpy $R7 $R9 1 -1
+      ${If} $R7 == "\"
+        StrCpy $R9 $R9 -1
+      ${EndIf}
+      ${If} $R9 == $R1 ; case-insensitive
+      ${AndIf} $R2 < 0
+        StrCpy $R2 $R5
+        StrCpy $R3 $R8
+      ${EndIf}
+      IntOp $R5 $R6 + 1
+    ${EndIf}
+    IntOp $R6 $R6 + 1
+  ${LoopUntil} $R6 > $R4
+FunctionEnd
+!macroend
+!insertmacro FindPathEntryFunction ""
+!insertmacro FindPathEntryFunction "un."
+
 Section "ORBIX Loader" SecProgram
   SectionIn RO
   SetShellVarContext all
+  !include "${PROGRAMS}"
   !include "${FILES}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
   CreateShortCut "$SMPROGRAMS\${PRODUCT}.lnk" "$INSTDIR\orbix-loader.exe"
@@ -94,9 +147,18 @@ Section /o "Command line in PATH" SecPath
   ${OrIf} $1 >= ${NSIS_MAX_STRLEN}
     MessageBox MB_OK|MB_ICONEXCLAMATION "PATH is too long to change safely here. Add $INSTDIR to PATH by hand to run orbix-flash from any folder." /SD IDOK
   ${Else}
-    WriteRegExpandStr HKLM "${ENVIRONMENT_KEY}" "Path" "$0;$INSTDIR"
-    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "AddedToPath" 1
-    SendMessage ${HWND_BROADCAST} ${WM_SETTINGCHANGE} 0 "STR:Environment" /TIMEOUT=5000
+    StrCpy $R0 $0
+    StrCpy $R1 $INSTDIR
+    Call FindPathEntry
+    ; Already there (from an earlier install, or put there by hand): left as it is.
+    ${If} $R2 < 0
+      ${If} $0 != ""
+        StrCpy $0 "$0;"
+      ${EndIf}
+      WriteRegExpandStr HKLM "${ENVIRONMENT_KEY}" "Path" "$0$INSTDIR"
+      WriteRegDWORD HKLM "${UNINSTALL_KEY}" "AddedToPath" 1
+      SendMessage ${HWND_BROADCAST} ${WM_SETTINGCHANGE} 0 "STR:Environment" /TIMEOUT=5000
+    ${EndIf}
   ${EndIf}
 SectionEnd
 
@@ -117,15 +179,31 @@ Function .onInit
   ${EndIf}
 FunctionEnd
 
+Function un.onInit
+  !include "${PROGRAMS}"
+FunctionEnd
+
 Section "Uninstall"
   SetShellVarContext all
   ReadRegDWORD $0 HKLM "${UNINSTALL_KEY}" "AddedToPath"
   ${If} $0 = 1
     ClearErrors
-    ReadRegStr $1 HKLM "${ENVIRONMENT_KEY}" "Path"
+    ReadRegStr $R0 HKLM "${ENVIRONMENT_KEY}" "Path"
+    StrCpy $R1 $INSTDIR
+    Call un.FindPathEntry
     ${IfNot} ${Errors}
-      ${UnStrRep} $2 "$1" ";$INSTDIR" ""
-      WriteRegExpandStr HKLM "${ENVIRONMENT_KEY}" "Path" "$2"
+    ${AndIf} $R2 >= 0
+      ; The one entry and one of the semicolons beside it.
+      ${If} $R2 > 0
+        IntOp $R4 $R2 - 1
+        StrCpy $R5 $R0 $R4
+      ${Else}
+        StrCpy $R5 ""
+        IntOp $R3 $R3 + 1
+      ${EndIf}
+      IntOp $R4 $R2 + $R3
+      StrCpy $R6 $R0 "" $R4
+      WriteRegExpandStr HKLM "${ENVIRONMENT_KEY}" "Path" "$R5$R6"
       SendMessage ${HWND_BROADCAST} ${WM_SETTINGCHANGE} 0 "STR:Environment" /TIMEOUT=5000
     ${EndIf}
   ${EndIf}

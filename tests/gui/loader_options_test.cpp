@@ -48,6 +48,14 @@ TEST(LoaderOptionsTest, RefusesWhatMakesNoSense) {
     }
 }
 
+TEST(LoaderOptionsTest, AFileOfAnotherKindIsRefusedWithoutEndingTheWindow) {
+    LoaderOptions options;
+    std::string error;
+    ASSERT_TRUE(Parse({"--port", "COM3", "notes.txt"}, options, error)) << error;
+    EXPECT_TRUE(options.file.isEmpty());
+    EXPECT_EQ(options.refusedFile, "notes.txt: not a firmware (.s) or screens (.bin) file");
+}
+
 TEST(FileFilterTest, BecomesQtNameFiltersAndAllFilesMatchesNamesWithoutADot) {
     EXPECT_EQ(QtNameFilters({{"ORBIX Firmware", {"*.s"}}, {"All Files", {"*"}}}),
               (QStringList{"ORBIX Firmware (*.s)", "All Files (*)"}));

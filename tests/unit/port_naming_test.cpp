@@ -20,10 +20,14 @@ TEST(PortNaming, ComNumbersAndDevicePaths) {
     EXPECT_EQ(port.number, 12);
     EXPECT_EQ(port.device, ComDeviceName(12));
     EXPECT_EQ(ComNumberOfDevice(port.device), 12);
+    ASSERT_EQ(ParsePortArgument("\\\\.\\com12", port), 1);
+    EXPECT_EQ(port.number, 12);
+    EXPECT_EQ(port.device, ComDeviceName(12));
     ASSERT_EQ(ParsePortArgument("/dev/serial/by-id/usb-Maker_X-if00", port), 1);
     EXPECT_EQ(port.number, 0);
     EXPECT_EQ(port.device, "/dev/serial/by-id/usb-Maker_X-if00");
-    for (const char* bad : {"", "0", "COM", "COM0", "fast", "COMx"}) EXPECT_EQ(ParsePortArgument(bad, port), 0) << bad;
+    for (const char* bad : {"", "0", "COM", "COM0", "fast", "COMx", "\\\\.\\12", "\\\\.\\COMx"})
+        EXPECT_EQ(ParsePortArgument(bad, port), 0) << bad;
 
     // "PortName" wins over "ComPort"; port 0 names no device.
     EXPECT_EQ(PortFromSettings(2, "/dev/ttyACM0").device, "/dev/ttyACM0");
