@@ -1,5 +1,9 @@
 #include "settings_store.h"
 
+#include <QFile>
+#include <QFileInfo>
+#include <utility>
+
 namespace {
 QString Key(const char* key) { return QStringLiteral("ORBIXLoader/") + QString::fromLatin1(key); }
 }  // namespace
@@ -16,7 +20,7 @@ int CSettingsStore::GetInt(const char* key, int defaultValue) {
 void CSettingsStore::WriteInt(const char* key, int value) {
     if (m_readOnly) return;
     m_settings.setValue(Key(key), value);
-    m_settings.sync();
+    Save();
 }
 
 std::string CSettingsStore::GetString(const char* key, const std::string& defaultValue) {
@@ -27,5 +31,21 @@ std::string CSettingsStore::GetString(const char* key, const std::string& defaul
 void CSettingsStore::WriteString(const char* key, const std::string& value) {
     if (m_readOnly) return;
     m_settings.setValue(Key(key), QString::fromStdString(value));
-    m_settings.sync();
+    Save();
 }
+
+void CSettingsStore::Save() {
+    m_settings.sync();
+    if (m_settings.status() == QSettings::NoError || m_failed) return;
+    m_failed = true;
+    // QSettings gives no reason; opening the file as it would names one.
+    const QString path = FileName();
+    QFile file(path);
+    QString reason = QStringLiteral("its folder cannot be written");
+    if (!file.open(QIODevice::ReadWrite)) reason = file.errorString();
+    else if (QFileInfo(QFileInfo(path).absolutePath()).isWritable()) reason = QStringLiteral("the file cannot be written");
+    m_failure = "The settings could not be saved to " + path.toStdString() + ": " + reason.toStdString() +
+                ". They are lost when the program ends.";
+}
+
+std::string CSettingsStore::TakeWriteFailure() { return std::exchange(m_failure, {}); }

@@ -14,8 +14,16 @@ public:
     void WriteInt(const char* key, int value);
     std::string GetString(const char* key, const std::string& defaultValue);
     void WriteString(const char* key, const std::string& value);
+    // Why the settings could not be saved, the first time they could not; empty after that,
+    // so a front end says it once.
+    std::string TakeWriteFailure();
+    QString FileName() const { return m_settings.fileName(); }
 
 private:
+    void Save();
+
     QSettings m_settings;
     bool m_readOnly;
+    bool m_failed = false;
+    std::string m_failure;
 };

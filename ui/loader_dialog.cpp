@@ -222,12 +222,14 @@ void CLoaderDialog::ShowNotAvailable() {
 void CLoaderDialog::UpdateFirmware() {
     const FileStepResult result = m_engine.LoadFirmwareFile();
     ShowFileResult(result);
+    SaySettingsLost();
     if (result.Accepted()) m_engine.StartFirmwareUpdate();
 }
 
 void CLoaderDialog::UpdateScreens() {
     const FileStepResult result = m_engine.LoadScreensFile();
     ShowFileResult(result);
+    SaySettingsLost();
     if (result.Accepted()) m_engine.StartScreensUpdate();
 }
 
@@ -315,7 +317,13 @@ void CLoaderDialog::OnPreferences() {
     if (applied && m_portOverridden && !dialog.KeptPortForRun())
         m_binding.SetPortOverride(
             PortFromSettings(GetProfileInt(KEY_COM_PORT, 1), GetProfileString(KEY_PORT_NAME, "")));
+    SaySettingsLost();
     if (m_binding.StoredPortChanged()) OpenPort(false);
+}
+
+void CLoaderDialog::SaySettingsLost() {
+    const std::string failure = m_settings.TakeWriteFailure();
+    if (!failure.empty()) messageBox(failure, MESSAGE_WARNING);
 }
 
 void CLoaderDialog::OnHelpDialog() {

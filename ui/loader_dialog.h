@@ -109,6 +109,8 @@ private:
     void UpdateFirmware();
     void UpdateScreens();
     void ShowFileResult(const FileStepResult& result);
+    // A box, once, when the settings could not be saved.
+    void SaySettingsLost();
     void OnPortLost(bool duringOperation);
 
     CPortRecovery m_recovery;

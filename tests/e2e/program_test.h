@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -55,13 +56,26 @@ inline std::string ReadAll(const std::filesystem::path& path) {
 }
 
 // Whether Qt's lock file for `device` is still there (/dev/pts/3 gives LCK..pts_3).
-inline bool LockFileLeft(const std::string& device) {
+// The process id a lock file of `device` names (0 when it names none), -1 when there is no lock.
+inline long LockFileOwner(const std::string& device) {
     std::string name = device.substr(device.rfind("/dev/", 0) == 0 ? 5 : 0);
     for (char& ch : name)
         if (ch == '/') ch = '_';
-    for (const char* folder : {"/var/lock", "/run/lock", "/tmp", "/var/tmp"})
-        if (std::filesystem::exists(std::string(folder) + "/LCK.." + name)) return true;
-    return false;
+    for (const char* folder : {"/var/lock", "/run/lock", "/tmp", "/var/tmp"}) {
+        std::ifstream lock(std::string(folder) + "/LCK.." + name);
+        if (!lock) continue;
+        long pid = 0;
+        lock >> pid;
+        return pid > 0 ? pid : 0;
+    }
+    return -1;
+}
+
+// A lock left behind names no live process. Pseudo-terminal numbers are reused, so a live
+// program of another test may hold a lock of the same name: that one is not ours.
+inline bool LockFileLeft(const std::string& device) {
+    long pid = LockFileOwner(device);
+    return pid == 0 || (pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH);
 }
 
 class ProgramTest : public ::testing::Test {

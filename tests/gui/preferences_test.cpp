@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -196,6 +198,22 @@ TEST_F(PreferencesCommandTest, ApplyingAnotherPortReopensAtOnce) {
     const std::string text = std::string("COM Port: ") + kAdapterB + " not available";
     EXPECT_EQ(window.boxes[1].text, text + "\n" + kAdapterB + ": no such device");
     EXPECT_EQ(window.StatusLine()->text().toStdString(), text);
+}
+
+// A settings file that cannot be written (here a folder stands in its place: root may write
+// anywhere else) is said once, with the reason, and the window goes on.
+TEST_F(PreferencesCommandTest, SettingsThatCannotBeSavedAreSaidOnce) {
+    StartOn(kAdapterA);
+    const QString file = window.Settings().FileName();
+    ASSERT_TRUE(QFile::remove(file) && QDir().mkdir(file));
+    RunPreferences(kAdapterB, "Apply");
+    RunPreferences(kAdapterA, "Apply");
+    QDir(file).removeRecursively();
+    int said = 0;
+    for (const auto& box : window.boxes)
+        if (box.text.find("The settings could not be saved to " + file.toStdString() + ": ") == 0) ++said;
+    EXPECT_EQ(said, 1);
+    EXPECT_EQ(window.Binding().PortInUse().device, kAdapterA);
 }
 
 TEST_F(PreferencesCommandTest, APortGivenForTheRunGivesWayOnlyToAnAppliedChoice) {
