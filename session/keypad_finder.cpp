@@ -1,5 +1,6 @@
 #include "keypad_finder.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <algorithm>
 
@@ -29,10 +30,14 @@ CKeypadFinder::CKeypadFinder(const SessionRequest& request, ISessionPolicy* poli
     m_request.repeat = false;  // a probe is one connection test, never a station
 }
 
-CKeypadFinder::~CKeypadFinder() {
+CKeypadFinder::~CKeypadFinder() { Cancel(); }
+
+void CKeypadFinder::Cancel() {
     if (!m_thread) return;
     Stop(EXIT_INTERRUPTED);
     m_thread->wait();
+    QCoreApplication::removePostedEvents(this);  // the answer, posted on the way out
+    m_thread.reset();
 }
 
 KeypadSearch CKeypadFinder::Search(const std::vector<std::string>& ports) {

@@ -46,6 +46,8 @@ public:
     KeypadSearch Run(const std::vector<std::string>& ports);
     // Ends the probes at once; the search reports with `exitCode`. From this object's thread.
     void Stop(int exitCode);
+    // Stops a search and waits for its end; `done` is not called.
+    void Cancel();
     bool IsRunning() const { return m_thread != nullptr; }
 
 private:
