@@ -20,6 +20,7 @@
 #include "interrupts.h"
 #include "json_output.h"
 #include "session/gang_runner.h"
+#include "session/keypad_finder.h"
 #include "session/keypad_session.h"
 #include "session/port_discovery.h"
 #include "session/result_log.h"
@@ -30,12 +31,6 @@
 #include "terminal_view.h"
 
 namespace {
-
-std::string Joined(const std::vector<std::string>& names) {
-    std::string text;
-    for (const std::string& name : names) text += (text.empty() ? "" : ", ") + name;
-    return text;
-}
 
 KeypadCommand Command(CliCommand command) {
     switch (command) {
@@ -94,6 +89,7 @@ private:
     CResultLog m_log;
     CJsonOutput m_json;
     CGangRunner* m_runner = nullptr;
+    CKeypadFinder* m_finder = nullptr;
     CKeypadSession* m_host = nullptr;
     int m_interruptExit = 0;
     int m_updatesAborted = 0;
@@ -119,6 +115,7 @@ int CKeypadCommand::InstallInterrupts() {
 void CKeypadCommand::OnInterrupt(int exitCode) {
     m_interruptExit = exitCode;
     if (m_runner) m_updatesAborted += m_runner->Interrupt(exitCode);
+    else if (m_finder) m_finder->Stop(exitCode);
     else if (m_host) m_host->Interrupt(exitCode);
 }
 
@@ -141,40 +138,23 @@ int CKeypadCommand::StartSimulatedKeypads(std::vector<PortTarget>& targets) {
 int CKeypadCommand::FindKeypads(std::vector<PortTarget>& targets) {
     std::vector<std::string> candidates = CandidatePorts(m_options.port);
     if (candidates.empty()) {
-        Error(m_options.port == "auto" ? "no serial ports to probe" : "no device matches " + m_options.port.substr(5));
+        Error(NoCandidatesText(m_options.port));
         return EXIT_USAGE;
     }
-    std::vector<PortTarget> probes;
-    for (const std::string& name : candidates) probes.push_back({name});
     if (m_options.command == CLI_SCAN) {
-        targets = probes;
+        targets.assign(candidates.begin(), candidates.end());
         return EXIT_OK;
     }
-    SessionRequest probe = Request(m_options);
-    probe.trace = false;
-    probe.repeat = false;  // a probe is one connection test, never a station
-    CGangRunner runner(probe, m_policy);
-    runner.jobs = static_cast<int>(probes.size());  // every candidate at once, as a probe is short
-    CNullSink quiet;
-    std::vector<ISessionSink*> sinks(probes.size(), &quiet);
-    m_runner = &runner;
-    std::vector<SessionResult> results = runner.Run(probes, KEYPAD_TEST, sinks);
-    m_runner = nullptr;
+    CKeypadFinder finder(Request(m_options), &m_policy);
+    m_finder = &finder;
+    KeypadSearch found = finder.Run(candidates);
+    m_finder = nullptr;
     if (m_interruptExit) return m_interruptExit;
-    std::vector<std::string> answered;
-    for (const SessionResult& r : results)
-        if (r.exitCode == EXIT_OK) answered.push_back(r.port);
-    std::sort(answered.begin(), answered.end());
-    if (answered.empty()) {
-        Error("no keypad answered on " + Joined(candidates));
+    if (found.answered.empty() || (found.answered.size() > 1 && !m_options.all)) {
+        Error(found.Problem() + (found.answered.empty() ? "" : "; name one with --port, or use --all to update them all"));
         return EXIT_USAGE;
     }
-    if (answered.size() > 1 && !m_options.all) {
-        Error(std::to_string(answered.size()) + " keypads answered: " + Joined(answered) +
-              "; name one with --port, or use --all to update them all");
-        return EXIT_USAGE;
-    }
-    for (const std::string& name : answered) targets.push_back({name});
+    targets.assign(found.answered.begin(), found.answered.end());
     return EXIT_OK;
 }
 

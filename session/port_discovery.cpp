@@ -65,8 +65,10 @@ std::vector<std::string> CandidatePorts(const std::string& autoName) {
     if (autoName.rfind("auto:", 0) == 0) {
         names = Glob(autoName.substr(5));
     } else {
-        for (const SystemPort& port : SystemPorts()) names.push_back(port.device);
-        for (const std::string& link : Glob("/dev/serial/by-id/*")) names.push_back(link);
+        for (const SystemPort& port : SystemPorts()) {
+            names.push_back(port.device);
+            if (!port.link.empty()) names.push_back(port.link);
+        }
     }
 #endif
     std::sort(names.begin(), names.end());

@@ -18,7 +18,8 @@ std::string LoaderUsage() {
            "\n"
            "  --simulate     serve a simulated keypad and use it for this run\n"
            "  --port PORT    use PORT for this run (not stored): N, COMN, a device path,\n"
-           "                 rfc2217://HOST:PORT or tcp://HOST:PORT\n"
+           "                 rfc2217://HOST:PORT, tcp://HOST:PORT, or auto (auto:GLOB):\n"
+           "                 the port where a keypad answers\n"
            "  -h, --help     show this text\n"
            "  --version      show the version\n";
 }
@@ -42,9 +43,12 @@ int ParseLoaderOptions(const QStringList& arguments, LoaderOptions& options, std
                 error = "--port needs a port: N, COMN, a device path or a network port";
                 return 0;
             }
-            if (!ParsePortArgument(value.toStdString(), options.port)) {
+            if (IsAutoPort(value.toStdString())) {
+                options.autoPort = value.toStdString();
+            } else if (!ParsePortArgument(value.toStdString(), options.port)) {
                 error = "--port " + value.toStdString() +
-                        ": not a port (N, COMN, a device path, rfc2217://HOST:PORT or tcp://HOST:PORT)";
+                        ": not a port (N, COMN, a device path, rfc2217://HOST:PORT, tcp://HOST:PORT, auto or "
+                        "auto:GLOB)";
                 return 0;
             }
             options.hasPort = true;
@@ -110,7 +114,8 @@ int CLoaderApp::Run(int argc, char** argv) {
 
     CLoaderDialog dialog;
     const auto quitWatch = WatchQuitSignals([&dialog](int signo) { dialog.Quit(128 + signo); });
-    if (options.hasPort) dialog.SetPortOverride(options.port);
+    if (!options.autoPort.empty()) dialog.SetAutoPort(options.autoPort);
+    else if (options.hasPort) dialog.SetPortOverride(options.port);
     dialog.OnInitDialog();
     // From the window's own loop, so the questions sit over the shown window.
     if (!options.file.isEmpty())

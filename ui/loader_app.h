@@ -10,6 +10,7 @@ struct LoaderOptions {
     bool simulate = false;  // serve a simulated keypad in-process and use it for this run
     bool hasPort = false;   // use `port` for this run (not stored)
     PortSpec port;
+    std::string autoPort;   // --port auto or auto:GLOB: the keypad that answers gives the port
     bool help = false;
     bool version = false;
     QString file;  // a .s or .bin file to update from once the window is up

@@ -20,6 +20,7 @@
 #include "homepage.h"
 #include "percent_progress_ctrl.h"
 #include "preferences_dialog.h"
+#include "session/port_discovery.h"
 
 namespace {
 
@@ -141,8 +142,8 @@ void CLoaderDialog::CreateControls() {
 void CLoaderDialog::CreateMenu() {
     m_menuBar = new QMenuBar(this);
     m_menuBar->addMenu(QStringLiteral("File"))->addAction(QStringLiteral("Exit"), this, &CLoaderDialog::OnExit);
-    m_menuBar->addMenu(QStringLiteral("Edit"))
-        ->addAction(QStringLiteral("Preferences"), this, &CLoaderDialog::OnPreferences);
+    m_preferences = m_menuBar->addMenu(QStringLiteral("Edit"))
+                        ->addAction(QStringLiteral("Preferences"), this, &CLoaderDialog::OnPreferences);
     QMenu* help = m_menuBar->addMenu(QStringLiteral("Help"));
     help->addAction(QStringLiteral("Help"), this, &CLoaderDialog::OnHelpDialog);
     help->addAction(QStringLiteral("Calvane Homepage"), [] { OpenHomepage(); });
@@ -166,8 +167,38 @@ void CLoaderDialog::OnInitDialog() {
 
     // Shown before the port opens, so a "not available" box sits over the window it belongs to.
     show();
-    OpenPort(false);
+    if (m_autoPort.empty()) OpenPort(false);
+    else FindAutoPort();
     m_closeButton->setFocus();
+}
+
+// The window says what it looks for; its buttons and Preferences wait for the answer.
+void CLoaderDialog::FindAutoPort() {
+    const std::vector<std::string> candidates = CandidatePorts(m_autoPort);
+    if (candidates.empty()) return AutoPortNotFound(NoCandidatesText(m_autoPort));
+    SetOperationsEnabled(false);
+    m_preferences->setEnabled(false);
+    m_engine.SetStatus("Looking for a keypad on " + JoinedNames(candidates) + "..");
+    m_autoFinder = std::make_unique<CKeypadFinder>();
+    m_autoFinder->Start(candidates, [this](const KeypadSearch& search) { AutoPortFound(search); });
+}
+
+void CLoaderDialog::AutoPortFound(const KeypadSearch& search) {
+    SetOperationsEnabled(true);
+    m_preferences->setEnabled(true);
+    if (!search.Problem().empty()) return AutoPortNotFound(search.Problem());
+    PortSpec port;
+    ParsePortArgument(search.answered[0], port);
+    SetPortOverride(port);
+    if (!OpenPort(false)) return;
+    m_engine.SetStatus("Found a keypad on " + search.answered[0]);
+    if (!m_fileAfterSearch.isEmpty()) OpenFile(std::exchange(m_fileAfterSearch, {}));
+}
+
+void CLoaderDialog::AutoPortNotFound(const std::string& problem) {
+    m_autoProblem = problem;
+    m_autoProblem[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(problem[0])));
+    ShowNotAvailable();
 }
 
 int CLoaderDialog::MayClose() {
@@ -214,9 +245,11 @@ int CLoaderDialog::OpenPort(bool quiet) {
 
 // The box adds why the port would not open; the status line says only that it did not.
 void CLoaderDialog::ShowNotAvailable() {
-    const std::string& reason = m_binding.OpenFailureReason();
-    messageBox(m_binding.NotAvailableText() + (reason.empty() ? "" : "\n" + reason), MESSAGE_WARNING);
-    m_engine.SetStatus(m_binding.NotAvailableText());
+    const bool unfound = !m_autoProblem.empty();
+    const std::string text = unfound ? "COM Port: " + m_autoPort + " not available" : m_binding.NotAvailableText();
+    const std::string& reason = unfound ? m_autoProblem : m_binding.OpenFailureReason();
+    messageBox(text + (reason.empty() ? "" : "\n" + reason), MESSAGE_WARNING);
+    m_engine.SetStatus(text);
 }
 
 void CLoaderDialog::UpdateFirmware() {
@@ -245,6 +278,10 @@ bool CLoaderDialog::IsUpdateFile(const QString& path) {
 
 int CLoaderDialog::OpenFile(const QString& path) {
     if (m_engine.IsBusy() || !IsUpdateFile(path)) return 0;
+    if (m_autoFinder && m_autoFinder->IsRunning()) {
+        m_fileAfterSearch = path;
+        return 1;
+    }
     if (!PortReady()) return 1;
     m_droppedFile = path.toStdString();
     if (QFileInfo(path).suffix().toLower() == QLatin1String("s")) UpdateFirmware();
@@ -312,13 +349,21 @@ void CLoaderDialog::SetPortOverride(const PortSpec& port) {
 void CLoaderDialog::OnPreferences() {
     const PortSpec inUse = m_binding.PortInUse();
     CPreferencesDialog dialog(m_settings, m_portOverridden ? &inUse : nullptr, this);
+    bool released = false;  // Find closed the port for its probes
+    dialog.beforeFind = [this, &released]() -> std::string {
+        if (m_engine.IsBusy()) return "Find cannot run while the keypad is busy: let the operation end first.";
+        released = released || m_binding.Comm().IsOpen();
+        m_binding.Comm().Close();
+        return "";
+    };
     const bool applied = dialog.exec() == QDialog::Accepted;
+    if (applied) m_autoProblem.clear();
     // A port given for this run only gives way to another one the user has just chosen.
     if (applied && m_portOverridden && !dialog.KeptPortForRun())
         m_binding.SetPortOverride(
             PortFromSettings(GetProfileInt(KEY_COM_PORT, 1), GetProfileString(KEY_PORT_NAME, "")));
     SaySettingsLost();
-    if (m_binding.StoredPortChanged()) OpenPort(false);
+    if (m_binding.StoredPortChanged() || (released && !m_binding.Comm().IsOpen())) OpenPort(false);
 }
 
 void CLoaderDialog::SaySettingsLost() {
@@ -345,12 +390,16 @@ void CLoaderDialog::ShowStatus(const std::string& text) {
     m_status->repaint();
 }
 
+void CLoaderDialog::SetOperationsEnabled(bool enabled) {
+    m_screensButton->setEnabled(enabled);
+    m_firmwareButton->setEnabled(enabled);
+    m_testButton->setEnabled(enabled);
+}
+
 void CLoaderDialog::BusyChanged(bool busy) {
     if (busy) m_runningMode = m_engine.Mode();
     else m_sinceIdle.restart();
-    m_screensButton->setEnabled(!busy);
-    m_firmwareButton->setEnabled(!busy);
-    m_testButton->setEnabled(!busy);
+    SetOperationsEnabled(!busy);
     m_closeButton->setText(busy ? QStringLiteral("Abort") : QStringLiteral("Close"));
     m_closeButton->setFocus();
     m_closeButton->parentWidget()->repaint();

@@ -4,14 +4,17 @@
 #include <QElapsedTimer>
 #include <QIcon>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "port_recovery.h"
+#include "session/keypad_finder.h"
 #include "session/qt_loader_host.h"
 #include "standard_dialogs.h"
 
 class QDragEnterEvent;
 class QDropEvent;
+class QAction;
 class QLabel;
 class QLineEdit;
 class QMenuBar;
@@ -55,6 +58,9 @@ public:
     // Uses this port for the run instead of the stored one (not stored). Applying Preferences
     // replaces it with the port chosen there.
     void SetPortOverride(const PortSpec& port);
+    // --port auto or auto:GLOB: once the window is up, the one keypad that answers gives the port
+    // for the run, as orbix-flash finds it.
+    void SetAutoPort(const std::string& autoName) { m_autoPort = autoName; }
 
     CPortRecovery& PortRecovery() { return m_recovery; }
 
@@ -112,6 +118,10 @@ private:
     // A box, once, when the settings could not be saved.
     void SaySettingsLost();
     void OnPortLost(bool duringOperation);
+    void SetOperationsEnabled(bool enabled);
+    void FindAutoPort();
+    void AutoPortFound(const KeypadSearch& search);
+    void AutoPortNotFound(const std::string& problem);
 
     CPortRecovery m_recovery;
     QIcon m_icon;
@@ -122,6 +132,11 @@ private:
     QElapsedTimer m_sinceIdle;  // since the last operation ended
     bool m_asking = false;      // the stop question is up
     std::string m_droppedFile;  // answers the next file choice instead of the dialog
+    std::string m_autoPort;     // as --port gave it
+    std::string m_autoProblem;  // why it found no keypad to use, till Preferences chooses one
+    std::unique_ptr<CKeypadFinder> m_autoFinder;
+    QString m_fileAfterSearch;  // the command line's file, once the keypad is found
+    QAction* m_preferences = nullptr;
 
     QPushButton* m_closeButton = nullptr;
     QPushButton* m_screensButton = nullptr;

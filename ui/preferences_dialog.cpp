@@ -1,33 +1,54 @@
 #include "preferences_dialog.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
 #include <algorithm>
+#include <tuple>
 
 #include "dialog_units.h"
 #include "loader_dialog.h"
 #include "serial/port_list.h"
-#include "serial/port_naming.h"
+#include "session/exit_code.h"
 #include "session/port_binding.h"
+#include "session/port_discovery.h"
 #include "session/settings_store.h"
 #include "standard_dialogs.h"
 
 namespace {
+
 constexpr int LAST_LISTED_COM = 16;
+
+bool IsListedCom(int number) { return number >= 1 && number <= LAST_LISTED_COM; }
+
+// "COM5 - USB Serial Port (COM5)", "/dev/ttyUSB0 - FT232R USB UART A50285BI": the name first, as
+// the field is narrow; on POSIX systems COM1 to COM16 with their device.
+std::string ListLabel(const SystemPort& port, int number) {
+    const bool posix = SYSTEM_NAMING == NAMING_POSIX;
+    std::string name = number > 0 ? "COM" + std::to_string(number) : posix ? port.device : PlainComName(port.device);
+    std::string about = PortDescription(port);
+    if (posix && number > 0) about = port.device + (about.empty() ? "" : " " + about);
+    return about.empty() ? name : name + " - " + about;
 }
+
+}  // namespace
 
 CPreferencesDialog::CPreferencesDialog(CSettingsStore& settings, const PortSpec* portForRun, QWidget* parent)
     : QDialog(parent), m_settings(settings) {
     setWindowTitle(QStringLiteral("Preferences"));
     const CDialogUnits du(font());
-    setFixedSize(du.Size(217, 46));
+    setFixedSize(du.Size(217, 63));
 
     auto* apply = new QPushButton(QStringLiteral("Apply"), this);
     apply->setGeometry(du.Rect(160, 7, 50, 14));
     apply->setDefault(true);
     auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
     cancel->setGeometry(du.Rect(160, 24, 50, 14));
+    m_find = new QPushButton(QStringLiteral("Find"), this);
+    m_find->setObjectName(QStringLiteral("findButton"));
+    m_find->setGeometry(du.Rect(160, 42, 50, 14));
+    m_find->setToolTip(QStringLiteral("Try every port the system has for a keypad"));
 
     m_ports = new QComboBox(this);
     m_ports->setObjectName(QStringLiteral("portList"));
@@ -42,49 +63,87 @@ CPreferencesDialog::CPreferencesDialog(CSettingsStore& settings, const PortSpec*
     auto* label = new QLabel(QStringLiteral("COM Port:"), this);
     label->setGeometry(du.X(7), comboRect.y(), du.X(38), comboHeight);
     label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    // What Find found, two lines at most, under the list.
+    m_found = new QLabel(this);
+    m_found->setObjectName(QStringLiteral("findResult"));
+    m_found->setGeometry(du.Rect(7, 38, 146, 20));
+    m_found->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    m_found->setWordWrap(true);
 
     connect(apply, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_find, &QPushButton::clicked, this, &CPreferencesDialog::OnFind);
     setTabOrder(apply, cancel);
-    setTabOrder(cancel, m_ports);
+    setTabOrder(cancel, m_find);
+    setTabOrder(m_find, m_ports);
     FillPortList(portForRun);
+    // The descriptions are wider than the field: the open list shows them whole.
+    m_ports->view()->setMinimumWidth(m_ports->view()->sizeHintForColumn(0) + du.X(8));
     apply->setFocus();
 }
 
+// Item data: the COM number, or the name of a port known by path or network address alone.
 void CPreferencesDialog::FillPortList(const PortSpec* portForRun) {
-    // Item data: the COM number, or the name of a port known by path or network address alone.
-    for (int n = 1; n <= LAST_LISTED_COM; ++n) m_ports->addItem(QStringLiteral("COM%1").arg(n), n);
-
-    const bool runPortIsListedCom = portForRun && portForRun->number >= 1 && portForRun->number <= LAST_LISTED_COM;
-    // The port of this run is what the window uses, whatever the system lists (a pseudo-terminal).
-    const QString runPath = portForRun && !runPortIsListedCom ? QString::fromStdString(portForRun->device) : QString();
-    const QString storedPath = QString::fromStdString(m_settings.GetString(KEY_PORT_NAME, ""));
-    QStringList paths;
-    for (const SystemPort& port : SystemPorts()) {
+    std::vector<SystemPort> present = SystemPorts();
+    // COM ports by number, then the paths.
+    auto order = [](const SystemPort& port) {
         const int number = ComNumberOfDevice(port.device);
-        if (number >= 1 && number <= LAST_LISTED_COM) continue;
-        paths << QString::fromStdString(port.device);
+        return std::make_tuple(number == 0, number, port.device);
+    };
+    std::sort(present.begin(), present.end(), [&](const SystemPort& a, const SystemPort& b) { return order(a) < order(b); });
+    QFont presentFont = font();
+    presentFont.setBold(true);
+    for (const SystemPort& port : present) {
+        const int number = ComNumberOfDevice(port.device);
+        const int listedNumber = IsListedCom(number) ? number : 0;
+        m_ports->addItem(QString::fromStdString(ListLabel(port, number)),
+                         listedNumber ? QVariant(listedNumber) : QVariant(QString::fromStdString(port.device)));
+        const int row = m_ports->count() - 1;
+        m_ports->setItemData(row, QVariant::fromValue(presentFont), Qt::FontRole);
+        const std::string probe = SYSTEM_NAMING == NAMING_WINDOWS ? PlainComName(port.device) : port.device;
+        m_ports->setItemData(row, QString::fromStdString(probe), PROBE_NAME_ROLE);
     }
-    // A stored adapter that is unplugged right now, or a network port, is still the user's choice:
-    // keep it listed.
-    if (!storedPath.isEmpty() && !paths.contains(storedPath)) paths << storedPath;
-    if (!runPath.isEmpty() && !paths.contains(runPath)) paths << runPath;
-    paths.sort();
-    paths.removeDuplicates();
-    for (const QString& path : paths) m_ports->addItem(path, path);
+    if (m_ports->count() > 0) m_ports->insertSeparator(m_ports->count());
+
+    const std::string storedName = m_settings.GetString(KEY_PORT_NAME, "");
+    const PortSpec stored = PortFromSettings(m_settings.GetInt(KEY_COM_PORT, 1), storedName);
+    const bool storedByName = !storedName.empty();
+    const bool runIsListedCom = portForRun && IsListedCom(portForRun->number);
+    // The port the settings name is still the user's choice when the system lacks it now.
+    auto absent = [](const QString& name) { return name + QStringLiteral(" (absent)"); };
+    for (int n = 1; n <= LAST_LISTED_COM; ++n) {
+        if (m_ports->findData(n) >= 0) continue;
+        const QString name = QStringLiteral("COM%1").arg(n);
+        m_ports->addItem(!storedByName && stored.number == n ? absent(name) : name, n);
+    }
+    if (storedByName && IndexOf(stored) < 0) {
+        const QString path = QString::fromStdString(stored.device);
+        // A network port is never listed by the system, and a link may name a listed device.
+        const std::string identity = DeviceIdentity(stored.device);
+        const bool there = IsNetworkPortName(stored.device) ||
+                           std::any_of(present.begin(), present.end(),
+                                       [&](const SystemPort& port) { return DeviceIdentity(port.device) == identity; });
+        m_ports->addItem(there ? path : absent(path), path);
+    }
+    // The port of this run is what the window uses, whatever the system lists (a pseudo-terminal).
+    if (portForRun && !runIsListedCom && IndexOf(*portForRun) < 0) {
+        const QString path = QString::fromStdString(portForRun->device);
+        m_ports->addItem(path, path);
+    }
 
     int index = -1;
     if (portForRun) {
-        index = runPortIsListedCom ? portForRun->number - 1 : m_ports->findData(runPath);
+        index = IndexOf(*portForRun);
         m_portForRunIndex = index;
-    } else if (!storedPath.isEmpty()) {
-        index = m_ports->findData(storedPath);
     } else {
-        const int comPort = m_settings.GetInt(KEY_COM_PORT, 1);
-        // Anything outside COM1 to COM16 selects nothing.
-        if (comPort >= 1 && comPort <= LAST_LISTED_COM) index = comPort - 1;
+        index = IndexOf(stored);  // anything outside COM1 to COM16 selects nothing
     }
     m_ports->setCurrentIndex(index);
+}
+
+int CPreferencesDialog::IndexOf(const PortSpec& port) const {
+    if (IsListedCom(port.number)) return m_ports->findData(port.number);
+    return port.device.empty() ? -1 : m_ports->findData(QString::fromStdString(port.device));
 }
 
 void CPreferencesDialog::accept() {
@@ -102,7 +161,7 @@ void CPreferencesDialog::accept() {
     if (index >= 0 && data.typeId() == QMetaType::QString) {
         port.device = data.toString().toStdString();
     } else if (index >= 0 || text.isEmpty()) {
-        port.number = index + 1;  // no selection counts as index -1 and stores 0
+        port.number = data.toInt();  // no selection stores 0
     } else if (!ParsePortArgument(text.toStdString(), port)) {
         RunMessageBox(this, APP_NAME,
                       "\"" + text.toStdString() +
@@ -118,4 +177,58 @@ void CPreferencesDialog::accept() {
         m_settings.WriteString(KEY_PORT_NAME, port.device);
     }
     QDialog::accept();
+}
+
+// The probes end before the window opens its port again.
+void CPreferencesDialog::done(int result) {
+    m_finder.Cancel();
+    QDialog::done(result);
+}
+
+void CPreferencesDialog::OnFind() {
+    if (m_finder.IsRunning()) {
+        m_finder.Stop(EXIT_INTERRUPTED);
+        return;
+    }
+    std::vector<std::string> ports;
+    for (int i = 0; i < m_ports->count(); ++i) {
+        const QString probe = m_ports->itemData(i, PROBE_NAME_ROLE).toString();
+        if (!probe.isEmpty()) ports.push_back(probe.toStdString());
+    }
+    if (ports.empty()) {
+        ShowFindText("The system has no serial port to try.");
+        return;
+    }
+    const std::string refusal = beforeFind ? beforeFind() : "";
+    if (!refusal.empty()) {
+        ShowFindText(refusal);
+        return;
+    }
+    m_find->setText(QStringLiteral("Stop"));
+    ShowFindText("Looking for a keypad on " + JoinedNames(ports) + "..");
+    m_finder.Start(ports, [this](const KeypadSearch& search) { ShowFound(search); });
+}
+
+void CPreferencesDialog::ShowFound(const KeypadSearch& search) {
+    m_find->setText(QStringLiteral("Find"));
+    if (search.stopExit) {
+        ShowFindText("Find stopped.");
+        return;
+    }
+    std::string problem = search.Problem();
+    if (problem.empty()) {
+        const QString found = QString::fromStdString(search.answered[0]);
+        for (int i = 0; i < m_ports->count(); ++i)
+            if (m_ports->itemData(i, PROBE_NAME_ROLE).toString() == found) m_ports->setCurrentIndex(i);
+        ShowFindText("Found a keypad on " + search.answered[0]);
+        return;
+    }
+    problem[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(problem[0])));
+    ShowFindText(problem + (search.answered.empty() ? "" : ". Choose one from the list."));
+}
+
+// A long list of names is cut at two lines; the tip holds it whole.
+void CPreferencesDialog::ShowFindText(const std::string& text) {
+    m_found->setText(QString::fromStdString(text));
+    m_found->setToolTip(m_found->text());
 }

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QTest>
 
+#include "serial/port_list.h"
 #include "session/port_binding.h"
 #include "ui/preferences_dialog.h"
 #include "window_fixture.h"
@@ -30,29 +31,63 @@ void Select(QComboBox* list, const QString& text) {
     list->setCurrentIndex(list->findText(text));
 }
 
+// The system lists what a test says it has (nothing unless it says).
 class PreferencesDialogTest : public testing::Test {
 protected:
-    void SetUp() override { ClearSettings(); }
+    void SetUp() override {
+        ClearSettings();
+        ReplaceSystemPorts([this] { return systemPorts; });
+    }
+    void TearDown() override { ReplaceSystemPorts({}); }
     CSettingsStore settings;
+    std::vector<SystemPort> systemPorts;
 };
 
-TEST_F(PreferencesDialogTest, ListsCom1ToCom16FirstAndPreselectsTheStoredPort) {
+TEST_F(PreferencesDialogTest, ListsCom1ToCom16AndMarksTheStoredPortAbsent) {
     settings.WriteInt(KEY_COM_PORT, 7);
     CPreferencesDialog dialog(settings);
     QComboBox* list = dialog.PortList();
     EXPECT_EQ(dialog.windowTitle(), "Preferences");
     EXPECT_TRUE(list->isEditable());  // network ports are typed in
-    ASSERT_GE(list->count(), 16);
-    for (int i = 0; i < 16; ++i) EXPECT_EQ(list->itemText(i), QString("COM%1").arg(i + 1));
-    // Whatever else is listed is a device that COM1 to COM16 do not name.
-    for (int i = 16; i < list->count(); ++i) EXPECT_TRUE(list->itemText(i).startsWith('/'));
-    EXPECT_EQ(list->currentText(), "COM7");
+    ASSERT_EQ(list->count(), 16);
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(list->itemText(i), QString("COM%1%2").arg(i + 1).arg(i == 6 ? " (absent)" : ""));
+    EXPECT_EQ(list->currentText(), "COM7 (absent)");
+}
+
+// What the system has comes first, with its description and in bold; COM1 to COM16 follow
+// without those it has; a stored adapter unplugged now stays the choice, marked absent.
+TEST_F(PreferencesDialogTest, ListsThePortsTheSystemHasFirstWithWhatItSaysOfThem) {
+    systemPorts.resize(2);
+    systemPorts[0].device = "/dev/ttyUSB7";
+    systemPorts[0].description = "FT232R USB UART";
+    systemPorts[0].serialNumber = "A50285BI";
+    systemPorts[1].device = ComDeviceName(3);
+    settings.WriteString(KEY_PORT_NAME, kAdapterA);
+    CPreferencesDialog dialog(settings);
+    QComboBox* list = dialog.PortList();
+    ASSERT_EQ(list->count(), 2 + 1 + 15 + 1);
+    EXPECT_EQ(list->itemText(0), "COM3 - " + QString::fromStdString(ComDeviceName(3)));
+    EXPECT_EQ(list->itemText(1), "/dev/ttyUSB7 - FT232R USB UART A50285BI");
+    for (int i : {0, 1}) {
+        EXPECT_TRUE(list->itemData(i, Qt::FontRole).value<QFont>().bold()) << i;
+        EXPECT_FALSE(list->itemData(i, CPreferencesDialog::PROBE_NAME_ROLE).toString().isEmpty()) << i;
+    }
+    EXPECT_EQ(list->itemText(3), "COM1");
+    EXPECT_EQ(list->findText("COM3"), -1);  // listed once, with what the system says
+    EXPECT_FALSE(list->itemData(3, Qt::FontRole).value<QFont>().bold());
+    EXPECT_EQ(list->currentText(), QString(kAdapterA) + " (absent)");
+    EXPECT_EQ(list->currentIndex(), list->count() - 1);
+
+    list->setCurrentIndex(0);  // the described COM3 stores the number, as COM3 always has
+    Press(&dialog, "Apply");
+    EXPECT_EQ(settings.GetInt(KEY_COM_PORT, -1), 3);
+    EXPECT_EQ(settings.GetString(KEY_PORT_NAME, "?"), "");
 }
 
 TEST_F(PreferencesDialogTest, ApplyStoresTheChoiceAndCancelStoresNothing) {
     {
         CPreferencesDialog dialog(settings);
-        EXPECT_EQ(dialog.PortList()->currentText(), "COM1");  // nothing stored yet
+        EXPECT_EQ(dialog.PortList()->currentText(), "COM1 (absent)");  // nothing stored yet: the default
         Press(&dialog, "Apply");
         EXPECT_EQ(dialog.result(), QDialog::Accepted);
         EXPECT_EQ(settings.GetInt(KEY_COM_PORT, -1), 1);
@@ -86,7 +121,7 @@ TEST_F(PreferencesDialogTest, ADevicePathIsKeptByNameUntilACommonPortIsChosen) {
     {
         // An adapter that is unplugged right now is still listed, and chosen.
         CPreferencesDialog dialog(settings);
-        EXPECT_EQ(dialog.PortList()->currentText(), kAdapterA);
+        EXPECT_EQ(dialog.PortList()->currentText(), QString(kAdapterA) + " (absent)");
         Select(dialog.PortList(), kAdapterB);
         Press(&dialog, "Apply");
         EXPECT_EQ(settings.GetString(KEY_PORT_NAME, "?"), kAdapterB);
