@@ -54,10 +54,7 @@ test-sanitize: deps
 test-windows: deps
 	@cmake -S . -B $(WIN_BUILD) -G Ninja --toolchain cmake/mingw-w64.cmake -DORBIX_QT=OFF >/dev/null
 	@cmake --build $(WIN_BUILD) -j $(JOBS)
-	@scripts/wine-run $(CURDIR)/$(WIN_BUILD)/wine-prefix cmd /c exit >/dev/null 2>&1 || true
-	@# One Wine server for the whole run: one that ends as the next test connects fails that test.
-	cd $(WIN_BUILD) && export WINEPREFIX=$(CURDIR)/$(WIN_BUILD)/wine-prefix WINEDEBUG=-all && wineserver -p && \
-	  { ctest --output-on-failure -j $(JOBS) --timeout 300; rc=$$?; wineserver -k; exit $$rc; }
+	cd $(WIN_BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
 
 # Qt for Windows (shared DLLs, mingw-w64), built once per machine into
 # ~/.cache/orbix/qt-6.4.2-mingw64-HASH; prints that prefix.
