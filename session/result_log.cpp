@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #ifdef _WIN32
 #include <io.h>
-#include <sys/stat.h>
 
 #include "wide_path.h"
 #else
