@@ -1,0 +1,65 @@
+#pragma once
+#include <string>
+#include <vector>
+
+#include "image_file.h"
+#include "session_request.h"
+
+// A production bench's set-up, kept in one small UTF-8 text file beside its
+// image, so the folder copies from PC to PC:
+//
+//   # comment
+//   [bench]
+//   command = firmware              (or screens)
+//   image = demo-firmware.s         (relative: to the profile's folder)
+//   sha256 = 64 hex digits          (the image must hash to it)
+//   log = records.jsonl             (relative: to the profile's folder; absent: no records)
+//   retries = 0
+//   stall-timeout = 30
+//   start = keypad                  (or operator: the operator's Start begins each unit)
+//   locked = no                     (or yes)
+//   password = SALT:HASH            (hex; absent: unlocking asks nothing)
+//   [slots]
+//   Slot 1 = /dev/ttyUSB0           (a name, then a port in any form --port takes)
+//   Slot 2 = auto:/dev/serial/by-id/*FTDI*
+//
+// The slots keep the file's order.
+
+// One slot of a bench: a port, and the name its records carry as `unit`.
+struct BenchSlot {
+    std::string name;
+    std::string port;
+};
+
+struct BenchProfile {
+    KeypadCommand command = KEYPAD_FIRMWARE;  // firmware or screens
+    std::string image;   // as the file gives it
+    std::string sha256;  // lower-case hex
+    std::string log;     // as the file gives it; empty: no records
+    int retries = 0;
+    int stallTimeoutSeconds = 30;
+    bool startByOperator = false;  // false: a keypad's arrival starts its slot's update
+    bool locked = false;
+    std::string passwordSalt;  // hex; both empty: no password
+    std::string passwordHash;  // hex SHA-256 of salt bytes followed by the password's
+    std::vector<BenchSlot> slots;
+};
+
+// Reads a profile; 0 with `error` naming the line and what is wrong with it
+// (an unknown key, a bad value, a slot without a port, ...).
+int LoadBenchProfile(const std::string& path, BenchProfile& profile, std::string& error);
+// Writes it whole or not at all (a temporary file renamed into place); 0 with `error`.
+int SaveBenchProfile(const std::string& path, const BenchProfile& profile, std::string& error);
+// A path the profile gives (image, log) as it is opened: relative ones from
+// the profile's own folder.
+std::string BenchProfilePath(const std::string& profilePath, const std::string& given);
+
+// The password guards against a stray click, not an attacker: a salted hash
+// in the file. An empty password removes it.
+void SetBenchPassword(BenchProfile& profile, const std::string& password);
+bool BenchPasswordMatches(const BenchProfile& profile, const std::string& password);
+
+// The image must be the one the profile (or --expect-sha256) pins: 0 with
+// `reason` saying which image was found and which was expected.
+int CheckPinnedImage(const CImageFile& image, const std::string& fileName, const std::string& expectedSha256,
+                     std::string& reason);
