@@ -54,7 +54,13 @@ test-sanitize: deps
 test-windows: deps
 	@cmake -S . -B $(WIN_BUILD) -G Ninja --toolchain cmake/mingw-w64.cmake -DORBIX_QT=OFF >/dev/null
 	@cmake --build $(WIN_BUILD) -j $(JOBS)
-	cd $(WIN_BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
+	@scripts/wine-run $(CURDIR)/$(WIN_BUILD)/wine-prefix cmd /c exit </dev/null >/dev/null 2>&1
+	@# One Wine server and one set of Wine's own services for the whole run: a server that ends as
+	@# the next test connects fails that test. The services start here, on /dev/null: started by a
+	@# test they would hold its output open, and CTest would wait for it until the time-out.
+	cd $(WIN_BUILD) && export WINEPREFIX=$(CURDIR)/$(WIN_BUILD)/wine-prefix WINEDEBUG=-all && \
+	  wineserver -w && wineserver -p60 && trap 'wineserver -k' EXIT INT TERM && wine cmd /c exit </dev/null >/dev/null 2>&1 && \
+	  ctest --output-on-failure -j $(JOBS) --timeout 300
 
 # Qt for Windows (shared DLLs, mingw-w64), built once per machine into
 # ~/.cache/orbix/qt-6.4.2-mingw64-HASH; prints that prefix.
