@@ -2,6 +2,7 @@
 
 #include <QAbstractItemView>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QLabel>
 #include <QPushButton>
 #include <algorithm>
@@ -73,6 +74,8 @@ CPreferencesDialog::CPreferencesDialog(CSettingsStore& settings, const PortSpec*
     connect(apply, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(m_find, &QPushButton::clicked, this, &CPreferencesDialog::OnFind);
+    // The field is narrower than most labels: show their start, the port's name, not their end.
+    connect(m_ports, &QComboBox::currentIndexChanged, this, [this] { m_ports->lineEdit()->setCursorPosition(0); });
     setTabOrder(apply, cancel);
     setTabOrder(cancel, m_find);
     setTabOrder(m_find, m_ports);
@@ -205,7 +208,7 @@ void CPreferencesDialog::OnFind() {
         return;
     }
     m_find->setText(QStringLiteral("Stop"));
-    ShowFindText("Looking for a keypad on " + JoinedNames(ports) + "..");
+    ShowFindText("Looking for a keypad on " + JoinedNames(ports) + "...");
     m_finder.Start(ports, [this](const KeypadSearch& search) { ShowFound(search); });
 }
 

@@ -20,6 +20,7 @@
 #include "ui/app_icon.h"
 #include "ui/help_dialog.h"
 #include "ui/percent_progress_ctrl.h"
+#include "serial/port_list.h"
 #include "ui/preferences_dialog.h"
 #ifdef ORBIX_HAVE_SIM
 #include "sim/pty_server.h"
@@ -134,6 +135,27 @@ int main(int argc, char** argv) {
         preferences->reject();
     });
     window.OnPreferences();
+
+    // Find with a keypad on an adapter the system lists beside a port that answers nothing.
+    CKeypadPtyServer found(DemoKeypadConfig());
+    if (found.Open(error)) {
+        found.Start();
+        ReplaceSystemPorts([&found] {
+            return std::vector<SystemPort>{{"/dev/ttyS0", "", "", -1, -1, ""},
+                                           {found.DevicePath(), "FT232R USB UART", "A50285BI", 0x0403, 0x6001, ""}};
+        });
+        CPreferencesDialog finding(window.Settings());
+        finding.show();
+        QPushButton* find = nullptr;
+        for (QPushButton* button : finding.findChildren<QPushButton*>())
+            if (button->text() == "Find") find = button;
+        find->click();  // it reads "Stop" until the search ends
+        WaitFor(
+            "found", [&] { return find->text() == "Find"; }, 8000);
+        Save(&finding, "6b-preferences-found");
+        ReplaceSystemPorts({});
+        found.Stop();
+    }
 #endif
 
     CPreferencesDialog preferences(window.Settings());
