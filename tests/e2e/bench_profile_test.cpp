@@ -22,7 +22,7 @@ struct ProfileCase {
 class BenchProfileTest : public ::testing::Test {
 protected:
     std::filesystem::path dir = MakeScratchDir("bench-profile");
-    std::string path = CoreName(dir / "line.orbixbench");
+    std::string path = CoreName(dir / "line.orbix-bench");
     void TearDown() override { std::filesystem::remove_all(dir); }
     int Load(const std::string& text, BenchProfile& profile, std::string& error) {
         std::ofstream(path, std::ios::binary) << text;
@@ -129,7 +129,7 @@ TEST_F(BenchProfileTest, WhatTheBenchSavesReadsBackTheSame) {
     EXPECT_EQ(SaveBenchProfile(path, bad, error), 0);
     ASSERT_EQ(LoadBenchProfile(path, read, error), 1) << error;
     EXPECT_EQ(read.slots.size(), 3u);
-    EXPECT_EQ(SaveBenchProfile(CoreName(dir / "no-such-folder" / "x.orbixbench"), saved, error), 0);
+    EXPECT_EQ(SaveBenchProfile(CoreName(dir / "no-such-folder" / "x.orbix-bench"), saved, error), 0);
 
     EXPECT_EQ(BenchProfilePath(path, "demo.s"), CoreName(dir / "demo.s"));
     EXPECT_EQ(BenchProfilePath(path, "/srv/demo.s"), "/srv/demo.s");

@@ -280,7 +280,7 @@ TEST_F(GangE2E, ABenchProfileRunsEachSlotAsAStationWithItsName) {
     AddKeypad({"--link", jigA, "--swap-after-update", "600"});
     AddKeypad({"--link", jigB, "--fail-command", "fw-data"});  // fails one chunk once
     fs::copy_file(FIRMWARE, dir / "line.s");
-    std::string profile = Write("line.orbixbench", "[bench]\ncommand = firmware\nimage = line.s\nsha256 = " +
+    std::string profile = Write("line.orbix-bench", "[bench]\ncommand = firmware\nimage = line.s\nsha256 = " +
                                                        Sha256(FIRMWARE) + "\nlog = records.jsonl\nretries = 1\n"
                                                        "[slots]\nSlot A = auto:" + dir.string() + "/jig-a*\nSlot B = " + jigB + "\n");
     CProcess flash({FLASH, "--profile", profile, "--yes"});

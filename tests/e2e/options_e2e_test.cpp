@@ -69,7 +69,7 @@ TEST_F(OptionsE2E, EveryFormOfAnOptionIsReadAndFileNamesAreBytes) {
 
 TEST_F(OptionsE2E, WrongOptionsAreRefusedBeforeAnythingStarts) {
     std::string file = Write("small.s", SMALL_FIRMWARE);
-    std::string profile = Write("bench.orbixbench", "[bench]\ncolour = red\n");
+    std::string profile = Write("bench.orbix-bench", "[bench]\ncolour = red\n");
     struct Case {
         std::vector<std::string> args;
         std::string message;
