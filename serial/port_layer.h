@@ -2,6 +2,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 // A port the keypad is reached through, as the binding sees it: a serial
@@ -15,6 +16,18 @@ public:
     // 0 when the port cannot be opened, with `reason` saying why in words a
     // user can act on.
     virtual int Open(const std::string& name, std::string& reason) = 0;
+    // How an open ended: 1, or 0 with why.
+    using OpenDone = std::function<void(int open, const std::string& reason)>;
+    // Opens without waiting where opening takes a while (a network port
+    // connects): `opened` comes once from the event loop, when the port is
+    // open or will not open; where opening does not wait, before this
+    // returns. Closing first ends the open without the call.
+    virtual void StartOpen(const std::string& name, OpenDone opened) {
+        std::string reason;
+        const int open = Open(name, reason);
+        opened(open, reason);
+    }
+    virtual bool IsOpening() const { return false; }
     virtual void Close() = 0;
     virtual bool IsOpen() const = 0;
     // One frame, on its way at once. Writes, BREAK and reads on a closed port do nothing.

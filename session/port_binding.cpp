@@ -21,20 +21,33 @@ std::string CPortBinding::NotAvailableText() const {
     return "COM Port: " + PortLabel(m_port) + " not available";
 }
 
-int CPortBinding::OpenComPort() {
+void CPortBinding::SelectPort() {
     m_port = StoredPort();
-    std::string selected = "COM Port: " + PortLabel(m_port) + " selected ";
     m_layer->Close();
     m_layer = IsNetworkPortName(m_port.device) ? static_cast<IPortLayer*>(&m_network) : &m_serial;
-
     m_failure = "no serial port is chosen";
-    if (!m_port.device.empty() && m_layer->Open(m_port.device, m_failure)) {
-        m_layer->Read();  // whatever waited before we opened is not a reply
-        m_failure.clear();
-        m_engine.SetStatus(selected);
-        return 1;
-    }
-    return 0;
+}
+
+int CPortBinding::Opened(int open) {
+    if (!open) return 0;
+    m_layer->Read();  // whatever waited before we opened is not a reply
+    m_failure.clear();
+    m_engine.SetStatus("COM Port: " + PortLabel(m_port) + " selected ");
+    return 1;
+}
+
+int CPortBinding::OpenComPort() {
+    SelectPort();
+    return !m_port.device.empty() && Opened(m_layer->Open(m_port.device, m_failure));
+}
+
+void CPortBinding::StartOpenComPort(std::function<void(int open)> opened) {
+    SelectPort();
+    if (m_port.device.empty()) return opened(0);
+    m_layer->StartOpen(m_port.device, [this, opened](int open, const std::string& reason) {
+        if (!open) m_failure = reason;
+        opened(Opened(open));
+    });
 }
 
 bool CPortBinding::StoredPortChanged() {

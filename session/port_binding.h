@@ -25,6 +25,10 @@ public:
     // Configures and opens the port; 1 when open, with "selected" on the
     // status line. 0 says nothing: the caller decides how to say "not available".
     int OpenComPort();
+    // OpenComPort without waiting for a network port to connect: `opened(open)` once that is
+    // known (for a device, before this returns). Another open or a close first ends it unsaid.
+    void StartOpenComPort(std::function<void(int open)> opened);
+    bool IsOpening() const { return m_layer->IsOpening(); }
     // After Preferences: the port to reopen differs from the one in use.
     bool StoredPortChanged();
 
@@ -50,6 +54,10 @@ private:
     void OnBytesArrived();
     void OnPortLost(IPortLayer* layer);
     PortSpec StoredPort();
+    // The stored port and its layer, the one in use closed.
+    void SelectPort();
+    // After the layer's open: 1 with "selected" on the status line.
+    int Opened(int open);
 
     CLoaderEngine& m_engine;
     IUserHost& m_settings;

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -70,7 +71,7 @@ CLoaderDialog::CLoaderDialog(QWidget* parent)
     chooseFile = [this](const FileDialogSpec& request, std::string& path) { return RunFileDialog(this, request, path); };
     messageBox = [this](const std::string& text, MessageKind kind) { RunMessageBox(this, APP_NAME, text, kind); };
     askYesNo = [this](const std::string& text, YesNoDefault defaultButton) {
-        return RunYesNo(this, APP_NAME, text, defaultButton);
+        return RunYesNo(this, APP_NAME, text, defaultButton, &m_question);
     };
     exitProcess = [](int code) { std::exit(code); };
     m_engine.SetStallGuard(STALL_GUARD_SECONDS, false);
@@ -121,15 +122,9 @@ void CLoaderDialog::CreateControls() {
     m_activity = AddBar(client, du.Rect(7, 43, 306, 10), "activityBar");
 
     connect(m_closeButton, &QPushButton::clicked, this, &CLoaderDialog::OnCloseButton);
-    connect(m_screensButton, &QPushButton::clicked, this, [this] {
-        if (PortReady()) UpdateScreens();
-    });
-    connect(m_firmwareButton, &QPushButton::clicked, this, [this] {
-        if (PortReady()) UpdateFirmware();
-    });
-    connect(m_testButton, &QPushButton::clicked, this, [this] {
-        if (PortReady()) m_engine.OnTestConnection();
-    });
+    connect(m_screensButton, &QPushButton::clicked, this, [this] { WithPort([this] { UpdateScreens(); }); });
+    connect(m_firmwareButton, &QPushButton::clicked, this, [this] { WithPort([this] { UpdateFirmware(); }); });
+    connect(m_testButton, &QPushButton::clicked, this, [this] { WithPort([this] { m_engine.OnTestConnection(); }); });
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -167,7 +162,7 @@ void CLoaderDialog::OnInitDialog() {
 
     // Shown before the port opens, so a "not available" box sits over the window it belongs to.
     show();
-    if (m_autoPort.empty()) OpenPort(false);
+    if (m_autoPort.empty()) OpenPort();
     else FindAutoPort();
     m_closeButton->setFocus();
 }
@@ -176,23 +171,22 @@ void CLoaderDialog::OnInitDialog() {
 void CLoaderDialog::FindAutoPort() {
     const std::vector<std::string> candidates = CandidatePorts(m_autoPort);
     if (candidates.empty()) return AutoPortNotFound(NoCandidatesText(m_autoPort));
-    SetOperationsEnabled(false);
-    m_preferences->setEnabled(false);
+    HoldOperations(true);
     m_engine.SetStatus("Looking for a keypad on " + JoinedNames(candidates) + "..");
     m_autoFinder = std::make_unique<CKeypadFinder>();
     m_autoFinder->Start(candidates, [this](const KeypadSearch& search) { AutoPortFound(search); });
 }
 
 void CLoaderDialog::AutoPortFound(const KeypadSearch& search) {
-    SetOperationsEnabled(true);
-    m_preferences->setEnabled(true);
+    HoldOperations(false);
     if (!search.Problem().empty()) return AutoPortNotFound(search.Problem());
     PortSpec port;
     ParsePortArgument(search.answered[0], port);
     SetPortOverride(port);
-    if (!OpenPort(false)) return;
-    m_engine.SetStatus("Found a keypad on " + search.answered[0]);
-    if (!m_fileAfterSearch.isEmpty()) OpenFile(std::exchange(m_fileAfterSearch, {}));
+    OpenPort([this, found = search.answered[0]] {
+        m_engine.SetStatus("Found a keypad on " + found);
+        if (!m_fileAfterSearch.isEmpty()) OpenFile(std::exchange(m_fileAfterSearch, {}));
+    });
 }
 
 void CLoaderDialog::AutoPortNotFound(const std::string& problem) {
@@ -203,44 +197,62 @@ void CLoaderDialog::AutoPortNotFound(const std::string& problem) {
 
 int CLoaderDialog::MayClose() {
     // An accidental close would leave the keypad half-written without a word.
-    return AskToStop("An update is running. Stop it and close? The keypad will have no valid %s until it is updated "
-                     "again.") != 0;
+    const StopAnswer answer = AskToStop(
+        "An update is running. Stop it and close? The keypad will have no valid %s until it is updated again.");
+    // An update that ended meanwhile leaves the window open on its outcome.
+    return answer == STOP_NOT_ASKED || answer == STOP_DONE;
 }
 
-int CLoaderDialog::AskToStop(const char* question) {
+CLoaderDialog::StopAnswer CLoaderDialog::AskToStop(const char* question) {
     const int mode = m_engine.Mode();
-    if (mode != MODE_FIRMWARE && mode != MODE_SCREENS) return -1;
+    if (mode != MODE_FIRMWARE && mode != MODE_SCREENS) return STOP_NOT_ASKED;
     char text[200];
     std::snprintf(text, sizeof text, question, mode == MODE_FIRMWARE ? "firmware" : "screens");
     m_asking = true;
     const int yes = askYesNo(text, DEFAULT_NO);
     m_asking = false;
-    if (!yes) return 0;
-    // The update may have ended while the question was open; then there is nothing to stop.
+    // Its end withdraws the question; a Yes given as it ended has nothing left to stop.
+    if (!m_engine.IsBusy()) return STOP_OUTRUN;
+    if (!yes) return STOP_DECLINED;
     m_engine.EndOperation("Operation aborted.", OUTCOME_ABORTED);
-    return 1;
+    return STOP_DONE;
 }
 
 void CLoaderDialog::OnCloseButton() {
     if (m_asking || (!m_engine.IsBusy() && m_sinceIdle.isValid() && m_sinceIdle.elapsed() < CLICK_GUARD_MS)) return;
     // Only an update leaves the keypad without valid contents when stopped; a test stops at once.
-    if (AskToStop("Stop the update? The keypad will have no valid %s until it is updated again.") >= 0) return;
+    if (AskToStop("Stop the update? The keypad will have no valid %s until it is updated again.") != STOP_NOT_ASKED)
+        return;
     // Close while idle ends the program; Abort while busy ends the operation.
     if (m_engine.IsBusy()) m_engine.Abort();
     else accept();
 }
 
-int CLoaderDialog::PortReady() {
-    if (m_binding.Comm().IsOpen()) return 1;
-    ShowNotAvailable();
-    return 0;
+// A reason given earlier may be no longer true (the adapter plugged in since, the other program
+// gone): the answer to a button is that of a fresh try.
+void CLoaderDialog::WithPort(std::function<void()> operation) {
+    if (m_binding.Comm().IsOpen()) return operation();
+    if (!m_autoProblem.empty()) return ShowNotAvailable();
+    OpenPort(std::move(operation));
 }
 
-int CLoaderDialog::OpenPort(bool quiet) {
-    if (m_binding.OpenComPort()) return 1;
-    if (quiet) m_engine.SetStatus(m_binding.NotAvailableText());
-    else ShowNotAvailable();
-    return 0;
+void CLoaderDialog::OpenPort(std::function<void()> opened) {
+    HoldOperations(true);
+    m_recovery.TryNow([this, opened](int open) {
+        HoldOperations(false);
+        if (open) {
+            if (opened) opened();
+            return;
+        }
+        ShowNotAvailable();
+        m_recovery.Start();
+    });
+    if (m_recovery.IsWaited()) m_engine.SetStatus("Connecting to " + PortLabel(m_binding.PortInUse()) + "..");
+}
+
+void CLoaderDialog::HoldOperations(bool held) {
+    SetOperationsEnabled(!held);
+    m_preferences->setEnabled(!held);
 }
 
 // The box adds why the port would not open; the status line says only that it did not.
@@ -277,22 +289,24 @@ bool CLoaderDialog::IsUpdateFile(const QString& path) {
 }
 
 int CLoaderDialog::OpenFile(const QString& path) {
-    if (m_engine.IsBusy() || !IsUpdateFile(path)) return 0;
+    if (m_engine.IsBusy() || m_recovery.IsWaited() || !IsUpdateFile(path)) return 0;
     if (m_autoFinder && m_autoFinder->IsRunning()) {
         m_fileAfterSearch = path;
         return 1;
     }
-    if (!PortReady()) return 1;
-    m_droppedFile = path.toStdString();
-    if (QFileInfo(path).suffix().toLower() == QLatin1String("s")) UpdateFirmware();
-    else UpdateScreens();
-    m_droppedFile.clear();
+    WithPort([this, path] {
+        m_droppedFile = path.toStdString();
+        if (QFileInfo(path).suffix().toLower() == QLatin1String("s")) UpdateFirmware();
+        else UpdateScreens();
+        m_droppedFile.clear();
+    });
     return 1;
 }
 
 void CLoaderDialog::dragEnterEvent(QDragEnterEvent* event) {
     // Refused, with the cursor saying so, while busy and for anything but one update file.
-    if (!m_engine.IsBusy() && !m_asking && IsUpdateFile(DroppedFile(event->mimeData()))) event->acceptProposedAction();
+    if (!m_engine.IsBusy() && !m_asking && !m_recovery.IsWaited() && IsUpdateFile(DroppedFile(event->mimeData())))
+        event->acceptProposedAction();
 }
 
 void CLoaderDialog::dropEvent(QDropEvent* event) {
@@ -347,6 +361,8 @@ void CLoaderDialog::SetPortOverride(const PortSpec& port) {
 }
 
 void CLoaderDialog::OnPreferences() {
+    // Find probes the ports and Apply may change this one: no attempt on it meanwhile.
+    m_recovery.Hold(true);
     const PortSpec inUse = m_binding.PortInUse();
     CPreferencesDialog dialog(m_settings, m_portOverridden ? &inUse : nullptr, this);
     bool released = false;  // Find closed the port for its probes
@@ -363,7 +379,11 @@ void CLoaderDialog::OnPreferences() {
         m_binding.SetPortOverride(
             PortFromSettings(GetProfileInt(KEY_COM_PORT, 1), GetProfileString(KEY_PORT_NAME, "")));
     SaySettingsLost();
-    if (m_binding.StoredPortChanged() || (released && !m_binding.Comm().IsOpen())) OpenPort(false);
+    m_recovery.Hold(false);
+    if (m_binding.Comm().IsOpen() && !m_binding.StoredPortChanged()) return;
+    // Apply, even unchanged, says why the port will not open now; Cancel goes on trying it quietly.
+    if (applied || released || m_binding.StoredPortChanged()) OpenPort();
+    else m_recovery.Start();
 }
 
 void CLoaderDialog::SaySettingsLost() {
@@ -399,6 +419,8 @@ void CLoaderDialog::SetOperationsEnabled(bool enabled) {
 void CLoaderDialog::BusyChanged(bool busy) {
     if (busy) m_runningMode = m_engine.Mode();
     else m_sinceIdle.restart();
+    // A question about stopping the update goes with it, answered No: the window shows its outcome.
+    if (!busy && m_asking && m_question) m_question->done(QMessageBox::No);
     SetOperationsEnabled(!busy);
     m_closeButton->setText(busy ? QStringLiteral("Abort") : QStringLiteral("Close"));
     m_closeButton->setFocus();

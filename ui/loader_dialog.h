@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QIcon>
+#include <QPointer>
 #include <functional>
 #include <memory>
 #include <string>
@@ -18,6 +19,7 @@ class QAction;
 class QLabel;
 class QLineEdit;
 class QMenuBar;
+class QMessageBox;
 class QPushButton;
 class CPercentProgressCtrl;
 
@@ -98,18 +100,30 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    // What came of asking to stop an update.
+    enum StopAnswer {
+        STOP_NOT_ASKED,  // no update runs
+        STOP_DECLINED,   // No: the update goes on
+        STOP_DONE,       // Yes: the update has stopped
+        STOP_OUTRUN,     // the update ended on its own while asked, and the question went with it
+    };
+
     void CreateControls();
     void CreateMenu();
     // 1 when the window may close now; asks first while an update runs, and stops it on Yes.
     int MayClose();
-    // Asks `question` (No the default) while an update runs and stops it on Yes; 1 when stopped.
-    int AskToStop(const char* question);
+    // Asks `question` (No the default) while an update runs and stops it on Yes.
+    StopAnswer AskToStop(const char* question);
     // Close/Abort, by click, Enter or Space.
     void OnCloseButton();
-    // 1 when the port is open; otherwise says it is not available, as at start-up.
-    int PortReady();
-    // Opens the port; when it will not open, says so in a box (unless `quiet`) and on the status line.
-    int OpenPort(bool quiet);
+    // Runs `operation` with the port open: at once when it is, otherwise once it has been tried
+    // again and opened.
+    void WithPort(std::function<void()> operation);
+    // Opens the port, the buttons and Preferences waiting meanwhile (a network port connects
+    // while the window answers), then `opened`; when it will not open, says why in a box and on
+    // the status line and keeps trying it in the background.
+    void OpenPort(std::function<void()> opened = {});
+    void HoldOperations(bool held);
     void ShowNotAvailable();
     // The file step, its result shown on the status line or in a box, then the update.
     void UpdateFirmware();
@@ -131,6 +145,7 @@ private:
     UpdatePhase m_phase = PHASE_ERASE;
     QElapsedTimer m_sinceIdle;  // since the last operation ended
     bool m_asking = false;      // the stop question is up
+    QPointer<QMessageBox> m_question;  // the Yes/No box that is up
     std::string m_droppedFile;  // answers the next file choice instead of the dialog
     std::string m_autoPort;     // as --port gave it
     std::string m_autoProblem;  // why it found no keypad to use, till Preferences chooses one

@@ -1,5 +1,7 @@
 #include "port_recovery.h"
 
+#include <utility>
+
 #include "engine/loader_engine.h"
 #include "serial/port_check.h"
 #include "session/port_binding.h"
@@ -15,10 +17,20 @@ void CPortRecovery::Start() {
     m_timer.start();
 }
 
+void CPortRecovery::Hold(bool held) {
+    m_held = held;
+    if (held && m_binding.IsOpening()) m_binding.Comm().Close();
+}
+
+void CPortRecovery::TryNow(std::function<void(int open)> then) {
+    if (m_then) return;
+    m_then = std::move(then);
+    if (!m_binding.IsOpening()) m_binding.StartOpenComPort([this](int open) { Ended(open); });
+}
+
 void CPortRecovery::Attempt() {
-    // A running operation keeps its texts and ends by its own time-outs; a network attempt still
-    // connecting runs the event loop, and this timer with it.
-    if (m_engine.IsBusy() || m_attempting) return;
+    // A running operation keeps its texts and ends by its own time-outs.
+    if (m_held || m_engine.IsBusy() || m_binding.IsOpening()) return;
     const PortSpec& inUse = m_binding.PortInUse();
     if (m_binding.Comm().IsOpen() || inUse.number != m_lost.number || inUse.device != m_lost.device) {
         m_timer.stop();  // Preferences has chosen another port since
@@ -26,10 +38,12 @@ void CPortRecovery::Attempt() {
     }
     // A device is asked about first, quietly; a network port only tells by being connected to.
     if (!IsNetworkPortName(inUse.device) && !IsComPortAvailable(inUse.device)) return;
-    m_attempting = true;
-    const int open = m_binding.OpenComPort();
-    m_attempting = false;
-    // A failed attempt shows no box: the loss has been reported already.
+    m_binding.StartOpenComPort([this](int open) { Ended(open); });
+}
+
+void CPortRecovery::Ended(int open) {
     if (open) m_timer.stop();
-    else m_engine.SetStatus(m_binding.NotAvailableText());
+    if (m_then) return std::exchange(m_then, nullptr)(open);
+    // A failed attempt shows no box: the loss has been reported already.
+    if (!open) m_engine.SetStatus(m_binding.NotAvailableText());
 }

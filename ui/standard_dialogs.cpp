@@ -41,10 +41,12 @@ void RunMessageBox(QWidget* parent, const char* title, const std::string& text, 
     box.exec();
 }
 
-int RunYesNo(QWidget* parent, const char* title, const std::string& text, YesNoDefault defaultButton) {
+int RunYesNo(QWidget* parent, const char* title, const std::string& text, YesNoDefault defaultButton,
+             QPointer<QMessageBox>* shown) {
     QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(title), QString::fromStdString(text),
                     QMessageBox::Yes | QMessageBox::No, parent);
     box.setTextFormat(Qt::PlainText);
     box.setDefaultButton(defaultButton == DEFAULT_NO ? QMessageBox::No : QMessageBox::Yes);
+    if (shown) *shown = &box;
     return box.exec() == QMessageBox::Yes ? 1 : 0;
 }

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <QPointer>
 #include <QStringList>
 #include <string>
 #include <vector>
 
 #include "image/user_host.h"
 
+class QMessageBox;
 class QWidget;
 
 // The real modal dialogs behind the window's file choice, message box and Yes/No question.
@@ -19,5 +21,7 @@ enum MessageKind { MESSAGE_NOTE, MESSAGE_WARNING };
 // OK only.
 void RunMessageBox(QWidget* parent, const char* title, const std::string& text, MessageKind kind);
 enum YesNoDefault { DEFAULT_YES, DEFAULT_NO };
-// Yes and No, no icon, the given default (what Enter answers); 1 for Yes.
-int RunYesNo(QWidget* parent, const char* title, const std::string& text, YesNoDefault defaultButton);
+// Yes and No, no icon, the given default (what Enter answers); 1 for Yes. While it is up, `shown`
+// (when given) points at the box, so that the caller can withdraw the question.
+int RunYesNo(QWidget* parent, const char* title, const std::string& text, YesNoDefault defaultButton,
+             QPointer<QMessageBox>* shown = nullptr);

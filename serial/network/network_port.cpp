@@ -1,7 +1,7 @@
 #include "network_port.h"
 
-#include <QTimer>
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -14,116 +14,131 @@ CNetworkPort::CNetworkPort(int openTimeoutMs, QObject* parent) : IPortLayer(pare
     connect(&m_socket, &QTcpSocket::readyRead, this, &CNetworkPort::OnReadyRead);
     connect(&m_socket, &QTcpSocket::disconnected, this, &CNetworkPort::OnGone);
     connect(&m_socket, &QTcpSocket::errorOccurred, this, &CNetworkPort::OnGone);
+    // After the handlers above: the open looks at what they have made of the event.
+    auto look = [this] {
+        if (IsOpening()) m_step.start();
+    };
+    connect(&m_socket, &QTcpSocket::stateChanged, this, look);
+    connect(&m_socket, &QTcpSocket::errorOccurred, this, look);
+    connect(&m_socket, &QTcpSocket::readyRead, this, look);
+    // A look on the next turn of the loop, when the socket has said all it had to say (its
+    // error comes after its state).
+    m_step.setSingleShot(true);
+    m_step.setInterval(0);
+    connect(&m_step, &QTimer::timeout, this, &CNetworkPort::Step);
+    m_deadline.setSingleShot(true);
+    connect(&m_deadline, &QTimer::timeout, this, &CNetworkPort::OpenTimedOut);
 }
 
 int CNetworkPort::Open(const std::string& text, std::string& reason) {
+    int open = -1;
+    StartOpen(text, [&](int ended, const std::string& why) {
+        open = ended;
+        reason = why;
+    });
+    QEventLoop loop;
+    while (IsOpening()) {
+        m_waitLoop = &loop;
+        const int woken = loop.exec(QEventLoop::ExcludeUserInputEvents);
+        m_waitLoop = nullptr;
+        if (woken != WAKE) CancelOpen();
+    }
+    if (open >= 0) return open;
+    reason = text + ": interrupted while connecting";  // closed meanwhile
+    return 0;
+}
+
+void CNetworkPort::StartOpen(const std::string& text, OpenDone opened) {
     Close();
-    NetworkPortName name;
-    if (!ParseNetworkPortName(text, name)) {
-        reason = text + ": not a network port (rfc2217://HOST:PORT or tcp://HOST:PORT)";
-        return 0;
+    if (!ParseNetworkPortName(text, m_name)) {
+        opened(0, text + ": not a network port (rfc2217://HOST:PORT or tcp://HOST:PORT)");
+        return;
     }
-    m_deadline = QDeadlineTimer(m_openTimeoutMs);
-    m_cancelled = false;
-    if (name.rfc2217) m_session = std::make_unique<CComPortSession>();
-    if (!Connect(name, reason) || (m_session && !Negotiate(name, reason))) {
-        Close();
-        return 0;
-    }
-    m_open = true;
-    return 1;
+    m_opened = std::move(opened);
+    m_phase = OPEN_CONNECTING;
+    if (m_name.rfc2217) m_session = std::make_unique<CComPortSession>();
+    m_deadline.start(m_openTimeoutMs);
+    m_socket.connectToHost(QString::fromStdString(m_name.host), static_cast<quint16>(m_name.port));
 }
 
 void CNetworkPort::Close() {
+    m_phase = OPEN_IDLE;
+    m_opened = nullptr;
+    m_deadline.stop();
+    m_step.stop();
+    if (m_waitLoop) m_waitLoop->exit(WAKE);
     m_open = false;
     m_socket.abort();
     m_session.reset();
     m_received.clear();
 }
 
-int CNetworkPort::Connect(const NetworkPortName& name, std::string& reason) {
-    m_socket.connectToHost(QString::fromStdString(name.host), static_cast<quint16>(name.port));
-    WaitResult waited = WaitUntil([this] {
-        return m_socket.state() == QAbstractSocket::ConnectedState ||
-               m_socket.state() == QAbstractSocket::UnconnectedState;
-    });
-    if (m_socket.state() == QAbstractSocket::ConnectedState) {
-        m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        m_noDelay = m_socket.socketOption(QAbstractSocket::LowDelayOption).toInt() == 1;
-        return 1;
+void CNetworkPort::Step() {
+    if (m_phase == OPEN_CONNECTING) {
+        if (m_socket.state() == QAbstractSocket::UnconnectedState) return OpenEnded(0, ConnectFailure());
+        if (m_socket.state() != QAbstractSocket::ConnectedState) return;
+        Connected();
+        if (!m_session) return OpenEnded(1, {});
     }
-    if (waited == WAIT_TIMED_OUT) {
-        char text[64];
-        std::snprintf(text, sizeof text, ": no answer within %g seconds", m_openTimeoutMs / 1000.0);
-        reason = name.address + text;
-    } else if (waited == WAIT_INTERRUPTED) {
-        reason = name.address + ": interrupted while connecting";
-    } else if (m_socket.error() == QAbstractSocket::HostNotFoundError) {
-        reason = name.host + ": the name does not resolve";
-    } else if (m_socket.error() == QAbstractSocket::ConnectionRefusedError) {
-        reason = name.address + ": connection refused (no server listens on that port)";
-    } else {
-        reason = name.address + ": " + m_socket.errorString().toStdString();
-    }
-    return 0;
+    if (m_phase != OPEN_NEGOTIATING) return;
+    if (m_session->State() == COM_PORT_READY) return OpenEnded(1, {});
+    if (m_session->State() != COM_PORT_NEGOTIATING || m_socket.state() != QAbstractSocket::ConnectedState)
+        OpenEnded(0, NegotiationFailure());
 }
 
-int CNetworkPort::Negotiate(const NetworkPortName& name, std::string& reason) {
+void CNetworkPort::Connected() {
+    m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    m_noDelay = m_socket.socketOption(QAbstractSocket::LowDelayOption).toInt() == 1;
+    if (!m_session) return;
+    m_phase = OPEN_NEGOTIATING;
     std::vector<uint8_t> offers;
     m_session->Start(offers);
     Send(offers.data(), offers.size());
-    WaitResult waited = WaitUntil([this] {
-        return m_session->State() != COM_PORT_NEGOTIATING || m_socket.state() != QAbstractSocket::ConnectedState;
-    });
-    if (m_session->State() == COM_PORT_READY) return 1;
-    if (m_session->State() == COM_PORT_WRONG_LINE) {
-        reason = name.address + ": " + m_session->WrongLineText();
-        return 0;
-    }
-    if (m_session->State() == COM_PORT_REFUSED) {
-        reason = name.address + ": the server does not offer serial port control (RFC 2217); tcp://" + name.address +
-                 " passes raw bytes";
-    } else if (m_socket.state() != QAbstractSocket::ConnectedState) {
-        reason = name.address + ": the server closed the connection (is another client using the port?)";
-    } else if (waited == WAIT_TIMED_OUT) {
-        char text[96];
-        std::snprintf(text, sizeof text, ": the server did not complete the RFC 2217 negotiation within %g seconds",
-                      m_openTimeoutMs / 1000.0);
-        reason = name.address + text;
-    } else {
-        reason = name.address + ": interrupted while connecting";
-    }
-    return 0;
 }
 
-// Waits in an event loop of its own, so that name lookup and connection keep
-// to the deadline; user input waits meanwhile.
-CNetworkPort::WaitResult CNetworkPort::WaitUntil(const std::function<bool()>& done) {
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    auto wake = [&] {
-        if (done()) loop.exit(WAKE);
-    };
-    connect(&timer, &QTimer::timeout, &loop, [&] { loop.exit(WAKE); });
-    connect(&m_socket, &QTcpSocket::stateChanged, &loop, wake);
-    connect(&m_socket, &QTcpSocket::readyRead, &loop, wake);
-    connect(&m_socket, &QTcpSocket::errorOccurred, &loop, wake);
-    while (!done()) {
-        if (m_cancelled) return WAIT_INTERRUPTED;
-        if (m_deadline.hasExpired()) return WAIT_TIMED_OUT;
-        timer.start(static_cast<int>(m_deadline.remainingTime()));
-        m_waitLoop = &loop;
-        int woken = loop.exec(QEventLoop::ExcludeUserInputEvents);
-        m_waitLoop = nullptr;
-        if (woken != WAKE) return WAIT_INTERRUPTED;
-    }
-    return WAIT_DONE;
+std::string CNetworkPort::ConnectFailure() const {
+    if (m_socket.error() == QAbstractSocket::HostNotFoundError) return m_name.host + ": the name does not resolve";
+    if (m_socket.error() == QAbstractSocket::ConnectionRefusedError)
+        return m_name.address + ": connection refused (no server listens on that port)";
+    return m_name.address + ": " + m_socket.errorString().toStdString();
+}
+
+std::string CNetworkPort::NegotiationFailure() const {
+    if (m_session->State() == COM_PORT_WRONG_LINE) return m_name.address + ": " + m_session->WrongLineText();
+    if (m_session->State() == COM_PORT_REFUSED)
+        return m_name.address + ": the server does not offer serial port control (RFC 2217); tcp://" +
+               m_name.address + " passes raw bytes";
+    return m_name.address + ": the server closed the connection (is another client using the port?)";
+}
+
+void CNetworkPort::OpenTimedOut() {
+    Step();  // what came in with the deadline still counts
+    if (!IsOpening()) return;
+    char text[96];
+    if (m_phase == OPEN_CONNECTING)
+        std::snprintf(text, sizeof text, ": no answer within %g seconds", m_openTimeoutMs / 1000.0);
+    else
+        std::snprintf(text, sizeof text, ": the server did not complete the RFC 2217 negotiation within %g seconds",
+                      m_openTimeoutMs / 1000.0);
+    OpenEnded(0, m_name.address + text);
 }
 
 void CNetworkPort::CancelOpen() {
-    m_cancelled = true;
-    if (m_waitLoop) m_waitLoop->exit(0);
+    if (IsOpening()) OpenEnded(0, m_name.address + ": interrupted while connecting");
+}
+
+void CNetworkPort::OpenEnded(int open, const std::string& reason) {
+    OpenDone opened = std::exchange(m_opened, nullptr);
+    if (open) {
+        m_phase = OPEN_IDLE;
+        m_deadline.stop();
+        m_step.stop();
+        m_open = true;
+        if (m_waitLoop) m_waitLoop->exit(WAKE);
+    } else {
+        Close();
+    }
+    opened(open, reason);
 }
 
 void CNetworkPort::Write(const uint8_t* data, int count) {

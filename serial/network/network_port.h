@@ -1,7 +1,7 @@
 #pragma once
-#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QTcpSocket>
+#include <QTimer>
 #include <functional>
 #include <memory>
 
@@ -25,7 +25,11 @@ public:
     // Closed before the members go: the socket reports its own end.
     ~CNetworkPort() override { Close(); }
 
+    // Waits for the open in an event loop of its own that takes no user input.
     int Open(const std::string& name, std::string& reason) override;
+    // The same open driven by the caller's event loop, which goes on meanwhile.
+    void StartOpen(const std::string& name, OpenDone opened) override;
+    bool IsOpening() const override { return m_phase != OPEN_IDLE; }
     void Close() override;
     bool IsOpen() const override { return m_open; }
     void Write(const uint8_t* data, int count) override;
@@ -36,22 +40,29 @@ public:
     void CancelOpen();
 
 private:
-    enum WaitResult { WAIT_DONE, WAIT_TIMED_OUT, WAIT_INTERRUPTED };
+    enum OpenPhase { OPEN_IDLE, OPEN_CONNECTING, OPEN_NEGOTIATING };
 
-    int Connect(const NetworkPortName& name, std::string& reason);
-    int Negotiate(const NetworkPortName& name, std::string& reason);
-    WaitResult WaitUntil(const std::function<bool()>& done);
+    // Looks at the socket and the negotiation after each of their events.
+    void Step();
+    void Connected();
+    std::string ConnectFailure() const;
+    std::string NegotiationFailure() const;
+    void OpenTimedOut();
+    void OpenEnded(int open, const std::string& reason);
     void OnReadyRead();
     void OnGone();
     void Send(const uint8_t* data, size_t count);
 
     QTcpSocket m_socket;
     int m_openTimeoutMs;
-    QDeadlineTimer m_deadline;                   // of the open under way
+    OpenPhase m_phase = OPEN_IDLE;
+    NetworkPortName m_name;                      // of the open under way
+    OpenDone m_opened;                           // of the open under way
+    QTimer m_deadline;                           // of the open under way
+    QTimer m_step;                               // one look after a burst of socket events
     std::unique_ptr<CComPortSession> m_session;  // RFC 2217 only
     QByteArray m_received;                       // data not read yet
     bool m_open = false;
     bool m_noDelay = false;
-    bool m_cancelled = false;
-    QEventLoop* m_waitLoop = nullptr;  // of the open under way
+    QEventLoop* m_waitLoop = nullptr;  // of Open
 };

@@ -4,29 +4,99 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <algorithm>
 #include <cstdio>
+#include <map>
+#include <qpa/qwindowsysteminterface.h>
 
 #include "serial/serial_port.h"
 #include "ui/percent_progress_ctrl.h"
+#include "ui/preferences_dialog.h"
 #include "window_fixture.h"
 
 namespace {
+
+// Keys and clicks given to a widget's window as the system gives them, one every 100 ms; how long
+// they waited to be handled.
+class CInputLatency : public QObject {
+public:
+    explicit CInputLatency(QWidget* target) : m_target(target) {
+        m_clock.start();
+        qApp->installEventFilter(this);
+        connect(&m_timer, &QTimer::timeout, this, &CInputLatency::Give);
+        m_timer.start(100);
+    }
+    ~CInputLatency() override { qApp->removeEventFilter(this); }
+    // Of those handled and those still waiting.
+    qint64 LongestWait() const {
+        qint64 longest = m_longest;
+        for (const auto& [stamp, given] : m_waiting) longest = std::max(longest, m_clock.elapsed() - given);
+        return longest;
+    }
+    int Handled() const { return m_handled; }
+
+private:
+    void Give() {
+        QWindow* window = m_target->window()->windowHandle();
+        if (!window) return;
+        // The time stamp tells each one apart; clicks alternate with keys.
+        const ulong stamp = static_cast<ulong>(m_clock.elapsed()) + 1;
+        m_waiting[stamp] = m_clock.elapsed();
+        using Queued = QWindowSystemInterface::AsynchronousDelivery;
+        if (++m_given % 2) {
+            QWindowSystemInterface::handleKeyEvent<Queued>(window, stamp, QEvent::KeyPress, Qt::Key_F13, Qt::NoModifier);
+            QWindowSystemInterface::handleKeyEvent<Queued>(window, stamp, QEvent::KeyRelease, Qt::Key_F13, Qt::NoModifier);
+        } else {
+            const QPointF at = m_target->mapTo(m_target->window(), QPointF(m_target->rect().center()));
+            const QPointF global = m_target->mapToGlobal(QPointF(m_target->rect().center()));
+            QWindowSystemInterface::handleMouseEvent<Queued>(window, stamp, at, global, Qt::LeftButton, Qt::LeftButton,
+                                                             QEvent::MouseButtonPress);
+            QWindowSystemInterface::handleMouseEvent<Queued>(window, stamp, at, global, Qt::NoButton, Qt::LeftButton,
+                                                             QEvent::MouseButtonRelease);
+        }
+    }
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::KeyPress || event->type() == QEvent::MouseButtonPress) {
+            const auto found = m_waiting.find(static_cast<QInputEvent*>(event)->timestamp());
+            if (found != m_waiting.end()) {
+                m_longest = std::max(m_longest, m_clock.elapsed() - found->second);
+                m_waiting.erase(found);
+                ++m_handled;
+            }
+        }
+        return false;
+    }
+
+    QWidget* m_target;
+    QElapsedTimer m_clock;
+    QTimer m_timer;
+    std::map<ulong, qint64> m_waiting;  // time stamp: when given
+    qint64 m_longest = 0;
+    int m_given = 0;
+    int m_handled = 0;
+};
 
 // The window's port is a name that stays (as /dev/serial/by-id/... does) for a device that comes
 // and goes: a link to the simulated keypad's pseudo-terminal.
 class PortRecoveryTest : public WindowWithKeypad {
 protected:
-    void PlugIn(const KeypadConfig& config) {
+    // `holder`, when given, has the device open before the window could see it.
+    void PlugIn(const KeypadConfig& config, CSerialPort* holder = nullptr) {
         keypad = std::make_unique<CKeypadPtyServer>(config);
         std::string error;
         ASSERT_TRUE(keypad->Open(error)) << error;
         keypad->Start();
+        if (holder) {
+            ASSERT_TRUE(holder->Open(keypad->DevicePath(), error)) << error;
+        }
         ASSERT_TRUE(QFile::link(QString::fromStdString(keypad->DevicePath()), adapter));
     }
     void PullOut() {
@@ -106,6 +176,42 @@ TEST_F(PortRecoveryTest, APortLostIsReportedAtOnceAndReopenedWhenBack) {
     EXPECT_EQ(window.StatusLine()->text(), "ORBIX detected!");
 }
 
+// A port that would not open at start is tried again: at once when a button asks, with the reason
+// of that try; after Preferences' Apply, unchanged; in the background, but never while Preferences
+// is open (its Find probes the ports).
+TEST_F(PortRecoveryTest, APortThatWouldNotOpenIsTriedAgainWithTheReasonOfThatTry) {
+    window.SetPortOverride(PortSpec{0, adapter.toStdString()});
+    window.OnInitDialog();  // not plugged in yet
+    ASSERT_EQ(window.boxes.size(), 1u);
+    EXPECT_EQ(window.boxes[0].text, gone + "\n" + adapter.toStdString() + ": no such device");
+
+    CSerialPort other;
+    PlugIn(KeypadConfig{}, &other);
+    const std::string inUse = gone + "\n" + adapter.toStdString() + ": in use by another program";
+    QTest::mouseClick(window.TestConnectionButton(), Qt::LeftButton);
+    ASSERT_EQ(window.boxes.size(), 2u);
+    EXPECT_EQ(window.boxes[1].text.substr(0, inUse.size()), inUse);
+    OnNextModal<CPreferencesDialog>([](CPreferencesDialog* dialog) { dialog->accept(); });
+    window.OnPreferences();
+    ASSERT_EQ(window.boxes.size(), 3u);
+    EXPECT_EQ(window.boxes[2].text.substr(0, inUse.size()), inUse);
+
+    other.Close();
+    bool openedUnderPreferences = true;
+    OnNextModal<CPreferencesDialog>([&](CPreferencesDialog* dialog) {
+        QTest::qWait(CPortRecovery::RETRY_MS + 500);
+        openedUnderPreferences = window.Binding().Comm().IsOpen();
+        dialog->reject();
+    });
+    window.OnPreferences();
+    EXPECT_FALSE(openedUnderPreferences);
+    EXPECT_GE(MsUntilStatus(back, CPortRecovery::RETRY_MS + 1000), 0);
+    EXPECT_EQ(window.boxes.size(), 3u);
+    QTest::mouseClick(window.TestConnectionButton(), Qt::LeftButton);
+    ASSERT_TRUE(WaitUntilIdle(3000));
+    EXPECT_EQ(window.StatusLine()->text(), "ORBIX detected!");
+}
+
 // A network port (a device server restarted) is retried too; while it is gone, why is said.
 TEST_F(PortRecoveryTest, ANetworkPortIsRetriedAndSaysWhyItIsNotAvailable) {
     QTcpServer server;
@@ -119,11 +225,55 @@ TEST_F(PortRecoveryTest, ANetworkPortIsRetriedAndSaysWhyItIsNotAvailable) {
     delete server.nextPendingConnection();
     QTest::qWait(CPortRecovery::RETRY_MS + 500);
     QTest::mouseClick(window.TestConnectionButton(), Qt::LeftButton);
-    ASSERT_EQ(window.boxes.size(), 2u);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return window.boxes.size() == 2; }, 2000));
     EXPECT_EQ(window.boxes[1].text, "COM Port: " + name + " not available\n127.0.0.1:" + std::to_string(port) +
                                         ": connection refused (no server listens on that port)");
     ASSERT_TRUE(server.listen(QHostAddress::LocalHost, port));
     EXPECT_GE(MsUntilStatus("COM Port: " + name + " selected ", CPortRecovery::RETRY_MS + 1000), 0);
+}
+
+// A device server that takes the connection and never negotiates: each attempt waits for the
+// open's whole time while the window answers keys and clicks, and a click joins the attempt under
+// way instead of starting another.
+TEST_F(PortRecoveryTest, ANetworkPortThatNeverNegotiatesLeavesTheWindowAnswering) {
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+    const std::string address = "127.0.0.1:" + std::to_string(server.serverPort());
+    const std::string name = "rfc2217://" + address;
+    const std::string closed = "COM Port: " + name + " not available\n" + address +
+                               ": the server closed the connection (is another client using the port?)";
+    CInputLatency input(window.TimeRemainingField());
+    window.SetPortOverride(PortSpec{0, name});
+    window.OnInitDialog();
+    ASSERT_TRUE(QTest::qWaitFor([&server] { return server.hasPendingConnections(); }, 2000));
+    EXPECT_EQ(window.StatusLine()->text().toStdString(), "Connecting to " + name + "..");
+    EXPECT_FALSE(window.TestConnectionButton()->isEnabled());
+    QTest::qWait(1000);
+    std::unique_ptr<QTcpSocket> accepted(server.nextPendingConnection());
+    accepted->close();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !window.boxes.empty(); }, 2000));
+    EXPECT_EQ(window.boxes[0].text, closed);
+    EXPECT_TRUE(window.TestConnectionButton()->isEnabled());
+
+    // Tried again in the background.
+    ASSERT_TRUE(QTest::qWaitFor([&server] { return server.hasPendingConnections(); }, CPortRecovery::RETRY_MS + 1000));
+    QTest::qWait(500);
+    QTest::mouseClick(window.TestConnectionButton(), Qt::LeftButton);
+    EXPECT_EQ(window.StatusLine()->text().toStdString(), "Connecting to " + name + "..");
+    EXPECT_FALSE(window.TestConnectionButton()->isEnabled());
+    QTest::qWait(500);
+    accepted.reset(server.nextPendingConnection());
+    EXPECT_FALSE(server.hasPendingConnections());
+    accepted->close();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return window.boxes.size() == 2; }, 2000));
+    EXPECT_EQ(window.boxes[1].text, closed);
+    EXPECT_TRUE(window.TestConnectionButton()->isEnabled());
+    EXPECT_FALSE(window.Engine().IsBusy());
+
+    std::printf("%d keys and clicks while the port was tried; the longest waited %lld ms\n", input.Handled(),
+                static_cast<long long>(input.LongestWait()));
+    EXPECT_GE(input.Handled(), 20);
+    EXPECT_LT(input.LongestWait(), 200);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <memory>
 
 #include "sim/pty_server.h"
@@ -196,6 +197,43 @@ TEST_F(WindowUpdateTest, ClosingDuringAnUpdateAsksWithNoTheDefaultAndStopsItOnYe
     EXPECT_FALSE(window.Engine().IsBusy());
     EXPECT_EQ(window.StatusLine()->text(), "Operation aborted.");
     ExpectNothingMoreSent();
+}
+
+// Abort's question and the close box's, left open while the update ends on its own, go with it;
+// the window stays, showing the outcome the keypad has.
+TEST_F(WindowUpdateTest, AStopQuestionLeftOpenGoesWhenTheUpdateEndsOnItsOwn) {
+    StartUpdateUntilErasing(true);
+    auto leaveOpen = [this](Qt::Key key) {
+        window.realQuestions = true;
+        std::string asked;
+        bool answeredHere = false;
+        OnNextModal<QMessageBox>([&](QMessageBox* box) {
+            asked = box->text().toStdString();
+            // Still open long after the update's end: answered here, so the test goes on.
+            QTimer::singleShot(8000, box, [box, &answeredHere] {
+                answeredHere = true;
+                box->done(QMessageBox::No);
+            });
+        });
+        QTest::keyClick(&window, key);
+        window.realQuestions = false;
+        EXPECT_FALSE(answeredHere) << asked;
+        EXPECT_EQ(window.StatusLine()->text(), "Firmare update complete");
+        EXPECT_LT(window.Elapsed() - window.StatusTime("Firmare update complete"), 1000);
+        EXPECT_TRUE(window.isVisible());
+        EXPECT_EQ(window.CloseButton()->text(), "Close");
+        return asked;
+    };
+    EXPECT_EQ(leaveOpen(Qt::Key_Return),
+              "Stop the update? The keypad will have no valid firmware until it is updated again.");
+    window.statuses.clear();
+    QTest::mouseClick(window.UpdateFirmwareButton(), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return window.StatusLine()->text().startsWith("Erasing "); }, 3000));
+    EXPECT_EQ(leaveOpen(Qt::Key_Escape), "An update is running. Stop it and close? The keypad will have no valid "
+                                         "firmware until it is updated again.");
+    EXPECT_EQ(window.StatusTime("Operation aborted."), -1);
+    keypad->Stop();
+    EXPECT_TRUE(keypad->Model().Executed());
 }
 
 TEST_F(WindowUpdateTest, FileExitAsksThenClosesThePortBeforeTheProgramEnds) {
