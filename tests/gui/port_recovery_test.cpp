@@ -254,6 +254,7 @@ TEST_F(PortRecoveryTest, ANetworkPortThatNeverNegotiatesLeavesTheWindowAnswering
     ASSERT_TRUE(QTest::qWaitFor([this] { return !window.boxes.empty(); }, 2000));
     EXPECT_EQ(window.boxes[0].text, closed);
     EXPECT_TRUE(window.TestConnectionButton()->isEnabled());
+    EXPECT_LT(input.LongestWait(), 200) << "while the port was opened at start";
 
     // Tried again in the background.
     ASSERT_TRUE(QTest::qWaitFor([&server] { return server.hasPendingConnections(); }, CPortRecovery::RETRY_MS + 1000));
