@@ -183,13 +183,11 @@ void CLoaderDialog::AutoPortFound(const KeypadSearch& search) {
     PortSpec port;
     ParsePortArgument(search.answered[0], port);
     SetPortOverride(port);
-    OpenPort([this, found = search.answered[0]] {
-        m_engine.SetStatus("Found a keypad on " + found);
-        if (!m_fileAfterSearch.isEmpty()) OpenFile(std::exchange(m_fileAfterSearch, {}));
-    });
+    OpenPort([this, found = search.answered[0]] { m_engine.SetStatus("Found a keypad on " + found); });
 }
 
 void CLoaderDialog::AutoPortNotFound(const std::string& problem) {
+    m_fileForPort.clear();
     m_autoProblem = problem;
     m_autoProblem[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(problem[0])));
     ShowNotAvailable();
@@ -240,12 +238,13 @@ void CLoaderDialog::OpenPort(std::function<void()> opened) {
     HoldOperations(true);
     m_recovery.TryNow([this, opened](int open) {
         HoldOperations(false);
-        if (open) {
-            if (opened) opened();
-            return;
+        const QString file = std::exchange(m_fileForPort, {});
+        if (!open) {
+            ShowNotAvailable();
+            return m_recovery.Start();
         }
-        ShowNotAvailable();
-        m_recovery.Start();
+        if (opened) opened();
+        if (!file.isEmpty()) OpenFile(file);
     });
     if (m_recovery.IsWaited()) m_engine.SetStatus("Connecting to " + PortLabel(m_binding.PortInUse()) + "..");
 }
@@ -289,9 +288,9 @@ bool CLoaderDialog::IsUpdateFile(const QString& path) {
 }
 
 int CLoaderDialog::OpenFile(const QString& path) {
-    if (m_engine.IsBusy() || m_recovery.IsWaited() || !IsUpdateFile(path)) return 0;
-    if (m_autoFinder && m_autoFinder->IsRunning()) {
-        m_fileAfterSearch = path;
+    if (m_engine.IsBusy() || !IsUpdateFile(path)) return 0;
+    if ((m_autoFinder && m_autoFinder->IsRunning()) || m_recovery.IsWaited()) {
+        m_fileForPort = path;
         return 1;
     }
     WithPort([this, path] {
@@ -381,8 +380,8 @@ void CLoaderDialog::OnPreferences() {
     SaySettingsLost();
     m_recovery.Hold(false);
     if (m_binding.Comm().IsOpen() && !m_binding.StoredPortChanged()) return;
-    // Apply, even unchanged, says why the port will not open now; Cancel goes on trying it quietly.
-    if (applied || released || m_binding.StoredPortChanged()) OpenPort();
+    // Unchanged, a port that would not open is tried again quietly, as before Preferences.
+    if (released || m_binding.StoredPortChanged()) OpenPort();
     else m_recovery.Start();
 }
 

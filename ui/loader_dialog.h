@@ -145,12 +145,13 @@ private:
     UpdatePhase m_phase = PHASE_ERASE;
     QElapsedTimer m_sinceIdle;  // since the last operation ended
     bool m_asking = false;      // the stop question is up
-    QPointer<QMessageBox> m_question;  // the Yes/No box that is up
     std::string m_droppedFile;  // answers the next file choice instead of the dialog
     std::string m_autoPort;     // as --port gave it
     std::string m_autoProblem;  // why it found no keypad to use, till Preferences chooses one
     std::unique_ptr<CKeypadFinder> m_autoFinder;
-    QString m_fileAfterSearch;  // the command line's file, once the keypad is found
+    QString m_fileForPort;  // the command line's file, once the keypad is found and the port open
+    // The Yes/No box that is up.
+    QPointer<QMessageBox> m_question;
     QAction* m_preferences = nullptr;
 
     QPushButton* m_closeButton = nullptr;

@@ -106,8 +106,8 @@ std::string CNetworkPort::ConnectFailure() const {
 std::string CNetworkPort::NegotiationFailure() const {
     if (m_session->State() == COM_PORT_WRONG_LINE) return m_name.address + ": " + m_session->WrongLineText();
     if (m_session->State() == COM_PORT_REFUSED)
-        return m_name.address + ": the server does not offer serial port control (RFC 2217); tcp://" +
-               m_name.address + " passes raw bytes";
+        return m_name.address + ": the server does not offer serial port control (RFC 2217); tcp://" + m_name.address +
+               " passes raw bytes";
     return m_name.address + ": the server closed the connection (is another client using the port?)";
 }
 
