@@ -27,6 +27,7 @@ CNetworkPort::CNetworkPort(int openTimeoutMs, QObject* parent) : IPortLayer(pare
     m_step.setInterval(0);
     connect(&m_step, &QTimer::timeout, this, &CNetworkPort::Step);
     m_deadline.setSingleShot(true);
+    m_deadline.setTimerType(Qt::PreciseTimer);  // a coarse one may end the open a little early
     connect(&m_deadline, &QTimer::timeout, this, &CNetworkPort::OpenTimedOut);
 }
 
