@@ -25,7 +25,8 @@ void CPortRecovery::Hold(bool held) {
 void CPortRecovery::TryNow(std::function<void(int open)> then) {
     if (m_then) return;
     m_then = std::move(then);
-    if (!m_binding.IsOpening()) m_binding.StartOpenComPort([this](int open) { Ended(open); });
+    if (!m_binding.IsOpening() || m_binding.StoredPortChanged())
+        m_binding.StartOpenComPort([this](int open) { Ended(open); });
 }
 
 void CPortRecovery::Attempt() {

@@ -25,7 +25,7 @@ public:
     // While held, no attempt is made, and one under way ends unsaid: Preferences may probe or
     // change the port.
     void Hold(bool held);
-    // Tries the port now, or joins the attempt under way; `then(open)` once it has ended (before
+    // Tries the port now, or joins the attempt on it under way; `then(open)` once it has ended (before
     // this returns where opening does not wait). Nothing happens while another caller waits.
     void TryNow(std::function<void(int open)> then);
     bool IsRetrying() const { return m_timer.isActive(); }

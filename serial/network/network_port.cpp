@@ -45,7 +45,7 @@ int CNetworkPort::Open(const std::string& text, std::string& reason) {
         if (woken != WAKE) CancelOpen();
     }
     if (open >= 0) return open;
-    reason = text + ": interrupted while connecting";  // closed meanwhile
+    reason = m_name.address + ": interrupted while connecting";  // closed meanwhile
     return 0;
 }
 

@@ -215,8 +215,7 @@ TEST_F(WindowUpdateTest, AStopQuestionLeftOpenGoesWhenTheUpdateEndsOnItsOwn) {
         window.realQuestions = false;
         EXPECT_EQ(window.StatusLine()->text(), "Firmare update complete");
         EXPECT_LT(window.Elapsed() - window.StatusTime("Firmare update complete"), 1000);
-        EXPECT_TRUE(window.isVisible());
-        EXPECT_EQ(window.CloseButton()->text(), "Close");
+        EXPECT_TRUE(window.isVisible() && window.CloseButton()->text() == "Close");
         return asked;
     };
     EXPECT_EQ(leaveOpen(Qt::Key_Return),
