@@ -239,14 +239,18 @@ void CLoaderDialog::OpenPort(std::function<void()> opened) {
     m_recovery.TryNow([this, opened](int open) {
         HoldOperations(false);
         const QString file = std::exchange(m_fileForPort, {});
+        const bool wasConnecting = std::exchange(m_connecting, false);
         if (!open) {
+            // The box says why; "Connecting to" does not stay behind it.
+            if (wasConnecting) m_engine.SetStatus(m_binding.NotAvailableText());
             ShowNotAvailable();
             return m_recovery.Start();
         }
         if (opened) opened();
         if (!file.isEmpty()) OpenFile(file);
     });
-    if (m_recovery.IsWaited()) m_engine.SetStatus("Connecting to " + PortLabel(m_binding.PortInUse()) + "..");
+    m_connecting = m_recovery.IsWaited();
+    if (m_connecting) m_engine.SetStatus("Connecting to " + PortLabel(m_binding.PortInUse()) + "..");
 }
 
 void CLoaderDialog::HoldOperations(bool held) {

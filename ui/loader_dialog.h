@@ -145,6 +145,7 @@ private:
     UpdatePhase m_phase = PHASE_ERASE;
     QElapsedTimer m_sinceIdle;  // since the last operation ended
     bool m_asking = false;      // the stop question is up
+    bool m_connecting = false;  // the window waits for a network port to connect
     std::string m_droppedFile;  // answers the next file choice instead of the dialog
     std::string m_autoPort;     // as --port gave it
     std::string m_autoProblem;  // why it found no keypad to use, till Preferences chooses one
