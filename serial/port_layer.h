@@ -25,7 +25,7 @@ public:
     // Whether replies come in without a driver's or the network's batching delay.
     virtual bool LowLatency() const = 0;
 
-signals:
+Q_SIGNALS:
     // At least one byte is waiting.
     void BytesArrived();
     // The port went away while open; it is closed now. Sent once.

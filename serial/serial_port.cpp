@@ -50,7 +50,7 @@ std::string OpenFailureText(const std::string& device, CommOpenError error) {
 
 CSerialPort::CSerialPort(QObject* parent, const LineConfig& line) : IPortLayer(parent), m_line(line) {
     connect(&m_port, &QSerialPort::readyRead, this, [this] {
-        if (m_port.bytesAvailable() > 0) emit BytesArrived();
+        if (m_port.bytesAvailable() > 0) Q_EMIT BytesArrived();
     });
     connect(&m_port, &QSerialPort::errorOccurred, this, &CSerialPort::OnError);
 }
@@ -163,5 +163,5 @@ void CSerialPort::OnError(QSerialPort::SerialPortError error) {
     // pseudo-terminal refusing a modem line or BREAK is no fault.
     if (!m_port.isOpen() || !DeviceGone(error)) return;
     m_port.close();
-    emit PortLost();
+    Q_EMIT PortLost();
 }

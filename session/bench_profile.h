@@ -2,6 +2,7 @@
 #include <string>
 #include <vector>
 
+#include "fleet.h"
 #include "image_file.h"
 #include "session_request.h"
 
@@ -53,6 +54,12 @@ int SaveBenchProfile(const std::string& path, const BenchProfile& profile, std::
 // A path the profile gives (image, log) as it is opened: relative ones from
 // the profile's own folder.
 std::string BenchProfilePath(const std::string& profilePath, const std::string& given);
+
+// The slots as the ports a run opens, each with its name as the unit's: an
+// auto:GLOB slot is the one device matching GLOB now. 0 with `error` naming
+// the slot when none or several match.
+int BenchSlotTargets(const std::string& profilePath, const std::vector<BenchSlot>& slots,
+                     std::vector<PortTarget>& targets, std::string& error);
 
 // The password guards against a stray click, not an attacker: a salted hash
 // in the file. An empty password removes it.

@@ -162,14 +162,14 @@ void CNetworkPort::OnReadyRead() {
         m_received.append(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size()));
         Send(answers.data(), answers.size());
     }
-    if (m_open && !m_received.isEmpty()) emit BytesArrived();
+    if (m_open && !m_received.isEmpty()) Q_EMIT BytesArrived();
 }
 
 void CNetworkPort::OnGone() {
     // During the open, the open itself looks at the socket.
     if (!m_open) return;
     Close();
-    emit PortLost();
+    Q_EMIT PortLost();
 }
 
 void CNetworkPort::Send(const uint8_t* data, size_t count) {

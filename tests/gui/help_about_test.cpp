@@ -22,7 +22,7 @@ class CUrlRecorder : public QObject {
     Q_OBJECT
 public:
     QList<QUrl> opened;
-public slots:
+public Q_SLOTS:
     void Open(const QUrl& url) { opened << url; }
 };
 

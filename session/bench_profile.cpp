@@ -1,0 +1,322 @@
+#include "bench_profile.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QSaveFile>
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "port_discovery.h"
+#include "serial/port_naming.h"
+
+namespace {
+
+constexpr int RETRIES_MAX = 100;
+constexpr int STALL_TIMEOUT_MAX = 86400;
+constexpr size_t SALT_BYTES = 16;
+
+QString Text(const std::string& utf8) { return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())); }
+
+std::string Trimmed(const std::string& text) {
+    size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return "";
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+bool IsHex(const std::string& text, size_t length) {
+    return text.size() == length && std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isxdigit(c); });
+}
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
+
+bool IsUtf8(const std::string& line) {
+    QByteArray bytes = QByteArray::fromStdString(line);
+    return QString::fromUtf8(bytes).toUtf8() == bytes;
+}
+
+std::string Sha256Hex(const QByteArray& bytes) {
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().toStdString();
+}
+
+std::string PasswordHash(const std::string& saltHex, const std::string& password) {
+    return Sha256Hex(QByteArray::fromHex(QByteArray::fromStdString(saltHex)) + QByteArray::fromStdString(password));
+}
+
+bool IsPort(const std::string& port) {
+    PortSpec parsed;
+    return IsAutoPort(port) || ParsePortArgument(port, parsed);
+}
+
+// Reads the profile's lines into `profile`; `error` names the first line that
+// cannot be one of them.
+class CProfileReader {
+public:
+    CProfileReader(const std::string& name, BenchProfile& profile, std::string& error)
+        : m_name(name), m_profile(profile), m_error(error) {}
+    int Read(std::string text);
+
+private:
+    int Line(const std::string& line);
+    int BenchValue(const std::string& key, const std::string& value);
+    int Slot(const std::string& name, const std::string& port);
+    int Number(const std::string& key, const std::string& value, int highest, int& number);
+    int Choice(const std::string& key, const std::string& value, const char* no, const char* yes, bool& chosen);
+    int Fail(const std::string& what) {
+        m_error = m_where + ": " + what;
+        return 0;
+    }
+
+    const std::string& m_name;
+    BenchProfile& m_profile;
+    std::string& m_error;
+    std::string m_where;  // "PROFILE line N", for messages
+    int m_line = 0;
+    std::string m_section;
+    std::set<std::string> m_sections;
+    std::map<std::string, int> m_keyLines;   // [bench] keys given, at which line
+    std::map<std::string, int> m_slotLines;  // slot names given, at which line
+};
+
+int CProfileReader::Read(std::string text) {
+    if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
+    std::istringstream in(text);
+    std::string line;
+    for (int number = 1; std::getline(in, line); ++number) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        m_line = number;
+        m_where = m_name + " line " + std::to_string(number);
+        if (!Line(line)) return 0;
+    }
+    m_where = m_name;
+    if (!m_sections.count("[bench]")) return Fail("no [bench] section: this is not a bench profile");
+    if (!m_keyLines.count("image")) return Fail("[bench] names no image");
+    if (!m_keyLines.count("sha256")) return Fail("[bench] gives no sha256 (the image's SHA-256, which it must hash to)");
+    if (m_profile.slots.empty()) return Fail("no slot: [slots] names none (NAME = PORT, one a line)");
+    return 1;
+}
+
+int CProfileReader::Line(const std::string& raw) {
+    // Refused: a name or a path read wrongly would name the wrong thing in every record.
+    if (!IsUtf8(raw)) return Fail("not UTF-8 text (save the file as UTF-8)");
+    std::string line = Trimmed(raw);
+    if (line.empty() || line[0] == '#' || line[0] == ';') return 1;
+    if (line.front() == '[') {
+        if (line == "[bench]" || line == "[slots]") {
+            if (!m_sections.insert(line).second) return Fail(line + " given twice");
+            m_section = line;
+            return 1;
+        }
+        return Fail("unknown section " + line + " (a profile has [bench] and [slots])");
+    }
+    size_t equals = line.find('=');
+    if (equals == std::string::npos) return Fail("\"" + line + "\" is not KEY = VALUE");
+    std::string key = Trimmed(line.substr(0, equals)), value = Trimmed(line.substr(equals + 1));
+    if (m_section.empty()) return Fail("\"" + key + "\" comes before [bench]");
+    if (key.empty()) return Fail("a value without a key");
+    if (m_section == "[slots]") return Slot(key, value);
+    auto given = m_keyLines.find(key);
+    if (given != m_keyLines.end())
+        return Fail("\"" + key + "\" given again (first on line " + std::to_string(given->second) + ")");
+    if (!BenchValue(key, value)) return 0;
+    m_keyLines[key] = m_line;
+    return 1;
+}
+
+int CProfileReader::BenchValue(const std::string& key, const std::string& value) {
+    BenchProfile& p = m_profile;
+    if (key == "command") {
+        bool screens = false;
+        if (!Choice(key, value, "firmware", "screens", screens)) return 0;
+        p.command = screens ? KEYPAD_SCREENS : KEYPAD_FIRMWARE;
+    } else if (key == "image" || key == "log") {
+        if (value.empty()) return Fail(key + " needs a file name");
+        (key == "image" ? p.image : p.log) = value;
+    } else if (key == "sha256") {
+        if (!IsHex(value, 64)) return Fail("sha256 takes the image's SHA-256: 64 hex digits, not \"" + value + "\"");
+        p.sha256 = Lower(value);
+    } else if (key == "retries") {
+        return Number(key, value, RETRIES_MAX, p.retries);
+    } else if (key == "stall-timeout") {
+        if (!Number(key, value, STALL_TIMEOUT_MAX, p.stallTimeoutSeconds)) return 0;
+        if (p.stallTimeoutSeconds == 0) return Fail("stall-timeout takes a whole number of seconds from 1 to 86400");
+    } else if (key == "start") {
+        return Choice(key, value, "keypad", "operator", p.startByOperator);
+    } else if (key == "locked") {
+        return Choice(key, value, "no", "yes", p.locked);
+    } else if (key == "password") {
+        size_t colon = value.find(':');
+        std::string salt = value.substr(0, colon), hash = colon == std::string::npos ? "" : value.substr(colon + 1);
+        if (!IsHex(salt, 2 * SALT_BYTES) || !IsHex(hash, 64))
+            return Fail("password is SALT:HASH as the bench writes it (32 and 64 hex digits); set it in the bench");
+        p.passwordSalt = Lower(salt);
+        p.passwordHash = Lower(hash);
+    } else {
+        return Fail("unknown key \"" + key +
+                    "\" (a [bench] has command, image, sha256, log, retries, stall-timeout, start, locked, password)");
+    }
+    return 1;
+}
+
+int CProfileReader::Slot(const std::string& name, const std::string& port) {
+    if (port.empty()) return Fail("slot \"" + name + "\" has no port");
+    if (!IsPort(port))
+        return Fail("slot \"" + name + "\": \"" + port +
+                    "\" is not a port (a COM number, a device path, rfc2217://HOST:PORT, tcp://HOST:PORT or auto:GLOB)");
+    auto given = m_slotLines.find(name);
+    if (given != m_slotLines.end())
+        return Fail("slot \"" + name + "\" named again (first on line " + std::to_string(given->second) + ")");
+    m_slotLines[name] = m_line;
+    m_profile.slots.push_back({name, port});
+    return 1;
+}
+
+int CProfileReader::Number(const std::string& key, const std::string& value, int highest, int& number) {
+    bool digits = !value.empty() && value.size() <= 6 &&
+                  std::all_of(value.begin(), value.end(), [](unsigned char c) { return std::isdigit(c); });
+    if (!digits || std::stoi(value) > highest)
+        return Fail(key + " takes a whole number from 0 to " + std::to_string(highest) + ", not \"" + value + "\"");
+    number = std::stoi(value);
+    return 1;
+}
+
+int CProfileReader::Choice(const std::string& key, const std::string& value, const char* no, const char* yes,
+                           bool& chosen) {
+    if (value != no && value != yes) return Fail(key + " is " + no + " or " + yes + ", not \"" + value + "\"");
+    chosen = value == yes;
+    return 1;
+}
+
+// What the file cannot hold as given (it would read back otherwise); empty when all can be written.
+std::string Unwritable(const BenchProfile& p) {
+    auto plain = [](const std::string& text) {
+        return IsUtf8(text) && Trimmed(text) == text &&
+               std::none_of(text.begin(), text.end(), [](unsigned char c) { return c < ' ' || c == 127; });
+    };
+    if (p.command != KEYPAD_FIRMWARE && p.command != KEYPAD_SCREENS) return "the command is neither firmware nor screens";
+    if (p.image.empty() || !plain(p.image)) return "the image's name \"" + p.image + "\" cannot be written";
+    if (!plain(p.log)) return "the log's name \"" + p.log + "\" cannot be written";
+    if (!IsHex(p.sha256, 64)) return "the image's SHA-256 is not 64 hex digits";
+    if (p.retries < 0 || p.retries > RETRIES_MAX || p.stallTimeoutSeconds < 1 || p.stallTimeoutSeconds > STALL_TIMEOUT_MAX)
+        return "retries or the stall time-out is out of range";
+    if (!p.passwordSalt.empty() && (!IsHex(p.passwordSalt, 2 * SALT_BYTES) || !IsHex(p.passwordHash, 64)))
+        return "the password is not one the bench set";
+    if (p.slots.empty()) return "the profile has no slot";
+    std::set<std::string> names;
+    for (const BenchSlot& slot : p.slots) {
+        bool nameFits = !slot.name.empty() && plain(slot.name) && slot.name.find('=') == std::string::npos &&
+                        std::string("#;[").find(slot.name[0]) == std::string::npos;
+        if (!nameFits) return "the slot name \"" + slot.name + "\" cannot be written (no =, nor # ; [ first)";
+        if (!names.insert(slot.name).second) return "two slots are named \"" + slot.name + "\"";
+        if (!plain(slot.port) || !IsPort(slot.port)) return "slot \"" + slot.name + "\" has no port";
+    }
+    return "";
+}
+
+std::string ProfileText(const BenchProfile& p) {
+    std::ostringstream out;
+    out << "# ORBIX production bench profile\n[bench]\n"
+        << "command = " << KeypadCommandWord(p.command) << "\n"
+        << "image = " << p.image << "\n"
+        << "sha256 = " << Lower(p.sha256) << "\n";
+    if (!p.log.empty()) out << "log = " << p.log << "\n";
+    out << "retries = " << p.retries << "\n"
+        << "stall-timeout = " << p.stallTimeoutSeconds << "\n"
+        << "start = " << (p.startByOperator ? "operator" : "keypad") << "\n"
+        << "locked = " << (p.locked ? "yes" : "no") << "\n";
+    if (!p.passwordSalt.empty()) out << "password = " << Lower(p.passwordSalt) << ":" << Lower(p.passwordHash) << "\n";
+    out << "[slots]\n";
+    for (const BenchSlot& slot : p.slots) out << slot.name << " = " << slot.port << "\n";
+    return out.str();
+}
+
+}  // namespace
+
+int LoadBenchProfile(const std::string& path, BenchProfile& profile, std::string& error) {
+    QFile file(Text(path));
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = path + ": " + file.errorString().toStdString();
+        return 0;
+    }
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        error = path + ": " + file.errorString().toStdString();
+        return 0;
+    }
+    BenchProfile read;
+    if (!CProfileReader(path, read, error).Read(bytes.toStdString())) return 0;
+    profile = read;
+    return 1;
+}
+
+int SaveBenchProfile(const std::string& path, const BenchProfile& profile, std::string& error) {
+    std::string problem = Unwritable(profile);
+    if (!problem.empty()) {
+        error = path + ": not saved: " + problem;
+        return 0;
+    }
+    QSaveFile file(Text(path));
+    QByteArray text = QByteArray::fromStdString(ProfileText(profile));
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
+        error = path + ": not saved: " + file.errorString().toStdString();
+        return 0;
+    }
+    return 1;
+}
+
+std::string BenchProfilePath(const std::string& profilePath, const std::string& given) {
+    QString name = Text(given);
+    if (given.empty() || QDir::isAbsolutePath(name)) return given;
+    return QFileInfo(Text(profilePath)).dir().filePath(name).toStdString();
+}
+
+int BenchSlotTargets(const std::string& profilePath, const std::vector<BenchSlot>& slots,
+                     std::vector<PortTarget>& targets, std::string& error) {
+    for (const BenchSlot& slot : slots) {
+        std::string where = profilePath + " slot \"" + slot.name + "\"";
+        std::string port = slot.port;
+        if (IsAutoPort(port)) {
+            std::vector<std::string> found = CandidatePorts(port);
+            if (found.size() != 1) {
+                error = where + ": " + port + " matches " + (found.empty() ? "no port" : std::to_string(found.size()) + " ports") +
+                        "; a slot is one port";
+                return 0;
+            }
+            port = found[0];
+        }
+        targets.push_back({port, "", slot.name, where + " (" + port + ")"});
+    }
+    return 1;
+}
+
+void SetBenchPassword(BenchProfile& profile, const std::string& password) {
+    profile.passwordSalt.clear();
+    profile.passwordHash.clear();
+    if (password.empty()) return;
+    quint32 words[SALT_BYTES / 4];
+    QRandomGenerator::system()->generate(std::begin(words), std::end(words));
+    QByteArray salt(reinterpret_cast<const char*>(words), SALT_BYTES);
+    profile.passwordSalt = salt.toHex().toStdString();
+    profile.passwordHash = PasswordHash(profile.passwordSalt, password);
+}
+
+bool BenchPasswordMatches(const BenchProfile& profile, const std::string& password) {
+    if (profile.passwordSalt.empty()) return true;
+    return PasswordHash(profile.passwordSalt, password) == Lower(profile.passwordHash);
+}
+
+int CheckPinnedImage(const CImageFile& image, const std::string& fileName, const std::string& expectedSha256,
+                     std::string& reason) {
+    if (Lower(image.sha256) == Lower(expectedSha256)) return 1;
+    reason = fileName + " is not the image expected: its SHA-256 is " + image.sha256 + ", the one expected is " +
+             Lower(expectedSha256) + "; nothing was sent";
+    return 0;
+}

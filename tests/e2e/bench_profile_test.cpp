@@ -1,0 +1,146 @@
+// Bench profiles: what a hand-edited file gets wrong is named with its line,
+// and what the bench writes reads back the same.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "session/bench_profile.h"
+#include "support/scratch_dir.h"
+
+namespace {
+
+const std::string SHA = std::string(64, 'a');
+const std::string GOOD = "[bench]\ncommand = firmware\nimage = demo.s\nsha256 = " + SHA + "\n[slots]\nSlot 1 = /dev/ttyUSB0\n";
+
+struct ProfileCase {
+    const char* what;
+    std::string text;
+    std::string error;  // empty: read; else a part of the message
+};
+
+class BenchProfileTest : public ::testing::Test {
+protected:
+    std::filesystem::path dir = MakeScratchDir("bench-profile");
+    std::string path = CoreName(dir / "line.orbixbench");
+    void TearDown() override { std::filesystem::remove_all(dir); }
+    int Load(const std::string& text, BenchProfile& profile, std::string& error) {
+        std::ofstream(path, std::ios::binary) << text;
+        return LoadBenchProfile(path, profile, error);
+    }
+};
+
+TEST_F(BenchProfileTest, HandEditedProfilesAreReadOrRefusedByLine) {
+    const ProfileCase cases[] = {
+        {"the least a profile holds", GOOD, ""},
+        {"a byte-order mark, CRLF, comments and spaces",
+         "\xEF\xBB\xBF# made by hand\r\n  [bench]\r\n; note\r\ncommand=screens\r\nimage =  demo.bin \r\nsha256 = " +
+             std::string(64, 'F') + "\r\nstart = operator\r\nlocked = yes\r\n\r\n[slots]\r\nA = auto:/dev/ttyS*\r\n",
+         ""},
+        {"a section twice", GOOD + "[bench]\n", "line 7: [bench] given twice"},
+        {"an unknown key", "[bench]\ncolour = red\n", "line 2: unknown key \"colour\""},
+        {"a key before [bench]", "image = x.s\n" + GOOD, "line 1: \"image\" comes before [bench]"},
+        {"a key twice", "[bench]\nimage = a.s\nimage = b.s\n", "line 3: \"image\" given again (first on line 2)"},
+        {"a command that is no update", "[bench]\ncommand = test\n", "line 2: command is firmware or screens"},
+        {"a bad number", "[bench]\nretries = 2x\n", "line 2: retries takes a whole number from 0 to 100"},
+        {"a number too large", "[bench]\nretries = 101\n", "line 2: retries"},
+        {"no stall time-out at all", "[bench]\nstall-timeout = 0\n", "line 2: stall-timeout"},
+        {"a short sha256", "[bench]\nsha256 = abc\n", "line 2: sha256 takes the image's SHA-256: 64 hex digits"},
+        {"a sha256 not hex", "[bench]\nsha256 = " + std::string(64, 'g') + "\n", "line 2: sha256"},
+        {"a password by hand", "[bench]\npassword = secret\n", "line 2: password is SALT:HASH"},
+        {"yes-no that is neither", "[bench]\nlocked = maybe\n", "line 2: locked is no or yes, not \"maybe\""},
+        {"an unknown section", GOOD + "[extra]\n", "line 7: unknown section [extra]"},
+        {"a line that is no key", "[bench]\nimage\n", "line 2: \"image\" is not KEY = VALUE"},
+        {"a slot without a port", GOOD + "Slot 2 =\n", "line 7: slot \"Slot 2\" has no port"},
+        {"a slot on no port", GOOD + "Slot 2 = nonsense\n", "line 7: slot \"Slot 2\": \"nonsense\" is not a port"},
+        {"a slot name twice", GOOD + "Slot 1 = /dev/ttyUSB1\n", "line 7: slot \"Slot 1\" named again (first on line 6)"},
+        {"a line not UTF-8", GOOD + "Slot \xE9 = /dev/ttyUSB1\n", "line 7: not UTF-8 text"},
+        {"no [bench]", "[slots]\nA = /dev/ttyUSB0\n", "no [bench] section"},
+        {"no image", "[bench]\nsha256 = " + SHA + "\n[slots]\nA = 3\n", "[bench] names no image"},
+        {"no sha256", "[bench]\nimage = a.s\n[slots]\nA = 3\n", "[bench] gives no sha256"},
+        {"no slot", "[bench]\nimage = a.s\nsha256 = " + SHA + "\n[slots]\n", "no slot"},
+    };
+    for (const ProfileCase& c : cases) {
+        BenchProfile profile;
+        std::string error;
+        int read = Load(c.text, profile, error);
+        if (c.error.empty()) {
+            EXPECT_EQ(read, 1) << c.what << ": " << error;
+        } else {
+            EXPECT_EQ(read, 0) << c.what;
+            EXPECT_NE(error.find(path + (c.error.rfind("line", 0) == 0 ? " " : ": ") + c.error), std::string::npos)
+                << c.what << ": " << error;
+        }
+    }
+    BenchProfile profile;
+    std::string error;
+    ASSERT_EQ(Load(cases[1].text, profile, error), 1) << error;
+    EXPECT_EQ(profile.command, KEYPAD_SCREENS);
+    EXPECT_EQ(profile.image, "demo.bin");
+    EXPECT_EQ(profile.sha256, std::string(64, 'f'));
+    EXPECT_TRUE(profile.startByOperator && profile.locked);
+    ASSERT_EQ(profile.slots.size(), 1u);
+    EXPECT_EQ(profile.slots[0].name, "A");
+    EXPECT_EQ(profile.slots[0].port, "auto:/dev/ttyS*");
+    EXPECT_EQ(LoadBenchProfile(CoreName(dir / "absent"), profile, error), 0);
+}
+
+TEST_F(BenchProfileTest, WhatTheBenchSavesReadsBackTheSame) {
+    BenchProfile saved;
+    saved.command = KEYPAD_SCREENS;
+    saved.image = "images/demo screens.bin";
+    saved.sha256 = SHA;
+    saved.log = "C:\\records\\line 3.jsonl";
+    saved.retries = 2;
+    saved.stallTimeoutSeconds = 45;
+    saved.startByOperator = true;
+    saved.locked = true;
+    SetBenchPassword(saved, "line 3 only");
+    saved.slots = {{"Slot 2", "rfc2217://bench:4001"}, {"Slot 1", "COM7"}, {"Jig", "auto:/dev/serial/by-id/*"}};
+    std::string error;
+    ASSERT_EQ(SaveBenchProfile(path, saved, error), 1) << error;
+    BenchProfile read;
+    ASSERT_EQ(LoadBenchProfile(path, read, error), 1) << error;
+    EXPECT_EQ(read.command, saved.command);
+    EXPECT_EQ(read.image, saved.image);
+    EXPECT_EQ(read.log, saved.log);
+    EXPECT_EQ(read.retries, 2);
+    EXPECT_EQ(read.stallTimeoutSeconds, 45);
+    EXPECT_TRUE(read.startByOperator && read.locked);
+    ASSERT_EQ(read.slots.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(read.slots[i].name, saved.slots[i].name);
+        EXPECT_EQ(read.slots[i].port, saved.slots[i].port);
+    }
+    EXPECT_TRUE(BenchPasswordMatches(read, "line 3 only"));
+    EXPECT_FALSE(BenchPasswordMatches(read, "line 3"));
+    BenchProfile other = saved;
+    SetBenchPassword(other, "line 3 only");
+    EXPECT_NE(other.passwordSalt, saved.passwordSalt) << "the same password, the same hash: no salt";
+    SetBenchPassword(other, "");
+    EXPECT_TRUE(BenchPasswordMatches(other, "anything"));
+
+    // What could not read back is not written, and the profile there stays whole.
+    BenchProfile bad = saved;
+    bad.slots.push_back({"[Slot 9]", "COM9"});
+    EXPECT_EQ(SaveBenchProfile(path, bad, error), 0);
+    EXPECT_NE(error.find("[Slot 9]"), std::string::npos) << error;
+    bad.slots.back() = {"Slot 1", "COM9"};
+    EXPECT_EQ(SaveBenchProfile(path, bad, error), 0);
+    ASSERT_EQ(LoadBenchProfile(path, read, error), 1) << error;
+    EXPECT_EQ(read.slots.size(), 3u);
+    EXPECT_EQ(SaveBenchProfile(CoreName(dir / "no-such-folder" / "x.orbixbench"), saved, error), 0);
+
+    EXPECT_EQ(BenchProfilePath(path, "demo.s"), CoreName(dir / "demo.s"));
+    EXPECT_EQ(BenchProfilePath(path, "/srv/demo.s"), "/srv/demo.s");
+    CImageFile image;
+    image.sha256 = std::string(64, 'b');
+    std::string reason;
+    EXPECT_EQ(CheckPinnedImage(image, "demo.s", std::string(64, 'B'), reason), 1);
+    EXPECT_EQ(CheckPinnedImage(image, "demo.s", SHA, reason), 0);
+    EXPECT_NE(reason.find("demo.s"), std::string::npos);
+    EXPECT_NE(reason.find(image.sha256), std::string::npos);
+    EXPECT_NE(reason.find(SHA), std::string::npos);
+}
+
+}  // namespace
