@@ -5,15 +5,12 @@
 #include "link/messages.h"
 #include "session/image_file.h"
 
-namespace {
-
 // The demo firmware, built into the program: a bench simulated anywhere sends the same image.
-bool InitResources() {
+// (The resources live in a static library; nothing would pull them into the program otherwise.)
+static bool InitResources() {
     Q_INIT_RESOURCE(orbix_bench);
     return true;
 }
-
-}  // namespace
 
 std::string CBenchSimulation::ProfilePath() const {
     return m_folder.filePath(QStringLiteral("simulated.orbix-bench")).toStdString();

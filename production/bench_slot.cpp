@@ -1,8 +1,6 @@
 #include "bench_slot.h"
 
 #include "session/gang_runner.h"
-#include "session/keypad_finder.h"
-#include "session/port_discovery.h"
 
 namespace {
 
@@ -17,9 +15,9 @@ bool PortWentAway(const SessionResult& result) {
 
 }  // namespace
 
-CBenchSlot::CBenchSlot(const BenchSlot& slot, int number, const SessionRequest& request, ISessionPolicy& policy,
-                       bool startByOperator)
-    : m_slot(slot), m_number(number), m_request(request), m_policy(policy), m_startByOperator(startByOperator) {
+CBenchSlot::CBenchSlot(const BenchSlot& slot, int number, const std::string& profilePath, const SessionRequest& request,
+                       ISessionPolicy& policy, bool startByOperator)
+    : m_slot(slot), m_number(number), m_profilePath(profilePath), m_request(request), m_policy(policy), m_startByOperator(startByOperator) {
     m_stateText = "Press Start to begin";
 }
 
@@ -45,6 +43,14 @@ void CBenchSlot::Start() {
         }
         return;
     }
+    // An auto:GLOB slot is the one device matching it now.
+    std::vector<PortTarget> targets;
+    std::string error;
+    if (!BenchSlotTargets(m_profilePath, {m_slot}, targets, error)) {
+        Show(SLOT_STOPPED, ForThisSlot("stopped: " + error));
+        return;
+    }
+    m_target = targets[0];
     m_stopReason.clear();
     m_errors.clear();
     m_errorCount = 0;
@@ -65,13 +71,10 @@ void CBenchSlot::Stop(int exitCode, const std::string& reason) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_runner) m_runner->Interrupt(exitCode);
     else m_stopExit = exitCode;
-    if (m_finder) QMetaObject::invokeMethod(m_finder, [finder = m_finder, exitCode] { finder->Stop(exitCode); });
 }
 
 // On the slot's own thread: a station of one port until it is stopped.
 void CBenchSlot::Run() {
-    std::string port = IsAutoPort(m_slot.port) ? FindPort() : m_slot.port;
-    if (port.empty()) return;
     CGangRunner runner(m_request, m_policy);
     runner.jobs = 1;
     runner.enterKey = m_startByOperator ? &m_enter : nullptr;
@@ -83,32 +86,14 @@ void CBenchSlot::Run() {
         m_runner = &runner;
         if (m_stopExit) runner.Interrupt(m_stopExit);
     }
-    runner.Run({PortTarget{port, "", m_slot.name}}, m_request.command, {&m_toMain});
+    runner.Run({m_target}, m_request.command, {&m_toMain});
     std::lock_guard<std::mutex> lock(m_mutex);
     m_runner = nullptr;
 }
 
-std::string CBenchSlot::FindPort() {
-    CKeypadFinder finder(m_request);
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_stopExit) return "";
-        m_finder = &finder;
-    }
-    std::vector<std::string> candidates = CandidatePorts(m_slot.port);
-    KeypadSearch search;
-    if (!candidates.empty()) search = finder.Run(candidates);
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_finder = nullptr;
-    }
-    if (candidates.empty()) m_toMain.Error(NoCandidatesText(m_slot.port));
-    else if (!search.Problem().empty()) m_toMain.Error(search.Problem());
-    return search.answered.size() == 1 && !search.stopExit ? search.answered[0] : "";
-}
-
 void CBenchSlot::Status(const std::string& text) {
     if (StartsWith(text, "Waiting for a keypad") || StartsWith(text, "Waiting for the next keypad")) {
+        ClearBar();
         Show(SLOT_WAITING, (m_ok + m_failed ? "Put the next keypad in " : "Put a keypad in ") + m_slot.name);
     } else if (StartsWith(text, "Press Enter")) {
         m_awaitingStart = true;
@@ -118,7 +103,7 @@ void CBenchSlot::Status(const std::string& text) {
             m_errors.clear();
             m_errorCount = 0;
             m_erasing = false;
-            m_lower = 0, m_upper = 100, m_position = 0;
+            ClearBar();
         }
         Show(SLOT_UPDATING, text);
     }
@@ -173,16 +158,22 @@ void CBenchSlot::UnitEnded(const SessionResult& result) {
     if (onRecord && !onRecord(result, reason)) {
         Stop(EXIT_RECORDS, ForThisSlot("stopped: its record could not be written (" + reason + ")"));
     } else if (PortWentAway(result)) {
-        Stop(EXIT_USAGE, ForThisSlot("stopped: its port " + m_slot.port + " has gone (" + result.lastText +
-                                     "); check the cable, then press Start"));
+        Stop(EXIT_USAGE, ForThisSlot("stopped: its port " + m_slot.port + " has gone; check the cable, then press Start"));
     }
     if (result.exitCode == EXIT_OK) {
         m_position = m_upper;
         Show(SLOT_DONE, m_startByOperator ? "Done: put the next keypad in " + m_slot.name + ", then press Start"
                                           : "Done: remove the keypad from " + m_slot.name);
     } else {
+        ClearBar();  // as the main window's bar after a lost port: what was sent is no longer there
         Show(SLOT_FAILED, FailureText(result));
     }
+}
+
+void CBenchSlot::ClearBar() {
+    m_lower = 0;
+    m_upper = 100;
+    m_position = 0;
 }
 
 void CBenchSlot::StationEnded() {
@@ -190,6 +181,7 @@ void CBenchSlot::StationEnded() {
     m_thread.reset();
     m_awaitingStart = false;
     m_time.clear();
+    if (m_state != SLOT_DONE) ClearBar();
     // A station that ends without being asked to could not open (or find) its port.
     if (!m_stopReason.empty()) Show(SLOT_STOPPED, m_stopReason);
     else if (!m_stopAsked) Show(SLOT_STOPPED, ForThisSlot("stopped: " + (m_errors.empty() ? "its port could not be opened" : m_errors)));

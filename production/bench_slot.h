@@ -8,13 +8,13 @@
 
 #include "session/bench_profile.h"
 #include "session/exit_code.h"
+#include "session/fleet.h"
 #include "session/queued_sink.h"
 #include "session/result_record.h"
 #include "session/session_request.h"
 #include "session/station.h"
 
 class CGangRunner;
-class CKeypadFinder;
 
 // Where a slot stands, each with its word on the panel.
 enum SlotState {
@@ -43,8 +43,8 @@ public:
 class CBenchSlot : public QObject, private ISessionSink {
 public:
     // `request` and `policy` must outlive the slot; the request's image is the bench's.
-    CBenchSlot(const BenchSlot& slot, int number, const SessionRequest& request, ISessionPolicy& policy,
-               bool startByOperator);
+    CBenchSlot(const BenchSlot& slot, int number, const std::string& profilePath, const SessionRequest& request,
+               ISessionPolicy& policy, bool startByOperator);
     ~CBenchSlot() override;  // stops the station and waits for it
 
     // Starts the station; started by the operator, a station waiting for its
@@ -95,16 +95,17 @@ private:
     void NoLowLatency(const std::string&) override {}
 
     void Run();
-    // An auto port's keypad, found on the slot's thread; empty when none (the reason said).
-    std::string FindPort();
     void UnitEnded(const SessionResult& result);
     void StationEnded();
     void Show(SlotState state, const std::string& text);
+    void ClearBar();
     std::string ForThisSlot(const std::string& text) const;
     std::string FailureText(const SessionResult& result) const;
 
     BenchSlot m_slot;
     int m_number;
+    std::string m_profilePath;
+    PortTarget m_target;  // the port it runs on, as its Start found it
     const SessionRequest& m_request;
     ISessionPolicy& m_policy;
     bool m_startByOperator;
@@ -113,8 +114,7 @@ private:
     std::unique_ptr<QThread> m_thread;
     std::mutex m_mutex;            // guards the two below, shared with the station's thread
     CGangRunner* m_runner = nullptr;
-    CKeypadFinder* m_finder = nullptr;  // an auto port's search for its keypad
-    int m_stopExit = 0;                 // a stop asked for before the runner was there
+    int m_stopExit = 0;  // a stop asked for before the runner was there
     bool m_stopAsked = false;
     std::string m_stopReason;      // on the main thread: why the slot stopped by itself
     SlotState m_state = SLOT_IDLE;

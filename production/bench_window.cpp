@@ -237,7 +237,7 @@ void CBenchWindow::BuildSlots() {
     m_gridLayout->setSpacing(4);
     m_gridLayout->setContentsMargins(0, 0, 0, 0);
     for (size_t i = 0; i < m_profile.slots.size(); ++i) {
-        auto slot = std::make_unique<CBenchSlot>(m_profile.slots[i], static_cast<int>(i + 1), m_request, m_policy,
+        auto slot = std::make_unique<CBenchSlot>(m_profile.slots[i], static_cast<int>(i + 1), m_profilePath, m_request, m_policy,
                                                  m_profile.startByOperator);
         slot->onChanged = [this, i] { SlotChanged(i); };
         slot->onRecord = [this](const SessionResult& result, std::string& reason) { return Record(result, reason); };

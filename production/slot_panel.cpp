@@ -53,6 +53,7 @@ CSlotPanel::CSlotPanel(CBenchSlot& slot, QWidget* parent) : QFrame(parent), m_sl
     m_counts = new QLabel(this);
     m_start = new QPushButton(QStringLiteral("Start"), this);
     m_stop = new QPushButton(QStringLiteral("Stop"), this);
+    m_title->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     const QString name = QString::fromStdString(slot.Name());
     m_start->setAccessibleName(QStringLiteral("Start ") + name);
     m_stop->setAccessibleName(QStringLiteral("Stop ") + name);
@@ -70,13 +71,24 @@ CSlotPanel::CSlotPanel(CBenchSlot& slot, QWidget* parent) : QFrame(parent), m_sl
     grid->addWidget(m_counts, 4, 1, Qt::AlignRight);
     grid->addWidget(m_start, 5, 0);
     grid->addWidget(m_stop, 5, 1);
+    grid->setRowStretch(2, 1);  // a row's taller neighbour leaves the room below the state's words
+    ShowTitle();
     Refresh();
 }
 
-void CSlotPanel::Refresh() {
+void CSlotPanel::ShowTitle() {
     const QString title = QString::fromStdString(m_slot.Name() + " \u2014 " + m_slot.Port());
-    m_title->setText(m_title->fontMetrics().elidedText(title, Qt::ElideMiddle, std::max(m_title->width(), 150)));
+    const int room = contentsRect().width() - layout()->contentsMargins().left() - layout()->contentsMargins().right();
+    m_title->setText(m_title->fontMetrics().elidedText(title, Qt::ElideMiddle, std::max(room, 50)));
     m_title->setToolTip(title);
+}
+
+void CSlotPanel::resizeEvent(QResizeEvent* event) {
+    QFrame::resizeEvent(event);
+    ShowTitle();
+}
+
+void CSlotPanel::Refresh() {
     if (m_shownState != m_slot.State()) {
         m_shownState = m_slot.State();
         QPalette shades = palette();

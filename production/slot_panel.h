@@ -20,7 +20,12 @@ public:
     std::function<void()> onStart;
     std::function<void()> onStop;
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
+    void ShowTitle();  // elided in the middle to the panel's width
+
     CBenchSlot& m_slot;
     QLabel* m_title;
     QLabel* m_word;
