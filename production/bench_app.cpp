@@ -96,9 +96,8 @@ int CBenchApp::Run(int argc, char** argv) {
     const auto quitWatch = WatchQuitSignals([&window](int signo) { window.Quit(128 + signo); });
     // The session is ending: every slot stops in order, as for a signal.
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &window, [&window](QSessionManager&) { window.Quit(0); });
-    const QRect screen = window.screen()->availableGeometry();
-    window.resize(screen.width() * 9 / 10, screen.height() * 9 / 10);
-    window.show();
+    window.resize(window.screen()->availableGeometry().size());
+    window.showMaximized();
     if (options.simulate) {
         window.UseProfile(simulation.Profile(), simulation.ProfilePath());
         window.StartAll();

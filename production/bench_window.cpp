@@ -264,7 +264,8 @@ void CBenchWindow::BuildSlots() {
 void CBenchWindow::LayOutPanels(bool always) {
     if (m_panels.empty()) return;
     const int width = m_scroll->viewport()->width() - m_scroll->verticalScrollBar()->sizeHint().width();
-    const int least = m_panels[0]->minimumSizeHint().width() + m_gridLayout->spacing();
+    const int least = std::max(m_panels[0]->minimumWidth(), m_panels[0]->minimumSizeHint().width()) +
+                      m_gridLayout->spacing();
     const int columns = std::clamp(width / std::max(least, 1), 1, static_cast<int>(m_panels.size()));
     if (columns == m_columns && !always) return;
     m_columns = columns;

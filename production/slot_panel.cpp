@@ -64,11 +64,11 @@ CSlotPanel::CSlotPanel(CBenchSlot& slot, QWidget* parent) : QFrame(parent), m_sl
     grid->setContentsMargins(6, 4, 6, 4);
     grid->setVerticalSpacing(2);
     grid->addWidget(m_title, 0, 0, 1, 2);
-    grid->addWidget(m_word, 1, 0, 1, 2);
+    grid->addWidget(m_word, 1, 0);
+    grid->addWidget(m_counts, 1, 1, Qt::AlignRight);
     grid->addWidget(m_text, 2, 0, 1, 2);
     grid->addWidget(m_bar, 3, 0, 1, 2);
-    grid->addWidget(m_time, 4, 0);
-    grid->addWidget(m_counts, 4, 1, Qt::AlignRight);
+    grid->addWidget(m_time, 4, 0, 1, 2);
     grid->addWidget(m_start, 5, 0);
     grid->addWidget(m_stop, 5, 1);
     grid->setRowStretch(2, 1);  // a row's taller neighbour leaves the room below the state's words
