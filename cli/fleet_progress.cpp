@@ -29,7 +29,7 @@ void CFleetProgress::Started(size_t target) {
 void CFleetProgress::Ended(const SessionResult& result, int retryInMs) {
     bool printRows = !m_json && !m_quiet;
     if (m_station) {
-        m_finals.push_back(result);
+        if (retryInMs < 0) m_finals.push_back(result);  // a unit tried again counts by its last attempt
         if (!printRows) return;
         if (m_gang) m_gang->PrintAbove(stdout, SummaryRow(result));
         else OutputLine(stdout, SummaryRow(result));

@@ -56,6 +56,7 @@ SessionRequest Request(const CliOptions& options) {
     request.quiet = options.quiet;
     request.repeat = options.repeat;
     request.stallTimeoutSeconds = options.stallTimeoutSeconds;
+    request.expectedSha256 = options.expectSha256;
     return request;
 }
 
@@ -335,13 +336,17 @@ int CKeypadCommand::RunMany(std::vector<PortTarget> targets) {
     return code;
 }
 
-// The ports named with --port, then those of --ports-from, each once.
+// The ports named with --port, then those of --ports-from or a profile's slots, each once.
 int CKeypadCommand::NamedPorts(std::vector<PortTarget>& targets) {
     for (const std::string& port : m_options.ports) targets.push_back({port, "", "", "--port " + port});
     std::string error;
     size_t named = targets.size();
     if (!m_options.portsFrom.empty() && !ReadFleetFile(m_options.portsFrom, targets, error)) {
         Error("--ports-from " + error);
+        return EXIT_USAGE;
+    }
+    if (!BenchSlotTargets(m_options.profile, m_options.slots, targets, error)) {
+        Error(error);
         return EXIT_USAGE;
     }
     if (!m_options.portsFrom.empty() && targets.size() == named) {  // the wrong file, most likely
@@ -391,7 +396,7 @@ int CKeypadCommand::Run() {
     } else if (IsAutoPort(m_options.port)) {
         int code = FindKeypads(targets);
         if (code != EXIT_OK) return code;
-    } else if (!m_options.ports.empty() || !m_options.portsFrom.empty()) {
+    } else if (!m_options.ports.empty() || !m_options.portsFrom.empty() || !m_options.slots.empty()) {
         if (int code = NamedPorts(targets)) return code;
     } else {
         targets.push_back({});  // the settings store's port

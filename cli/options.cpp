@@ -2,7 +2,9 @@
 
 #include <QCommandLineParser>
 #include <QStringList>
+#include <algorithm>
 #include <cstdlib>
+#include <set>
 
 #include "serial/port_naming.h"
 
@@ -44,14 +46,19 @@ const char* const CLI_USAGE =
     "  -y, --yes                 answer yes to the erase question\n"
     "      --force               install a firmware file with damaged records exactly as it is read\n"
     "      --stall-timeout=SECS  give up when the keypad stops answering during an update (default 30)\n"
+    "      --expect-sha256=HEX   refuse the file, sending nothing, unless its SHA-256 is HEX\n"
+    "      --profile=PROFILE     run a production bench's profile: its command, image (checked\n"
+    "                            against its sha256), slots as stations, log, retries and stall\n"
+    "                            time-out; no command is given, and only --log (which overrides\n"
+    "                            the profile's), --yes, --json, --quiet and --trace go with it\n"
     "      --trace               print every frame both ways on stderr, in hex, with milliseconds\n"
     "  -q, --quiet               print nothing but errors\n"
     "  -h, --help                show this text\n"
     "  -V, --version             show the version\n"
     "--port, --ports-from, --jobs, --simulate, --trace, --quiet and --json apply to test,\n"
     "firmware, screens and scan; --all, --log, --retries and --resume to test, firmware and screens;\n"
-    " --yes, --repeat and --stall-timeout to\n"
-    "firmware and screens; --force to firmware. Any other use is refused.\n"
+    "--yes, --repeat, --stall-timeout and --expect-sha256 to firmware and screens; --force to firmware.\n"
+    "Any other use is refused.\n"
     "\n"
     "Environment: ORBIX_PORT  the port when --port is not given (empty counts as unset)\n"
     "  ORBIX_RETRY_DELAY_MS  the first back-off of --retries in milliseconds (for testing)\n"
@@ -91,6 +98,8 @@ const OptionForm OPTIONS[] = {
     {"y", "yes", "", FOR_UPDATES},
     {"", "force", "", Bit(CLI_FIRMWARE)},
     {"", "stall-timeout", "SECS", FOR_UPDATES},
+    {"", "expect-sha256", "HEX", FOR_UPDATES},
+    {"", "profile", "PROFILE", FOR_UPDATES},
     {"", "trace", "", FOR_PORTS},
     {"q", "quiet", "", FOR_PORTS},
     {"h", "help", "", FOR_ALL},
@@ -252,6 +261,12 @@ int ReadValues(const QCommandLineParser& parser, CliOptions& options, std::strin
             return 0;
         }
     }
+    options.expectSha256 = Bytes(parser.value("expect-sha256").toLower());
+    if (parser.isSet("expect-sha256") &&
+        (options.expectSha256.size() != 64 || options.expectSha256.find_first_not_of("0123456789abcdef") != std::string::npos)) {
+        error = "--expect-sha256 takes a SHA-256: 64 hex digits";
+        return 0;
+    }
     // A station's units come and go on one port: a port is neither tried again nor done.
     for (const char* fleetOnly : {"retries", "resume"})
         if (options.repeat && parser.isSet(fleetOnly)) {
@@ -259,6 +274,47 @@ int ReadValues(const QCommandLineParser& parser, CliOptions& options, std::strin
             return 0;
         }
     return ReadPorts(parser, options, error);
+}
+
+// --profile says what to run, where and how; what goes beside it only says how the run is shown,
+// and --log where its records go.
+int ReadProfileRun(const QCommandLineParser& parser, CliOptions& options, std::string& error) {
+    const std::set<std::string> beside = {"profile", "log", "yes", "json", "quiet", "trace"};
+    for (const OptionForm& option : OPTIONS)
+        if (parser.isSet(option.longName) && !beside.count(option.longName)) {
+            error = std::string("--") + option.longName +
+                    " cannot be given with --profile: the profile says what to run, where and how (only --log, --yes, "
+                    "--json, --quiet and --trace go with it)";
+            return 0;
+        }
+    if (!parser.positionalArguments().isEmpty()) {
+        error = "--profile gives the command and its file: \"" + Bytes(parser.positionalArguments()[0]) +
+                "\" cannot be given with it";
+        return 0;
+    }
+    options.profile = Bytes(parser.value("profile"));
+    options.logFile = Bytes(parser.value("log"));
+    if (options.profile.empty() || (parser.isSet("log") && options.logFile.empty())) {
+        error = std::string(options.profile.empty() ? "--profile" : "--log") + " needs a file";
+        return 0;
+    }
+    BenchProfile profile;
+    if (!LoadBenchProfile(options.profile, profile, error)) return 0;
+    options.command = profile.command == KEYPAD_SCREENS ? CLI_SCREENS : CLI_FIRMWARE;
+    options.file = BenchProfilePath(options.profile, profile.image);
+    options.expectSha256 = profile.sha256;
+    if (options.logFile.empty()) options.logFile = BenchProfilePath(options.profile, profile.log);
+    options.retries = profile.retries;
+    options.stallTimeoutSeconds = profile.stallTimeoutSeconds;
+    options.repeat = true;
+    options.repeatOnEnter = profile.startByOperator;
+    options.slots = profile.slots;
+    options.jobs = std::max(options.jobs, static_cast<int>(profile.slots.size()));
+    options.yes = parser.isSet("yes");
+    options.json = parser.isSet("json");
+    options.quiet = parser.isSet("quiet");
+    options.trace = parser.isSet("trace");
+    return 1;
 }
 
 // --simulate takes an optional count: "--simulate 4" and "--simulate=4" give
@@ -312,6 +368,7 @@ int ParseCliOptions(int argc, const char* const* argv, CliOptions& options, std:
         options.command = parser.isSet("help") ? CLI_HELP : CLI_VERSION;
         return 1;
     }
+    if (parser.isSet("profile")) return ReadProfileRun(parser, options, error);
     const CommandName* command = ReadCommand(parser.positionalArguments(), options, error);
     return command && CheckOptionsApply(parser, *command, error) && ReadValues(parser, options, error);
 }

@@ -61,6 +61,18 @@ ORBIX Loader installs new firmware (Motorola S-record files) and new screens
 (binary files) into an ORBIX touchscreen keypad over a serial line, and tests
 the connection, from a small window with a progress bar. The serial port is
 chosen in its Preferences.")
+# The bench's package is its own: a line's PC needs the bench and not the loader's window.
+if(TARGET orbix-bench)
+  orbix_install_desktop(orbix-bench example.calvane.OrbixBench)
+endif()
+set(CPACK_DEBIAN_ORBIX-BENCH_DESCRIPTION
+"production bench for ORBIX touchscreen keypads
+ORBIX Bench updates many ORBIX keypads at once from one window, a slot per
+serial port, each slot on its own: a keypad put in is updated and its
+removal readies the slot for the next. A bench profile pins the image by its
+SHA-256, names the slots and the records log, and can be locked so that the
+operator has only Start and Stop. It can run on simulated keypads
+(--simulate).")
 set(CPACK_DEBIAN_ORBIX-KEYPAD-SIM_DESCRIPTION
 "simulated ORBIX touchscreen keypad on a pseudo-terminal
 orbix-keypad-sim answers the ORBIX keypad's update protocol on a

@@ -1,5 +1,6 @@
 #include "gang_runner.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QThread>
 #include <algorithm>
@@ -34,16 +35,16 @@ void CGangRunner::RunPort(const PortTarget& target, const CJobQueue::Job& job, K
             },
             Qt::QueuedConnection);
     };
-    auto unit = [&] {
+    auto unit = [&](int attempt) {
         SessionResult result;
         RunSession(request, target.device, sink, true, &result);
         if (!target.device.empty()) result.port = target.port;
         result.unit = target.unit;
-        result.attempt = job.attempt;
+        result.attempt = attempt;
         return result;
     };
     if (!request.repeat) {
-        SessionResult result = unit();
+        SessionResult result = unit(job.attempt);
         int retryInMs = RetryDelayMs(result, job.attempt);
         // Posted before it is queued again: its next start reaches the front end after this end.
         post(result, true, retryInMs);
@@ -53,9 +54,15 @@ void CGangRunner::RunPort(const PortTarget& target, const CJobQueue::Job& job, K
     CStation station(request, target.device, sink, enterKey);
     bool started = station.Run(
         [&] {
-            SessionResult result = unit();
-            post(result, true, -1);
-            return result;
+            // A station's unit stays on its port: one that failed is tried again there after the back-off.
+            for (int attempt = 1;; ++attempt) {
+                SessionResult result = unit(attempt);
+                int retryInMs = RetryDelayMs(result, attempt);
+                post(result, true, retryInMs);
+                if (retryInMs < 0) return result;
+                sink.Status("Trying the keypad again in " + std::to_string((retryInMs + 999) / 1000) + " s");
+                if (!PauseUnlessStopped(retryInMs)) return result;
+            }
         },
         [this] { return !m_stop; });
     if (!started) {
@@ -75,6 +82,13 @@ int CGangRunner::RetryDelayMs(const SessionResult& result, int attempt) const {
     if (!retriable || attempt > retries || m_stop) return -1;
     long long delay = static_cast<long long>(retryDelayMs) << std::min(attempt - 1, 20);
     return static_cast<int>(std::min(delay, 3600LL * 1000));
+}
+
+bool CGangRunner::PauseUnlessStopped(int ms) const {
+    QElapsedTimer waited;
+    waited.start();
+    while (!m_stop && waited.elapsed() < ms) QThread::msleep(std::min<qint64>(50, ms - waited.elapsed()));
+    return !m_stop;
 }
 
 void CGangRunner::Work(CJobQueue& queue, const std::vector<PortTarget>& targets, KeypadCommand command,

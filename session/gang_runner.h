@@ -38,8 +38,8 @@ public:
     // A keypad's attempt starts (targets' index), on this thread.
     std::function<void(size_t target)> onStarted;
     // How many keypads at once (stations need one each), how many times one
-    // that failed is tried again, and the back-off before the first retry,
-    // doubled for each one after.
+    // that failed is tried again (a station's unit on its own port), and the
+    // back-off before the first retry, doubled for each one after.
     int jobs = 32;
     int retries = 0;
     int retryDelayMs = 5000;
@@ -55,6 +55,8 @@ private:
     void Work(CJobQueue& queue, const std::vector<PortTarget>& targets, KeypadCommand command,
               const std::vector<ISessionSink*>& sinks);
     int RetryDelayMs(const SessionResult& result, int attempt) const;
+    // False when the run is stopped before `ms` have passed.
+    bool PauseUnlessStopped(int ms) const;
     int RunSession(const SessionRequest& request, const std::string& device, ISessionSink& view, bool update,
                    SessionResult* result);
     void Register(CKeypadSession* host, bool update);

@@ -3,6 +3,8 @@
 #include <QDateTime>
 #include <cstdio>
 #include <filesystem>
+
+#include "bench_profile.h"
 #ifdef _WIN32
 #include "wide_path.h"
 #endif
@@ -254,6 +256,13 @@ FileReadResult CKeypadSession::ReadChosenFile(const std::string& path, uint64_t 
         bytes = file->bytes;
         if (result != FILE_READ_OK) return result;
         m_file = std::move(file);
+        // Not the image pinned: refused before anything is made of it, the record naming the one found.
+        std::string reason;
+        if (!m_request.expectedSha256.empty() &&
+            !CheckPinnedImage(*m_file, m_request.file, m_request.expectedSha256, reason)) {
+            Fail(reason);
+            return FILE_READ_STOPPED;
+        }
     }
     bytes = m_file->bytes;
     fileLength = bytes->size();

@@ -29,6 +29,7 @@ struct SessionRequest {
     bool quiet = false;
     bool repeat = false;  // station mode
     int stallTimeoutSeconds = 30;
+    std::string expectedSha256;  // the image must hash to it (hex); empty: any image
     // The update's file once read: every keypad of the run gets these bytes.
     std::shared_ptr<const CImageFile> image;
 };

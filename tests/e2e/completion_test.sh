@@ -23,7 +23,7 @@ EOF
 chmod +x "$work/orbix-flash"
 cd "$work" || exit 1
 mkdir firmware-dir
-touch app.s APP2.S screens.bin notes.txt
+touch app.s APP2.S screens.bin notes.txt line.orbix-bench
 
 failures=0
 # expect "WORDS..." "COMPLETIONS": the last word is the one being completed.
@@ -64,6 +64,10 @@ expect "$F --ports-from n" "notes.txt"
 expect "$F --jobs 4 --resume a" "app.s"
 expect "$F --jobs 4 --retries 2 sc" "scan screens"
 expect "$F --re" "--repeat --repeat=enter --resume --retries"
+expect "$F --profile " "firmware-dir line.orbix-bench"
+expect "$F --profile line.orbix-bench " ""
+expect "$F --expect-sha256 " ""
+expect "$F --expect-sha256 00 firmware a" "app.s"
 
 S=$sim
 expect "$S --ba" "--baud"

@@ -272,6 +272,32 @@ TEST_F(GangE2E, AJigSwappingKeypadsOnOnePortUpdatesEachOnce) {
     EXPECT_TRUE(ReadAll(keypads[0].dump / "firmware.bin") == ReadAll(FIRMWARE_IMAGE));
 }
 
+// A bench's profile tried from a terminal: each slot a station on its port (one found by a pattern),
+// the image beside the profile pinned, a failed unit tried again in its slot, the records named by slot.
+TEST_F(GangE2E, ABenchProfileRunsEachSlotAsAStationWithItsName) {
+    ScopedEnv delay("ORBIX_RETRY_DELAY_MS", "100");
+    std::string jigA = (dir / "jig-a").string(), jigB = (dir / "jig-b").string();
+    AddKeypad({"--link", jigA, "--swap-after-update", "600"});
+    AddKeypad({"--link", jigB, "--fail-command", "fw-data"});  // fails one chunk once
+    fs::copy_file(FIRMWARE, dir / "line.s");
+    std::string profile = Write("line.orbix-bench", "[bench]\ncommand = firmware\nimage = line.s\nsha256 = " +
+                                                       Sha256(FIRMWARE) + "\nlog = records.jsonl\nretries = 1\n"
+                                                       "[slots]\nSlot A = auto:" + dir.string() + "/jig-a*\nSlot B = " + jigB + "\n");
+    CProcess flash({FLASH, "--profile", profile, "--yes"});
+    ASSERT_TRUE(flash.WaitForOutput("Waiting for the keypad to be removed (previous unit: ok)", 40, 3)) << flash.Output();
+    flash.Signal(SIGINT);
+    EXPECT_EQ(flash.Wait(10).exitCode, 130) << flash.Output();
+    std::map<std::string, std::vector<std::string>> outcomes;  // by slot name: each attempt's
+    for (const QJsonObject& o : JsonLines(ReadAll(dir / "records.jsonl"))) {
+        outcomes[o["unit"].toString().toStdString()].push_back(o["outcome"].toString().toStdString());
+        EXPECT_EQ(o["sha256"].toString().toStdString(), Sha256(FIRMWARE));
+    }
+    EXPECT_EQ(outcomes["Slot A"], (std::vector<std::string>{"ok", "ok"})) << flash.Output();
+    EXPECT_EQ(outcomes["Slot B"], (std::vector<std::string>{"incomplete", "ok"})) << flash.Output();
+    StopKeypads();
+    for (Keypad& k : keypads) EXPECT_TRUE(ReadAll(k.dump / "firmware.bin") == ReadAll(FIRMWARE_IMAGE)) << k.dump;
+}
+
 // Started before its first keypad, and the next unit on Enter, though the
 // keypads are swapped within 0.3 s: no unit skipped, no phantom failure.
 TEST_F(GangE2E, AStationOnEnterWaitsForItsFirstKeypadAndForEnter) {

@@ -69,6 +69,7 @@ TEST_F(OptionsE2E, EveryFormOfAnOptionIsReadAndFileNamesAreBytes) {
 
 TEST_F(OptionsE2E, WrongOptionsAreRefusedBeforeAnythingStarts) {
     std::string file = Write("small.s", SMALL_FIRMWARE);
+    std::string profile = Write("bench.orbix-bench", "[bench]\ncolour = red\n");
     struct Case {
         std::vector<std::string> args;
         std::string message;
@@ -97,6 +98,15 @@ TEST_F(OptionsE2E, WrongOptionsAreRefusedBeforeAnythingStarts) {
         {{"--simulate", "--ports-from", "list", "test"}, "--ports-from and --simulate cannot be used together"},
         {{"test", "extra"}, "unexpected argument extra"},
         {{"firmware"}, "the firmware command needs a file"},
+        {{"--expect-sha256", "abc", "firmware", file}, "--expect-sha256 takes a SHA-256: 64 hex digits"},
+        {{"--expect-sha256", std::string(64, 'a'), "test"}, "--expect-sha256 does not apply to the test command"},
+        {{"--profile", profile, "-p", "3"},
+         "--port cannot be given with --profile: the profile says what to run, where and how (only --log, --yes, "
+         "--json, --quiet and --trace go with it)"},
+        {{"--profile", profile, "--retries=2"}, "--retries cannot be given with --profile"},
+        {{"--profile", profile, "firmware", file}, "--profile gives the command and its file: \"firmware\""},
+        {{"--profile", profile}, profile + " line 2: unknown key \"colour\""},
+        {{"--profile", profile + ".gone"}, profile + ".gone: No such file or directory"},
     };
     for (const Case& c : cases) {
         ProcessResult r = Flash(c.args);

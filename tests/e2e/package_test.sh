@@ -70,6 +70,37 @@ if built orbix-loader; then
   [ -f "$root/usr/share/icons/hicolor/64x64/apps/orbix-loader.png" ] || fail "orbix-loader: no icon"
 fi
 
+# What puts the windows on the desktop, checked by the desktop's own tools: every desktop entry,
+# every file type (into a MIME database of its own) and every AppStream metainfo.
+for entry in "$root"/usr/share/applications/*.desktop; do
+  desktop-file-validate "$entry" || fail "$(basename "$entry") is not a valid desktop entry"
+done
+mime=$work/mime
+mkdir -p "$mime/packages"
+cp "$root"/usr/share/mime/packages/*.xml "$mime/packages/"
+errors=$(XDG_DATA_DIRS=$work XDG_DATA_HOME=$work update-mime-database "$mime" 2>&1) || fail "update-mime-database: $errors"
+[ -z "$errors" ] || fail "update-mime-database: $errors"
+for entry in "$root"/usr/share/applications/*.desktop; do
+  for type in $(sed -n 's/^MimeType=//p' "$entry" | tr ';' ' '); do
+    grep -qx "$type" "$mime/types" || fail "$(basename "$entry") opens $type, which no package defines"
+  done
+done
+for info in "$root"/usr/share/metainfo/*.metainfo.xml; do
+  appstreamcli validate --no-net "$info" >"$work/appstream.log" 2>&1 || {
+    cat "$work/appstream.log" >&2
+    fail "$(basename "$info") is not valid AppStream metainfo"
+  }
+done
+for program in orbix-loader orbix-bench; do
+  built "$program" || continue
+  [ -f "$root/usr/share/applications/$program.desktop" ] || fail "$program: no desktop entry"
+  grep -lq "<binary>$program</binary>" "$root"/usr/share/metainfo/*.metainfo.xml || fail "$program: no metainfo"
+done
+if built orbix-bench; then
+  grep -q '^application/x-orbix-bench-profile:\*\.orbix-bench$' <(cut -d: -f2- "$mime/globs2") ||
+    fail "no file type for *.orbix-bench"
+fi
+
 if command -v lintian >/dev/null; then
   # Errors and warnings fail; the informational tags are only shown.
   lintian --fail-on error,warning --display-info "$work"/out/*.deb >"$work/lintian.log" 2>&1 && status=0 || status=$?

@@ -73,6 +73,23 @@ TEST_F(TrustE2E, EachFailureSaysWhyOnceOnStderrAndTheExitCodeTellsWhatWasLeft) {
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_EQ(r.output,
               "orbix-flash: COM Port: /dev/ttyNOSUCH0 not available\norbix-flash: /dev/ttyNOSUCH0: no such device\n");
+
+    // Not the image pinned: refused before the port is opened, the keypad's flash as it was.
+    std::string found = RunProgram({"/usr/bin/sha256sum", file}).output.substr(0, 64), expected(64, '0');
+    std::unique_ptr<CProcess> keypad = LaunchSim(dir / "pinned", {}, device);
+    for (const std::vector<std::string>& ports : {std::vector<std::string>{"--port", device},
+                                                  std::vector<std::string>{"--port", device, "--port", "/dev/null"}}) {
+        std::vector<std::string> args = ports;
+        args.insert(args.end(), {"--yes", "--expect-sha256", expected, "firmware", file});
+        r = FlashStderr(args);
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_EQ(r.output, "orbix-flash: " + file + " is not the image expected: its SHA-256 is " + found +
+                                ", the one expected is " + expected + "; nothing was sent\n");
+    }
+    keypad->Signal(SIGTERM);
+    EXPECT_EQ(keypad->Wait(5).exitCode, 0);
+    ASSERT_TRUE(std::filesystem::exists(dir / "pinned" / "firmware.bin"));
+    EXPECT_EQ(ReadAll(dir / "pinned" / "firmware.bin"), "") << "the keypad was written to";
 }
 
 // Each of these makes the keypad answer some frame twice, so the loader runs
