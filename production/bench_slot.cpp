@@ -16,8 +16,14 @@ bool PortWentAway(const SessionResult& result) {
 }  // namespace
 
 CBenchSlot::CBenchSlot(const BenchSlot& slot, int number, const std::string& profilePath, const SessionRequest& request,
-                       ISessionPolicy& policy, bool startByOperator)
-    : m_slot(slot), m_number(number), m_profilePath(profilePath), m_request(request), m_policy(policy), m_startByOperator(startByOperator) {
+                       ISessionPolicy& policy, bool startByOperator, int retries)
+    : m_slot(slot),
+      m_number(number),
+      m_profilePath(profilePath),
+      m_request(request),
+      m_policy(policy),
+      m_startByOperator(startByOperator),
+      m_retries(retries) {
     m_stateText = "Press Start to begin";
 }
 
@@ -58,6 +64,7 @@ void CBenchSlot::Start() {
     m_stopExit = 0;
     m_stopAsked = false;
     m_thread.reset(QThread::create([this] { Run(); }));
+    m_thread->setObjectName(QStringLiteral("bench slot"));
     connect(m_thread.get(), &QThread::finished, this, [this] { StationEnded(); }, Qt::QueuedConnection);
     Show(SLOT_WAITING, "Put a keypad in " + m_slot.name);
     m_thread->start();
@@ -77,6 +84,7 @@ void CBenchSlot::Stop(int exitCode, const std::string& reason) {
 void CBenchSlot::Run() {
     CGangRunner runner(m_request, m_policy);
     runner.jobs = 1;
+    runner.retries = m_retries;
     runner.enterKey = m_startByOperator ? &m_enter : nullptr;
     runner.onResult = [this](const SessionResult& result, int) {
         QMetaObject::invokeMethod(this, [this, result] { UnitEnded(result); }, Qt::QueuedConnection);

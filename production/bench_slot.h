@@ -44,7 +44,7 @@ class CBenchSlot : public QObject, private ISessionSink {
 public:
     // `request` and `policy` must outlive the slot; the request's image is the bench's.
     CBenchSlot(const BenchSlot& slot, int number, const std::string& profilePath, const SessionRequest& request,
-               ISessionPolicy& policy, bool startByOperator);
+               ISessionPolicy& policy, bool startByOperator, int retries);
     ~CBenchSlot() override;  // stops the station and waits for it
 
     // Starts the station; started by the operator, a station waiting for its
@@ -109,6 +109,7 @@ private:
     const SessionRequest& m_request;
     ISessionPolicy& m_policy;
     bool m_startByOperator;
+    int m_retries;  // a failed unit tried again in its slot
     CQueuedSink m_toMain{*this, this};
     CEnterKey m_enter;
     std::unique_ptr<QThread> m_thread;

@@ -27,6 +27,7 @@
 namespace {
 
 constexpr int RECORDS_SHOWN = 200;
+constexpr int REPAINT_MS = 200;
 constexpr uint64_t IMAGE_LIMIT = 64ull << 20;  // far above any keypad's flash
 
 // The one-off check of the image before any slot starts: a damaged file is the operator's call, once.
@@ -89,8 +90,19 @@ CBenchWindow::CBenchWindow() {
     layout->addWidget(splitter, 1);
     setCentralWidget(central);
     MakeMenus();
+    m_repaint.setSingleShot(true);
+    m_repaint.setInterval(REPAINT_MS);
+    connect(&m_repaint, &QTimer::timeout, this, [this] { RefreshPanels(); });
     BuildSlots();
     ApplyLock();
+}
+
+void CBenchWindow::RefreshPanels() {
+    for (size_t i = 0; i < m_panels.size(); ++i)
+        if (m_dirty[i]) {
+            m_dirty[i] = false;
+            m_panels[i]->Refresh();
+        }
 }
 
 CBenchWindow::~CBenchWindow() {
@@ -184,6 +196,7 @@ bool CBenchWindow::Prepare() {
     m_request.repeat = true;
     m_request.quiet = true;
     m_request.stallTimeoutSeconds = m_profile.stallTimeoutSeconds;
+    m_request.expectedSha256 = m_profile.sha256;
     m_log = std::make_unique<CResultLog>();
     if (m_profile.image.empty()) {
         m_refusal = "The profile names no image.";
@@ -238,7 +251,7 @@ void CBenchWindow::BuildSlots() {
     m_gridLayout->setContentsMargins(0, 0, 0, 0);
     for (size_t i = 0; i < m_profile.slots.size(); ++i) {
         auto slot = std::make_unique<CBenchSlot>(m_profile.slots[i], static_cast<int>(i + 1), m_profilePath, m_request, m_policy,
-                                                 m_profile.startByOperator);
+                                                 m_profile.startByOperator, m_profile.retries);
         slot->onChanged = [this, i] { SlotChanged(i); };
         slot->onRecord = [this](const SessionResult& result, std::string& reason) { return Record(result, reason); };
         slot->onEnded = [this] { SlotEnded(); };
@@ -255,6 +268,7 @@ void CBenchWindow::BuildSlots() {
         m_slots.push_back(std::move(slot));
         m_panels.push_back(panel);
     }
+    m_dirty.assign(m_panels.size(), false);
     m_columns = 0;
     m_scroll->setWidget(m_grid);
     LayOutPanels(true);
@@ -301,8 +315,10 @@ void CBenchWindow::RefreshTotals() {
         QStringLiteral("ok %1   failed %2   yield %3   units per hour %4").arg(m_ok).arg(m_failed).arg(yield, perHour));
 }
 
+// The panels are redrawn a few times a second, not at every percent of 32 updates.
 void CBenchWindow::SlotChanged(size_t i) {
-    m_panels[i]->Refresh();
+    m_dirty[i] = true;
+    if (!m_repaint.isActive()) m_repaint.start();
     // The update the question was about has ended: nothing is left to stop.
     if (m_question && (m_questionSlot == static_cast<int>(i) || m_questionSlot < 0) &&
         !(m_questionSlot < 0 ? AnyErased() : m_slots[i]->HasErased()))

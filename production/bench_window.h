@@ -1,6 +1,7 @@
 #pragma once
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QTimer>
 #include <functional>
 #include <memory>
 #include <string>
@@ -41,7 +42,8 @@ public:
     // written, then the program ends with `exitCode`.
     void Quit(int exitCode);
 
-    // For the tests.
+    // For the tests: the panels as the slots stand now, without waiting for the next redraw.
+    void RefreshPanels();
     CBenchSlot& Slot(size_t i) { return *m_slots[i]; }
     size_t SlotCount() const { return m_slots.size(); }
     CSlotPanel& Panel(size_t i) { return *m_panels[i]; }
@@ -89,6 +91,8 @@ private:
     std::string m_refusal;  // why the bench cannot start, empty when it can
     std::vector<std::unique_ptr<CBenchSlot>> m_slots;
     std::vector<CSlotPanel*> m_panels;
+    std::vector<bool> m_dirty;  // panels whose slot changed since they were last drawn
+    QTimer m_repaint;
     QScrollArea* m_scroll = nullptr;
     QWidget* m_grid = nullptr;
     QGridLayout* m_gridLayout = nullptr;

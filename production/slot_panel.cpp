@@ -1,7 +1,7 @@
 #include "slot_panel.h"
 
 #include <QGridLayout>
-#include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 
 #include "bench_slot.h"
@@ -22,6 +22,8 @@ QColor StateColour(SlotState state) {
     return QColor(0xe8, 0xe8, 0xe8);
 }
 
+constexpr int HEAD_LINES = 5;  // title, state and counts, three of the state's sentence
+
 }  // namespace
 
 const char* SlotStateWord(int state) {
@@ -29,31 +31,66 @@ const char* SlotStateWord(int state) {
     return WORDS[state];
 }
 
+CPanelText::CPanelText(int lines, QWidget* parent) : QWidget(parent), m_lines(lines) {
+    setFixedHeight(lines * fontMetrics().lineSpacing());
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+}
+
+void CPanelText::Set(const QString& title, const QString& left, const QString& right, const QString& body) {
+    if (title == m_title && left == m_left && right == m_right && body == m_body) return;
+    m_title = title;
+    m_left = left;
+    m_right = right;
+    m_body = body;
+    setToolTip(m_lines > 1 ? m_title + QLatin1Char('\n') + m_body : QString());
+    update();
+}
+
+void CPanelText::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    const int line = fontMetrics().lineSpacing();
+    QRect row(0, 0, width(), line);
+    QFont bold = font();
+    bold.setBold(true);
+    int used = 0;
+    if (!m_title.isEmpty()) {
+        painter.setFont(bold);
+        painter.drawText(row, Qt::AlignLeft | Qt::AlignVCenter,
+                         painter.fontMetrics().elidedText(m_title, Qt::ElideMiddle, width()));
+        row.translate(0, line);
+        ++used;
+    }
+    if (!m_left.isEmpty() || !m_right.isEmpty()) {
+        painter.setFont(font());
+        painter.drawText(row, Qt::AlignRight | Qt::AlignVCenter, m_right);
+        painter.setFont(bold);
+        painter.drawText(row, Qt::AlignLeft | Qt::AlignVCenter, m_left);
+        row.translate(0, line);
+        ++used;
+    }
+    painter.setFont(font());
+    // Words that would not fit the lines left end in an ellipsis; the tool tip has them whole.
+    const QRect rest(0, row.top(), width(), (m_lines - used) * line);
+    QString shown = m_body;
+    auto fits = [&](const QString& text) {
+        return painter.boundingRect(rest, Qt::TextWordWrap, text).height() <= rest.height();
+    };
+    while (shown.size() > 1 && !fits(shown == m_body ? shown : shown + QChar(0x2026)))
+        shown.chop(std::max<qsizetype>(1, shown.size() / 10));
+    if (shown != m_body) shown = shown.trimmed() + QChar(0x2026);
+    painter.drawText(rest, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, shown);
+}
+
 CSlotPanel::CSlotPanel(CBenchSlot& slot, QWidget* parent) : QFrame(parent), m_slot(slot) {
     setFrameShape(QFrame::StyledPanel);
     setAutoFillBackground(true);
     setMinimumWidth(200);
-    m_title = new QLabel(this);
-    m_title->setTextFormat(Qt::PlainText);
-    m_word = new QLabel(this);
-    QFont bold = m_word->font();
-    bold.setBold(true);
-    m_word->setFont(bold);
-    m_title->setFont(bold);
-    m_text = new QLabel(this);
-    m_text->setTextFormat(Qt::PlainText);
-    m_text->setWordWrap(true);
-    m_text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    // Two lines always, so the panels of a row keep their height whatever they say.
-    m_text->setMinimumHeight(2 * fontMetrics().lineSpacing());
-    m_text->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_head = new CPanelText(HEAD_LINES, this);
     m_bar = new CPercentProgressCtrl(this);
-    m_bar->setMinimumHeight(fontMetrics().height() + 4);
-    m_time = new QLabel(this);
-    m_counts = new QLabel(this);
+    m_bar->setFixedHeight(fontMetrics().height() + 4);
+    m_time = new CPanelText(1, this);
     m_start = new QPushButton(QStringLiteral("Start"), this);
     m_stop = new QPushButton(QStringLiteral("Stop"), this);
-    m_title->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     const QString name = QString::fromStdString(slot.Name());
     m_start->setAccessibleName(QStringLiteral("Start ") + name);
     m_stop->setAccessibleName(QStringLiteral("Stop ") + name);
@@ -63,50 +100,35 @@ CSlotPanel::CSlotPanel(CBenchSlot& slot, QWidget* parent) : QFrame(parent), m_sl
     auto* grid = new QGridLayout(this);
     grid->setContentsMargins(6, 4, 6, 4);
     grid->setVerticalSpacing(2);
-    grid->addWidget(m_title, 0, 0, 1, 2);
-    grid->addWidget(m_word, 1, 0);
-    grid->addWidget(m_counts, 1, 1, Qt::AlignRight);
-    grid->addWidget(m_text, 2, 0, 1, 2);
-    grid->addWidget(m_bar, 3, 0, 1, 2);
-    grid->addWidget(m_time, 4, 0, 1, 2);
-    grid->addWidget(m_start, 5, 0);
-    grid->addWidget(m_stop, 5, 1);
-    grid->setRowStretch(2, 1);  // a row's taller neighbour leaves the room below the state's words
-    ShowTitle();
+    grid->addWidget(m_head, 0, 0, 1, 2);
+    grid->addWidget(m_bar, 1, 0, 1, 2);
+    grid->addWidget(m_time, 2, 0, 1, 2);
+    grid->addWidget(m_start, 3, 0);
+    grid->addWidget(m_stop, 3, 1);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     Refresh();
 }
 
-void CSlotPanel::ShowTitle() {
-    const QString title = QString::fromStdString(m_slot.Name() + " \u2014 " + m_slot.Port());
-    const int room = contentsRect().width() - layout()->contentsMargins().left() - layout()->contentsMargins().right();
-    m_title->setText(m_title->fontMetrics().elidedText(title, Qt::ElideMiddle, std::max(room, 50)));
-    m_title->setToolTip(title);
-}
-
-void CSlotPanel::resizeEvent(QResizeEvent* event) {
-    QFrame::resizeEvent(event);
-    ShowTitle();
-}
-
 void CSlotPanel::Refresh() {
+    const bool awaitsStart = m_slot.AwaitsStart();
+    const QString text = QString::fromStdString(m_slot.StateText());
+    m_head->Set(QString::fromStdString(m_slot.Name() + " \u2014 " + m_slot.Port()),
+                QString::fromLatin1(SlotStateWord(m_slot.State())) +
+                    (awaitsStart ? QStringLiteral(": press Start") : QString()),
+                QStringLiteral("ok %1 \u00b7 failed %2").arg(m_slot.Ok()).arg(m_slot.Failed()), text);
     if (m_shownState != m_slot.State()) {
         m_shownState = m_slot.State();
         QPalette shades = palette();
         shades.setColor(QPalette::Window, StateColour(m_slot.State()));
         setPalette(shades);
     }
-    const bool awaitsStart = m_slot.AwaitsStart();
-    m_word->setText(QString::fromLatin1(SlotStateWord(m_slot.State())) +
-                    (awaitsStart ? QStringLiteral(": press Start") : QString()));
-    m_text->setText(QString::fromStdString(m_slot.StateText()));
-    m_text->setToolTip(m_text->text());
+    if (accessibleDescription() != text) setAccessibleDescription(text);
     PBRANGE range;
     m_bar->GetRange(true, &range);
     if (range.iLow != m_slot.BarLower() || range.iHigh != m_slot.BarUpper())
         m_bar->SetRange32(m_slot.BarLower(), m_slot.BarUpper());
     m_bar->SetPos(m_slot.BarPosition());
-    m_time->setText(QString::fromStdString(m_slot.TimeText()));
-    m_counts->setText(QStringLiteral("ok %1 \u00b7 failed %2").arg(m_slot.Ok()).arg(m_slot.Failed()));
+    m_time->Set({}, {}, {}, QString::fromStdString(m_slot.TimeText()));
     m_start->setEnabled(!m_slot.IsRunning() || awaitsStart);
     m_stop->setEnabled(m_slot.IsRunning());
 }
