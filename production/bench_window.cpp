@@ -28,6 +28,7 @@ namespace {
 
 constexpr int RECORDS_SHOWN = 200;
 constexpr int REPAINT_MS = 200;
+const QString NO_PROFILE = QStringLiteral("No profile: File > New profile\u2026 or Open profile\u2026");
 constexpr uint64_t IMAGE_LIMIT = 64ull << 20;  // far above any keypad's flash
 
 // The one-off check of the image before any slot starts: a damaged file is the operator's call, once.
@@ -112,7 +113,7 @@ CBenchWindow::~CBenchWindow() {
 }
 
 void CBenchWindow::MakeTotals(QWidget* parent, QVBoxLayout* layout) {
-    m_imageLabel = new QLabel(parent);
+    m_imageLabel = new QLabel(NO_PROFILE, parent);
     m_imageLabel->setTextFormat(Qt::PlainText);
     m_totalsLabel = new QLabel(parent);
     m_totalsLabel->setTextFormat(Qt::PlainText);
@@ -231,7 +232,7 @@ bool CBenchWindow::Prepare() {
     }
     const QString name = QFileInfo(QString::fromStdString(m_profile.image)).fileName();
     m_imageLabel->setText(m_profile.image.empty()
-                              ? QStringLiteral("No profile: File > New profile\u2026 or Open profile\u2026")
+                              ? NO_PROFILE
                               : QStringLiteral("%1 %2   sha256 %3")
                                     .arg(QString::fromLatin1(KeypadCommandWord(m_profile.command)), name,
                                          QString::fromStdString(m_profile.sha256.substr(0, 12))));

@@ -35,17 +35,20 @@ CProfileDialog::CProfileDialog(const BenchProfile& profile, QWidget* parent, con
     m_command->setCurrentIndex(profile.command == KEYPAD_SCREENS ? 1 : 0);
     form->addRow(QStringLiteral("&Update:"), m_command);
 
-    auto fileRow = [&](QLineEdit*& edit, const std::string& given, auto choose) {
+    auto fileRow = [&](const QString& label, QLineEdit*& edit, const std::string& given, auto choose) {
         edit = new QLineEdit(given.empty() ? QString() : Text(BenchProfilePath(profilePath, given)), this);
         auto* browse = new QPushButton(QStringLiteral("Browse\u2026"), this);
+        browse->setAccessibleName(QStringLiteral("Browse for the ") + QString(label).remove('&').remove(':'));
         connect(browse, &QPushButton::clicked, this, choose);
         auto* row = new QHBoxLayout;
         row->addWidget(edit, 1);
         row->addWidget(browse);
-        return row;
+        auto* name = new QLabel(label, this);
+        name->setBuddy(edit);
+        form->addRow(name, row);
     };
-    form->addRow(QStringLiteral("&Image:"), fileRow(m_image, profile.image, [this] { ChooseImage(); }));
-    form->addRow(QStringLiteral("&Records log:"), fileRow(m_log, profile.log, [this] { ChooseLog(); }));
+    fileRow(QStringLiteral("&Image:"), m_image, profile.image, [this] { ChooseImage(); });
+    fileRow(QStringLiteral("Re&cords log:"), m_log, profile.log, [this] { ChooseLog(); });
     m_retries = new QSpinBox(this);
     m_retries->setRange(0, 10);
     m_retries->setValue(profile.retries);
