@@ -263,7 +263,8 @@ int ReadValues(const QCommandLineParser& parser, CliOptions& options, std::strin
     }
     options.expectSha256 = Bytes(parser.value("expect-sha256").toLower());
     if (parser.isSet("expect-sha256") &&
-        (options.expectSha256.size() != 64 || options.expectSha256.find_first_not_of("0123456789abcdef") != std::string::npos)) {
+        (options.expectSha256.size() != 64 ||
+         options.expectSha256.find_first_not_of("0123456789abcdef") != std::string::npos)) {
         error = "--expect-sha256 takes a SHA-256: 64 hex digits";
         return 0;
     }

@@ -41,9 +41,9 @@ struct CliOptions {
     int stallTimeoutSeconds = 30;
     bool trace = false;
     bool quiet = false;
-    std::string expectSha256;       // --expect-sha256 (or the profile's): the image must hash to it
-    std::string profile;            // --profile: a bench profile, run from the terminal
-    std::vector<BenchSlot> slots;   // its slots: the ports, with the names their records carry
+    std::string expectSha256;      // --expect-sha256 (or the profile's): the image must hash to it
+    std::string profile;           // --profile: a bench profile, run from the terminal
+    std::vector<BenchSlot> slots;  // its slots: the ports, with the names their records carry
 };
 
 // 1 when the arguments are well formed; otherwise 0 with `error` set. Reads

@@ -30,7 +30,8 @@ std::string Trimmed(const std::string& text) {
 }
 
 bool IsHex(const std::string& text, size_t length) {
-    return text.size() == length && std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isxdigit(c); });
+    return text.size() == length &&
+           std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isxdigit(c); });
 }
 
 std::string Lower(std::string text) {
@@ -99,7 +100,8 @@ int CProfileReader::Read(std::string text) {
     m_where = m_name;
     if (!m_sections.count("[bench]")) return Fail("no [bench] section: this is not a bench profile");
     if (!m_keyLines.count("image")) return Fail("[bench] names no image");
-    if (!m_keyLines.count("sha256")) return Fail("[bench] gives no sha256 (the image's SHA-256, which it must hash to)");
+    if (!m_keyLines.count("sha256"))
+        return Fail("[bench] gives no sha256 (the image's SHA-256, which it must hash to)");
     if (m_profile.slots.empty()) return Fail("no slot: [slots] names none (NAME = PORT, one a line)");
     return 1;
 }
@@ -169,8 +171,9 @@ int CProfileReader::BenchValue(const std::string& key, const std::string& value)
 int CProfileReader::Slot(const std::string& name, const std::string& port) {
     if (port.empty()) return Fail("slot \"" + name + "\" has no port");
     if (!IsPort(port))
-        return Fail("slot \"" + name + "\": \"" + port +
-                    "\" is not a port (a COM number, a device path, rfc2217://HOST:PORT, tcp://HOST:PORT or auto:GLOB)");
+        return Fail(
+            "slot \"" + name + "\": \"" + port +
+            "\" is not a port (a COM number, a device path, rfc2217://HOST:PORT, tcp://HOST:PORT or auto:GLOB)");
     auto given = m_slotLines.find(name);
     if (given != m_slotLines.end())
         return Fail("slot \"" + name + "\" named again (first on line " + std::to_string(given->second) + ")");
@@ -201,11 +204,13 @@ std::string Unwritable(const BenchProfile& p) {
         return IsUtf8(text) && Trimmed(text) == text &&
                std::none_of(text.begin(), text.end(), [](unsigned char c) { return c < ' ' || c == 127; });
     };
-    if (p.command != KEYPAD_FIRMWARE && p.command != KEYPAD_SCREENS) return "the command is neither firmware nor screens";
+    if (p.command != KEYPAD_FIRMWARE && p.command != KEYPAD_SCREENS)
+        return "the command is neither firmware nor screens";
     if (p.image.empty() || !plain(p.image)) return "the image's name \"" + p.image + "\" cannot be written";
     if (!plain(p.log)) return "the log's name \"" + p.log + "\" cannot be written";
     if (!IsHex(p.sha256, 64)) return "the image's SHA-256 is not 64 hex digits";
-    if (p.retries < 0 || p.retries > RETRIES_MAX || p.stallTimeoutSeconds < 1 || p.stallTimeoutSeconds > STALL_TIMEOUT_MAX)
+    if (p.retries < 0 || p.retries > RETRIES_MAX || p.stallTimeoutSeconds < 1 ||
+        p.stallTimeoutSeconds > STALL_TIMEOUT_MAX)
         return "retries or the stall time-out is out of range";
     if (!p.passwordSalt.empty() && (!IsHex(p.passwordSalt, 2 * SALT_BYTES) || !IsHex(p.passwordHash, 64)))
         return "the password is not one the bench set";
@@ -286,8 +291,8 @@ int BenchSlotTargets(const std::string& profilePath, const std::vector<BenchSlot
         if (IsAutoPort(port)) {
             std::vector<std::string> found = CandidatePorts(port);
             if (found.size() != 1) {
-                error = where + ": " + port + " matches " + (found.empty() ? "no port" : std::to_string(found.size()) + " ports") +
-                        "; a slot is one port";
+                error = where + ": " + port + " matches " +
+                        (found.empty() ? "no port" : std::to_string(found.size()) + " ports") + "; a slot is one port";
                 return 0;
             }
             port = found[0];

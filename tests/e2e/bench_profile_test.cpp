@@ -1,18 +1,20 @@
 // Bench profiles: what a hand-edited file gets wrong is named with its line,
 // and what the bench writes reads back the same.
+#include "session/bench_profile.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
-#include "session/bench_profile.h"
 #include "support/scratch_dir.h"
 
 namespace {
 
 const std::string SHA = std::string(64, 'a');
-const std::string GOOD = "[bench]\ncommand = firmware\nimage = demo.s\nsha256 = " + SHA + "\n[slots]\nSlot 1 = /dev/ttyUSB0\n";
+const std::string GOOD =
+    "[bench]\ncommand = firmware\nimage = demo.s\nsha256 = " + SHA + "\n[slots]\nSlot 1 = /dev/ttyUSB0\n";
 
 struct ProfileCase {
     const char* what;
@@ -56,7 +58,8 @@ TEST_F(BenchProfileTest, HandEditedProfilesAreReadOrRefusedByLine) {
         {"a line that is no key", "[bench]\nimage\n", "line 2: \"image\" is not KEY = VALUE"},
         {"a slot without a port", GOOD + "Slot 2 =\n", "line 7: slot \"Slot 2\" has no port"},
         {"a slot on no port", GOOD + "Slot 2 = nonsense\n", "line 7: slot \"Slot 2\": \"nonsense\" is not a port"},
-        {"a slot name twice", GOOD + "Slot 1 = /dev/ttyUSB1\n", "line 7: slot \"Slot 1\" named again (first on line 6)"},
+        {"a slot name twice", GOOD + "Slot 1 = /dev/ttyUSB1\n",
+         "line 7: slot \"Slot 1\" named again (first on line 6)"},
         {"a line not UTF-8", GOOD + "Slot \xE9 = /dev/ttyUSB1\n", "line 7: not UTF-8 text"},
         {"no [bench]", "[slots]\nA = /dev/ttyUSB0\n", "no [bench] section"},
         {"no image", "[bench]\nsha256 = " + SHA + "\n[slots]\nA = 3\n", "[bench] names no image"},
@@ -106,8 +109,11 @@ TEST_F(BenchProfileTest, WhatTheBenchSavesReadsBackTheSame) {
     ASSERT_EQ(SaveBenchProfile(again, read, error), 1) << error;
     EXPECT_EQ(ReadAll(again), ReadAll(path));
     EXPECT_NE(ReadAll(path).find("log = C:\\records\\line 3.jsonl\nretries = 2\nstall-timeout = 45\nstart = operator\n"
-                                 "locked = yes\n"), std::string::npos) << ReadAll(path);
-    EXPECT_NE(ReadAll(path).find("[slots]\nSlot 2 = rfc2217://bench:4001\nSlot 1 = COM7\nJig = auto:"), std::string::npos);
+                                 "locked = yes\n"),
+              std::string::npos)
+        << ReadAll(path);
+    EXPECT_NE(ReadAll(path).find("[slots]\nSlot 2 = rfc2217://bench:4001\nSlot 1 = COM7\nJig = auto:"),
+              std::string::npos);
     EXPECT_TRUE(BenchPasswordMatches(read, "line 3 only"));
     EXPECT_FALSE(BenchPasswordMatches(read, "line 3"));
     BenchProfile other = saved;

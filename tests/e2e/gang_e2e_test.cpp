@@ -280,11 +280,14 @@ TEST_F(GangE2E, ABenchProfileRunsEachSlotAsAStationWithItsName) {
     AddKeypad({"--link", jigA, "--swap-after-update", "600"});
     AddKeypad({"--link", jigB, "--fail-command", "fw-data"});  // fails one chunk once
     fs::copy_file(FIRMWARE, dir / "line.s");
-    std::string profile = Write("line.orbix-bench", "[bench]\ncommand = firmware\nimage = line.s\nsha256 = " +
-                                                       Sha256(FIRMWARE) + "\nlog = records.jsonl\nretries = 1\n"
-                                                       "[slots]\nSlot A = auto:" + dir.string() + "/jig-a*\nSlot B = " + jigB + "\n");
+    std::string profile =
+        Write("line.orbix-bench", "[bench]\ncommand = firmware\nimage = line.s\nsha256 = " + Sha256(FIRMWARE) +
+                                      "\nlog = records.jsonl\nretries = 1\n"
+                                      "[slots]\nSlot A = auto:" +
+                                      dir.string() + "/jig-a*\nSlot B = " + jigB + "\n");
     CProcess flash({FLASH, "--profile", profile, "--yes"});
-    ASSERT_TRUE(flash.WaitForOutput("Waiting for the keypad to be removed (previous unit: ok)", 40, 3)) << flash.Output();
+    ASSERT_TRUE(flash.WaitForOutput("Waiting for the keypad to be removed (previous unit: ok)", 40, 3))
+        << flash.Output();
     flash.Signal(SIGINT);
     EXPECT_EQ(flash.Wait(10).exitCode, 130) << flash.Output();
     std::map<std::string, std::vector<std::string>> outcomes;  // by slot name: each attempt's
