@@ -24,11 +24,7 @@ std::string BenchUsage() {
 int ParseBenchOptions(const QStringList& arguments, BenchOptions& options, std::string& error) {
     for (int i = 1; i < arguments.size(); ++i) {
         const QString& argument = arguments[i];
-        if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
-            options.help = true;
-        } else if (argument == QLatin1String("--version")) {
-            options.version = true;
-        } else if (argument == QLatin1String("--simulate")) {
+        if (argument == QLatin1String("--simulate")) {
             options.simulate = 4;
         } else if (argument.startsWith(QLatin1String("--simulate="))) {
             bool ok = false;
@@ -63,6 +59,18 @@ int ParseBenchOptions(const QStringList& arguments, BenchOptions& options, std::
 }
 
 int CBenchApp::Run(int argc, char** argv) {
+    // --help and --version answer without a display, before Qt looks for one.
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--help" || argument == "-h") {
+            std::fputs(BenchUsage().c_str(), stdout);
+            return 0;
+        }
+        if (argument == "--version") {
+            std::printf("orbix-bench %s\n", ORBIX_VERSION_TEXT);
+            return 0;
+        }
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ORBIX Bench"));
     QApplication::setApplicationVersion(QStringLiteral(ORBIX_VERSION_TEXT));
@@ -75,14 +83,6 @@ int CBenchApp::Run(int argc, char** argv) {
         std::fprintf(stderr, "orbix-bench: %s\n%s", error.c_str(), BenchUsage().c_str());
         QMessageBox::warning(nullptr, QStringLiteral("ORBIX Bench"), QString::fromStdString(error + "\n\n" + BenchUsage()));
         return 2;
-    }
-    if (options.help) {
-        std::printf("%s", BenchUsage().c_str());
-        return 0;
-    }
-    if (options.version) {
-        std::printf("orbix-bench %s\n", ORBIX_VERSION_TEXT);
-        return 0;
     }
 
     CBenchSimulation simulation;

@@ -7,11 +7,10 @@ struct BenchOptions {
     int simulate = 0;     // --simulate[=N]: N simulated keypads (0: none)
     std::string log;      // --log FILE: the records log, whatever the profile says
     std::string profile;  // PROFILE
-    bool help = false;
-    bool version = false;
 };
 
-// Parses the program's arguments (argv[0] first); 0 with `error` when they make no sense.
+// Parses the program's arguments (argv[0] first; --help and --version are answered before); 0 with
+// `error` when they make no sense.
 int ParseBenchOptions(const QStringList& arguments, BenchOptions& options, std::string& error);
 std::string BenchUsage();
 
