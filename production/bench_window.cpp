@@ -176,7 +176,6 @@ bool CBenchWindow::UseProfile(const BenchProfile& profile, const std::string& pa
     }
     m_profile = profile;
     m_profilePath = path;
-    if (!m_logOverride.empty()) m_profile.log = m_logOverride;
     m_ok = m_failed = 0;
     m_sinceStart.invalidate();
     m_records->clear();
@@ -225,9 +224,11 @@ bool CBenchWindow::Prepare() {
             else m_policy.acceptDamaged = true;  // a damage the operator accepted
         }
     }
-    if (m_refusal.empty() && !m_profile.log.empty()) {
+    // --log's name is the shell's, from where the bench started; the profile's is from its folder.
+    const std::string logPath =
+        !m_logOverride.empty() ? m_logOverride : m_profile.log.empty() ? "" : BenchProfilePath(m_profilePath, m_profile.log);
+    if (m_refusal.empty() && !logPath.empty()) {
         std::string error;
-        const std::string logPath = BenchProfilePath(m_profilePath, m_profile.log);
         if (!m_log->Open(logPath, error)) m_refusal = "The records log " + logPath + " cannot be opened: " + error;
     }
     const QString name = QFileInfo(QString::fromStdString(m_profile.image)).fileName();
@@ -423,9 +424,22 @@ void CBenchWindow::ApplyLock() {
     m_stopAll->setEnabled(!m_slots.empty());
 }
 
+// Locking writes itself into the profile's file, so the bench opens locked from now on; unlocking
+// lasts until the bench closes or the profile is saved.
 void CBenchWindow::ToggleLock() {
     if (!m_profile.locked) {
+        if (m_profile.passwordHash.empty()) {
+            bool ok = false;
+            const QString password = QInputDialog::getText(
+                this, QStringLiteral("Lock the bench"),
+                QStringLiteral("A password to unlock it (none: leave it empty):"), QLineEdit::Password, QString(), &ok);
+            if (!ok) return;
+            SetBenchPassword(m_profile, password.toStdString());
+        }
         m_profile.locked = true;
+        std::string error;
+        if (!m_profilePath.empty() && !SaveBenchProfile(m_profilePath, m_profile, error))
+            Warn("The bench is locked, but the profile could not be saved so: " + error);
     } else if (!m_profile.passwordHash.empty()) {
         bool ok = false;
         const QString password = QInputDialog::getText(this, QStringLiteral("Unlock the bench"),

@@ -254,6 +254,14 @@ TEST_F(BenchTest, LockedProfileAndWrongImage) {
     QTest::qWait(500);
     keypad.Stop();
     EXPECT_EQ(keypad.Model().FramesReceived(), 0);
+
+    // Locking is written into the profile: it opens locked from then on.
+    lock->trigger();  // no question: the profile has its password
+    BenchProfile reread;
+    std::string error;
+    ASSERT_TRUE(LoadBenchProfile(dir.filePath("bench.orbix-bench").toStdString(), reread, error)) << error;
+    EXPECT_TRUE(reread.locked && window.IsLocked());
+    EXPECT_EQ(reread.log, "records.jsonl");
     QDir(linkDir).removeRecursively();
 }
 
