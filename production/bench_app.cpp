@@ -81,7 +81,8 @@ int CBenchApp::Run(int argc, char** argv) {
     std::string error;
     if (!ParseBenchOptions(QApplication::arguments(), options, error)) {
         std::fprintf(stderr, "orbix-bench: %s\n%s", error.c_str(), BenchUsage().c_str());
-        QMessageBox::warning(nullptr, QStringLiteral("ORBIX Bench"), QString::fromStdString(error + "\n\n" + BenchUsage()));
+        QMessageBox::warning(nullptr, QStringLiteral("ORBIX Bench"),
+                             QString::fromStdString(error + "\n\n" + BenchUsage()));
         return 2;
     }
 
@@ -95,14 +96,16 @@ int CBenchApp::Run(int argc, char** argv) {
     window.SetLogOverride(options.log);
     const auto quitWatch = WatchQuitSignals([&window](int signo) { window.Quit(128 + signo); });
     // The session is ending: every slot stops in order, as for a signal.
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, &window, [&window](QSessionManager&) { window.Quit(0); });
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
+                     [&window](QSessionManager&) { window.Quit(0); });
     window.resize(window.screen()->availableGeometry().size());
     window.showMaximized();
     if (options.simulate) {
         window.UseProfile(simulation.Profile(), simulation.ProfilePath());
         window.StartAll();
     } else if (!options.profile.empty()) {
-        QMetaObject::invokeMethod(&window, [&] { window.OpenProfile(options.profile); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &window, [&] { window.OpenProfile(options.profile); }, Qt::QueuedConnection);
     }
     return app.exec();
 }

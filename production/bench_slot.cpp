@@ -65,7 +65,8 @@ void CBenchSlot::Start() {
     m_stopAsked = false;
     m_thread.reset(QThread::create([this] { Run(); }));
     m_thread->setObjectName(QStringLiteral("bench slot"));
-    connect(m_thread.get(), &QThread::finished, this, [this] { StationEnded(); }, Qt::QueuedConnection);
+    connect(
+        m_thread.get(), &QThread::finished, this, [this] { StationEnded(); }, Qt::QueuedConnection);
     Show(SLOT_WAITING, "Put a keypad in " + m_slot.name);
     m_thread->start();
 }
@@ -76,8 +77,10 @@ void CBenchSlot::Stop(int exitCode, const std::string& reason) {
     m_stopAsked = true;
     m_enter.InputEnded();  // a station waiting for Start lets go
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_runner) m_runner->Interrupt(exitCode);
-    else m_stopExit = exitCode;
+    if (m_runner)
+        m_runner->Interrupt(exitCode);
+    else
+        m_stopExit = exitCode;
 }
 
 // On the slot's own thread: a station of one port until it is stopped.
@@ -87,7 +90,8 @@ void CBenchSlot::Run() {
     runner.retries = m_retries;
     runner.enterKey = m_startByOperator ? &m_enter : nullptr;
     runner.onResult = [this](const SessionResult& result, int) {
-        QMetaObject::invokeMethod(this, [this, result] { UnitEnded(result); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, result] { UnitEnded(result); }, Qt::QueuedConnection);
     };
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -144,29 +148,33 @@ std::string CBenchSlot::FailureText(const SessionResult& result) const {
     const std::string reason = !result.lastText.empty() ? result.lastText : m_errors;
     const char* contents = m_request.command == KEYPAD_SCREENS ? "screens" : "firmware";
     switch (result.exitCode) {
-    case EXIT_INCOMPLETE:
-        return ForThisSlot("the keypad holds no valid ") + contents + ": update it again (" + reason + ")";
-    case EXIT_INTERRUPTED:
-    case EXIT_TERMINATED:
-        return ForThisSlot(m_erasing ? std::string("stopped; the keypad holds no valid ") + contents +
-                                           ": update it again"
-                                     : "stopped before anything was sent");
-    case EXIT_USAGE:
-        return ForThisSlot(reason);
-    default:
-        return ForThisSlot("the update failed (" + reason + "); the keypad is as it was: take it out and try again");
+        case EXIT_INCOMPLETE:
+            return ForThisSlot("the keypad holds no valid ") + contents + ": update it again (" + reason + ")";
+        case EXIT_INTERRUPTED:
+        case EXIT_TERMINATED:
+            return ForThisSlot(m_erasing
+                                   ? std::string("stopped; the keypad holds no valid ") + contents + ": update it again"
+                                   : "stopped before anything was sent");
+        case EXIT_USAGE:
+            return ForThisSlot(reason);
+        default:
+            return ForThisSlot("the update failed (" + reason +
+                               "); the keypad is as it was: take it out and try again");
     }
 }
 
 void CBenchSlot::UnitEnded(const SessionResult& result) {
     m_time.clear();
-    if (result.exitCode == EXIT_OK) ++m_ok;
-    else ++m_failed;
+    if (result.exitCode == EXIT_OK)
+        ++m_ok;
+    else
+        ++m_failed;
     std::string reason;
     if (onRecord && !onRecord(result, reason)) {
         Stop(EXIT_RECORDS, ForThisSlot("stopped: its record could not be written (" + reason + ")"));
     } else if (PortWentAway(result)) {
-        Stop(EXIT_USAGE, ForThisSlot("stopped: its port " + m_slot.port + " has gone; check the cable, then press Start"));
+        Stop(EXIT_USAGE,
+             ForThisSlot("stopped: its port " + m_slot.port + " has gone; check the cable, then press Start"));
     }
     if (result.exitCode == EXIT_OK) {
         m_position = m_upper;
@@ -191,8 +199,11 @@ void CBenchSlot::StationEnded() {
     m_time.clear();
     if (m_state != SLOT_DONE) ClearBar();
     // A station that ends without being asked to could not open (or find) its port.
-    if (!m_stopReason.empty()) Show(SLOT_STOPPED, m_stopReason);
-    else if (!m_stopAsked) Show(SLOT_STOPPED, ForThisSlot("stopped: " + (m_errors.empty() ? "its port could not be opened" : m_errors)));
-    else if (m_state != SLOT_FAILED) Show(SLOT_IDLE, "Stopped: press Start to go on");
+    if (!m_stopReason.empty())
+        Show(SLOT_STOPPED, m_stopReason);
+    else if (!m_stopAsked)
+        Show(SLOT_STOPPED, ForThisSlot("stopped: " + (m_errors.empty() ? "its port could not be opened" : m_errors)));
+    else if (m_state != SLOT_FAILED)
+        Show(SLOT_IDLE, "Stopped: press Start to go on");
     if (onEnded) onEnded();
 }

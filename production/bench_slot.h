@@ -18,12 +18,12 @@ class CGangRunner;
 
 // Where a slot stands, each with its word on the panel.
 enum SlotState {
-    SLOT_IDLE,      // not started
-    SLOT_WAITING,   // for a keypad
+    SLOT_IDLE,     // not started
+    SLOT_WAITING,  // for a keypad
     SLOT_UPDATING,
-    SLOT_DONE,      // remove the keypad (or, started by the operator: the next one, then Start)
-    SLOT_FAILED,    // the same, with the reason
-    SLOT_STOPPED,   // its port failed or its record could not be written: the reason says which
+    SLOT_DONE,     // remove the keypad (or, started by the operator: the next one, then Start)
+    SLOT_FAILED,   // the same, with the reason
+    SLOT_STOPPED,  // its port failed or its record could not be written: the reason says which
 };
 
 // The session's questions on a bench: the erase is the profile's (confirmed by
@@ -113,16 +113,16 @@ private:
     CQueuedSink m_toMain{*this, this};
     CEnterKey m_enter;
     std::unique_ptr<QThread> m_thread;
-    std::mutex m_mutex;            // guards the two below, shared with the station's thread
+    std::mutex m_mutex;  // guards the two below, shared with the station's thread
     CGangRunner* m_runner = nullptr;
     int m_stopExit = 0;  // a stop asked for before the runner was there
     bool m_stopAsked = false;
-    std::string m_stopReason;      // on the main thread: why the slot stopped by itself
+    std::string m_stopReason;  // on the main thread: why the slot stopped by itself
     SlotState m_state = SLOT_IDLE;
     std::string m_stateText;
     std::string m_time;
     int m_errorCount = 0;
-    std::string m_errors;      // the unit's or the station's errors, for its failure's reason
+    std::string m_errors;  // the unit's or the station's errors, for its failure's reason
     bool m_erasing = false;
     bool m_awaitingStart = false;
     int m_lower = 0, m_upper = 100, m_position = 0;

@@ -37,9 +37,9 @@ public:
     explicit CAskingPolicy(QWidget* parent) : m_parent(parent) {}
     Reply ConfirmErase(const std::string&) override { return {ANSWER_YES, {}}; }
     Reply AcceptDamagedFile(const std::string& question) override {
-        const auto answer = QMessageBox::question(m_parent, QStringLiteral("ORBIX Bench"),
-                                                  QString::fromStdString(question), QMessageBox::Yes | QMessageBox::No,
-                                                  QMessageBox::No);
+        const auto answer =
+            QMessageBox::question(m_parent, QStringLiteral("ORBIX Bench"), QString::fromStdString(question),
+                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
         return {answer == QMessageBox::Yes ? ANSWER_YES : ANSWER_NO, {}};
     }
 
@@ -221,12 +221,14 @@ bool CBenchWindow::Prepare() {
             CKeypadSession checker(m_request, errors, asking);
             if (checker.CheckFileAndAsk() != EXIT_OK)
                 m_refusal = "The image " + imagePath + " cannot be sent: " + errors.text;
-            else m_policy.acceptDamaged = true;  // a damage the operator accepted
+            else
+                m_policy.acceptDamaged = true;  // a damage the operator accepted
         }
     }
     // --log's name is the shell's, from where the bench started; the profile's is from its folder.
-    const std::string logPath =
-        !m_logOverride.empty() ? m_logOverride : m_profile.log.empty() ? "" : BenchProfilePath(m_profilePath, m_profile.log);
+    const std::string logPath = !m_logOverride.empty()  ? m_logOverride
+                                : m_profile.log.empty() ? ""
+                                                        : BenchProfilePath(m_profilePath, m_profile.log);
     if (m_refusal.empty() && !logPath.empty()) {
         std::string error;
         if (!m_log->Open(logPath, error)) m_refusal = "The records log " + logPath + " cannot be opened: " + error;
@@ -252,8 +254,8 @@ void CBenchWindow::BuildSlots() {
     m_gridLayout->setSpacing(4);
     m_gridLayout->setContentsMargins(0, 0, 0, 0);
     for (size_t i = 0; i < m_profile.slots.size(); ++i) {
-        auto slot = std::make_unique<CBenchSlot>(m_profile.slots[i], static_cast<int>(i + 1), m_profilePath, m_request, m_policy,
-                                                 m_profile.startByOperator, m_profile.retries);
+        auto slot = std::make_unique<CBenchSlot>(m_profile.slots[i], static_cast<int>(i + 1), m_profilePath, m_request,
+                                                 m_policy, m_profile.startByOperator, m_profile.retries);
         slot->onChanged = [this, i] { SlotChanged(i); };
         slot->onRecord = [this](const SessionResult& result, std::string& reason) { return Record(result, reason); };
         slot->onEnded = [this] { SlotEnded(); };
@@ -280,8 +282,8 @@ void CBenchWindow::BuildSlots() {
 void CBenchWindow::LayOutPanels(bool always) {
     if (m_panels.empty()) return;
     const int width = m_scroll->viewport()->width() - m_scroll->verticalScrollBar()->sizeHint().width();
-    const int least = std::max(m_panels[0]->minimumWidth(), m_panels[0]->minimumSizeHint().width()) +
-                      m_gridLayout->spacing();
+    const int least =
+        std::max(m_panels[0]->minimumWidth(), m_panels[0]->minimumSizeHint().width()) + m_gridLayout->spacing();
     const int columns = std::clamp(width / std::max(least, 1), 1, static_cast<int>(m_panels.size()));
     if (columns == m_columns && !always) return;
     m_columns = columns;
@@ -297,8 +299,10 @@ bool CBenchWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool CBenchWindow::Record(const SessionResult& result, std::string& reason) {
-    if (result.exitCode == EXIT_OK) ++m_ok;
-    else ++m_failed;
+    if (result.exitCode == EXIT_OK)
+        ++m_ok;
+    else
+        ++m_failed;
     auto* item = new QListWidgetItem(QString::fromStdString(RecordLine(result)));
     if (result.exitCode != EXIT_OK) item->setForeground(QColor(0xa0, 0, 0));
     m_records->insertItem(0, item);
@@ -329,8 +333,10 @@ void CBenchWindow::SlotChanged(size_t i) {
 
 void CBenchWindow::SlotEnded() {
     if (AnyRunning()) return;
-    if (m_quitCode >= 0) QApplication::exit(m_quitCode);
-    else if (m_closing) close();
+    if (m_quitCode >= 0)
+        QApplication::exit(m_quitCode);
+    else if (m_closing)
+        close();
 }
 
 bool CBenchWindow::AnyRunning() const {
@@ -364,8 +370,10 @@ void CBenchWindow::AskToStop(int slot, const std::string& question) {
         m_question = nullptr;
         m_questionSlot = -1;
         if (answer != QMessageBox::Yes) return;
-        if (which < 0) StopAll(false);
-        else m_slots[which]->Stop();
+        if (which < 0)
+            StopAll(false);
+        else
+            m_slots[which]->Stop();
     });
     m_question->open();
 }
@@ -375,13 +383,15 @@ void CBenchWindow::StopSlot(size_t i) {
     if (m_slots[i]->HasErased())
         AskToStop(static_cast<int>(i), "Stop the update in " + m_slots[i]->Name() + "? The keypad will have no valid " +
                                            contents + " until it is updated again.");
-    else m_slots[i]->Stop();
+    else
+        m_slots[i]->Stop();
 }
 
 void CBenchWindow::StopAll(bool ask) {
     if (ask && AnyErased()) {
         AskToStop(-1, std::string("Stop every slot? The keypads being updated will have no valid ") +
-                          (m_profile.command == KEYPAD_SCREENS ? "screens" : "firmware") + " until they are updated again.");
+                          (m_profile.command == KEYPAD_SCREENS ? "screens" : "firmware") +
+                          " until they are updated again.");
         return;
     }
     for (auto& slot : m_slots) slot->Stop();
@@ -442,9 +452,9 @@ void CBenchWindow::ToggleLock() {
             Warn("The bench is locked, but the profile could not be saved so: " + error);
     } else if (!m_profile.passwordHash.empty()) {
         bool ok = false;
-        const QString password = QInputDialog::getText(this, QStringLiteral("Unlock the bench"),
-                                                       QStringLiteral("The profile's password:"), QLineEdit::Password,
-                                                       QString(), &ok);
+        const QString password =
+            QInputDialog::getText(this, QStringLiteral("Unlock the bench"), QStringLiteral("The profile's password:"),
+                                  QLineEdit::Password, QString(), &ok);
         if (!ok) return;
         if (!BenchPasswordMatches(m_profile, password.toStdString())) {
             Warn("That is not the profile's password: the bench stays locked.");
@@ -522,11 +532,14 @@ void CBenchWindow::dropEvent(QDropEvent* event) {
     const std::string path = event->mimeData()->urls()[0].toLocalFile().toStdString();
     event->acceptProposedAction();
     // After the drop has ended: the boxes must not run inside the drag.
-    QMetaObject::invokeMethod(this, [this, path] { OpenProfile(path); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, path] { OpenProfile(path); }, Qt::QueuedConnection);
 }
 
 void CBenchWindow::Warn(const std::string& text) {
     std::fprintf(stderr, "orbix-bench: %s\n", text.c_str());
-    if (warn) warn(text);
-    else QMessageBox::warning(this, QStringLiteral("ORBIX Bench"), QString::fromStdString(text));
+    if (warn)
+        warn(text);
+    else
+        QMessageBox::warning(this, QStringLiteral("ORBIX Bench"), QString::fromStdString(text));
 }

@@ -83,9 +83,8 @@ CProfileDialog::CProfileDialog(const BenchProfile& profile, QWidget* parent, con
     for (const SystemPort& port : SystemPorts()) m_ports->addItem(Text(port.link.empty() ? port.device : port.link));
     auto* add = new QPushButton(QStringLiteral("&Add slot"), this);
     auto* remove = new QPushButton(QStringLiteral("Re&move slot"), this);
-    connect(add, &QPushButton::clicked, this, [this] {
-        AddSlot(QStringLiteral("Slot %1").arg(m_slots->rowCount() + 1), m_ports->currentText());
-    });
+    connect(add, &QPushButton::clicked, this,
+            [this] { AddSlot(QStringLiteral("Slot %1").arg(m_slots->rowCount() + 1), m_ports->currentText()); });
     connect(remove, &QPushButton::clicked, this, [this] {
         if (m_slots->currentRow() >= 0) m_slots->removeRow(m_slots->currentRow());
     });

@@ -12,12 +12,18 @@ namespace {
 // Light enough for black text on every one; the word says the same for those who cannot tell them apart.
 QColor StateColour(SlotState state) {
     switch (state) {
-    case SLOT_WAITING: return QColor(0xdd, 0xe8, 0xf6);
-    case SLOT_UPDATING: return QColor(0xfb, 0xef, 0xc4);
-    case SLOT_DONE: return QColor(0xcd, 0xee, 0xcd);
-    case SLOT_FAILED: return QColor(0xf6, 0xc9, 0xc6);
-    case SLOT_STOPPED: return QColor(0xe4, 0xc4, 0xe8);
-    case SLOT_IDLE: break;
+        case SLOT_WAITING:
+            return QColor(0xdd, 0xe8, 0xf6);
+        case SLOT_UPDATING:
+            return QColor(0xfb, 0xef, 0xc4);
+        case SLOT_DONE:
+            return QColor(0xcd, 0xee, 0xcd);
+        case SLOT_FAILED:
+            return QColor(0xf6, 0xc9, 0xc6);
+        case SLOT_STOPPED:
+            return QColor(0xe4, 0xc4, 0xe8);
+        case SLOT_IDLE:
+            break;
     }
     return QColor(0xe8, 0xe8, 0xe8);
 }
@@ -94,8 +100,12 @@ CSlotPanel::CSlotPanel(CBenchSlot& slot, QWidget* parent) : QFrame(parent), m_sl
     const QString name = QString::fromStdString(slot.Name());
     m_start->setAccessibleName(QStringLiteral("Start ") + name);
     m_stop->setAccessibleName(QStringLiteral("Stop ") + name);
-    connect(m_start, &QPushButton::clicked, this, [this] { if (onStart) onStart(); });
-    connect(m_stop, &QPushButton::clicked, this, [this] { if (onStop) onStop(); });
+    connect(m_start, &QPushButton::clicked, this, [this] {
+        if (onStart) onStart();
+    });
+    connect(m_stop, &QPushButton::clicked, this, [this] {
+        if (onStop) onStop();
+    });
 
     auto* grid = new QGridLayout(this);
     grid->setContentsMargins(6, 4, 6, 4);

@@ -62,9 +62,9 @@ protected:
         CImageFile file;
         uint64_t length = 0;
         std::string problem;
-        ASSERT_EQ(ReadImageFile(dir.filePath("update.s").toStdString(), 1 << 20, file, length, problem,
-                                [] { return false; }),
-                  FILE_READ_OK);
+        ASSERT_EQ(
+            ReadImageFile(dir.filePath("update.s").toStdString(), 1 << 20, file, length, problem, [] { return false; }),
+            FILE_READ_OK);
         profile.image = "update.s";
         profile.sha256 = file.sha256;
         profile.log = "records.jsonl";
@@ -187,9 +187,9 @@ TEST_F(BenchTest, FourStationsRecordEveryUnitAndOnlyTheVanishedPortStops) {
         << "see " << kept.toStdString() << " against " << reference.toStdString();
 
     window.StopAll(false);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.Slot(0).IsRunning() && !window.Slot(1).IsRunning() &&
-                                             !window.Slot(2).IsRunning(); },
-                                10000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !window.Slot(0).IsRunning() && !window.Slot(1).IsRunning() && !window.Slot(2).IsRunning(); },
+        10000));
     EXPECT_EQ(Records().size(), 7u);  // stations waiting for removal leave no record
     // Every keypad that answered ok holds the image, byte for byte.
     for (int slot = 0; slot < 3; ++slot) {
