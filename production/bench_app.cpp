@@ -95,9 +95,11 @@ int CBenchApp::Run(int argc, char** argv) {
     CBenchWindow window;
     window.SetLogOverride(options.log);
     const auto quitWatch = WatchQuitSignals([&window](int signo) { window.Quit(128 + signo); });
+#ifndef QT_NO_SESSIONMANAGER
     // The session is ending: every slot stops in order, as for a signal.
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
                      [&window](QSessionManager&) { window.Quit(0); });
+#endif
     window.resize(window.screen()->availableGeometry().size());
     window.showMaximized();
     if (options.simulate) {
