@@ -6,8 +6,8 @@ WIN_APPS_BUILD ?= build-windows-apps
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build test test-programs soak test-sanitize test-windows qt-windows test-sanitize-all run demo \
-        fuzz bench install package clean windows-apps package-windows test-windows-apps
+.PHONY: all deps configure build test test-programs soak test-sanitize test-windows qt-windows test-sanitize-all run run-bench demo \
+        fuzz bench bench-window install package clean windows-apps package-windows test-windows-apps
 
 all: build
 
@@ -99,6 +99,10 @@ run: build
 	  $(MAKE) --no-print-directory demo; \
 	fi
 
+# The production bench on four simulated keypads (--simulate=N for more).
+run-bench: build
+	$(BUILD)/production/orbix-bench --simulate
+
 demo: build
 	$(BUILD)/cli/orbix-flash --simulate --yes firmware examples/demo-firmware.s
 
@@ -115,6 +119,12 @@ bench: deps
 	@cmake --build build-bench -j $(JOBS) --target orbix-flash orbix-keypad-sim
 	bench/firmware-bench.py build-bench
 
+# The production bench with 32 slots updating, its window painting on a virtual display.
+bench-window: deps
+	@cmake -S . -B build-bench-window -G Ninja -DCMAKE_BUILD_TYPE=Release -DORBIX_TESTS=OFF >/dev/null
+	@cmake --build build-bench-window -j $(JOBS) --target orbix-bench orbix-flash orbix-keypad-sim
+	xvfb-run -a -s "-screen 0 1920x1080x24" bench/bench-window-bench.py build-bench-window
+
 install: build
 	cmake --install $(BUILD)
 
@@ -123,4 +133,4 @@ package: build
 	cmake --build $(BUILD) --target package
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) $(WIN_BUILD) $(WIN_APPS_BUILD) build-sanitize-all build-fuzz build-bench
+	rm -rf $(BUILD) $(SAN_BUILD) $(WIN_BUILD) $(WIN_APPS_BUILD) build-sanitize-all build-fuzz build-bench build-bench-window

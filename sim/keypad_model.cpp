@@ -113,6 +113,7 @@ void CKeypadModel::HandleFrame(int encodedLength, std::vector<KeypadReply>& out)
         const int occurrence = ++m_commandCounts[code];
         if (m_config.failCommand != 0 && code == m_config.failCommand && occurrence == m_config.failOccurrence) {
             m_lastReply = {RSP_FAILED};
+            m_faultAnswered = true;
         } else {
             m_lastReply = Execute(p, n, workMs);
         }

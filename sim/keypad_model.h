@@ -70,6 +70,8 @@ public:
     // The Valid data record last accepted (empty if none).
     const std::vector<uint8_t>& ValidRecord() const { return m_validRecord; }
     bool Executed() const { return m_executed; }
+    // The failCommand fault has answered: the update this keypad was in is over.
+    bool FaultAnswered() const { return m_faultAnswered; }
     // Commands seen, by code, counting each frame once (resends with the same
     // sequence number are not counted again).
     int CommandCount(uint8_t code) const { return m_commandCounts[code]; }
@@ -141,6 +143,7 @@ private:
     std::minstd_rand m_random;
     std::vector<uint8_t> m_validRecord;
     bool m_executed = false;
+    bool m_faultAnswered = false;
     int m_commandCounts[256] = {};
     int m_replies = 0;
     int m_framesReceived = 0;

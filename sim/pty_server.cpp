@@ -182,9 +182,11 @@ void CKeypadPtyServer::Serve() {
             }
         }
 
-        if (swapsLeft > 0 && swapAfterUpdateMs >= 0 && queue.empty() && m_model.Executed()) {
+        if (swapsLeft > 0 && swapAfterUpdateMs >= 0 && queue.empty() &&
+            (m_model.Executed() || m_model.FaultAnswered())) {
             WaitUntilCollected(lastWriteNs);
             --swapsLeft;
+            if (onSwap) onSwap(m_model, m_config);
             m_model = CKeypadModel(m_config);
             offCableUntilNs = NowNs() + static_cast<int64_t>(swapAfterUpdateMs) * NS_PER_MS;
         }

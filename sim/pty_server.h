@@ -1,6 +1,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -28,9 +29,14 @@ public:
     bool exitAfterUpdate = false;
     // A jig whose keypad is swapped on its cable: once an update is over, the
     // line stays silent this long and a fresh keypad answers (-1: never), as
-    // many times as swapsLeft says. The port stays open throughout.
+    // many times as swapsLeft says. The port stays open throughout. An update
+    // the failCommand fault ended counts as over too, so a failed keypad is
+    // taken off the cable as well.
     int swapAfterUpdateMs = -1;
     int swapsLeft = 0;
+    // Called on the serving thread as a keypad is taken off the cable: what it
+    // holds, and the set-up of the one that comes next (a fault, or none).
+    std::function<void(const CKeypadModel& leaving, KeypadConfig& next)> onSwap;
     // The first keypad is put on the cable this long after Serve() starts.
     int firstKeypadAfterMs = 0;
     // A screens update ends with no command of its own: it counts as over

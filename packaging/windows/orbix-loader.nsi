@@ -12,6 +12,7 @@ RequestExecutionLevel admin
 !include "LogicLib.nsh"
 
 !define PRODUCT "ORBIX Loader"
+!define BENCH "ORBIX Bench"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\ORBIX Loader"
 !define ENVIRONMENT_KEY "SYSTEM\CurrentControlSet\Control\Session Manager\Environment"
 
@@ -41,10 +42,10 @@ VIAddVersionKey "LegalCopyright" "MIT licence"
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "English"
 
-!macro OfferOpenWith kind extension description
+!macro OfferOpenWith program kind extension description
   WriteRegStr HKLM "Software\Classes\OrbixLoader.${kind}" "" "${description}"
-  WriteRegStr HKLM "Software\Classes\OrbixLoader.${kind}\DefaultIcon" "" "$INSTDIR\orbix-loader.exe,0"
-  WriteRegStr HKLM "Software\Classes\OrbixLoader.${kind}\shell\open\command" "" '"$INSTDIR\orbix-loader.exe" "%1"'
+  WriteRegStr HKLM "Software\Classes\OrbixLoader.${kind}\DefaultIcon" "" "$INSTDIR\${program},0"
+  WriteRegStr HKLM "Software\Classes\OrbixLoader.${kind}\shell\open\command" "" '"$INSTDIR\${program}" "%1"'
   WriteRegStr HKLM "Software\Classes\${extension}\OpenWithProgids" "OrbixLoader.${kind}" ""
 !macroend
 
@@ -115,14 +116,21 @@ Section "ORBIX Loader" SecProgram
   !include "${FILES}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
   CreateShortCut "$SMPROGRAMS\${PRODUCT}.lnk" "$INSTDIR\orbix-loader.exe"
+  CreateShortCut "$SMPROGRAMS\${BENCH}.lnk" "$INSTDIR\orbix-bench.exe"
 
   ; "Open with" for firmware (.s) and screens (.bin) files, without taking either type over.
   WriteRegStr HKLM "Software\Classes\Applications\orbix-loader.exe" "FriendlyAppName" "${PRODUCT}"
   WriteRegStr HKLM "Software\Classes\Applications\orbix-loader.exe\SupportedTypes" ".s" ""
   WriteRegStr HKLM "Software\Classes\Applications\orbix-loader.exe\SupportedTypes" ".bin" ""
   WriteRegStr HKLM "Software\Classes\Applications\orbix-loader.exe\shell\open\command" "" '"$INSTDIR\orbix-loader.exe" "%1"'
-  !insertmacro OfferOpenWith "Firmware" ".s" "ORBIX keypad firmware"
-  !insertmacro OfferOpenWith "Screens" ".bin" "ORBIX keypad screens"
+  !insertmacro OfferOpenWith "orbix-loader.exe" "Firmware" ".s" "ORBIX keypad firmware"
+  !insertmacro OfferOpenWith "orbix-loader.exe" "Screens" ".bin" "ORBIX keypad screens"
+  ; Bench profiles are the bench's own type: a double click opens them in it.
+  WriteRegStr HKLM "Software\Classes\Applications\orbix-bench.exe" "FriendlyAppName" "${BENCH}"
+  WriteRegStr HKLM "Software\Classes\Applications\orbix-bench.exe\SupportedTypes" ".orbix-bench" ""
+  WriteRegStr HKLM "Software\Classes\Applications\orbix-bench.exe\shell\open\command" "" '"$INSTDIR\orbix-bench.exe" "%1"'
+  !insertmacro OfferOpenWith "orbix-bench.exe" "BenchProfile" ".orbix-bench" "ORBIX bench profile"
+  WriteRegStr HKLM "Software\Classes\.orbix-bench" "" "OrbixLoader.BenchProfile"
 
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
@@ -162,7 +170,7 @@ Section /o "Command line in PATH" SecPath
   ${EndIf}
 SectionEnd
 
-LangString DESC_SecProgram ${LANG_ENGLISH} "The ORBIX Loader window, the orbix-flash command line, and the Qt libraries they use."
+LangString DESC_SecProgram ${LANG_ENGLISH} "The ORBIX Loader window, the ORBIX Bench production window, the orbix-flash command line, and the Qt libraries they use."
 LangString DESC_SecPath ${LANG_ENGLISH} "Adds the installation folder to PATH, so orbix-flash runs from any command prompt."
 !insertmacro MUI_FUNCTION_DESCRIPTION_BEGIN
   !insertmacro MUI_DESCRIPTION_TEXT ${SecProgram} $(DESC_SecProgram)
@@ -209,9 +217,16 @@ Section "Uninstall"
   ${EndIf}
 
   Delete "$SMPROGRAMS\${PRODUCT}.lnk"
+  Delete "$SMPROGRAMS\${BENCH}.lnk"
   DeleteRegKey HKLM "Software\Classes\Applications\orbix-loader.exe"
+  DeleteRegKey HKLM "Software\Classes\Applications\orbix-bench.exe"
   !insertmacro ForgetOpenWith "Firmware" ".s"
   !insertmacro ForgetOpenWith "Screens" ".bin"
+  ReadRegStr $0 HKLM "Software\Classes\.orbix-bench" ""
+  ${If} $0 == "OrbixLoader.BenchProfile"
+    DeleteRegValue HKLM "Software\Classes\.orbix-bench" ""
+  ${EndIf}
+  !insertmacro ForgetOpenWith "BenchProfile" ".orbix-bench"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
 
   !include "${UNFILES}"

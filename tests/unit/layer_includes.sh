@@ -1,7 +1,8 @@
 #!/bin/sh
 # The layers above the core include only downwards: serial/ is ports alone
 # (nothing of the engine or the front ends), session/ is shared by both front
-# ends (neither of them, and of Qt only Core, SerialPort and Network: no widgets).
+# ends (neither of them, and of Qt only Core, SerialPort and Network: no widgets); production/ (the
+# bench) stands beside the window on session/, with only the window's bar, icon and quit signals.
 # $1: the source tree, $2: Qt's header folder (the one holding QtCore/).
 cd "$1" || exit 2
 status=0
@@ -15,7 +16,12 @@ report() {
 report "serial/ includes a layer above it:" \
   "$(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"(engine|session|cli|ui)/' serial)"
 report "session/ includes a front end:" \
-  "$(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"(cli|ui)/' session)"
+  "$(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"(cli|ui|production)/' session)"
+report "production/ includes the command line or the main window:" \
+  "$(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"(cli|ui)/' production |
+     grep -vE '"ui/(percent_progress_ctrl|app_icon|quit_signals)\.h"')"
+report "a front end includes the bench:" \
+  "$(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"production/' cli ui)"
 for header in $(grep -rhoE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<Q[A-Za-z]*>' session | sed 's/.*<\(.*\)>/\1/' | sort -u); do
   [ -e "$2/QtCore/$header" ] || [ -e "$2/QtSerialPort/$header" ] || [ -e "$2/QtNetwork/$header" ] ||
     report "session/ includes a Qt header from outside Core, SerialPort and Network:" "$header"

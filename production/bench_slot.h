@@ -1,0 +1,130 @@
+#pragma once
+#include <QObject>
+#include <QThread>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "session/bench_profile.h"
+#include "session/exit_code.h"
+#include "session/fleet.h"
+#include "session/queued_sink.h"
+#include "session/result_record.h"
+#include "session/session_request.h"
+#include "session/station.h"
+
+class CGangRunner;
+
+// Where a slot stands, each with its word on the panel.
+enum SlotState {
+    SLOT_IDLE,     // not started
+    SLOT_WAITING,  // for a keypad
+    SLOT_UPDATING,
+    SLOT_DONE,     // remove the keypad (or, started by the operator: the next one, then Start)
+    SLOT_FAILED,   // the same, with the reason
+    SLOT_STOPPED,  // its port failed or its record could not be written: the reason says which
+};
+
+// The session's questions on a bench: the erase is the profile's (confirmed by
+// starting), a damaged file is as the operator answered once for the bench.
+class CBenchPolicy : public ISessionPolicy {
+public:
+    bool acceptDamaged = false;
+    Reply ConfirmErase(const std::string&) override { return {ANSWER_YES, {}}; }
+    Reply AcceptDamagedFile(const std::string&) override {
+        return {acceptDamaged ? ANSWER_YES : ANSWER_NO, acceptDamaged ? "" : "The image is damaged."};
+    }
+};
+
+// One slot of the bench: a station on its port, run by a gang runner of one
+// on a thread of its own, so a slot starts, stops and fails on its own. What
+// its sessions show arrives here on the main thread, in order.
+class CBenchSlot : public QObject, private ISessionSink {
+public:
+    // `request` and `policy` must outlive the slot; the request's image is the bench's.
+    CBenchSlot(const BenchSlot& slot, int number, const std::string& profilePath, const SessionRequest& request,
+               ISessionPolicy& policy, bool startByOperator, int retries);
+    ~CBenchSlot() override;  // stops the station and waits for it
+
+    // Starts the station; started by the operator, a station waiting for its
+    // next unit begins it.
+    void Start();
+    // Ends the station: an update running is aborted (its record is written
+    // all the same). `reason`, when given, is shown as why the slot stopped.
+    void Stop(int exitCode = EXIT_INTERRUPTED, const std::string& reason = "");
+
+    bool IsRunning() const { return m_thread != nullptr; }
+    bool IsUpdating() const { return m_state == SLOT_UPDATING; }
+    // An update that has begun erasing: stopping it leaves the keypad without valid contents.
+    bool HasErased() const { return m_state == SLOT_UPDATING && m_erasing; }
+    // Started by the operator and waiting for the next Start.
+    bool AwaitsStart() const { return m_startByOperator && m_awaitingStart; }
+
+    SlotState State() const { return m_state; }
+    const std::string& Name() const { return m_slot.name; }
+    const std::string& Port() const { return m_slot.port; }
+    int Number() const { return m_number; }
+    // The state in the program's words: what happened and what to do.
+    const std::string& StateText() const { return m_stateText; }
+    const std::string& TimeText() const { return m_time; }
+    int BarLower() const { return m_lower; }
+    int BarUpper() const { return m_upper; }
+    int BarPosition() const { return m_position; }
+    int Ok() const { return m_ok; }
+    int Failed() const { return m_failed; }
+
+    // Something shown changed (state, bar, time, counts).
+    std::function<void()> onChanged;
+    // A unit's record, on the main thread; false when it could not be
+    // written (the slot is stopped then, with the reason).
+    std::function<bool(const SessionResult&, std::string& reason)> onRecord;
+    // The station has ended.
+    std::function<void()> onEnded;
+
+private:
+    // ISessionSink, on the main thread.
+    void Status(const std::string& text) override;
+    void Range(int lower, int upper) override;
+    void Position(int position) override;
+    void TimeRemaining(const std::string& text) override;
+    void BeginDataPhase() override {}
+    void Finish() override { m_time.clear(); }
+    void Error(const std::string& text) override;
+    void Trace(const std::string&) override {}
+    void NoLowLatency(const std::string&) override {}
+
+    void Run();
+    void UnitEnded(const SessionResult& result);
+    void StationEnded();
+    void Show(SlotState state, const std::string& text);
+    void ClearBar();
+    std::string ForThisSlot(const std::string& text) const;
+    std::string FailureText(const SessionResult& result) const;
+
+    BenchSlot m_slot;
+    int m_number;
+    std::string m_profilePath;
+    PortTarget m_target;  // the port it runs on, as its Start found it
+    const SessionRequest& m_request;
+    ISessionPolicy& m_policy;
+    bool m_startByOperator;
+    int m_retries;  // a failed unit tried again in its slot
+    CQueuedSink m_toMain{*this, this};
+    CEnterKey m_enter;
+    std::unique_ptr<QThread> m_thread;
+    std::mutex m_mutex;  // guards the two below, shared with the station's thread
+    CGangRunner* m_runner = nullptr;
+    int m_stopExit = 0;  // a stop asked for before the runner was there
+    bool m_stopAsked = false;
+    std::string m_stopReason;  // on the main thread: why the slot stopped by itself
+    SlotState m_state = SLOT_IDLE;
+    std::string m_stateText;
+    std::string m_time;
+    int m_errorCount = 0;
+    std::string m_errors;  // the unit's or the station's errors, for its failure's reason
+    bool m_erasing = false;
+    bool m_awaitingStart = false;
+    int m_lower = 0, m_upper = 100, m_position = 0;
+    int m_ok = 0, m_failed = 0;
+};

@@ -1,0 +1,545 @@
+#include "bench_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDateTime>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QInputDialog>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSplitter>
+#include <QVBoxLayout>
+#include <cstdio>
+
+#include "profile_dialog.h"
+#include "session/image_file.h"
+#include "session/keypad_session.h"
+#include "slot_panel.h"
+
+namespace {
+
+constexpr int RECORDS_SHOWN = 200;
+constexpr int REPAINT_MS = 200;
+const QString NO_PROFILE = QStringLiteral("No profile: File > New profile\u2026 or Open profile\u2026");
+constexpr uint64_t IMAGE_LIMIT = 64ull << 20;  // far above any keypad's flash
+
+// The one-off check of the image before any slot starts: a damaged file is the operator's call, once.
+class CAskingPolicy : public ISessionPolicy {
+public:
+    explicit CAskingPolicy(QWidget* parent) : m_parent(parent) {}
+    Reply ConfirmErase(const std::string&) override { return {ANSWER_YES, {}}; }
+    Reply AcceptDamagedFile(const std::string& question) override {
+        const auto answer =
+            QMessageBox::question(m_parent, QStringLiteral("ORBIX Bench"), QString::fromStdString(question),
+                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        return {answer == QMessageBox::Yes ? ANSWER_YES : ANSWER_NO, {}};
+    }
+
+private:
+    QWidget* m_parent;
+};
+
+// Keeps the check's first error: why the file was refused.
+class CFirstError : public CNullSink {
+public:
+    std::string text;
+    void Error(const std::string& error) override {
+        if (text.empty()) text = error;
+    }
+};
+
+std::string RecordLine(const SessionResult& r) {
+    const QString when = QDateTime::fromMSecsSinceEpoch(r.startMs).toString(QStringLiteral("HH:mm:ss"));
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f s", r.seconds);
+    std::string line = when.toStdString() + "  " + r.unit + "  " + OutcomeName(r.exitCode) + "  " + seconds;
+    if (r.exitCode != EXIT_OK && !r.lastText.empty()) line += "  " + r.lastText;
+    return line;
+}
+
+}  // namespace
+
+CBenchWindow::CBenchWindow() {
+    setWindowTitle(QStringLiteral("ORBIX Bench"));
+    setAcceptDrops(true);
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(6, 6, 6, 6);
+    MakeTotals(central, layout);
+
+    m_scroll = new QScrollArea(central);
+    m_scroll->setWidgetResizable(true);
+    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_scroll->viewport()->installEventFilter(this);
+    m_records = new QListWidget(central);
+    m_records->setAccessibleName(QStringLiteral("Last records"));
+    m_records->setMinimumHeight(3 * fontMetrics().lineSpacing());
+    auto* splitter = new QSplitter(Qt::Vertical, central);
+    splitter->addWidget(m_scroll);
+    splitter->addWidget(m_records);
+    splitter->setStretchFactor(0, 1);
+    splitter->setStretchFactor(1, 0);
+    splitter->setSizes({1000, 6 * fontMetrics().lineSpacing()});
+    layout->addWidget(splitter, 1);
+    setCentralWidget(central);
+    MakeMenus();
+    m_repaint.setSingleShot(true);
+    m_repaint.setInterval(REPAINT_MS);
+    connect(&m_repaint, &QTimer::timeout, this, [this] { RefreshPanels(); });
+    BuildSlots();
+    ApplyLock();
+}
+
+void CBenchWindow::RefreshPanels() {
+    for (size_t i = 0; i < m_panels.size(); ++i)
+        if (m_dirty[i]) {
+            m_dirty[i] = false;
+            m_panels[i]->Refresh();
+        }
+}
+
+CBenchWindow::~CBenchWindow() {
+    // The panels point at the slots: they go first.
+    delete m_grid;
+    m_grid = nullptr;
+}
+
+void CBenchWindow::MakeTotals(QWidget* parent, QVBoxLayout* layout) {
+    m_imageLabel = new QLabel(NO_PROFILE, parent);
+    m_imageLabel->setTextFormat(Qt::PlainText);
+    m_totalsLabel = new QLabel(parent);
+    m_totalsLabel->setTextFormat(Qt::PlainText);
+    QFont large = m_totalsLabel->font();
+    large.setBold(true);
+    large.setPointSizeF(large.pointSizeF() * 1.2);
+    m_totalsLabel->setFont(large);
+    m_refusalLabel = new QLabel(parent);
+    m_refusalLabel->setTextFormat(Qt::PlainText);
+    m_refusalLabel->setWordWrap(true);
+    m_refusalLabel->setStyleSheet(QStringLiteral("QLabel { color: #a00000; font-weight: bold; }"));
+    m_refusalLabel->hide();
+    auto* row = new QHBoxLayout;
+    row->addWidget(m_imageLabel, 1);
+    row->addWidget(m_totalsLabel);
+    layout->addLayout(row);
+    layout->addWidget(m_refusalLabel);
+}
+
+void CBenchWindow::MakeMenus() {
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    m_new = file->addAction(QStringLiteral("&New profile\u2026"), this, [this] { NewProfile(); });
+    m_new->setShortcut(QKeySequence::New);
+    m_open = file->addAction(QStringLiteral("&Open profile\u2026"), this, [this] { OpenProfileChosen(); });
+    m_open->setShortcut(QKeySequence::Open);
+    m_edit = file->addAction(QStringLiteral("&Edit profile\u2026"), this, [this] { EditProfile(); });
+    m_edit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    m_saveAs = file->addAction(QStringLiteral("Save profile &as\u2026"), this, [this] { SaveProfileAs(); });
+    m_saveAs->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+    file->addSeparator();
+    QAction* quit = file->addAction(QStringLiteral("&Quit"), this, [this] { close(); });
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+
+    QMenu* bench = menuBar()->addMenu(QStringLiteral("&Bench"));
+    m_startAll = bench->addAction(QStringLiteral("&Start all"), this, [this] { StartAll(); });
+    m_startAll->setShortcut(QKeySequence(Qt::Key_F5));
+    m_stopAll = bench->addAction(QStringLiteral("S&top all"), this, [this] { StopAll(); });
+    m_stopAll->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F5));
+    bench->addSeparator();
+    m_lock = bench->addAction(QStringLiteral("&Lock"), this, [this] { ToggleLock(); });
+    m_lock->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+}
+
+QWidget* CBenchWindow::SlotArea() const { return m_scroll; }
+
+bool CBenchWindow::OpenProfile(const std::string& path) {
+    BenchProfile profile;
+    std::string error;
+    if (!LoadBenchProfile(path, profile, error)) {
+        Warn("The profile " + path + " cannot be used: " + error);
+        return false;
+    }
+    return UseProfile(profile, path);
+}
+
+bool CBenchWindow::UseProfile(const BenchProfile& profile, const std::string& path) {
+    if (AnyRunning()) {
+        Warn("Stop every slot before opening another profile.");
+        return false;
+    }
+    m_profile = profile;
+    m_profilePath = path;
+    m_ok = m_failed = 0;
+    m_sinceStart.invalidate();
+    m_records->clear();
+    setWindowTitle(QStringLiteral("ORBIX Bench \u2014 ") +
+                   (path.empty() ? QStringLiteral("new profile") : QFileInfo(QString::fromStdString(path)).fileName()));
+    Prepare();
+    BuildSlots();
+    ApplyLock();
+    if (!m_refusal.empty()) Warn(m_refusal);
+    return true;
+}
+
+bool CBenchWindow::Prepare() {
+    m_refusal.clear();
+    m_request = SessionRequest();
+    m_request.command = m_profile.command;
+    m_request.yes = true;
+    m_request.repeat = true;
+    m_request.quiet = true;
+    m_request.stallTimeoutSeconds = m_profile.stallTimeoutSeconds;
+    m_request.expectedSha256 = m_profile.sha256;
+    m_log = std::make_unique<CResultLog>();
+    if (m_profile.image.empty()) {
+        m_refusal = "The profile names no image.";
+    } else {
+        const std::string imagePath = BenchProfilePath(m_profilePath, m_profile.image);
+        auto image = std::make_shared<CImageFile>();
+        uint64_t length = 0;
+        std::string problem;
+        FileReadResult read = ReadImageFile(imagePath, IMAGE_LIMIT, *image, length, problem, [] { return false; });
+        std::string reason;
+        if (read != FILE_READ_OK) {
+            m_refusal = "The image " + imagePath + " cannot be read: " + problem + ".";
+        } else if (!CheckPinnedImage(*image, imagePath, m_profile.sha256, reason)) {
+            m_refusal = reason;  // nothing is sent
+        } else {
+            m_request.file = imagePath;
+            m_request.image = image;
+            // Parsed and checked once here, so a bad file is said before any slot starts.
+            CFirstError errors;
+            CAskingPolicy asking(this);
+            m_policy.acceptDamaged = false;
+            CKeypadSession checker(m_request, errors, asking);
+            if (checker.CheckFileAndAsk() != EXIT_OK)
+                m_refusal = "The image " + imagePath + " cannot be sent: " + errors.text;
+            else
+                m_policy.acceptDamaged = true;  // a damage the operator accepted
+        }
+    }
+    // --log's name is the shell's, from where the bench started; the profile's is from its folder.
+    const std::string logPath = !m_logOverride.empty()  ? m_logOverride
+                                : m_profile.log.empty() ? ""
+                                                        : BenchProfilePath(m_profilePath, m_profile.log);
+    if (m_refusal.empty() && !logPath.empty()) {
+        std::string error;
+        if (!m_log->Open(logPath, error)) m_refusal = "The records log " + logPath + " cannot be opened: " + error;
+    }
+    const QString name = QFileInfo(QString::fromStdString(m_profile.image)).fileName();
+    m_imageLabel->setText(m_profile.image.empty()
+                              ? NO_PROFILE
+                              : QStringLiteral("%1 %2   sha256 %3")
+                                    .arg(QString::fromLatin1(KeypadCommandWord(m_profile.command)), name,
+                                         QString::fromStdString(m_profile.sha256.substr(0, 12))));
+    m_refusalLabel->setText(QString::fromStdString(m_refusal));
+    m_refusalLabel->setVisible(!m_refusal.empty());
+    RefreshTotals();
+    return m_refusal.empty();
+}
+
+void CBenchWindow::BuildSlots() {
+    delete m_grid;
+    m_panels.clear();
+    m_slots.clear();
+    m_grid = new QWidget;
+    m_gridLayout = new QGridLayout(m_grid);
+    m_gridLayout->setSpacing(4);
+    m_gridLayout->setContentsMargins(0, 0, 0, 0);
+    for (size_t i = 0; i < m_profile.slots.size(); ++i) {
+        auto slot = std::make_unique<CBenchSlot>(m_profile.slots[i], static_cast<int>(i + 1), m_profilePath, m_request,
+                                                 m_policy, m_profile.startByOperator, m_profile.retries);
+        slot->onChanged = [this, i] { SlotChanged(i); };
+        slot->onRecord = [this](const SessionResult& result, std::string& reason) { return Record(result, reason); };
+        slot->onEnded = [this] { SlotEnded(); };
+        auto* panel = new CSlotPanel(*slot, m_grid);
+        panel->onStart = [this, i] {
+            if (m_refusal.empty()) {
+                if (!m_sinceStart.isValid()) m_sinceStart.start();
+                m_slots[i]->Start();
+            } else {
+                Warn(m_refusal);
+            }
+        };
+        panel->onStop = [this, i] { StopSlot(i); };
+        m_slots.push_back(std::move(slot));
+        m_panels.push_back(panel);
+    }
+    m_dirty.assign(m_panels.size(), false);
+    m_columns = 0;
+    m_scroll->setWidget(m_grid);
+    LayOutPanels(true);
+}
+
+// As many columns as fit the width; the rows scroll when they do not fit the height.
+void CBenchWindow::LayOutPanels(bool always) {
+    if (m_panels.empty()) return;
+    const int width = m_scroll->viewport()->width() - m_scroll->verticalScrollBar()->sizeHint().width();
+    const int least =
+        std::max(m_panels[0]->minimumWidth(), m_panels[0]->minimumSizeHint().width()) + m_gridLayout->spacing();
+    const int columns = std::clamp(width / std::max(least, 1), 1, static_cast<int>(m_panels.size()));
+    if (columns == m_columns && !always) return;
+    m_columns = columns;
+    for (CSlotPanel* panel : m_panels) m_gridLayout->removeWidget(panel);
+    for (size_t i = 0; i < m_panels.size(); ++i)
+        m_gridLayout->addWidget(m_panels[i], static_cast<int>(i) / columns, static_cast<int>(i) % columns);
+    m_gridLayout->setRowStretch(static_cast<int>(m_panels.size() - 1) / columns + 1, 1);
+}
+
+bool CBenchWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_scroll->viewport() && event->type() == QEvent::Resize) LayOutPanels(false);
+    return QMainWindow::eventFilter(watched, event);
+}
+
+bool CBenchWindow::Record(const SessionResult& result, std::string& reason) {
+    if (result.exitCode == EXIT_OK)
+        ++m_ok;
+    else
+        ++m_failed;
+    auto* item = new QListWidgetItem(QString::fromStdString(RecordLine(result)));
+    if (result.exitCode != EXIT_OK) item->setForeground(QColor(0xa0, 0, 0));
+    m_records->insertItem(0, item);
+    while (m_records->count() > RECORDS_SHOWN) delete m_records->takeItem(m_records->count() - 1);
+    RefreshTotals();
+    return !m_log->IsOpen() || m_log->Append(result, reason);
+}
+
+void CBenchWindow::RefreshTotals() {
+    const int units = m_ok + m_failed;
+    QString yield = units ? QString::number(100.0 * m_ok / units, 'f', 1) + QLatin1Char('%') : QStringLiteral("\u2014");
+    QString perHour = QStringLiteral("\u2014");
+    if (units && m_sinceStart.isValid() && m_sinceStart.elapsed() > 0)
+        perHour = QString::number(qRound(m_ok * 3600000.0 / m_sinceStart.elapsed()));
+    m_totalsLabel->setText(
+        QStringLiteral("ok %1   failed %2   yield %3   units per hour %4").arg(m_ok).arg(m_failed).arg(yield, perHour));
+}
+
+// The panels are redrawn a few times a second, not at every percent of 32 updates.
+void CBenchWindow::SlotChanged(size_t i) {
+    m_dirty[i] = true;
+    if (!m_repaint.isActive()) m_repaint.start();
+    // The update the question was about has ended: nothing is left to stop.
+    if (m_question && (m_questionSlot == static_cast<int>(i) || m_questionSlot < 0) &&
+        !(m_questionSlot < 0 ? AnyErased() : m_slots[i]->HasErased()))
+        m_question->done(QMessageBox::No);
+}
+
+void CBenchWindow::SlotEnded() {
+    if (AnyRunning()) return;
+    if (m_quitCode >= 0)
+        QApplication::exit(m_quitCode);
+    else if (m_closing)
+        close();
+}
+
+bool CBenchWindow::AnyRunning() const {
+    return std::any_of(m_slots.begin(), m_slots.end(), [](const auto& slot) { return slot->IsRunning(); });
+}
+
+bool CBenchWindow::AnyErased() const {
+    return std::any_of(m_slots.begin(), m_slots.end(), [](const auto& slot) { return slot->HasErased(); });
+}
+
+void CBenchWindow::StartAll() {
+    if (!m_refusal.empty()) {
+        Warn(m_refusal);
+        return;
+    }
+    if (!m_sinceStart.isValid()) m_sinceStart.start();
+    for (auto& slot : m_slots)
+        if (!slot->IsRunning() || slot->AwaitsStart()) slot->Start();
+}
+
+// Asks without blocking: the question goes when its update ends first.
+void CBenchWindow::AskToStop(int slot, const std::string& question) {
+    if (m_question) return;
+    m_question = new QMessageBox(QMessageBox::Question, QStringLiteral("ORBIX Bench"), QString::fromStdString(question),
+                                 QMessageBox::Yes | QMessageBox::No, this);
+    m_question->setDefaultButton(QMessageBox::No);
+    m_question->setAttribute(Qt::WA_DeleteOnClose);
+    m_questionSlot = slot;
+    connect(m_question, &QMessageBox::finished, this, [this](int answer) {
+        const int which = m_questionSlot;
+        m_question = nullptr;
+        m_questionSlot = -1;
+        if (answer != QMessageBox::Yes) return;
+        if (which < 0)
+            StopAll(false);
+        else
+            m_slots[which]->Stop();
+    });
+    m_question->open();
+}
+
+void CBenchWindow::StopSlot(size_t i) {
+    const char* contents = m_profile.command == KEYPAD_SCREENS ? "screens" : "firmware";
+    if (m_slots[i]->HasErased())
+        AskToStop(static_cast<int>(i), "Stop the update in " + m_slots[i]->Name() + "? The keypad will have no valid " +
+                                           contents + " until it is updated again.");
+    else
+        m_slots[i]->Stop();
+}
+
+void CBenchWindow::StopAll(bool ask) {
+    if (ask && AnyErased()) {
+        AskToStop(-1, std::string("Stop every slot? The keypads being updated will have no valid ") +
+                          (m_profile.command == KEYPAD_SCREENS ? "screens" : "firmware") +
+                          " until they are updated again.");
+        return;
+    }
+    for (auto& slot : m_slots) slot->Stop();
+}
+
+void CBenchWindow::Quit(int exitCode) {
+    m_quitCode = exitCode;
+    if (m_question) m_question->done(QMessageBox::No);
+    for (auto& slot : m_slots) slot->Stop(exitCode);
+    SlotEnded();
+}
+
+void CBenchWindow::closeEvent(QCloseEvent* event) {
+    if (!AnyRunning()) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    if (m_closing) return;
+    if (std::any_of(m_slots.begin(), m_slots.end(), [](const auto& slot) { return slot->IsUpdating(); })) {
+        const auto answer = QMessageBox::question(
+            this, QStringLiteral("ORBIX Bench"),
+            QStringLiteral("Keypads are being updated. Stop every slot and close? The keypads being updated will "
+                           "have no valid contents until they are updated again."),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        if (answer != QMessageBox::Yes) return;
+    }
+    m_closing = true;
+    StopAll(false);
+}
+
+void CBenchWindow::ApplyLock() {
+    const bool locked = m_profile.locked;
+    m_new->setEnabled(!locked);
+    m_open->setEnabled(!locked);
+    m_edit->setEnabled(!locked && !m_profile.image.empty());
+    m_saveAs->setEnabled(!locked && !m_profile.image.empty());
+    m_lock->setText(locked ? QStringLiteral("Un&lock\u2026") : QStringLiteral("&Lock"));
+    m_startAll->setEnabled(!m_slots.empty());
+    m_stopAll->setEnabled(!m_slots.empty());
+}
+
+// Locking writes itself into the profile's file, so the bench opens locked from now on; unlocking
+// lasts until the bench closes or the profile is saved.
+void CBenchWindow::ToggleLock() {
+    if (!m_profile.locked) {
+        if (m_profile.passwordHash.empty()) {
+            bool ok = false;
+            const QString password = QInputDialog::getText(
+                this, QStringLiteral("Lock the bench"),
+                QStringLiteral("A password to unlock it (none: leave it empty):"), QLineEdit::Password, QString(), &ok);
+            if (!ok) return;
+            SetBenchPassword(m_profile, password.toStdString());
+        }
+        m_profile.locked = true;
+        std::string error;
+        if (!m_profilePath.empty() && !SaveBenchProfile(m_profilePath, m_profile, error))
+            Warn("The bench is locked, but the profile could not be saved so: " + error);
+    } else if (!m_profile.passwordHash.empty()) {
+        bool ok = false;
+        const QString password =
+            QInputDialog::getText(this, QStringLiteral("Unlock the bench"), QStringLiteral("The profile's password:"),
+                                  QLineEdit::Password, QString(), &ok);
+        if (!ok) return;
+        if (!BenchPasswordMatches(m_profile, password.toStdString())) {
+            Warn("That is not the profile's password: the bench stays locked.");
+            return;
+        }
+        m_profile.locked = false;
+    } else {
+        m_profile.locked = false;
+    }
+    ApplyLock();
+}
+
+void CBenchWindow::NewProfile() {
+    if (m_profile.locked) return;
+    if (AnyRunning()) {
+        Warn("Stop every slot before making a new profile.");
+        return;
+    }
+    CProfileDialog dialog(BenchProfile(), this);
+    if (dialog.exec() != QDialog::Accepted) return;
+    if (UseProfile(dialog.Profile(), "")) SaveProfileAs();
+}
+
+void CBenchWindow::EditProfile() {
+    if (m_profile.locked) return;
+    if (AnyRunning()) {
+        Warn("Stop every slot before changing the profile.");
+        return;
+    }
+    CProfileDialog dialog(m_profile, this, m_profilePath);
+    if (dialog.exec() != QDialog::Accepted) return;
+    UseProfile(dialog.Profile(), m_profilePath);
+}
+
+void CBenchWindow::OpenProfileChosen() {
+    if (m_profile.locked) return;
+    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Open a bench profile"), QString(),
+                                                      QStringLiteral("Bench profiles (*.orbix-bench);;All files (*)"));
+    if (!path.isEmpty()) OpenProfile(path.toStdString());
+}
+
+// Names inside the profile's folder are kept relative, so the folder copies from PC to PC.
+void CBenchWindow::SaveProfileAs() {
+    if (m_profile.locked) return;
+    QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save the bench profile"), QString(),
+                                                QStringLiteral("Bench profiles (*.orbix-bench)"));
+    if (path.isEmpty()) return;
+    if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".orbix-bench");
+    BenchProfile saved = m_profile;
+    const QDir folder = QFileInfo(path).absoluteDir();
+    auto relative = [&](std::string& name) {
+        if (name.empty()) return;
+        const QString absolute = QString::fromStdString(BenchProfilePath(m_profilePath, name));
+        const QString inside = folder.relativeFilePath(absolute);
+        name = (inside.startsWith(QLatin1String("..")) ? absolute : inside).toStdString();
+    };
+    relative(saved.image);
+    relative(saved.log);
+    std::string error;
+    if (!SaveBenchProfile(path.toStdString(), saved, error)) {
+        Warn("The profile could not be saved: " + error);
+        return;
+    }
+    UseProfile(saved, path.toStdString());
+}
+
+void CBenchWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (!m_profile.locked && event->mimeData()->hasUrls() && event->mimeData()->urls().size() == 1 &&
+        event->mimeData()->urls()[0].isLocalFile())
+        event->acceptProposedAction();
+}
+
+void CBenchWindow::dropEvent(QDropEvent* event) {
+    if (m_profile.locked || !event->mimeData()->hasUrls()) return;
+    const std::string path = event->mimeData()->urls()[0].toLocalFile().toStdString();
+    event->acceptProposedAction();
+    // After the drop has ended: the boxes must not run inside the drag.
+    QMetaObject::invokeMethod(
+        this, [this, path] { OpenProfile(path); }, Qt::QueuedConnection);
+}
+
+void CBenchWindow::Warn(const std::string& text) {
+    std::fprintf(stderr, "orbix-bench: %s\n", text.c_str());
+    if (warn)
+        warn(text);
+    else
+        QMessageBox::warning(this, QStringLiteral("ORBIX Bench"), QString::fromStdString(text));
+}

@@ -1,0 +1,270 @@
+// The production bench driven whole, against simulated keypads on pseudo-terminals.
+#ifdef ORBIX_HAVE_SIM
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QImage>
+#include <QInputDialog>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <map>
+#include <mutex>
+
+#include "link/messages.h"
+#include "production/bench_window.h"
+#include "production/slot_panel.h"
+#include "session/image_file.h"
+#include "sim/pty_server.h"
+#include "window_fixture.h"
+
+namespace {
+
+// Quick keypads, slow enough that an update can be caught in its data.
+KeypadConfig QuickKeypad() {
+    KeypadConfig config;
+    config.eraseMsPerSector = 20;
+    config.writeMsPerChunk = 4;
+    return config;
+}
+
+// Pixels whose colour differs by more than a tenth in a channel.
+int DifferingPixels(const QImage& a, const QImage& b) {
+    if (a.size() != b.size()) return a.width() * a.height();
+    int differing = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QColor p = a.pixelColor(x, y), q = b.pixelColor(x, y);
+            if (std::abs(p.red() - q.red()) > 25 || std::abs(p.green() - q.green()) > 25 ||
+                std::abs(p.blue() - q.blue()) > 25)
+                ++differing;
+        }
+    return differing;
+}
+
+class BenchTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        image = TestPattern(24000);
+        WriteSRecordFile(dir.filePath("update.s"), image);
+        CImageFile file;
+        uint64_t length = 0;
+        std::string problem;
+        ASSERT_EQ(
+            ReadImageFile(dir.filePath("update.s").toStdString(), 1 << 20, file, length, problem, [] { return false; }),
+            FILE_READ_OK);
+        profile.image = "update.s";
+        profile.sha256 = file.sha256;
+        profile.log = "records.jsonl";
+        window.warn = [this](const std::string& text) { warnings.push_back(text); };
+    }
+    void TearDown() override {
+        for (auto& keypad : keypads)
+            if (keypad) keypad->Stop();
+    }
+    // A keypad behind a link of a fixed name, so the panels' titles are the same every run.
+    CKeypadPtyServer& AddKeypad(const KeypadConfig& config) {
+        keypads.push_back(std::make_unique<CKeypadPtyServer>(config));
+        CKeypadPtyServer& keypad = *keypads.back();
+        std::string error;
+        EXPECT_TRUE(keypad.Open(error)) << error;
+        const size_t n = keypads.size();
+        const QString link = linkDir.filePath(QStringLiteral("slot-%1").arg(n));
+        QFile::remove(link);
+        QFile::link(QString::fromStdString(keypad.DevicePath()), link);
+        profile.slots.push_back({"Slot " + std::to_string(n), link.toStdString()});
+        return keypad;
+    }
+    void OpenProfile() {
+        std::string error;
+        ASSERT_TRUE(SaveBenchProfile(dir.filePath("bench.orbix-bench").toStdString(), profile, error)) << error;
+        ASSERT_TRUE(window.OpenProfile(dir.filePath("bench.orbix-bench").toStdString()));
+        window.resize(1000, 480);
+        window.show();
+    }
+    std::vector<QJsonObject> Records() {
+        QFile file(dir.filePath("records.jsonl"));
+        std::vector<QJsonObject> records;
+        if (!file.open(QIODevice::ReadOnly)) return records;
+        for (const QByteArray& line : file.readAll().split('\n'))
+            if (!line.isEmpty()) records.push_back(QJsonDocument::fromJson(line).object());
+        return records;
+    }
+
+    QTemporaryDir dir;
+    QDir linkDir{QDir::temp().filePath(QStringLiteral("orbix-bench-test"))};
+    std::vector<uint8_t> image;
+    BenchProfile profile;
+    std::vector<std::unique_ptr<CKeypadPtyServer>> keypads;
+    std::vector<std::string> warnings;
+    CBenchWindow window;
+};
+
+// Four stations: two keypads in turn on slots 1 and 2, a keypad answering Failed mid-data on
+// slot 3 and then a good one, and slot 4's port vanishing while it sends.
+TEST_F(BenchTest, FourStationsRecordEveryUnitAndOnlyTheVanishedPortStops) {
+    QDir().mkpath(linkDir.path());
+    std::mutex mutex;
+    std::map<int, std::vector<std::vector<uint8_t>>> leftWith;  // per slot, what each keypad taken out held
+    for (int slot = 1; slot <= 3; ++slot) {
+        KeypadConfig config = QuickKeypad();
+        if (slot == 3) {
+            config.failCommand = CMD_FW_DATA;
+            config.failOccurrence = 20;
+        }
+        CKeypadPtyServer& keypad = AddKeypad(config);
+        keypad.swapAfterUpdateMs = 600;
+        keypad.swapsLeft = 1;
+        keypad.onSwap = [&, slot](const CKeypadModel& leaving, KeypadConfig& next) {
+            std::lock_guard<std::mutex> lock(mutex);
+            leftWith[slot].push_back(leaving.AreaContents(KEYPAD_AREA_FIRMWARE));
+            next = QuickKeypad();
+        };
+    }
+    AddKeypad(QuickKeypad());
+    for (auto& keypad : keypads) keypad->Start();
+    OpenProfile();
+    ASSERT_EQ(window.Refusal(), "");
+    window.StartAll();
+
+    CBenchSlot& vanishing = window.Slot(3);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return vanishing.BarUpper() == 100 && vanishing.BarPosition() >= 10; }, 20000));
+    keypads[3].reset();  // the port goes with its pseudo-terminal
+    auto finished = [&] {
+        return window.Slot(0).Ok() == 2 && window.Slot(1).Ok() == 2 && window.Slot(2).Ok() == 1 &&
+               window.Slot(2).State() == SLOT_DONE && !vanishing.IsRunning();
+    };
+    ASSERT_TRUE(QTest::qWaitFor(finished, 30000)) << window.Slot(2).StateText() << " / " << vanishing.StateText();
+
+    // Only the vanished port's slot stopped, saying why; the others went on.
+    window.RefreshPanels();
+    EXPECT_EQ(vanishing.State(), SLOT_STOPPED);
+    const QString shown = window.Panel(3).StateText();
+    EXPECT_TRUE(shown.startsWith("Slot 4: stopped: its port") && shown.contains("has gone")) << shown.toStdString();
+    EXPECT_EQ(window.Slot(2).Failed(), 1);
+    EXPECT_EQ(window.OkCount(), 5);
+    EXPECT_EQ(window.FailedCount(), 2);
+    bool yieldShown = false;
+    for (QLabel* label : window.findChildren<QLabel*>())
+        yieldShown |= label->text().contains(QStringLiteral("ok 5   failed 2   yield 71.4%"));
+    EXPECT_TRUE(yieldShown);
+    EXPECT_EQ(window.Records()->count(), 7);
+
+    // Every unit on the disk, in orbix-flash's format, named by its slot.
+    std::map<std::string, std::vector<int>> exits;
+    for (const QJsonObject& record : Records()) {
+        EXPECT_EQ(record["type"].toString(), "result");
+        EXPECT_EQ(record["sha256"].toString().toStdString(), profile.sha256);
+        EXPECT_EQ(record["file"].toString(), dir.filePath("update.s"));
+        exits[record["unit"].toString().toStdString()].push_back(record["exit_code"].toInt());
+    }
+    EXPECT_EQ(exits["Slot 1"], (std::vector<int>{0, 0}));
+    EXPECT_EQ(exits["Slot 2"], (std::vector<int>{0, 0}));
+    EXPECT_EQ(exits["Slot 3"], (std::vector<int>{EXIT_INCOMPLETE, 0}));
+    ASSERT_EQ(exits["Slot 4"].size(), 1u);
+    EXPECT_NE(exits["Slot 4"][0], 0);
+
+    // A picture of the panels as they stand, against the one committed.
+    QTest::qWait(100);
+    const QImage shot = window.SlotArea()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QString reference = QStringLiteral(ORBIX_SOURCE_DIR "/tests/gui/reference/bench-four-slots.png");
+    const QString kept = QDir::temp().filePath(QStringLiteral("bench-four-slots.png"));
+    shot.save(kept);
+    const QImage expected(reference);
+    EXPECT_LE(DifferingPixels(shot, expected.convertToFormat(QImage::Format_RGB32)), 100)
+        << "see " << kept.toStdString() << " against " << reference.toStdString();
+
+    window.StopAll(false);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !window.Slot(0).IsRunning() && !window.Slot(1).IsRunning() && !window.Slot(2).IsRunning(); },
+        10000));
+    EXPECT_EQ(Records().size(), 7u);  // stations waiting for removal leave no record
+    // Every keypad that answered ok holds the image, byte for byte.
+    for (int slot = 0; slot < 3; ++slot) {
+        keypads[slot]->Stop();
+        EXPECT_EQ(keypads[slot]->Model().AreaContents(KEYPAD_AREA_FIRMWARE), image) << "slot " << slot + 1;
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(leftWith[1].at(0), image);
+    EXPECT_EQ(leftWith[2].at(0), image);
+    EXPECT_NE(leftWith[3].at(0), image);  // the one that failed
+    QDir(linkDir).removeRecursively();
+}
+
+// Locked: nothing to change but Start and Stop, and the password to unlock. Pinned: another
+// image is refused before a byte goes out.
+TEST_F(BenchTest, LockedProfileAndWrongImage) {
+    QDir().mkpath(linkDir.path());
+    CKeypadPtyServer& keypad = AddKeypad(QuickKeypad());
+    keypad.Start();
+    profile.locked = true;
+    SetBenchPassword(profile, "line 4");
+    OpenProfile();
+    EXPECT_TRUE(window.IsLocked());
+    for (QAction* action : window.menuBar()->findChildren<QAction*>()) {
+        const QString text = action->text();
+        if (text.contains("profile")) {
+            EXPECT_FALSE(action->isEnabled()) << text.toStdString();
+        }
+    }
+    auto enabled = [&](auto* widget) { return widget->isEnabled() && widget->isVisibleTo(&window); };
+    for (QWidget* edit : window.findChildren<QLineEdit*>()) EXPECT_FALSE(enabled(edit));
+    for (QWidget* box : window.findChildren<QComboBox*>()) EXPECT_FALSE(enabled(box));
+    for (QWidget* box : window.findChildren<QCheckBox*>()) EXPECT_FALSE(enabled(box));
+    for (QPushButton* button : window.findChildren<QPushButton*>())
+        if (enabled(button)) {
+            EXPECT_TRUE(button->text() == "Start" || button->text() == "Stop");
+        }
+    QAction* lock = nullptr;
+    for (QAction* action : window.menuBar()->findChildren<QAction*>())
+        if (action->text().startsWith("Un&lock")) lock = action;
+    ASSERT_NE(lock, nullptr);
+    for (const char* password : {"line 5", "line 4"}) {
+        OnNextModal<QInputDialog>([password](QInputDialog* ask) {
+            ask->setTextValue(password);
+            ask->accept();
+        });
+        lock->trigger();
+    }
+    EXPECT_EQ(warnings.size(), 1u);  // the wrong one said so
+    EXPECT_FALSE(window.IsLocked());
+
+    // Another image: refused, saying which was found and which expected; nothing is sent.
+    const std::string pinned = profile.sha256;
+    WriteSRecordFile(dir.filePath("update.s"), TestPattern(24001));
+    warnings.clear();
+    profile.locked = false;
+    OpenProfile();
+    ASSERT_FALSE(warnings.empty());
+    EXPECT_NE(window.Refusal().find(pinned), std::string::npos) << window.Refusal();
+    window.StartAll();
+    EXPECT_FALSE(window.Slot(0).IsRunning());
+    QTest::qWait(500);
+    keypad.Stop();
+    EXPECT_EQ(keypad.Model().FramesReceived(), 0);
+
+    // Locking is written into the profile: it opens locked from then on.
+    lock->trigger();  // no question: the profile has its password
+    BenchProfile reread;
+    std::string error;
+    ASSERT_TRUE(LoadBenchProfile(dir.filePath("bench.orbix-bench").toStdString(), reread, error)) << error;
+    EXPECT_TRUE(reread.locked && window.IsLocked());
+    EXPECT_EQ(reread.log, "records.jsonl");
+    QDir(linkDir).removeRecursively();
+}
+
+}  // namespace
+
+#endif
