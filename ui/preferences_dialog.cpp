@@ -2,6 +2,7 @@
 
 #include <QAbstractItemView>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QLineEdit>
 #include <QLabel>
 #include <QPushButton>
@@ -232,6 +233,14 @@ void CPreferencesDialog::ShowFound(const KeypadSearch& search) {
 
 // A long list of names is cut at two lines; the tip holds it whole.
 void CPreferencesDialog::ShowFindText(const std::string& text) {
-    m_found->setText(QString::fromStdString(text));
-    m_found->setToolTip(m_found->text());
+    const QString whole = QString::fromStdString(text);
+    const QFontMetrics metrics(m_found->font());
+    const QRect room = m_found->contentsRect();
+    auto fits = [&](const QString& shown) {
+        return metrics.boundingRect(room, Qt::TextWordWrap, shown).height() <= room.height();
+    };
+    QString shown = whole;
+    for (qsizetype keep = whole.size() - 1; keep > 0 && !fits(shown); --keep) shown = whole.left(keep) + QChar(0x2026);
+    m_found->setText(shown);
+    m_found->setToolTip(whole);
 }
