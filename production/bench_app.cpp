@@ -10,6 +10,7 @@
 #include "bench_simulation.h"
 #include "bench_window.h"
 #include "ui/app_icon.h"
+#include "ui/help_version.h"
 #include "ui/quit_signals.h"
 
 std::string BenchUsage() {
@@ -59,18 +60,7 @@ int ParseBenchOptions(const QStringList& arguments, BenchOptions& options, std::
 }
 
 int CBenchApp::Run(int argc, char** argv) {
-    // --help and --version answer without a display, before Qt looks for one.
-    for (int i = 1; i < argc; ++i) {
-        const std::string argument = argv[i];
-        if (argument == "--help" || argument == "-h") {
-            std::fputs(BenchUsage().c_str(), stdout);
-            return 0;
-        }
-        if (argument == "--version") {
-            std::printf("orbix-bench %s\n", ORBIX_VERSION_TEXT);
-            return 0;
-        }
-    }
+    if (AnswerHelpOrVersion(argc, argv, "orbix-bench", BenchUsage())) return 0;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ORBIX Bench"));
     QApplication::setApplicationVersion(QStringLiteral(ORBIX_VERSION_TEXT));

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "app_icon.h"
+#include "help_version.h"
 #include "loader_dialog.h"
 #include "quit_signals.h"
 #include "standard_dialogs.h"
@@ -70,18 +71,7 @@ int ParseLoaderOptions(const QStringList& arguments, LoaderOptions& options, std
 }
 
 int CLoaderApp::Run(int argc, char** argv) {
-    // --help and --version answer without a display, before Qt looks for one.
-    for (int i = 1; i < argc; ++i) {
-        const std::string argument = argv[i];
-        if (argument == "--help" || argument == "-h") {
-            std::fputs(LoaderUsage().c_str(), stdout);
-            return 0;
-        }
-        if (argument == "--version") {
-            std::printf("orbix-loader %s\n", ORBIX_VERSION_TEXT);
-            return 0;
-        }
-    }
+    if (AnswerHelpOrVersion(argc, argv, "orbix-loader", LoaderUsage())) return 0;
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(APP_NAME));
