@@ -2,7 +2,7 @@
 # The layers above the core include only downwards: serial/ is ports alone
 # (nothing of the engine or the front ends), session/ is shared by both front
 # ends (neither of them, and of Qt only Core, SerialPort and Network: no widgets); production/ (the
-# bench) stands beside the window on session/, with only the window's bar, icon and quit signals.
+# bench) stands beside the window on session/, with only the window's bar, icon, --help/--version answer and quit signals.
 # $1: the source tree, $2: Qt's header folder (the one holding QtCore/).
 cd "$1" || exit 2
 status=0
@@ -19,7 +19,7 @@ report "session/ includes a front end:" \
   "$(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"(cli|ui|production)/' session)"
 report "production/ includes the command line or the main window:" \
   "$(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"(cli|ui)/' production |
-     grep -vE '"ui/(percent_progress_ctrl|app_icon|quit_signals)\.h"')"
+     grep -vE '"ui/(percent_progress_ctrl|app_icon|help_version|quit_signals)\.h"')"
 report "a front end includes the bench:" \
   "$(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"production/' cli ui)"
 for header in $(grep -rhoE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<Q[A-Za-z]*>' session | sed 's/.*<\(.*\)>/\1/' | sort -u); do
