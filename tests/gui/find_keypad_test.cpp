@@ -217,7 +217,7 @@ TEST_F(FindFromTheWindowTest, FindProbesTheWindowsOwnPortAndGivesItBack) {
     StartKeypad(KeypadConfig{});
     ListTheKeypad();
     EXPECT_EQ(FindInPreferences(), "Found a keypad on " + keypad->DevicePath());
-    ASSERT_TRUE(window.Binding().Comm().IsOpen());
+    ASSERT_TRUE(window.Binding().IsOpen());
     EXPECT_TRUE(window.boxes.empty()) << window.boxes[0].text;
     QTest::mouseClick(window.TestConnectionButton(), Qt::LeftButton);
     ASSERT_TRUE(WaitUntilIdle(3000));
@@ -230,7 +230,7 @@ TEST_F(FindFromTheWindowTest, FindDoesNotRunWhileAnOperationUsesThePort) {
     QTest::mouseClick(window.TestConnectionButton(), Qt::LeftButton);
     ASSERT_TRUE(window.Engine().IsBusy());
     EXPECT_EQ(FindInPreferences(), "Find cannot run while the keypad is busy: let the operation end first.");
-    EXPECT_TRUE(window.Binding().Comm().IsOpen());
+    EXPECT_TRUE(window.Binding().IsOpen());
     EXPECT_TRUE(window.Engine().IsBusy());
 }
 
