@@ -2,9 +2,9 @@
 #include <cstdint>
 #include <string>
 
-#include "../image/file_steps.h"
+#include "file_steps.h"
 #include "../image/image_buffer.h"
-#include "../image/user_host.h"
+#include "user_host.h"
 #include "../link/frame_codec.h"
 #include "loader_host.h"
 

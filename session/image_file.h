@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "image/user_host.h"
+#include "engine/user_host.h"
 
 // An update's file, read once: every keypad gets these bytes, and the record
 // names them, whatever becomes of the file on the disk meanwhile.
