@@ -89,11 +89,13 @@ struct CKeypadFinder::Search : ISessionPolicy {
                 QMetaObject::invokeMethod(session, [session, code] { session->Interrupt(code); }, Qt::QueuedConnection);
     }
     // The finder is done with the search: the probes still running are stopped and reach
-    // nothing of the finder's from here on.
-    void LetGo() {
+    // nothing of the finder's from here on. Those that opened their ports close them in moments,
+    // before the caller may open one again; one hanging in its open is left to end by itself.
+    void LetGo(std::unique_lock<std::mutex>& lock) {
         StopProbes(EXIT_INTERRUPTED);
         finder = nullptr;
         caller = nullptr;
+        probeEnded.wait_for(lock, std::chrono::seconds(1), [this] { return !Any(PROBE_TESTING); });
     }
     bool Any(ProbeState state) const {
         return std::any_of(ports.begin(), ports.end(), [state](const Port& port) { return port.state == state; });
@@ -125,9 +127,7 @@ void CKeypadFinder::Cancel() {
     m_done = {};
     m_stopExit = 0;
     std::unique_lock<std::mutex> lock(search->mutex);
-    search->LetGo();
-    // Those that opened their ports close them in moments, before the caller may open one again.
-    search->probeEnded.wait_for(lock, std::chrono::seconds(1), [&] { return !search->Any(PROBE_TESTING); });
+    search->LetGo(lock);
 }
 
 void CKeypadFinder::Probe(const std::shared_ptr<Search>& search, size_t index) {
@@ -186,7 +186,7 @@ void CKeypadFinder::ProbeEnded(const std::shared_ptr<Search>& search) {
     if (search != m_search) return;  // a search cancelled since
     std::unique_lock<std::mutex> lock(search->mutex);
     // Stopped, a probe still hanging in its open is not waited for.
-    const bool waiting = m_stopExit ? search->Any(PROBE_TESTING) : search->Any(PROBE_TESTING) || search->Any(PROBE_OPENING);
+    const bool waiting = search->Any(PROBE_TESTING) || (!m_stopExit && search->Any(PROBE_OPENING));
     lock.unlock();
     if (!waiting) Answer();
 }
@@ -197,8 +197,8 @@ void CKeypadFinder::Answer() {
     m_deadline.stop();
     KeypadSearch found;
     {
-        std::lock_guard<std::mutex> lock(search->mutex);
-        search->LetGo();
+        std::unique_lock<std::mutex> lock(search->mutex);
+        search->LetGo(lock);
         for (const Search::Port& port : search->ports) {
             found.tried.push_back(port.request.port);
             if (port.state == PROBE_ENDED && port.answered) found.answered.push_back(port.label);

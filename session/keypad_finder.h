@@ -50,7 +50,8 @@ public:
     ~CKeypadFinder() override;  // as Cancel
 
     // Probes `ports`; `done` is called on this object's thread once every
-    // probe has ended, or at the deadline. Nothing happens while a search runs already.
+    // probe has ended, or at the deadline once those cut short have closed
+    // their ports. Nothing happens while a search runs already.
     void Start(const std::vector<std::string>& ports, std::function<void(const KeypadSearch&)> done);
     // Start, waiting in an event loop of its own for the answer.
     KeypadSearch Run(const std::vector<std::string>& ports);
