@@ -168,22 +168,26 @@ void CLoaderDialog::OnInitDialog() {
 }
 
 // The window says what it looks for; its buttons and Preferences wait for the answer.
-void CLoaderDialog::FindAutoPort() {
+void CLoaderDialog::FindAutoPort(std::function<void()> then) {
     const std::vector<std::string> candidates = CandidatePorts(m_autoPort);
     if (candidates.empty()) return AutoPortNotFound(NoCandidatesText(m_autoPort));
     HoldOperations(true);
     m_engine.SetStatus("Looking for a keypad on " + JoinedNames(candidates) + "..");
-    m_autoFinder = std::make_unique<CKeypadFinder>();
-    m_autoFinder->Start(candidates, [this](const KeypadSearch& search) { AutoPortFound(search); });
+    if (!m_autoFinder) m_autoFinder = std::make_unique<CKeypadFinder>();
+    m_autoFinder->Start(candidates, [this, then](const KeypadSearch& search) { AutoPortFound(search, then); });
 }
 
-void CLoaderDialog::AutoPortFound(const KeypadSearch& search) {
+void CLoaderDialog::AutoPortFound(const KeypadSearch& search, const std::function<void()>& then) {
     HoldOperations(false);
     if (!search.Problem().empty()) return AutoPortNotFound(search.Problem());
+    m_autoProblem.clear();
     PortSpec port;
     ParsePortArgument(search.answered[0], port);
     SetPortOverride(port);
-    OpenPort([this, found = search.answered[0]] { m_engine.SetStatus("Found a keypad on " + found); });
+    OpenPort([this, found = search.answered[0], then] {
+        m_engine.SetStatus("Found a keypad on " + found);
+        if (then) then();
+    });
 }
 
 void CLoaderDialog::AutoPortNotFound(const std::string& problem) {
@@ -230,7 +234,7 @@ void CLoaderDialog::OnCloseButton() {
 // gone): the answer to a button is that of a fresh try.
 void CLoaderDialog::WithPort(std::function<void()> operation) {
     if (m_binding.IsOpen()) return operation();
-    if (!m_autoProblem.empty()) return ShowNotAvailable();
+    if (!m_autoProblem.empty()) return FindAutoPort(std::move(operation));
     OpenPort(std::move(operation));
 }
 
