@@ -178,6 +178,7 @@ void CKeypadPtyServer::Serve() {
         if (exitAfterUpdate && queue.empty()) {
             if (m_model.Executed() || (screensPending && now - lastFrameNs >= quietNs)) {
                 WaitUntilCollected(lastWriteNs);
+                WaitForHangUp();
                 return;
             }
         }
@@ -235,6 +236,22 @@ void CKeypadPtyServer::Serve() {
 
 // Closing the master hangs up the slave and throws away input the loader has
 // not read yet, so the last reply is given time to be collected.
+void CKeypadPtyServer::WaitForHangUp() {
+    // A loaded machine may take longer to move the last reply to the other side than the wait
+    // above: ending now would hang the line up with the reply unread. The host closing the port
+    // proves it has what it wanted; a host that keeps it open is given two seconds.
+    CloseFd(m_slave);
+    const int64_t limit = NowNs() + 2 * NS_PER_S;
+    for (;;) {
+        pollfd fds[3] = {{m_master, POLLIN, 0}, {m_wake[0], POLLIN, 0}, {stopFd, POLLIN, 0}};
+        const int r = WaitFor(fds, stopFd >= 0 ? 3 : 2, limit);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0 || fds[0].revents & (POLLHUP | POLLERR | POLLNVAL) || fds[1].revents || fds[2].revents) return;
+        char discard[256];
+        if (read(m_master, discard, sizeof discard) <= 0) return;  // what the host sends now is for nobody
+    }
+}
+
 void CKeypadPtyServer::WaitUntilCollected(int64_t lastWriteNs) {
     // The pty hands bytes over on a work queue: an empty input queue right
     // after a write proves nothing, so it must stay empty a little while.

@@ -60,4 +60,5 @@ private:
     std::thread m_thread;
 
     void WaitUntilCollected(int64_t lastWriteNs);
+    void WaitForHangUp();
 };

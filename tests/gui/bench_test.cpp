@@ -1,7 +1,10 @@
 // The production bench driven whole, against simulated keypads on pseudo-terminals.
 #ifdef ORBIX_HAVE_SIM
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <QAction>
 #include <QCheckBox>
@@ -53,6 +56,22 @@ int DifferingPixels(const QImage& a, const QImage& b) {
     return differing;
 }
 
+// The links' folder has a fixed name, since the panels show it: one test at a time uses it, also
+// across the processes of a parallel run and across build trees.
+class CLinkFolderLock {
+public:
+    CLinkFolderLock() : m_fd(open(QDir::temp().filePath(QStringLiteral("orbix-bench-test.lock")).toLocal8Bit(),
+                                  O_RDWR | O_CREAT | O_CLOEXEC, 0666)) {
+        if (m_fd >= 0) flock(m_fd, LOCK_EX);
+    }
+    ~CLinkFolderLock() {
+        if (m_fd >= 0) close(m_fd);
+    }
+
+private:
+    int m_fd;
+};
+
 class BenchTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -103,6 +122,7 @@ protected:
         return records;
     }
 
+    CLinkFolderLock linkFolderLock;
     QTemporaryDir dir;
     QDir linkDir{QDir::temp().filePath(QStringLiteral("orbix-bench-test"))};
     std::vector<uint8_t> image;
