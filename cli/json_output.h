@@ -4,7 +4,7 @@
 #include <string>
 
 #include "session/result_record.h"
-#include "summary.h"
+#include "session/fleet_tally.h"
 #include "session/session_sink.h"
 
 // --json: JSON Lines on stdout, one object per line, written whole.

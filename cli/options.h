@@ -3,6 +3,9 @@
 #include <vector>
 
 #include "session/bench_profile.h"
+#include "session/option_table.h"
+#include "session/run_defaults.h"
+#include "session/session_request.h"
 
 enum CliCommand {
     CLI_NONE,
@@ -16,8 +19,8 @@ enum CliCommand {
     CLI_VERSION,
 };
 
+constexpr int CLI_SIMULATE_DEFAULT = 1;  // keypads a lone --simulate starts
 constexpr int CLI_SIMULATE_MAX = 32;
-constexpr int CLI_JOBS_MAX = 256;
 
 struct CliOptions {
     CliCommand command = CLI_NONE;
@@ -25,8 +28,9 @@ struct CliOptions {
     std::string port;                // the first of `ports`; empty: the settings store's
     std::vector<std::string> ports;  // every --port (or ORBIX_PORT), as given
     std::string portsFrom;           // --ports-from: a fleet file, "-" for standard input
-    int jobs = 32;                   // --jobs: keypads at once
+    int jobs = DEFAULT_JOBS;         // --jobs: keypads at once
     int retries = 0;                 // --retries: attempts after the first for one that failed
+    int retryDelayMs = DEFAULT_RETRY_DELAY_MS;  // ORBIX_RETRY_DELAY_MS: the first back-off
     std::string resumeLog;           // --resume: skip the ports this log has as done
     bool simulate = false;
     int simulateCount = 0;           // keypads --simulate starts
@@ -38,7 +42,7 @@ struct CliOptions {
     bool yes = false;
     // Install a firmware file with damaged records exactly as it is read.
     bool force = false;
-    int stallTimeoutSeconds = 30;
+    int stallTimeoutSeconds = DEFAULT_STALL_TIMEOUT_SECONDS;
     bool trace = false;
     bool quiet = false;
     std::string expectSha256;      // --expect-sha256 (or the profile's): the image must hash to it
@@ -50,7 +54,9 @@ struct CliOptions {
 // ORBIX_PORT when --port is absent and the command talks to a keypad.
 int ParseCliOptions(int argc, const char* const* argv, CliOptions& options, std::string& error);
 
-// The command's word on the command line ("firmware"), "" for none.
-const char* CommandWord(CliCommand command);
+// What the sessions need of the options.
+SessionRequest SessionRequestOf(const CliOptions& options);
 
-extern const char* const CLI_USAGE;
+// The --help text and the table it is made from.
+const std::string& CliUsage();
+const std::vector<OptionRow>& CliOptionRows();

@@ -1,0 +1,85 @@
+#pragma once
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "bench_profile.h"
+#include "fleet.h"
+#include "fleet_tally.h"
+#include "result_log.h"
+#include "run_defaults.h"
+#include "session_request.h"
+#include "session_sink.h"
+
+class CEnterKey;
+class CGangRunner;
+class CKeypadFinder;
+class CKeypadSession;
+
+// The ports a run names, as a front end's options give them.
+struct NamedPorts {
+    std::vector<std::string> ports;  // each named on its own, in order
+    std::string portsFrom;           // a fleet file, "-" for standard input
+    std::string profile;             // the bench profile whose slots follow
+    std::vector<BenchSlot> slots;
+};
+
+// One command run on keypads to its end, for any front end and without a
+// terminal: the keypads an auto port finds, the ports named and listed, those
+// a log has as done left out, an update's file read and its question asked
+// once for many, retries, stations, and a record of every result. Each step
+// returns an exit code, EXIT_OK to go on, with `error` saying why not.
+class CKeypadRun {
+public:
+    CKeypadRun(const SessionRequest& request, ISessionPolicy& policy) : m_request(request), m_policy(policy) {}
+
+    // Every result is appended to the log at `path` (none when empty).
+    int OpenLog(const std::string& path, std::string& error);
+    // An auto port: every candidate for a scan, else the keypad that answers
+    // the connection test (with `all`, every one that does).
+    int FindKeypads(const std::string& autoPort, bool all, std::vector<PortTarget>& targets, std::string& error);
+    // The ports named, then those of the fleet file or the profile's slots, each once;
+    // stations (a repeat) need a job each.
+    int ReadNamedPorts(const NamedPorts& named, std::vector<PortTarget>& targets, std::string& error);
+    // Before many keypads: an update's file read and its question asked once,
+    // the refusal shown by `errors`.
+    int PrepareMany(ISessionSink& errors);
+    // Leaves out the ports whose last record in `log` is this command's ok with this file.
+    int SkipDone(const std::string& log, std::vector<PortTarget>& targets, size_t& skipped, std::string& error);
+    int RunOne(const PortTarget& target, ISessionSink& view);
+    // sinks[i] shows targets[i]; Tally() has the results once it returns.
+    int RunMany(const std::vector<PortTarget>& targets, const std::vector<ISessionSink*>& sinks);
+    // Stops whichever step runs (Ctrl-C, SIGTERM); the run ends with `exitCode`.
+    void Interrupt(int exitCode);
+
+    int InterruptExit() const { return m_interruptExit; }
+    int UpdatesAborted() const { return m_updatesAborted; }
+    const CFleetTally& Tally() const { return m_tally; }
+
+    int jobs = DEFAULT_JOBS;
+    int retries = 0;
+    int retryDelayMs = DEFAULT_RETRY_DELAY_MS;
+    CEnterKey* enterKey = nullptr;  // what stations wait for between units, when not removal
+    // On this thread: an attempt starts (targets' index); a result, once in the
+    // log, with the milliseconds before its keypad is tried again or -1; a
+    // record the log could not take.
+    std::function<void(size_t target)> onStarted;
+    std::function<void(const SessionResult&, int retryInMs)> onResult;
+    std::function<void(const std::string& error)> onRecordLost;
+
+private:
+    void Record(const SessionResult& result, int retryInMs);
+    int Ended(int code) const;
+
+    SessionRequest m_request;
+    ISessionPolicy& m_policy;
+    CResultLog m_log;
+    std::string m_logPath;
+    CFleetTally m_tally{{}, false};
+    CGangRunner* m_runner = nullptr;
+    CKeypadFinder* m_finder = nullptr;
+    CKeypadSession* m_host = nullptr;
+    int m_interruptExit = 0;
+    int m_updatesAborted = 0;
+    bool m_recordLost = false;
+};

@@ -1,0 +1,46 @@
+#pragma once
+#include <QCommandLineParser>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+// One option of a program as its table gives it: the names, the value, the
+// --help text and the commands it applies to. Each program's parser, usage
+// text and refusals are made from its rows.
+struct OptionRow {
+    OptionRow(const char* shortName_, const char* longName_, const char* valueName_, std::string help_,
+              unsigned commands_ = ~0u, std::optional<std::string> lone_ = std::nullopt, bool countMayFollow_ = false)
+        : shortName(shortName_), longName(longName_), valueName(valueName_), help(std::move(help_)),
+          commands(commands_), lone(std::move(lone_)), countMayFollow(countMayFollow_) {}
+    const char* shortName;  // "" when there is none
+    const char* longName;
+    const char* valueName;  // "" for a switch
+    std::string help;
+    unsigned commands;  // bits of the commands it applies to (of a program without commands: all)
+    // The value a lone --NAME stands for, when the value may be left out ("--NAME[=VALUE]").
+    std::optional<std::string> lone;
+    bool countMayFollow;  // with `lone`: a number as the next word is the value ("--NAME 4")
+};
+
+// Adds the rows to `parser` and parses `arguments` (the program's name first).
+// 0 with the parser's error when they are not well formed.
+int ParseOptionRows(QCommandLineParser& parser, const std::vector<OptionRow>& rows, const QStringList& arguments,
+                    std::string& error);
+
+// The rows' --help lines: "  -p, --port=PORT", then the help from `column`
+// on, wrapped to 80 columns.
+std::string OptionLines(const std::vector<OptionRow>& rows, size_t column);
+// `text` as lines of at most 80 columns, each indented by `indent` but the first,
+// which goes on from `column`.
+std::string Wrapped(const std::string& text, size_t indent, size_t column = 0);
+
+// A whole number from `lowest` to `highest` of option `name`, left as it is
+// when the option is not given; 0 with `error` when the value is not one.
+// `what` names what it counts (" of seconds").
+int ReadNumberOption(const QCommandLineParser& parser, const char* name, long lowest, long highest, int& value,
+                     std::string& error, const std::string& what = "");
+
+// What every program says of a port name it cannot use, and of none.
+std::string BadPortText(const std::string& source, const std::string& name);
+std::string NoPortText(const std::string& option);
