@@ -52,7 +52,7 @@ std::unique_ptr<QObject> ReadEnterKey(CEnterKey& enter) {
 class CKeypadCommand {
 public:
     explicit CKeypadCommand(const CliOptions& options)
-        : m_options(options), m_policy(options.force), m_run(SessionRequestOf(options), m_policy) {}
+        : m_options(options), m_policy(options.force), m_run(options.request, options.plan, m_policy) {}
     int Run();
 
 private:
@@ -93,28 +93,18 @@ int CKeypadCommand::StartSimulatedKeypads(std::vector<PortTarget>& targets) {
     return EXIT_OK;
 }
 
-// The keypads the options name: simulated ones, an auto port's (a scan with
-// no port looks at every port the system has), the ports given, or the
-// settings store's port.
+// Simulated keypads, or those the plan names.
 int CKeypadCommand::Targets(std::vector<PortTarget>& targets) {
     if (m_options.simulate) return StartSimulatedKeypads(targets);
     std::string error;
-    int code = EXIT_OK;
-    bool scanAll = m_options.command == CLI_SCAN && m_options.ports.empty() && m_options.portsFrom.empty();
-    if (scanAll || IsAutoPort(m_options.port))
-        code = m_run.FindKeypads(scanAll ? "auto" : m_options.port, m_options.all, targets, error);
-    else if (!m_options.ports.empty() || !m_options.portsFrom.empty() || !m_options.slots.empty())
-        code = m_run.ReadNamedPorts({m_options.ports, m_options.portsFrom, m_options.profile, m_options.slots},
-                                    targets, error);
-    else
-        targets.push_back({});
+    int code = m_run.FindTargets(targets, error);
     return code != EXIT_OK && !error.empty() ? Error(error, code) : code;
 }
 
 int CKeypadCommand::RunOne(const PortTarget& target) {
     std::unique_ptr<ISessionSink> view;
     if (m_options.json) view = std::make_unique<CJsonSink>(m_json, target.port);
-    else view = std::make_unique<CTerminalView>(m_options.quiet, TakesEscapeSequences(STDOUT_FILENO));
+    else view = std::make_unique<CTerminalView>(m_options.request.quiet, TakesEscapeSequences(STDOUT_FILENO));
     m_run.onResult = [this](const SessionResult& result, int) {
         if (m_options.json) m_json.Result(result);
     };
@@ -134,12 +124,12 @@ std::vector<ISessionSink*> CKeypadCommand::MakeSinks(const std::vector<PortTarge
     } else if (m_options.command == CLI_SCAN) {
         // A scan's answer is its table: a port without a keypad is not an error.
         for (size_t i = 0; i < targets.size(); ++i) owned.push_back(std::make_unique<CNullSink>());
-    } else if (!m_options.quiet && TakesEscapeSequences(STDOUT_FILENO)) {
+    } else if (!m_options.request.quiet && TakesEscapeSequences(STDOUT_FILENO)) {
         gang = std::make_unique<CGangView>(labels);
         for (size_t i = 0; i < targets.size(); ++i) sinks.push_back(&gang->Line(i));
     } else {
         for (const PortTarget& t : targets)
-            owned.push_back(std::make_unique<CTerminalView>(m_options.quiet, false, TargetLabel(t) + ": "));
+            owned.push_back(std::make_unique<CTerminalView>(m_options.request.quiet, false, TargetLabel(t) + ": "));
     }
     for (auto& sink : owned) sinks.push_back(sink.get());
     return sinks;
@@ -151,7 +141,7 @@ void CKeypadCommand::PrintSummary(bool station) {
     bool scan = m_options.command == CLI_SCAN;
     std::vector<SessionResult> finals = m_run.Tally().Finals(!scan);
     bool any = std::any_of(finals.begin(), finals.end(), [](const SessionResult& r) { return r.exitCode == EXIT_OK; });
-    if (!m_options.json && !(station && !m_options.quiet) && (scan ? any : !m_options.quiet)) {
+    if (!m_options.json && !(station && !m_options.request.quiet) && (scan ? any : !m_options.request.quiet)) {
         OutputLine(stdout, "");
         OutputLine(stdout, SummaryHeader());
         for (const SessionResult& r : finals)
@@ -165,12 +155,10 @@ int CKeypadCommand::RunMany(std::vector<PortTarget> targets) {
     CTerminalView errorsOnly(true, false);
     if (int code = m_run.PrepareMany(errorsOnly)) return code;
     std::string error;
-    if (!m_options.resumeLog.empty()) {
-        if (int code = m_run.SkipDone(m_options.resumeLog, targets, m_skipped, error)) return Error(error, code);
-        if (!m_options.json && !m_options.quiet)
-            OutputLine(stdout, "skipped " + std::to_string(m_skipped) + " of " + std::to_string(targets.size() + m_skipped) +
-                                   " port(s): their last record in " + m_options.resumeLog + " is ok");
-    }
+    if (int code = m_run.SkipDone(targets, m_skipped, error)) return Error(error, code);
+    if (!m_options.plan.resumeLog.empty() && !m_options.json && !m_options.request.quiet)
+        OutputLine(stdout, "skipped " + std::to_string(m_skipped) + " of " + std::to_string(targets.size() + m_skipped) +
+                               " port(s): their last record in " + m_options.plan.resumeLog + " is ok");
     std::vector<std::unique_ptr<ISessionSink>> owned;
     std::unique_ptr<CGangView> gang;
     std::vector<ISessionSink*> sinks = MakeSinks(targets, owned, gang);
@@ -179,9 +167,9 @@ int CKeypadCommand::RunMany(std::vector<PortTarget> targets) {
     std::unique_ptr<QObject> input;
     if (m_options.repeatOnEnter) input = ReadEnterKey(enter);
     m_run.enterKey = input ? &enter : nullptr;
-    bool station = m_options.repeat;
-    if (!m_options.json && !m_options.quiet && station) OutputLine(stdout, SummaryHeader());
-    CFleetProgress progress(targets, m_run.Tally(), station, m_options.quiet, m_options.json ? &m_json : nullptr,
+    bool station = m_options.request.repeat;
+    if (!m_options.json && !m_options.request.quiet && station) OutputLine(stdout, SummaryHeader());
+    CFleetProgress progress(targets, m_run.Tally(), station, m_options.request.quiet, m_options.json ? &m_json : nullptr,
                             gang.get());
     m_run.onStarted = [&](size_t target) { progress.Started(target); };
     m_run.onResult = [&](const SessionResult& result, int retryInMs) { progress.Ended(result, retryInMs); };
@@ -199,16 +187,13 @@ int CKeypadCommand::RunMany(std::vector<PortTarget> targets) {
 int CKeypadCommand::Run() {
     std::unique_ptr<QObject> interrupts = WatchInterrupts([this](int exitCode) { m_run.Interrupt(exitCode); });
     if (!interrupts) return Error("Ctrl-C and SIGTERM cannot be watched: nothing was started", EXIT_FAILED);
-    m_run.jobs = m_options.jobs;
-    m_run.retries = m_options.retries;
-    m_run.retryDelayMs = m_options.retryDelayMs;
     m_run.onRecordLost = [this](const std::string& error) { Error(error); };
     std::string error;
-    if (int code = m_run.OpenLog(m_options.logFile, error)) return Error(error, code);
+    if (int code = m_run.OpenLog(error)) return Error(error, code);
     std::vector<PortTarget> targets;
     if (int code = Targets(targets)) return code;
-    bool fleet = !m_options.portsFrom.empty() || !m_options.resumeLog.empty() || m_options.retries > 0;
-    bool many = targets.size() > 1 || fleet || m_options.repeat || m_options.command == CLI_SCAN;
+    bool fleet = !m_options.plan.portsFrom.empty() || !m_options.plan.resumeLog.empty() || m_options.plan.retries > 0;
+    bool many = targets.size() > 1 || fleet || m_options.request.repeat || m_options.command == CLI_SCAN;
     int code = many ? RunMany(targets) : RunOne(targets[0]);
     for (auto& keypad : m_keypads) keypad->Stop();
     return code;

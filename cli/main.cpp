@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
     case CLI_PORTS:
         return ListPorts();
     case CLI_INSPECT:
-        return InspectFile(options.file);
+        return InspectFile(options.request.file);
     default:
         return RunKeypadCommand(options);
     }

@@ -81,25 +81,19 @@ bool GoesWithProfile(const std::string& name) {
 struct CommandName {
     const char* name;
     CliCommand command;
-    const char* file;  // its argument, "" for none
+    KeypadCommand keypad;  // what its sessions do, for those that talk to keypads
+    const char* file;      // its argument, "" for none
     const char* help;
 };
 
 const CommandName COMMANDS[] = {
-    {"test", CLI_TEST, "", "check that a keypad answers"},
-    {"firmware", CLI_FIRMWARE, "FILE.s", "install new firmware from an S-record file"},
-    {"screens", CLI_SCREENS, "FILE.bin", "install new screens from a binary file"},
-    {"ports", CLI_PORTS, "", "list the serial ports"},
-    {"inspect", CLI_INSPECT, "FILE", "show what a firmware or screens file holds"},
-    {"scan", CLI_SCAN, "", "show which ports have a keypad answering, with its Memory ID fields"},
+    {"test", CLI_TEST, KEYPAD_TEST, "", "check that a keypad answers"},
+    {"firmware", CLI_FIRMWARE, KEYPAD_FIRMWARE, "FILE.s", "install new firmware from an S-record file"},
+    {"screens", CLI_SCREENS, KEYPAD_SCREENS, "FILE.bin", "install new screens from a binary file"},
+    {"ports", CLI_PORTS, KEYPAD_TEST, "", "list the serial ports"},
+    {"inspect", CLI_INSPECT, KEYPAD_TEST, "FILE", "show what a firmware or screens file holds"},
+    {"scan", CLI_SCAN, KEYPAD_SCAN, "", "show which ports have a keypad answering, with its Memory ID fields"},
 };
-
-// "--a, --b and --c"
-std::string Listed(const std::vector<std::string>& words) {
-    std::string out;
-    for (size_t i = 0; i < words.size(); ++i) out += (i == 0 ? "" : i + 1 == words.size() ? " and " : ", ") + words[i];
-    return out;
-}
 
 std::string ProfileCompanions() {
     std::vector<std::string> names;
@@ -130,16 +124,7 @@ std::string Usage() {
     usage += "\n" + Wrapped("A value may follow as --opt=VALUE or --opt VALUE, -p VALUE or -pVALUE; short options "
                             "combine, as in -yq; -- ends the options. An option is refused by a command it does not "
                             "apply to.", 0);
-    std::vector<unsigned> groups;
-    for (const OptionRow& row : Options())
-        if (std::find(groups.begin(), groups.end(), row.commands) == groups.end()) groups.push_back(row.commands);
-    for (unsigned commands : groups) {
-        std::vector<OptionRow> rows;
-        std::copy_if(Options().begin(), Options().end(), std::back_inserter(rows),
-                     [&](const OptionRow& row) { return row.commands == commands; });
-        usage += "\n" + Wrapped(Heading(commands), 0) + OptionLines(rows, 28);
-    }
-    return usage +
+    return usage + GroupedOptionLines(Options(), 28, Heading) +
            "\nEnvironment:\n"
            "  ORBIX_PORT            the port when --port is not given (empty: unset)\n"
            "  ORBIX_RETRY_DELAY_MS  the first back-off of --retries in milliseconds (for\n"
@@ -178,6 +163,7 @@ const CommandName* ReadCommand(const QStringList& words, CliOptions& options, st
         return nullptr;
     }
     options.command = found->command;
+    options.request.command = found->keypad;
     qsizetype expected = *found->file ? 2 : 1;
     if (words.size() < expected) {
         error = "the " + name + " command needs a file";
@@ -187,17 +173,14 @@ const CommandName* ReadCommand(const QStringList& words, CliOptions& options, st
         error = "unexpected argument " + Bytes(words[expected]);
         return nullptr;
     }
-    if (*found->file) options.file = Bytes(words[1]);
+    if (*found->file) options.request.file = Bytes(words[1]);
     return found;
 }
 
 int CheckOptionsApply(const QCommandLineParser& parser, const CommandName& command, std::string& error) {
-    for (const OptionRow& option : Options()) {
-        if (!parser.isSet(option.longName) || (option.commands & Bit(command.command))) continue;
-        error = std::string("--") + option.longName + " does not apply to the " + command.name + " command";
-        return 0;
-    }
-    return 1;
+    const OptionRow* refused = OptionNotFor(parser, Options(), Bit(command.command));
+    if (refused) error = std::string("--") + refused->longName + " does not apply to the " + command.name + " command";
+    return refused == nullptr;
 }
 
 // --port (any number of times), else ORBIX_PORT for a command that talks to
@@ -206,36 +189,36 @@ int CheckOptionsApply(const QCommandLineParser& parser, const CommandName& comma
 int ReadPorts(const QCommandLineParser& parser, CliOptions& options, std::string& error) {
     std::string source = "--port";
     for (const QString& value : parser.values("port")) {
-        options.ports.push_back(Bytes(value));
-        if (options.ports.back().empty()) {
+        options.plan.ports.push_back(Bytes(value));
+        if (options.plan.ports.back().empty()) {
             error = NoPortText("--port");
             return 0;
         }
     }
-    if (options.ports.empty() && options.portsFrom.empty() && !options.simulate &&
+    if (options.plan.ports.empty() && options.plan.portsFrom.empty() && !options.simulate &&
         (Bit(options.command) & FOR_PORTS)) {
         const char* environment = std::getenv("ORBIX_PORT");
-        if (environment && *environment) options.ports.push_back(environment);
+        if (environment && *environment) options.plan.ports.push_back(environment);
         source = "ORBIX_PORT";
     }
-    if ((!options.ports.empty() || !options.portsFrom.empty()) && options.simulate) {
-        error = options.ports.empty() ? "--ports-from and --simulate cannot be used together"
+    if ((!options.plan.ports.empty() || !options.plan.portsFrom.empty()) && options.simulate) {
+        error = options.plan.ports.empty() ? "--ports-from and --simulate cannot be used together"
                                       : "--port and --simulate cannot be used together";
         return 0;
     }
-    for (const std::string& name : options.ports) {
+    for (const std::string& name : options.plan.ports) {
         PortSpec port;
         if (!IsAutoPort(name) && !ParsePortArgument(name, port)) {
             error = BadPortText(source, name);
             return 0;
         }
-        if (IsAutoPort(name) && (options.ports.size() > 1 || !options.portsFrom.empty())) {
+        if (IsAutoPort(name) && (options.plan.ports.size() > 1 || !options.plan.portsFrom.empty())) {
             error = "--port " + name + " cannot be given with other ports";
             return 0;
         }
     }
-    if (!options.ports.empty()) options.port = options.ports[0];
-    if (options.all && (options.ports.empty() || !IsAutoPort(options.port))) {
+    if (!options.plan.ports.empty()) options.request.port = options.plan.ports[0];
+    if (options.plan.all && (options.plan.ports.empty() || !IsAutoPort(options.request.port))) {
         error = "--all goes with --port auto or --port auto:GLOB";
         return 0;
     }
@@ -245,57 +228,51 @@ int ReadPorts(const QCommandLineParser& parser, CliOptions& options, std::string
 // The back-off of --retries, which tests shorten.
 int ReadRetryDelay(CliOptions& options, std::string& error) {
     const char* text = std::getenv("ORBIX_RETRY_DELAY_MS");
-    if (!text || !*text) return 1;
-    char* end = nullptr;
-    long ms = std::strtol(text, &end, 10);
-    if (*end != '\0' || ms < 0 || ms > MOST_RETRY_DELAY_MS) {
-        error = "ORBIX_RETRY_DELAY_MS takes milliseconds from 0 to " + Number(MOST_RETRY_DELAY_MS);
-        return 0;
-    }
-    options.retryDelayMs = static_cast<int>(ms);
-    return 1;
+    return !text || !*text ||
+           ReadNumber(text, "ORBIX_RETRY_DELAY_MS", 0, MOST_RETRY_DELAY_MS, options.plan.retryDelayMs, error,
+                      " of milliseconds");
 }
 
 int ReadValues(const QCommandLineParser& parser, CliOptions& options, std::string& error) {
     if (!ReadNumberOption(parser, "simulate", 1, CLI_SIMULATE_MAX, options.simulateCount, error, " of keypads"))
         return 0;
     options.simulate = parser.isSet("simulate");
-    options.all = parser.isSet("all");
-    options.repeat = parser.isSet("repeat");
+    options.plan.all = parser.isSet("all");
+    options.request.repeat = parser.isSet("repeat");
     options.repeatOnEnter = parser.value("repeat") == "enter";
-    if (options.repeat && !options.repeatOnEnter && !parser.value("repeat").isEmpty()) {
+    if (options.request.repeat && !options.repeatOnEnter && !parser.value("repeat").isEmpty()) {
         error = "--repeat takes no value, or =enter";
         return 0;
     }
     options.json = parser.isSet("json");
-    options.yes = parser.isSet("yes");
+    options.request.yes = parser.isSet("yes");
     options.force = parser.isSet("force");
-    options.trace = parser.isSet("trace");
-    options.quiet = parser.isSet("quiet");
-    if (!ReadNumberOption(parser, "stall-timeout", 1, MOST_STALL_TIMEOUT_SECONDS, options.stallTimeoutSeconds, error,
+    options.request.trace = parser.isSet("trace");
+    options.request.quiet = parser.isSet("quiet");
+    if (!ReadNumberOption(parser, "stall-timeout", 1, MOST_STALL_TIMEOUT_SECONDS, options.request.stallTimeoutSeconds, error,
                           " of seconds") ||
-        !ReadNumberOption(parser, "jobs", 1, MOST_JOBS, options.jobs, error) ||
-        !ReadNumberOption(parser, "retries", 0, MOST_RETRIES, options.retries, error) ||
+        !ReadNumberOption(parser, "jobs", 1, MOST_JOBS, options.plan.jobs, error) ||
+        !ReadNumberOption(parser, "retries", 0, MOST_RETRIES, options.plan.retries, error) ||
         !ReadRetryDelay(options, error))
         return 0;
-    for (auto [name, value] : {std::pair{"log", &options.logFile}, std::pair{"ports-from", &options.portsFrom},
-                               std::pair{"resume", &options.resumeLog}}) {
+    for (auto [name, value] : {std::pair{"log", &options.plan.logFile}, std::pair{"ports-from", &options.plan.portsFrom},
+                               std::pair{"resume", &options.plan.resumeLog}}) {
         *value = Bytes(parser.value(name));
         if (parser.isSet(name) && value->empty()) {
             error = std::string("--") + name + " needs a file";
             return 0;
         }
     }
-    options.expectSha256 = Bytes(parser.value("expect-sha256").toLower());
+    options.request.expectedSha256 = Bytes(parser.value("expect-sha256").toLower());
     if (parser.isSet("expect-sha256") &&
-        (options.expectSha256.size() != 64 ||
-         options.expectSha256.find_first_not_of("0123456789abcdef") != std::string::npos)) {
+        (options.request.expectedSha256.size() != 64 ||
+         options.request.expectedSha256.find_first_not_of("0123456789abcdef") != std::string::npos)) {
         error = "--expect-sha256 takes a SHA-256: 64 hex digits";
         return 0;
     }
     // A station's units come and go on one port: a port is neither tried again nor done.
     for (const char* fleetOnly : {"retries", "resume"})
-        if (options.repeat && parser.isSet(fleetOnly)) {
+        if (options.request.repeat && parser.isSet(fleetOnly)) {
             error = std::string("--") + fleetOnly + " does not go with --repeat";
             return 0;
         }
@@ -316,42 +293,30 @@ int ReadProfileRun(const QCommandLineParser& parser, CliOptions& options, std::s
                 "\" cannot be given with it";
         return 0;
     }
-    options.profile = Bytes(parser.value("profile"));
-    options.logFile = Bytes(parser.value("log"));
-    if (options.profile.empty() || (parser.isSet("log") && options.logFile.empty())) {
-        error = std::string(options.profile.empty() ? "--profile" : "--log") + " needs a file";
+    options.plan.profile = Bytes(parser.value("profile"));
+    options.plan.logFile = Bytes(parser.value("log"));
+    if (options.plan.profile.empty() || (parser.isSet("log") && options.plan.logFile.empty())) {
+        error = std::string(options.plan.profile.empty() ? "--profile" : "--log") + " needs a file";
         return 0;
     }
     BenchProfile profile;
-    if (!LoadBenchProfile(options.profile, profile, error)) return 0;
+    if (!LoadBenchProfile(options.plan.profile, profile, error)) return 0;
     options.command = profile.command == KEYPAD_SCREENS ? CLI_SCREENS : CLI_FIRMWARE;
-    options.file = BenchProfilePath(options.profile, profile.image);
-    options.expectSha256 = profile.sha256;
-    if (options.logFile.empty()) options.logFile = BenchProfilePath(options.profile, profile.log);
-    options.retries = profile.retries;
-    options.stallTimeoutSeconds = profile.stallTimeoutSeconds;
-    options.repeat = true;
+    options.request.command = profile.command;
+    options.request.file = BenchProfilePath(options.plan.profile, profile.image);
+    options.request.expectedSha256 = profile.sha256;
+    if (options.plan.logFile.empty()) options.plan.logFile = BenchProfilePath(options.plan.profile, profile.log);
+    options.plan.retries = profile.retries;
+    options.request.stallTimeoutSeconds = profile.stallTimeoutSeconds;
+    options.request.repeat = true;
     options.repeatOnEnter = profile.startByOperator;
-    options.slots = profile.slots;
-    options.jobs = std::max(options.jobs, static_cast<int>(profile.slots.size()));
-    options.yes = parser.isSet("yes");
+    options.plan.slots = profile.slots;
+    options.plan.jobs = std::max(options.plan.jobs, static_cast<int>(profile.slots.size()));
+    options.request.yes = parser.isSet("yes");
     options.json = parser.isSet("json");
-    options.quiet = parser.isSet("quiet");
-    options.trace = parser.isSet("trace");
+    options.request.quiet = parser.isSet("quiet");
+    options.request.trace = parser.isSet("trace");
     return ReadRetryDelay(options, error);
-}
-
-KeypadCommand KeypadCommandOf(CliCommand command) {
-    switch (command) {
-    case CLI_FIRMWARE:
-        return KEYPAD_FIRMWARE;
-    case CLI_SCREENS:
-        return KEYPAD_SCREENS;
-    case CLI_SCAN:
-        return KEYPAD_SCAN;
-    default:
-        return KEYPAD_TEST;
-    }
 }
 
 }  // namespace
@@ -362,20 +327,6 @@ const std::string& CliUsage() {
 }
 
 const std::vector<OptionRow>& CliOptionRows() { return Options(); }
-
-SessionRequest SessionRequestOf(const CliOptions& options) {
-    SessionRequest request;
-    request.command = KeypadCommandOf(options.command);
-    request.file = options.file;
-    request.port = options.port;
-    request.yes = options.yes;
-    request.trace = options.trace;
-    request.quiet = options.quiet;
-    request.repeat = options.repeat;
-    request.stallTimeoutSeconds = options.stallTimeoutSeconds;
-    request.expectedSha256 = options.expectSha256;
-    return request;
-}
 
 int ParseCliOptions(int argc, const char* const* argv, CliOptions& options, std::string& error) {
     QStringList arguments;

@@ -10,19 +10,24 @@
 #include "keypad_session.h"
 #include "port_discovery.h"
 
-int CKeypadRun::OpenLog(const std::string& path, std::string& error) {
-    if (path.empty()) return EXIT_OK;
-    if (!m_log.Open(path, error)) {
-        error = "the log cannot be written: " + error;
-        return EXIT_USAGE;
+int CKeypadRun::OpenLog(std::string& error) {
+    if (m_plan.logFile.empty() || m_log.Open(m_plan.logFile, error)) return EXIT_OK;
+    error = "the log cannot be written: " + error;
+    return EXIT_USAGE;
+}
+
+int CKeypadRun::FindTargets(std::vector<PortTarget>& targets, std::string& error) {
+    bool scanAll = m_request.command == KEYPAD_SCAN && m_plan.ports.empty() && m_plan.portsFrom.empty();
+    if (scanAll || IsAutoPort(m_request.port)) return FindKeypads(scanAll ? "auto" : m_request.port, targets, error);
+    if (m_plan.ports.empty() && m_plan.portsFrom.empty() && m_plan.slots.empty()) {
+        targets.push_back({});
+        return EXIT_OK;
     }
-    m_logPath = path;
-    return EXIT_OK;
+    return ReadNamedPorts(targets, error);
 }
 
 // Every candidate probed at once with the connection test.
-int CKeypadRun::FindKeypads(const std::string& autoPort, bool all, std::vector<PortTarget>& targets,
-                            std::string& error) {
+int CKeypadRun::FindKeypads(const std::string& autoPort, std::vector<PortTarget>& targets, std::string& error) {
     std::vector<std::string> candidates = CandidatePorts(autoPort);
     if (candidates.empty()) {
         error = NoCandidatesText(autoPort);
@@ -37,7 +42,7 @@ int CKeypadRun::FindKeypads(const std::string& autoPort, bool all, std::vector<P
     KeypadSearch found = finder.Run(candidates);
     m_finder = nullptr;
     if (m_interruptExit) return m_interruptExit;
-    if (found.answered.empty() || (found.answered.size() > 1 && !all)) {
+    if (found.answered.empty() || (found.answered.size() > 1 && !m_plan.all)) {
         error = found.Problem() + (found.answered.empty() ? "" : "; name one with --port, or use --all to update them all");
         return EXIT_USAGE;
     }
@@ -45,21 +50,21 @@ int CKeypadRun::FindKeypads(const std::string& autoPort, bool all, std::vector<P
     return EXIT_OK;
 }
 
-int CKeypadRun::ReadNamedPorts(const NamedPorts& named, std::vector<PortTarget>& targets, std::string& error) {
-    for (const std::string& port : named.ports) targets.push_back({port, "", "", "--port " + port});
+int CKeypadRun::ReadNamedPorts(std::vector<PortTarget>& targets, std::string& error) {
+    for (const std::string& port : m_plan.ports) targets.push_back({port, "", "", "--port " + port});
     size_t given = targets.size();
-    if (!named.portsFrom.empty() && !ReadFleetFile(named.portsFrom, targets, error)) {
+    if (!m_plan.portsFrom.empty() && !ReadFleetFile(m_plan.portsFrom, targets, error)) {
         error = "--ports-from " + error;
         return EXIT_USAGE;
     }
-    if (!BenchSlotTargets(named.profile, named.slots, targets, error)) return EXIT_USAGE;
-    if (!named.portsFrom.empty() && targets.size() == given) {  // the wrong file, most likely
-        error = "--ports-from " + named.portsFrom + " names no port";
+    if (!BenchSlotTargets(m_plan.profile, m_plan.slots, targets, error)) return EXIT_USAGE;
+    if (!m_plan.portsFrom.empty() && targets.size() == given) {  // the wrong file, most likely
+        error = "--ports-from " + m_plan.portsFrom + " names no port";
         return EXIT_USAGE;
     }
     if (!CheckPortsDiffer(targets, error)) return EXIT_USAGE;
     // Every station keeps its port busy for good: none may wait for another's turn.
-    if (m_request.repeat && targets.size() > static_cast<size_t>(jobs)) {
+    if (m_request.repeat && targets.size() > static_cast<size_t>(m_plan.jobs)) {
         error = "--repeat keeps every port busy: " + std::to_string(targets.size()) + " ports need --jobs " +
                 std::to_string(targets.size());
         return EXIT_USAGE;
@@ -77,11 +82,12 @@ int CKeypadRun::PrepareMany(ISessionSink& errors) {
     return EXIT_OK;
 }
 
-int CKeypadRun::SkipDone(const std::string& log, std::vector<PortTarget>& targets, size_t& skipped,
-                         std::string& error) {
+int CKeypadRun::SkipDone(std::vector<PortTarget>& targets, size_t& skipped, std::string& error) {
+    skipped = 0;
+    if (m_plan.resumeLog.empty()) return EXIT_OK;
     std::set<std::string> done;
     std::string sha256 = m_request.image ? m_request.image->sha256 : "";
-    if (!ReadDonePorts(log, KeypadCommandWord(m_request.command), sha256, done, error)) {
+    if (!ReadDonePorts(m_plan.resumeLog, KeypadCommandWord(m_request.command), sha256, done, error)) {
         error = "--resume: " + error;
         return EXIT_USAGE;
     }
@@ -95,7 +101,7 @@ void CKeypadRun::Record(const SessionResult& result, int retryInMs) {
     std::string reason;
     if (m_log.IsOpen() && !m_log.Append(result, reason)) {
         m_recordLost = true;
-        if (onRecordLost) onRecordLost(m_logPath + ": the result could not be written: " + reason);
+        if (onRecordLost) onRecordLost(m_plan.logFile + ": the result could not be written: " + reason);
     }
     if (onResult) onResult(result, retryInMs);
 }
@@ -117,9 +123,9 @@ int CKeypadRun::RunOne(const PortTarget& target, ISessionSink& view) {
 int CKeypadRun::RunMany(const std::vector<PortTarget>& targets, const std::vector<ISessionSink*>& sinks) {
     CGangRunner runner(m_request, m_policy);
     runner.enterKey = enterKey;
-    runner.jobs = jobs;
-    runner.retries = retries;
-    runner.retryDelayMs = retryDelayMs;
+    runner.jobs = m_plan.jobs;
+    runner.retries = m_plan.retries;
+    runner.retryDelayMs = m_plan.retryDelayMs;
     m_tally = CFleetTally(targets, m_request.repeat);
     runner.onStarted = [this](size_t target) {
         m_tally.Started(target);

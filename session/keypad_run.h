@@ -16,12 +16,18 @@ class CGangRunner;
 class CKeypadFinder;
 class CKeypadSession;
 
-// The ports a run names, as a front end's options give them.
-struct NamedPorts {
-    std::vector<std::string> ports;  // each named on its own, in order
+// How a run goes beyond each session's request, as a front end's options give it.
+struct RunPlan {
+    std::vector<std::string> ports;  // each named on its own (the first is the request's), in order
     std::string portsFrom;           // a fleet file, "-" for standard input
     std::string profile;             // the bench profile whose slots follow
     std::vector<BenchSlot> slots;
+    bool all = false;                // an auto port: every keypad that answers, not one
+    std::string logFile;             // every result appended here
+    std::string resumeLog;           // the ports whose last record here is ok are left out
+    int jobs = DEFAULT_JOBS;         // keypads at once
+    int retries = 0;                 // attempts after the first for one that failed
+    int retryDelayMs = DEFAULT_RETRY_DELAY_MS;  // before the first of them, doubled for each after
 };
 
 // One command run on keypads to its end, for any front end and without a
@@ -31,21 +37,19 @@ struct NamedPorts {
 // returns an exit code, EXIT_OK to go on, with `error` saying why not.
 class CKeypadRun {
 public:
-    CKeypadRun(const SessionRequest& request, ISessionPolicy& policy) : m_request(request), m_policy(policy) {}
+    CKeypadRun(const SessionRequest& request, const RunPlan& plan, ISessionPolicy& policy)
+        : m_request(request), m_plan(plan), m_policy(policy) {}
 
-    // Every result is appended to the log at `path` (none when empty).
-    int OpenLog(const std::string& path, std::string& error);
-    // An auto port: every candidate for a scan, else the keypad that answers
-    // the connection test (with `all`, every one that does).
-    int FindKeypads(const std::string& autoPort, bool all, std::vector<PortTarget>& targets, std::string& error);
-    // The ports named, then those of the fleet file or the profile's slots, each once;
-    // stations (a repeat) need a job each.
-    int ReadNamedPorts(const NamedPorts& named, std::vector<PortTarget>& targets, std::string& error);
+    int OpenLog(std::string& error);
+    // The keypads the plan names: an auto port's (a scan naming no port looks
+    // at every port the system has), the ports named and listed, or the
+    // settings store's port.
+    int FindTargets(std::vector<PortTarget>& targets, std::string& error);
     // Before many keypads: an update's file read and its question asked once,
     // the refusal shown by `errors`.
     int PrepareMany(ISessionSink& errors);
-    // Leaves out the ports whose last record in `log` is this command's ok with this file.
-    int SkipDone(const std::string& log, std::vector<PortTarget>& targets, size_t& skipped, std::string& error);
+    // Leaves out the ports whose last record in the resume log is this command's ok with this file.
+    int SkipDone(std::vector<PortTarget>& targets, size_t& skipped, std::string& error);
     int RunOne(const PortTarget& target, ISessionSink& view);
     // sinks[i] shows targets[i]; Tally() has the results once it returns.
     int RunMany(const std::vector<PortTarget>& targets, const std::vector<ISessionSink*>& sinks);
@@ -56,9 +60,6 @@ public:
     int UpdatesAborted() const { return m_updatesAborted; }
     const CFleetTally& Tally() const { return m_tally; }
 
-    int jobs = DEFAULT_JOBS;
-    int retries = 0;
-    int retryDelayMs = DEFAULT_RETRY_DELAY_MS;
     CEnterKey* enterKey = nullptr;  // what stations wait for between units, when not removal
     // On this thread: an attempt starts (targets' index); a result, once in the
     // log, with the milliseconds before its keypad is tried again or -1; a
@@ -68,13 +69,19 @@ public:
     std::function<void(const std::string& error)> onRecordLost;
 
 private:
+    // An auto port: every candidate for a scan, else the keypad that answers
+    // the connection test (with the plan's `all`, every one that does).
+    int FindKeypads(const std::string& autoPort, std::vector<PortTarget>& targets, std::string& error);
+    // The ports named, then those of the fleet file or the profile's slots, each once;
+    // stations (a repeat) need a job each.
+    int ReadNamedPorts(std::vector<PortTarget>& targets, std::string& error);
     void Record(const SessionResult& result, int retryInMs);
     int Ended(int code) const;
 
     SessionRequest m_request;
+    const RunPlan m_plan;
     ISessionPolicy& m_policy;
     CResultLog m_log;
-    std::string m_logPath;
     CFleetTally m_tally{{}, false};
     CGangRunner* m_runner = nullptr;
     CKeypadFinder* m_finder = nullptr;

@@ -1,6 +1,8 @@
 #include "option_table.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <iterator>
 #include <sstream>
 
 namespace {
@@ -92,19 +94,52 @@ std::string OptionLines(const std::vector<OptionRow>& rows, size_t column) {
     return out;
 }
 
-int ReadNumberOption(const QCommandLineParser& parser, const char* name, long lowest, long highest, int& value,
-                     std::string& error, const std::string& what) {
-    if (!parser.isSet(QString::fromLatin1(name))) return 1;
-    std::string text = parser.value(QString::fromLatin1(name)).toStdString();
+std::string GroupedOptionLines(const std::vector<OptionRow>& rows, size_t column,
+                               const std::function<std::string(unsigned commands)>& heading) {
+    std::vector<unsigned> groups;
+    for (const OptionRow& row : rows)
+        if (std::find(groups.begin(), groups.end(), row.commands) == groups.end()) groups.push_back(row.commands);
+    std::string out;
+    for (unsigned commands : groups) {
+        std::vector<OptionRow> group;
+        std::copy_if(rows.begin(), rows.end(), std::back_inserter(group),
+                     [&](const OptionRow& row) { return row.commands == commands; });
+        out += "\n" + Wrapped(heading(commands), 0) + OptionLines(group, column);
+    }
+    return out;
+}
+
+const OptionRow* OptionNotFor(const QCommandLineParser& parser, const std::vector<OptionRow>& rows,
+                              unsigned commandBit) {
+    for (const OptionRow& row : rows)
+        if (parser.isSet(QString::fromLatin1(row.longName)) && !(row.commands & commandBit)) return &row;
+    return nullptr;
+}
+
+std::string Listed(const std::vector<std::string>& words) {
+    std::string out;
+    for (size_t i = 0; i < words.size(); ++i) out += (i == 0 ? "" : i + 1 == words.size() ? " and " : ", ") + words[i];
+    return out;
+}
+
+int ReadNumber(const std::string& text, const std::string& source, long lowest, long highest, int& value,
+               std::string& error, const std::string& what) {
     char* end = nullptr;
     long number = std::strtol(text.c_str(), &end, 10);
     if (text.empty() || *end != '\0' || number < lowest || number > highest) {
-        error = std::string("--") + name + " takes a whole number" + what + " from " + std::to_string(lowest) + " to " +
+        error = source + " takes a whole number" + what + " from " + std::to_string(lowest) + " to " +
                 std::to_string(highest);
         return 0;
     }
     value = static_cast<int>(number);
     return 1;
+}
+
+int ReadNumberOption(const QCommandLineParser& parser, const char* name, long lowest, long highest, int& value,
+                     std::string& error, const std::string& what) {
+    if (!parser.isSet(QString::fromLatin1(name))) return 1;
+    return ReadNumber(parser.value(QString::fromLatin1(name)).toStdString(), std::string("--") + name, lowest, highest,
+                      value, error, what);
 }
 
 std::string BadPortText(const std::string& source, const std::string& name) {

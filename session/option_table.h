@@ -1,5 +1,6 @@
 #pragma once
 #include <QCommandLineParser>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -31,6 +32,15 @@ int ParseOptionRows(QCommandLineParser& parser, const std::vector<OptionRow>& ro
 // The rows' --help lines: "  -p, --port=PORT", then the help from `column`
 // on, wrapped to 80 columns.
 std::string OptionLines(const std::vector<OptionRow>& rows, size_t column);
+// The same in groups of the rows that apply to the same commands, in the
+// order they first appear, each under its `heading`.
+std::string GroupedOptionLines(const std::vector<OptionRow>& rows, size_t column,
+                               const std::function<std::string(unsigned commands)>& heading);
+// The first option given that does not apply to the command `commandBit` stands for, else nullptr.
+const OptionRow* OptionNotFor(const QCommandLineParser& parser, const std::vector<OptionRow>& rows,
+                              unsigned commandBit);
+// "a, b and c".
+std::string Listed(const std::vector<std::string>& words);
 // `text` as lines of at most 80 columns, each indented by `indent` but the first,
 // which goes on from `column`.
 std::string Wrapped(const std::string& text, size_t indent, size_t column = 0);
@@ -40,6 +50,9 @@ std::string Wrapped(const std::string& text, size_t indent, size_t column = 0);
 // `what` names what it counts (" of seconds").
 int ReadNumberOption(const QCommandLineParser& parser, const char* name, long lowest, long highest, int& value,
                      std::string& error, const std::string& what = "");
+// The same of `text`, which `source` gave ("--jobs", an environment variable's name).
+int ReadNumber(const std::string& text, const std::string& source, long lowest, long highest, int& value,
+               std::string& error, const std::string& what = "");
 
 // What every program says of a port name it cannot use, and of none.
 std::string BadPortText(const std::string& source, const std::string& name);
