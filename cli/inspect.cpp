@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "console_output.h"
-#include "image/file_steps.h"
+#include "engine/file_steps.h"
 #include "link/messages.h"
 #include "session/file_inspection.h"
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "image/file_steps.h"
+#include "engine/file_steps.h"
 #include "link/messages.h"
 #include "wide_path.h"
 

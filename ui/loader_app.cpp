@@ -12,7 +12,7 @@
 #include "quit_signals.h"
 #include "standard_dialogs.h"
 #include "session/option_table.h"
-#include "session/simulated_keypad.h"
+#include "sim/simulated_keypad.h"
 
 namespace {
 
