@@ -4,7 +4,6 @@
 
 #include "session/fleet_tally.h"
 
-
 class CGangView;
 class CJsonOutput;
 
@@ -31,6 +30,3 @@ private:
     CJsonOutput* m_json;
     CGangView* m_gang;
 };
-
-// A keypad as lines and messages name it: its unit name and port, or the port.
-std::string TargetLabel(const PortTarget& target);

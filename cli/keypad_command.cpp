@@ -2,18 +2,16 @@
 
 #include <unistd.h>
 
-#include <QCoreApplication>
 #include <algorithm>
-#include <atomic>
 #include <iostream>
 #include <memory>
-#include <thread>
 
 #include "console_output.h"
 #include "fleet_progress.h"
 #include "gang_view.h"
 #include "interrupts.h"
 #include "json_output.h"
+#include "session/enter_lines.h"
 #include "session/exit_code.h"
 #include "session/keypad_run.h"
 #include "session/station.h"
@@ -23,31 +21,6 @@
 #include "terminal_view.h"
 
 namespace {
-
-// Each line on standard input is an Enter; its end ends the stations after their units. A thread
-// reads the lines (Windows has no notifier for a console or a pipe) and the main thread acts on
-// them while the returned object lives.
-std::unique_ptr<QObject> ReadEnterKey(CEnterKey& enter) {
-    auto alive = std::make_shared<std::atomic<bool>>(true);
-    auto post = [alive, &enter](bool ended) {
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [alive, &enter, ended] {
-                if (!*alive) return;
-                if (ended) enter.InputEnded();
-                else enter.Pressed();
-            },
-            Qt::QueuedConnection);
-    };
-    std::thread([post] {
-        std::string line;
-        while (std::getline(std::cin, line) && !std::cin.eof()) post(false);
-        post(true);
-    }).detach();
-    auto owner = std::make_unique<QObject>();
-    QObject::connect(owner.get(), &QObject::destroyed, [alive] { *alive = false; });
-    return owner;
-}
 
 class CKeypadCommand {
 public:
@@ -76,8 +49,10 @@ private:
 
 // With --json an "error" object too: a script reading stdout learns why nothing ran. Returns `code`.
 int CKeypadCommand::Error(const std::string& text, int code) {
-    if (m_options.json) m_json.Error("", text);
-    else OutputLine(stderr, "orbix-flash: " + text);
+    if (m_options.json)
+        m_json.Error("", text);
+    else
+        OutputLine(stderr, "orbix-flash: " + text);
     return code;
 }
 
@@ -103,8 +78,10 @@ int CKeypadCommand::Targets(std::vector<PortTarget>& targets) {
 
 int CKeypadCommand::RunOne(const PortTarget& target) {
     std::unique_ptr<ISessionSink> view;
-    if (m_options.json) view = std::make_unique<CJsonSink>(m_json, target.port);
-    else view = std::make_unique<CTerminalView>(m_options.request.quiet, TakesEscapeSequences(STDOUT_FILENO));
+    if (m_options.json)
+        view = std::make_unique<CJsonSink>(m_json, target.port);
+    else
+        view = std::make_unique<CTerminalView>(m_options.request.quiet, TakesEscapeSequences(STDOUT_FILENO));
     m_run.onResult = [this](const SessionResult& result, int) {
         if (m_options.json) m_json.Result(result);
     };
@@ -129,7 +106,7 @@ std::vector<ISessionSink*> CKeypadCommand::MakeSinks(const std::vector<PortTarge
         for (size_t i = 0; i < targets.size(); ++i) sinks.push_back(&gang->Line(i));
     } else {
         for (const PortTarget& t : targets)
-            owned.push_back(std::make_unique<CTerminalView>(m_options.request.quiet, false, TargetLabel(t) + ": "));
+            owned.push_back(std::make_unique<CTerminalView>(m_options.request.quiet, false, t.Label() + ": "));
     }
     for (auto& sink : owned) sinks.push_back(sink.get());
     return sinks;
@@ -157,20 +134,21 @@ int CKeypadCommand::RunMany(std::vector<PortTarget> targets) {
     std::string error;
     if (int code = m_run.SkipDone(targets, m_skipped, error)) return Error(error, code);
     if (!m_options.plan.resumeLog.empty() && !m_options.json && !m_options.request.quiet)
-        OutputLine(stdout, "skipped " + std::to_string(m_skipped) + " of " + std::to_string(targets.size() + m_skipped) +
-                               " port(s): their last record in " + m_options.plan.resumeLog + " is ok");
+        OutputLine(stdout, "skipped " + std::to_string(m_skipped) + " of " +
+                               std::to_string(targets.size() + m_skipped) + " port(s): their last record in " +
+                               m_options.plan.resumeLog + " is ok");
     std::vector<std::unique_ptr<ISessionSink>> owned;
     std::unique_ptr<CGangView> gang;
     std::vector<ISessionSink*> sinks = MakeSinks(targets, owned, gang);
 
     CEnterKey enter;
     std::unique_ptr<QObject> input;
-    if (m_options.repeatOnEnter) input = ReadEnterKey(enter);
+    if (m_options.repeatOnEnter) input = ReadEnterLines(std::cin, enter);
     m_run.enterKey = input ? &enter : nullptr;
     bool station = m_options.request.repeat;
     if (!m_options.json && !m_options.request.quiet && station) OutputLine(stdout, SummaryHeader());
-    CFleetProgress progress(targets, m_run.Tally(), station, m_options.request.quiet, m_options.json ? &m_json : nullptr,
-                            gang.get());
+    CFleetProgress progress(targets, m_run.Tally(), station, m_options.request.quiet,
+                            m_options.json ? &m_json : nullptr, gang.get());
     m_run.onStarted = [&](size_t target) { progress.Started(target); };
     m_run.onResult = [&](const SessionResult& result, int retryInMs) { progress.Ended(result, retryInMs); };
     int code = m_run.RunMany(targets, sinks);
@@ -180,7 +158,7 @@ int CKeypadCommand::RunMany(std::vector<PortTarget> targets) {
         Error("station stopped: " + std::to_string(m_run.UpdatesAborted()) + " update(s) running were aborted");
     PrintSummary(station);
     if (m_options.json && !station && m_options.command != CLI_SCAN)
-        m_json.Summary(m_run.Tally().Totals(), m_skipped, code);
+        m_json.Event("", SummaryObject(m_run.Tally().Totals(), m_skipped, code));
     return code;
 }
 
@@ -192,9 +170,7 @@ int CKeypadCommand::Run() {
     if (int code = m_run.OpenLog(error)) return Error(error, code);
     std::vector<PortTarget> targets;
     if (int code = Targets(targets)) return code;
-    bool fleet = !m_options.plan.portsFrom.empty() || !m_options.plan.resumeLog.empty() || m_options.plan.retries > 0;
-    bool many = targets.size() > 1 || fleet || m_options.request.repeat || m_options.command == CLI_SCAN;
-    int code = many ? RunMany(targets) : RunOne(targets[0]);
+    int code = m_run.RunsMany(targets.size()) ? RunMany(targets) : RunOne(targets[0]);
     for (auto& keypad : m_keypads) keypad->Stop();
     return code;
 }

@@ -2,10 +2,10 @@
 
 #include <QCommandLineParser>
 #include <QStringList>
-#include <algorithm>
 #include <cstdlib>
 
 #include "serial/port_naming.h"
+#include "session/exit_code.h"
 #include "session/option_table.h"
 
 namespace {
@@ -14,8 +14,10 @@ constexpr unsigned Bit(CliCommand command) { return 1u << command; }
 constexpr unsigned FOR_UPDATES = Bit(CLI_FIRMWARE) | Bit(CLI_SCREENS);
 constexpr unsigned FOR_KEYPAD = Bit(CLI_TEST) | FOR_UPDATES;
 constexpr unsigned FOR_PORTS = FOR_KEYPAD | Bit(CLI_SCAN);
-constexpr unsigned INSTEAD_OF_A_COMMAND = 0;
-constexpr unsigned FOR_ALL = ~0u;
+// What goes beside --profile, which stands instead of a command, only says how
+// the run is shown, and --log where its records go.
+constexpr unsigned WITH_PROFILE = 1u << 31;
+constexpr unsigned FOR_ALL = ~WITH_PROFILE;
 
 std::string Number(int n) { return std::to_string(n); }
 
@@ -38,10 +40,10 @@ const std::vector<OptionRow>& Options() {
          "use N simulated keypads (default " + Number(CLI_SIMULATE_DEFAULT) + ", at most " + Number(CLI_SIMULATE_MAX) +
              ") instead of hardware",
          FOR_PORTS, Number(CLI_SIMULATE_DEFAULT), true},
-        {"", "json", "", "JSON Lines on stdout instead of text", FOR_PORTS},
-        {"", "trace", "", "print every frame both ways on stderr, in hex, with milliseconds", FOR_PORTS},
-        {"q", "quiet", "", "print nothing but errors", FOR_PORTS},
-        {"", "log", "FILE", "append a JSON result line for every keypad to FILE", FOR_KEYPAD},
+        {"", "json", "", "JSON Lines on stdout instead of text", FOR_PORTS | WITH_PROFILE},
+        {"", "trace", "", "print every frame both ways on stderr, in hex, with milliseconds", FOR_PORTS | WITH_PROFILE},
+        {"q", "quiet", "", "print nothing but errors", FOR_PORTS | WITH_PROFILE},
+        {"", "log", "FILE", "append a JSON result line for every keypad to FILE", FOR_KEYPAD | WITH_PROFILE},
         {"", "all", "", "with an auto port: update every keypad that answers", FOR_KEYPAD},
         {"", "retries", "N",
          "try a keypad that failed (exit 1, 2 or 3) again, last in the queue, up to N times (default 0, at most " +
@@ -52,7 +54,7 @@ const std::vector<OptionRow>& Options() {
          "skip the ports whose last record in LOG is ok for this command and file; with --log LOG, a stopped run "
          "started again finishes the rest",
          FOR_KEYPAD},
-        {"y", "yes", "", "answer yes to the erase question", FOR_UPDATES},
+        {"y", "yes", "", "answer yes to the erase question", FOR_UPDATES | WITH_PROFILE},
         {"", "repeat", "enter",
          "station mode: after each update, wait for the keypad to go (away half a second) and the next one to "
          "answer, and update it; with =enter, wait for Enter instead; Ctrl-C ends the station",
@@ -66,16 +68,11 @@ const std::vector<OptionRow>& Options() {
         {"", "profile", "PROFILE",
          "run a production bench's profile: its command, image (checked against its sha256), slots as stations, "
          "log, retries and stall time-out",
-         INSTEAD_OF_A_COMMAND},
+         WITH_PROFILE},
         {"h", "help", "", "show this text", FOR_ALL},
         {"V", "version", "", "show the version", FOR_ALL},
     };
     return rows;
-}
-
-// What goes beside --profile only says how the run is shown, and --log where its records go.
-bool GoesWithProfile(const std::string& name) {
-    return name == "profile" || name == "log" || name == "yes" || name == "json" || name == "quiet" || name == "trace";
 }
 
 struct CommandName {
@@ -98,18 +95,25 @@ const CommandName COMMANDS[] = {
 std::string ProfileCompanions() {
     std::vector<std::string> names;
     for (const OptionRow& row : Options())
-        if (GoesWithProfile(row.longName) && std::string(row.longName) != "profile")
+        if ((row.commands & WITH_PROFILE) && row.commands != WITH_PROFILE)
             names.push_back(std::string("--") + row.longName);
     return Listed(names);
 }
 
 std::string Heading(unsigned commands) {
-    if (commands == INSTEAD_OF_A_COMMAND) return "Instead of a command, with only " + ProfileCompanions() + ":";
+    if (commands == 0) return "Instead of a command, with only " + ProfileCompanions() + ":";
     if (commands == FOR_ALL) return "With any command or none:";
     std::vector<std::string> words;
     for (const CommandName& c : COMMANDS)
         if (commands & Bit(c.command)) words.push_back(c.name);
     return "Options of " + Listed(words) + ":";
+}
+
+std::string ExitCodeLines() {
+    std::string out;
+    for (const auto& [code, meaning] : ExitCodeMeanings())
+        out += "  " + Wrapped(std::to_string(code) + " " + meaning, 4, 2);
+    return out;
 }
 
 std::string Usage() {
@@ -121,23 +125,18 @@ std::string Usage() {
         std::string left = std::string("  ") + c.name + (*c.file ? std::string(" ") + c.file : "");
         usage += left + std::string(24 - left.size(), ' ') + Wrapped(c.help, 24, 24);
     }
-    usage += "\n" + Wrapped("A value may follow as --opt=VALUE or --opt VALUE, -p VALUE or -pVALUE; short options "
-                            "combine, as in -yq; -- ends the options. An option is refused by a command it does not "
-                            "apply to.", 0);
-    return usage + GroupedOptionLines(Options(), 28, Heading) +
+    usage += "\n" + Wrapped(
+                        "A value may follow as --opt=VALUE or --opt VALUE, -p VALUE or -pVALUE; short options "
+                        "combine, as in -yq; -- ends the options. An option is refused by a command it does not "
+                        "apply to.",
+                        0);
+    return usage + GroupedOptionLines(Options(), 28, Heading, ~WITH_PROFILE) +
            "\nEnvironment:\n"
            "  ORBIX_PORT            the port when --port is not given (empty: unset)\n"
            "  ORBIX_RETRY_DELAY_MS  the first back-off of --retries in milliseconds (for\n"
            "                        testing)\n"
-           "\nExit codes:\n"
-           "  0 success\n"
-           "  1 failed, the keypad was not changed (nothing erased)\n"
-           "  2 usage, port or file problem (nothing sent)\n"
-           "  3 failed after the first erase command was sent: the keypad holds no valid\n"
-           "    firmware or screens and stays in its update mode (run the update again)\n"
-           "  4 records could not be written (--log)\n"
-           "  130 Ctrl-C; 143 SIGTERM\n"
-           "Of many keypads, the most serious: 143, then 130, 3, 4, 1, 2 and 0.\n";
+           "\nExit codes:\n" +
+           ExitCodeLines() + "Of many keypads, the most serious: " + ExitCodesBySeriousness() + ".\n";
 }
 
 // Arguments go through Latin-1 both ways: each byte becomes one character and
@@ -187,42 +186,23 @@ int CheckOptionsApply(const QCommandLineParser& parser, const CommandName& comma
 // a keypad: checked here, so a name that cannot be a port stops the run
 // before anything starts.
 int ReadPorts(const QCommandLineParser& parser, CliOptions& options, std::string& error) {
-    std::string source = "--port";
+    RunPlan& plan = options.plan;
     for (const QString& value : parser.values("port")) {
-        options.plan.ports.push_back(Bytes(value));
-        if (options.plan.ports.back().empty()) {
-            error = NoPortText("--port");
-            return 0;
-        }
+        plan.ports.push_back(Bytes(value));
+        if (!CheckPortName("--port", plan.ports.back(), error)) return 0;
     }
-    if (options.plan.ports.empty() && options.plan.portsFrom.empty() && !options.simulate &&
-        (Bit(options.command) & FOR_PORTS)) {
+    if (plan.ports.empty() && plan.portsFrom.empty() && !options.simulate && (Bit(options.command) & FOR_PORTS)) {
         const char* environment = std::getenv("ORBIX_PORT");
-        if (environment && *environment) options.plan.ports.push_back(environment);
-        source = "ORBIX_PORT";
+        if (environment && *environment && !CheckPortName("ORBIX_PORT", environment, error)) return 0;
+        if (environment && *environment) plan.ports.push_back(environment);
     }
-    if ((!options.plan.ports.empty() || !options.plan.portsFrom.empty()) && options.simulate) {
-        error = options.plan.ports.empty() ? "--ports-from and --simulate cannot be used together"
-                                      : "--port and --simulate cannot be used together";
+    if ((!plan.ports.empty() || !plan.portsFrom.empty()) && options.simulate) {
+        error = plan.ports.empty() ? "--ports-from and --simulate cannot be used together"
+                                   : "--port and --simulate cannot be used together";
         return 0;
     }
-    for (const std::string& name : options.plan.ports) {
-        PortSpec port;
-        if (!IsAutoPort(name) && !ParsePortArgument(name, port)) {
-            error = BadPortText(source, name);
-            return 0;
-        }
-        if (IsAutoPort(name) && (options.plan.ports.size() > 1 || !options.plan.portsFrom.empty())) {
-            error = "--port " + name + " cannot be given with other ports";
-            return 0;
-        }
-    }
-    if (!options.plan.ports.empty()) options.request.port = options.plan.ports[0];
-    if (options.plan.all && (options.plan.ports.empty() || !IsAutoPort(options.request.port))) {
-        error = "--all goes with --port auto or --port auto:GLOB";
-        return 0;
-    }
-    return 1;
+    if (!plan.ports.empty()) options.request.port = plan.ports[0];
+    return CheckRunPlan(options.request, plan, error);
 }
 
 // The back-off of --retries, which tests shorten.
@@ -249,14 +229,15 @@ int ReadValues(const QCommandLineParser& parser, CliOptions& options, std::strin
     options.force = parser.isSet("force");
     options.request.trace = parser.isSet("trace");
     options.request.quiet = parser.isSet("quiet");
-    if (!ReadNumberOption(parser, "stall-timeout", 1, MOST_STALL_TIMEOUT_SECONDS, options.request.stallTimeoutSeconds, error,
-                          " of seconds") ||
+    if (!ReadNumberOption(parser, "stall-timeout", 1, MOST_STALL_TIMEOUT_SECONDS, options.request.stallTimeoutSeconds,
+                          error, " of seconds") ||
         !ReadNumberOption(parser, "jobs", 1, MOST_JOBS, options.plan.jobs, error) ||
         !ReadNumberOption(parser, "retries", 0, MOST_RETRIES, options.plan.retries, error) ||
         !ReadRetryDelay(options, error))
         return 0;
-    for (auto [name, value] : {std::pair{"log", &options.plan.logFile}, std::pair{"ports-from", &options.plan.portsFrom},
-                               std::pair{"resume", &options.plan.resumeLog}}) {
+    for (auto [name, value] :
+         {std::pair{"log", &options.plan.logFile}, std::pair{"ports-from", &options.plan.portsFrom},
+          std::pair{"resume", &options.plan.resumeLog}}) {
         *value = Bytes(parser.value(name));
         if (parser.isSet(name) && value->empty()) {
             error = std::string("--") + name + " needs a file";
@@ -270,48 +251,33 @@ int ReadValues(const QCommandLineParser& parser, CliOptions& options, std::strin
         error = "--expect-sha256 takes a SHA-256: 64 hex digits";
         return 0;
     }
-    // A station's units come and go on one port: a port is neither tried again nor done.
-    for (const char* fleetOnly : {"retries", "resume"})
-        if (options.request.repeat && parser.isSet(fleetOnly)) {
-            error = std::string("--") + fleetOnly + " does not go with --repeat";
-            return 0;
-        }
     return ReadPorts(parser, options, error);
 }
 
 // --profile says what to run, where and how.
 int ReadProfileRun(const QCommandLineParser& parser, CliOptions& options, std::string& error) {
-    for (const OptionRow& option : Options())
-        if (parser.isSet(option.longName) && !GoesWithProfile(option.longName)) {
-            error = std::string("--") + option.longName +
-                    " cannot be given with --profile: the profile says what to run, where and how (only " +
-                    ProfileCompanions() + " go with it)";
-            return 0;
-        }
+    if (const OptionRow* refused = OptionNotFor(parser, Options(), WITH_PROFILE)) {
+        error = std::string("--") + refused->longName +
+                " cannot be given with --profile: the profile says what to run, where and how (only " +
+                ProfileCompanions() + " go with it)";
+        return 0;
+    }
     if (!parser.positionalArguments().isEmpty()) {
         error = "--profile gives the command and its file: \"" + Bytes(parser.positionalArguments()[0]) +
                 "\" cannot be given with it";
         return 0;
     }
-    options.plan.profile = Bytes(parser.value("profile"));
+    std::string path = Bytes(parser.value("profile"));
     options.plan.logFile = Bytes(parser.value("log"));
-    if (options.plan.profile.empty() || (parser.isSet("log") && options.plan.logFile.empty())) {
-        error = std::string(options.plan.profile.empty() ? "--profile" : "--log") + " needs a file";
+    if (path.empty() || (parser.isSet("log") && options.plan.logFile.empty())) {
+        error = std::string(path.empty() ? "--profile" : "--log") + " needs a file";
         return 0;
     }
     BenchProfile profile;
-    if (!LoadBenchProfile(options.plan.profile, profile, error)) return 0;
+    if (!LoadBenchProfile(path, profile, error)) return 0;
+    ApplyBenchProfile(path, profile, options.request, options.plan);
     options.command = profile.command == KEYPAD_SCREENS ? CLI_SCREENS : CLI_FIRMWARE;
-    options.request.command = profile.command;
-    options.request.file = BenchProfilePath(options.plan.profile, profile.image);
-    options.request.expectedSha256 = profile.sha256;
-    if (options.plan.logFile.empty()) options.plan.logFile = BenchProfilePath(options.plan.profile, profile.log);
-    options.plan.retries = profile.retries;
-    options.request.stallTimeoutSeconds = profile.stallTimeoutSeconds;
-    options.request.repeat = true;
     options.repeatOnEnter = profile.startByOperator;
-    options.plan.slots = profile.slots;
-    options.plan.jobs = std::max(options.plan.jobs, static_cast<int>(profile.slots.size()));
     options.request.yes = parser.isSet("yes");
     options.json = parser.isSet("json");
     options.request.quiet = parser.isSet("quiet");

@@ -3,9 +3,9 @@
 #include <vector>
 
 #include "session/bench_profile.h"
-#include "session/keypad_run.h"
 #include "session/option_table.h"
 #include "session/run_defaults.h"
+#include "session/run_plan.h"
 #include "session/session_request.h"
 
 enum CliCommand {

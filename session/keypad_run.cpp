@@ -43,7 +43,8 @@ int CKeypadRun::FindKeypads(const std::string& autoPort, std::vector<PortTarget>
     m_finder = nullptr;
     if (m_interruptExit) return m_interruptExit;
     if (found.answered.empty() || (found.answered.size() > 1 && !m_plan.all)) {
-        error = found.Problem() + (found.answered.empty() ? "" : "; name one with --port, or use --all to update them all");
+        error =
+            found.Problem() + (found.answered.empty() ? "" : "; name one with --port, or use --all to update them all");
         return EXIT_USAGE;
     }
     targets.assign(found.answered.begin(), found.answered.end());
@@ -109,6 +110,11 @@ void CKeypadRun::Record(const SessionResult& result, int retryInMs) {
 // Lost records are said in the exit code, below anything that happened to a keypad.
 int CKeypadRun::Ended(int code) const { return MoreSeriousExit(code, m_recordLost ? EXIT_RECORDS : EXIT_OK); }
 
+bool CKeypadRun::RunsMany(size_t targets) const {
+    bool fleet = !m_plan.portsFrom.empty() || !m_plan.resumeLog.empty() || m_plan.retries > 0;
+    return targets > 1 || fleet || m_request.repeat || m_request.command == KEYPAD_SCAN;
+}
+
 int CKeypadRun::RunOne(const PortTarget& target, ISessionSink& view) {
     SessionRequest request = m_request;
     request.port = target.port;
@@ -148,7 +154,10 @@ int CKeypadRun::RunMany(const std::vector<PortTarget>& targets, const std::vecto
 
 void CKeypadRun::Interrupt(int exitCode) {
     m_interruptExit = exitCode;
-    if (m_runner) m_updatesAborted += m_runner->Interrupt(exitCode);
-    else if (m_finder) m_finder->Stop(exitCode);
-    else if (m_host) m_host->Interrupt(exitCode);
+    if (m_runner)
+        m_updatesAborted += m_runner->Interrupt(exitCode);
+    else if (m_finder)
+        m_finder->Stop(exitCode);
+    else if (m_host)
+        m_host->Interrupt(exitCode);
 }

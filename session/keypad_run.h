@@ -3,11 +3,10 @@
 #include <string>
 #include <vector>
 
-#include "bench_profile.h"
 #include "fleet.h"
 #include "fleet_tally.h"
 #include "result_log.h"
-#include "run_defaults.h"
+#include "run_plan.h"
 #include "session_request.h"
 #include "session_sink.h"
 
@@ -15,20 +14,6 @@ class CEnterKey;
 class CGangRunner;
 class CKeypadFinder;
 class CKeypadSession;
-
-// How a run goes beyond each session's request, as a front end's options give it.
-struct RunPlan {
-    std::vector<std::string> ports;  // each named on its own (the first is the request's), in order
-    std::string portsFrom;           // a fleet file, "-" for standard input
-    std::string profile;             // the bench profile whose slots follow
-    std::vector<BenchSlot> slots;
-    bool all = false;                // an auto port: every keypad that answers, not one
-    std::string logFile;             // every result appended here
-    std::string resumeLog;           // the ports whose last record here is ok are left out
-    int jobs = DEFAULT_JOBS;         // keypads at once
-    int retries = 0;                 // attempts after the first for one that failed
-    int retryDelayMs = DEFAULT_RETRY_DELAY_MS;  // before the first of them, doubled for each after
-};
 
 // One command run on keypads to its end, for any front end and without a
 // terminal: the keypads an auto port finds, the ports named and listed, those
@@ -50,6 +35,9 @@ public:
     int PrepareMany(ISessionSink& errors);
     // Leaves out the ports whose last record in the resume log is this command's ok with this file.
     int SkipDone(std::vector<PortTarget>& targets, size_t& skipped, std::string& error);
+    // Whether these targets go the way of many keypads (progress of each, a
+    // summary): more than one, a fleet file, a resume or retries, stations, a scan.
+    bool RunsMany(size_t targets) const;
     int RunOne(const PortTarget& target, ISessionSink& view);
     // sinks[i] shows targets[i]; Tally() has the results once it returns.
     int RunMany(const std::vector<PortTarget>& targets, const std::vector<ISessionSink*>& sinks);

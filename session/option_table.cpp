@@ -5,6 +5,8 @@
 #include <iterator>
 #include <sstream>
 
+#include "serial/port_naming.h"
+
 namespace {
 
 constexpr size_t WIDTH = 80;
@@ -28,7 +30,8 @@ QStringList WithLoneValues(const std::vector<OptionRow>& rows, const QStringList
     QStringList given;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString& argument = arguments[i];
-        const OptionRow* row = argument.startsWith(QLatin1String("--")) ? Find(rows, argument.mid(2).toStdString()) : nullptr;
+        const OptionRow* row =
+            argument.startsWith(QLatin1String("--")) ? Find(rows, argument.mid(2).toStdString()) : nullptr;
         if (argument == QLatin1String("--")) {
             given += arguments.mid(i);
             break;
@@ -87,23 +90,26 @@ std::string OptionLines(const std::vector<OptionRow>& rows, size_t column) {
     for (const OptionRow& row : rows) {
         std::string left = LeftColumn(row);
         // A left column too wide for the help's goes on a line of its own.
-        if (left.size() + 2 > column) left += "\n" + std::string(column, ' ');
-        else left.append(column - left.size(), ' ');
+        if (left.size() + 2 > column)
+            left += "\n" + std::string(column, ' ');
+        else
+            left.append(column - left.size(), ' ');
         out += left + Wrapped(row.help, column, column);
     }
     return out;
 }
 
 std::string GroupedOptionLines(const std::vector<OptionRow>& rows, size_t column,
-                               const std::function<std::string(unsigned commands)>& heading) {
+                               const std::function<std::string(unsigned commands)>& heading, unsigned mask) {
     std::vector<unsigned> groups;
     for (const OptionRow& row : rows)
-        if (std::find(groups.begin(), groups.end(), row.commands) == groups.end()) groups.push_back(row.commands);
+        if (std::find(groups.begin(), groups.end(), row.commands & mask) == groups.end())
+            groups.push_back(row.commands & mask);
     std::string out;
     for (unsigned commands : groups) {
         std::vector<OptionRow> group;
         std::copy_if(rows.begin(), rows.end(), std::back_inserter(group),
-                     [&](const OptionRow& row) { return row.commands == commands; });
+                     [&](const OptionRow& row) { return (row.commands & mask) == commands; });
         out += "\n" + Wrapped(heading(commands), 0) + OptionLines(group, column);
     }
     return out;
@@ -142,11 +148,14 @@ int ReadNumberOption(const QCommandLineParser& parser, const char* name, long lo
                       value, error, what);
 }
 
-std::string BadPortText(const std::string& source, const std::string& name) {
-    return source + " takes a COM number (3 or COM3), a device path, rfc2217://HOST:PORT, tcp://HOST:PORT, auto or "
-                    "auto:GLOB, not \"" + name + "\"";
-}
-
-std::string NoPortText(const std::string& option) {
-    return option + " needs a port: a COM number (3 or COM3), a device path, a network port or auto";
+int CheckPortName(const std::string& source, const std::string& name, std::string& error) {
+    PortSpec port;
+    if (name.empty())
+        error = source + " needs a port: a COM number (3 or COM3), a device path, a network port or auto";
+    else if (!IsAutoPort(name) && !ParsePortArgument(name, port))
+        error = source + " takes a COM number (3 or COM3), a device path, rfc2217://HOST:PORT, tcp://HOST:PORT, auto " +
+                "or auto:GLOB, not \"" + name + "\"";
+    else
+        return 1;
+    return 0;
 }

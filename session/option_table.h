@@ -12,8 +12,13 @@
 struct OptionRow {
     OptionRow(const char* shortName_, const char* longName_, const char* valueName_, std::string help_,
               unsigned commands_ = ~0u, std::optional<std::string> lone_ = std::nullopt, bool countMayFollow_ = false)
-        : shortName(shortName_), longName(longName_), valueName(valueName_), help(std::move(help_)),
-          commands(commands_), lone(std::move(lone_)), countMayFollow(countMayFollow_) {}
+        : shortName(shortName_),
+          longName(longName_),
+          valueName(valueName_),
+          help(std::move(help_)),
+          commands(commands_),
+          lone(std::move(lone_)),
+          countMayFollow(countMayFollow_) {}
     const char* shortName;  // "" when there is none
     const char* longName;
     const char* valueName;  // "" for a switch
@@ -32,10 +37,10 @@ int ParseOptionRows(QCommandLineParser& parser, const std::vector<OptionRow>& ro
 // The rows' --help lines: "  -p, --port=PORT", then the help from `column`
 // on, wrapped to 80 columns.
 std::string OptionLines(const std::vector<OptionRow>& rows, size_t column);
-// The same in groups of the rows that apply to the same commands, in the
-// order they first appear, each under its `heading`.
+// The same in groups of the rows that apply to the same commands (of those
+// in `mask`), in the order they first appear, each under its `heading`.
 std::string GroupedOptionLines(const std::vector<OptionRow>& rows, size_t column,
-                               const std::function<std::string(unsigned commands)>& heading);
+                               const std::function<std::string(unsigned commands)>& heading, unsigned mask = ~0u);
 // The first option given that does not apply to the command `commandBit` stands for, else nullptr.
 const OptionRow* OptionNotFor(const QCommandLineParser& parser, const std::vector<OptionRow>& rows,
                               unsigned commandBit);
@@ -54,6 +59,6 @@ int ReadNumberOption(const QCommandLineParser& parser, const char* name, long lo
 int ReadNumber(const std::string& text, const std::string& source, long lowest, long highest, int& value,
                std::string& error, const std::string& what = "");
 
-// What every program says of a port name it cannot use, and of none.
-std::string BadPortText(const std::string& source, const std::string& name);
-std::string NoPortText(const std::string& option);
+// 1 when `name`, which `source` gave ("--port"), names a port, auto or
+// auto:GLOB; else 0 with `error` in the words of every program.
+int CheckPortName(const std::string& source, const std::string& name, std::string& error);

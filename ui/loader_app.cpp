@@ -10,9 +10,9 @@
 #include "help_version.h"
 #include "loader_dialog.h"
 #include "quit_signals.h"
-#include "standard_dialogs.h"
 #include "session/option_table.h"
 #include "sim/simulated_keypad.h"
+#include "standard_dialogs.h"
 
 namespace {
 
@@ -32,8 +32,10 @@ const std::vector<OptionRow>& LoaderOptionRows() {
 
 std::string LoaderUsage() {
     return "Usage: orbix-loader [--simulate | --port PORT] [FILE]\n" +
-           Wrapped("Installs firmware or screens into an ORBIX keypad over a serial line. FILE, a firmware (.s) or "
-                   "screens (.bin) file, starts its update after the question.", 0) +
+           Wrapped(
+               "Installs firmware or screens into an ORBIX keypad over a serial line. FILE, a firmware (.s) or "
+               "screens (.bin) file, starts its update after the question.",
+               0) +
            "\n" + OptionLines(LoaderOptionRows(), 20);
 }
 
@@ -45,15 +47,11 @@ int ParseLoaderOptions(const QStringList& arguments, LoaderOptions& options, std
     options.version = parser.isSet("version");
     if (parser.isSet("port")) {
         std::string value = parser.value("port").toStdString();
-        if (value.empty()) {
-            error = NoPortText("--port");
-            return 0;
-        }
-        if (IsAutoPort(value)) options.autoPort = value;
-        else if (!ParsePortArgument(value, options.port)) {
-            error = BadPortText("--port", value);
-            return 0;
-        }
+        if (!CheckPortName("--port", value, error)) return 0;
+        if (IsAutoPort(value))
+            options.autoPort = value;
+        else
+            ParsePortArgument(value, options.port);
         options.hasPort = true;
     }
     const QStringList files = parser.positionalArguments();
@@ -108,8 +106,10 @@ int CLoaderApp::Run(int argc, char** argv) {
 
     CLoaderDialog dialog;
     const auto quitWatch = WatchQuitSignals([&dialog](int signo) { dialog.Quit(128 + signo); });
-    if (!options.autoPort.empty()) dialog.SetAutoPort(options.autoPort);
-    else if (options.hasPort) dialog.SetPortOverride(options.port);
+    if (!options.autoPort.empty())
+        dialog.SetAutoPort(options.autoPort);
+    else if (options.hasPort)
+        dialog.SetPortOverride(options.port);
     dialog.OnInitDialog();
     // From the window's own loop, so the questions sit over the shown window.
     if (!options.file.isEmpty())

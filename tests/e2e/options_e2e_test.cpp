@@ -155,7 +155,8 @@ TEST_F(OptionsE2E, HelpAndVersionOfBothPrograms) {
     EXPECT_EQ(help.exitCode, 0);
     for (const char* form : {"-p, --port=", "-y, --yes", "-q, --quiet", "-h, --help", "-V, --version", "--force",
                              "--simulate", "--stall-timeout=SECS", "--trace", "-yq", "--opt=VALUE", "ORBIX_PORT",
-                             "3 failed after the first erase command was sent", "143 SIGTERM"})
+                             "3 failed after the first erase command was sent", "143 SIGTERM",
+                             "the most serious: 143, then 130, 3, 4, 1, 2 and 0.\n"})
         EXPECT_TRUE(Has(help.output, form)) << form;
     EXPECT_EQ(Flash({"--help"}).output, help.output);
     EXPECT_EQ(Flash({"test", "--help"}).output, help.output);
