@@ -13,6 +13,7 @@
 #include "json_output.h"
 #include "session/enter_lines.h"
 #include "session/exit_code.h"
+#include "session/keypad_finder.h"
 #include "session/keypad_run.h"
 #include "session/station.h"
 #include "sim/simulated_keypad.h"
@@ -126,6 +127,7 @@ void CKeypadCommand::PrintSummary(bool station) {
         if (!scan) OutputLine(stdout, m_run.Tally().Totals().Line());
     }
     if (scan && !any && !m_run.InterruptExit()) Error("no keypad answered");
+    if (scan && !m_run.Unopened().empty()) Error(JoinedNames(m_run.Unopened()) + " did not open in time: not scanned");
 }
 
 int CKeypadCommand::RunMany(std::vector<PortTarget> targets) {

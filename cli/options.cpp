@@ -147,11 +147,13 @@ std::string Bytes(const QString& text) {
     return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
 }
 
-// The command and its file; nullptr with `error` set when they are wrong.
-const CommandName* ReadCommand(const QStringList& words, CliOptions& options, std::string& error) {
+// The command and its file; 0 with `error` set when they are wrong, or when
+// an option given does not apply to the command.
+int ReadCommand(const QCommandLineParser& parser, CliOptions& options, std::string& error) {
+    const QStringList words = parser.positionalArguments();
     if (words.isEmpty()) {
         error = "no command given";
-        return nullptr;
+        return 0;
     }
     std::string name = Bytes(words[0]);
     const CommandName* found = nullptr;
@@ -159,26 +161,22 @@ const CommandName* ReadCommand(const QStringList& words, CliOptions& options, st
         if (name == c.name) found = &c;
     if (!found) {
         error = "unknown command " + name;
-        return nullptr;
+        return 0;
     }
     options.command = found->command;
     options.request.command = found->keypad;
     qsizetype expected = *found->file ? 2 : 1;
     if (words.size() < expected) {
         error = "the " + name + " command needs a file";
-        return nullptr;
+        return 0;
     }
     if (words.size() > expected) {
         error = "unexpected argument " + Bytes(words[expected]);
-        return nullptr;
+        return 0;
     }
     if (*found->file) options.request.file = Bytes(words[1]);
-    return found;
-}
-
-int CheckOptionsApply(const QCommandLineParser& parser, const CommandName& command, std::string& error) {
-    const OptionRow* refused = OptionNotFor(parser, Options(), Bit(command.command));
-    if (refused) error = std::string("--") + refused->longName + " does not apply to the " + command.name + " command";
+    const OptionRow* refused = OptionNotFor(parser, Options(), Bit(found->command));
+    if (refused) error = std::string("--") + refused->longName + " does not apply to the " + name + " command";
     return refused == nullptr;
 }
 
@@ -304,6 +302,5 @@ int ParseCliOptions(int argc, const char* const* argv, CliOptions& options, std:
         return 1;
     }
     if (parser.isSet("profile")) return ReadProfileRun(parser, options, error);
-    const CommandName* command = ReadCommand(parser.positionalArguments(), options, error);
-    return command && CheckOptionsApply(parser, *command, error) && ReadValues(parser, options, error);
+    return ReadCommand(parser, options, error) && ReadValues(parser, options, error);
 }

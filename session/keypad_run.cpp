@@ -26,23 +26,26 @@ int CKeypadRun::FindTargets(std::vector<PortTarget>& targets, std::string& error
     return ReadNamedPorts(targets, error);
 }
 
-// Every candidate probed at once with the connection test.
+// Every candidate probed at once with the connection test, answered by a
+// deadline: a port whose open hangs cannot hold up the run, nor a scan.
 int CKeypadRun::FindKeypads(const std::string& autoPort, std::vector<PortTarget>& targets, std::string& error) {
     std::vector<std::string> candidates = CandidatePorts(autoPort);
     if (candidates.empty()) {
         error = NoCandidatesText(autoPort);
         return EXIT_USAGE;
     }
-    if (m_request.command == KEYPAD_SCAN) {
-        targets.assign(candidates.begin(), candidates.end());
-        return EXIT_OK;
-    }
     CKeypadFinder finder(m_request, &m_policy);
     m_finder = &finder;
     KeypadSearch found = finder.Run(candidates);
     m_finder = nullptr;
     if (m_interruptExit) return m_interruptExit;
-    if (found.answered.empty() || (found.answered.size() > 1 && !m_plan.all)) {
+    m_unopened = found.unopened;
+    // A scan reads the Memory IDs of every keypad that answered; with none, it has nothing to show.
+    if (m_request.command == KEYPAD_SCAN && found.answered.empty()) {
+        error = found.Problem();
+        return EXIT_FAILED;
+    }
+    if (m_request.command != KEYPAD_SCAN && (found.answered.empty() || (found.answered.size() > 1 && !m_plan.all))) {
         error =
             found.Problem() + (found.answered.empty() ? "" : "; name one with --port, or use --all to update them all");
         return EXIT_USAGE;

@@ -45,6 +45,8 @@ public:
     void Interrupt(int exitCode);
 
     int InterruptExit() const { return m_interruptExit; }
+    // The ports an auto port's search gave up on while they were still opening.
+    const std::vector<std::string>& Unopened() const { return m_unopened; }
     int UpdatesAborted() const { return m_updatesAborted; }
     const CFleetTally& Tally() const { return m_tally; }
 
@@ -75,6 +77,7 @@ private:
     CKeypadFinder* m_finder = nullptr;
     CKeypadSession* m_host = nullptr;
     int m_interruptExit = 0;
+    std::vector<std::string> m_unopened;
     int m_updatesAborted = 0;
     bool m_recordLost = false;
 };
