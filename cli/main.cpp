@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
     }
     switch (options.command) {
     case CLI_HELP:
-        std::fputs(CLI_USAGE, stdout);
+        std::fputs(CliUsage().c_str(), stdout);
         return EXIT_OK;
     case CLI_VERSION:
         std::printf("orbix-flash %s\n", ORBIX_VERSION_TEXT);
@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
     case CLI_PORTS:
         return ListPorts();
     case CLI_INSPECT:
-        return InspectFile(options.file);
+        return InspectFile(options.request.file);
     default:
         return RunKeypadCommand(options);
     }

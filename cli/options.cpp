@@ -2,72 +2,11 @@
 
 #include <QCommandLineParser>
 #include <QStringList>
-#include <algorithm>
 #include <cstdlib>
-#include <set>
 
 #include "serial/port_naming.h"
-
-const char* const CLI_USAGE =
-    "Usage: orbix-flash [options] COMMAND\n"
-    "\n"
-    "Installs firmware or screens into an ORBIX keypad in Kestrel mode, or tests the connection.\n"
-    "\n"
-    "Commands:\n"
-    "  test                  check that a keypad answers\n"
-    "  firmware FILE.s       install new firmware from an S-record file\n"
-    "  screens FILE.bin      install new screens from a binary file\n"
-    "  ports                 list the serial ports\n"
-    "  inspect FILE          show what a firmware or screens file holds\n"
-    "  scan                  show which ports have a keypad answering, with its Memory ID fields\n"
-    "\n"
-    "Options (a value may follow as --opt=VALUE or --opt VALUE, -p VALUE or -pVALUE; short\n"
-    "options combine, as in -yq; -- ends the options):\n"
-    "  -p, --port=PORT           the port: N, COMN, a device path, rfc2217://HOST:PORT or\n"
-    "                            tcp://HOST:PORT (a serial device server); default: ORBIX_PORT, else\n"
-    "                            the one chosen in the window's Preferences; give it again for\n"
-    "                            more keypads; auto probes every serial port and uses the one\n"
-    "                            keypad that answers, auto:GLOB the devices matching GLOB\n"
-    "      --ports-from=FILE     more ports, one a line, each optionally followed by a unit name\n"
-    "                            (# starts a comment); - reads standard input\n"
-    "      --jobs=N              at most N keypads at once, the others wait their turn (default 32,\n"
-    "                            at most 256)\n"
-    "      --retries=N           try a keypad that failed (exit 1, 2 or 3) again up to N times, last\n"
-    "                            in the queue, after 5 s, then 10 s, 20 s... (default 0)\n"
-    "      --resume=LOG          skip the ports whose last record in LOG is ok for this command and\n"
-    "                            file; with --log LOG, a stopped run started again finishes the rest\n"
-    "      --all                 with an auto port: update every keypad that answers\n"
-    "      --repeat[=enter]      station mode: after each update, wait for the keypad to go (away\n"
-    "                            half a second) and the next one to answer, and update it; with\n"
-    "                            =enter, wait for Enter instead; Ctrl-C ends the station\n"
-    "      --simulate[=N]        use N simulated keypads (default 1) instead of hardware\n"
-    "      --json                JSON Lines on stdout instead of text\n"
-    "      --log=FILE            append a JSON result line for every keypad to FILE\n"
-    "  -y, --yes                 answer yes to the erase question\n"
-    "      --force               install a firmware file with damaged records exactly as it is read\n"
-    "      --stall-timeout=SECS  give up when the keypad stops answering during an update (default 30)\n"
-    "      --expect-sha256=HEX   refuse the file, sending nothing, unless its SHA-256 is HEX\n"
-    "      --profile=PROFILE     run a production bench's profile: its command, image (checked\n"
-    "                            against its sha256), slots as stations, log, retries and stall\n"
-    "                            time-out; no command is given, and only --log (which overrides\n"
-    "                            the profile's), --yes, --json, --quiet and --trace go with it\n"
-    "      --trace               print every frame both ways on stderr, in hex, with milliseconds\n"
-    "  -q, --quiet               print nothing but errors\n"
-    "  -h, --help                show this text\n"
-    "  -V, --version             show the version\n"
-    "--port, --ports-from, --jobs, --simulate, --trace, --quiet and --json apply to test,\n"
-    "firmware, screens and scan; --all, --log, --retries and --resume to test, firmware and screens;\n"
-    "--yes, --repeat, --stall-timeout and --expect-sha256 to firmware and screens; --force to firmware.\n"
-    "Any other use is refused.\n"
-    "\n"
-    "Environment: ORBIX_PORT  the port when --port is not given (empty counts as unset)\n"
-    "  ORBIX_RETRY_DELAY_MS  the first back-off of --retries in milliseconds (for testing)\n"
-    "\n"
-    "Exit codes: 0 success; 1 failed, the keypad was not changed (nothing erased);\n"
-    "  3 failed after the first erase command was sent: the keypad holds no valid firmware or screens and "
-    "stays in its update mode (run the update again);\n"
-    "  2 usage, port or file problem (nothing sent); 4 records could not be written (--log);\n"
-    "  130 Ctrl-C; 143 SIGTERM. Of many: 143 over 130 over 3 over 4 over 1 over 2 over 0\n";
+#include "session/exit_code.h"
+#include "session/option_table.h"
 
 namespace {
 
@@ -75,47 +14,130 @@ constexpr unsigned Bit(CliCommand command) { return 1u << command; }
 constexpr unsigned FOR_UPDATES = Bit(CLI_FIRMWARE) | Bit(CLI_SCREENS);
 constexpr unsigned FOR_KEYPAD = Bit(CLI_TEST) | FOR_UPDATES;
 constexpr unsigned FOR_PORTS = FOR_KEYPAD | Bit(CLI_SCAN);
-constexpr unsigned FOR_ALL = ~0u;
+// What goes beside --profile, which stands instead of a command, only says how
+// the run is shown, and --log where its records go.
+constexpr unsigned WITH_PROFILE = 1u << 31;
+constexpr unsigned FOR_ALL = ~WITH_PROFILE;
 
-struct OptionForm {
-    const char* shortName;  // "" when there is none
-    const char* longName;
-    const char* valueName;  // "" for a switch
-    unsigned commands;      // those it applies to
-};
+std::string Number(int n) { return std::to_string(n); }
 
-const OptionForm OPTIONS[] = {
-    {"p", "port", "PORT", FOR_PORTS},
-    {"", "ports-from", "FILE", FOR_PORTS},
-    {"", "jobs", "N", FOR_PORTS},
-    {"", "retries", "N", FOR_KEYPAD},
-    {"", "resume", "LOG", FOR_KEYPAD},
-    {"", "all", "", FOR_KEYPAD},
-    {"", "repeat", "HOW", FOR_UPDATES},
-    {"", "simulate", "N", FOR_PORTS},
-    {"", "json", "", FOR_PORTS},
-    {"", "log", "FILE", FOR_KEYPAD},
-    {"y", "yes", "", FOR_UPDATES},
-    {"", "force", "", Bit(CLI_FIRMWARE)},
-    {"", "stall-timeout", "SECS", FOR_UPDATES},
-    {"", "expect-sha256", "HEX", FOR_UPDATES},
-    {"", "profile", "PROFILE", FOR_UPDATES},
-    {"", "trace", "", FOR_PORTS},
-    {"q", "quiet", "", FOR_PORTS},
-    {"h", "help", "", FOR_ALL},
-    {"V", "version", "", FOR_ALL},
-};
+// In the order --help shows them, those of the most commands first.
+const std::vector<OptionRow>& Options() {
+    static const std::vector<OptionRow> rows = {
+        {"p", "port", "PORT",
+         "the port: N, COMN, a device path, rfc2217://HOST:PORT or tcp://HOST:PORT (a serial device server); "
+         "default: ORBIX_PORT, else the one chosen in the window's Preferences; give it again for more keypads; "
+         "auto probes every serial port and uses the one keypad that answers, auto:GLOB the devices matching GLOB",
+         FOR_PORTS},
+        {"", "ports-from", "FILE",
+         "more ports, one a line, each optionally followed by a unit name (# starts a comment); - reads standard input",
+         FOR_PORTS},
+        {"", "jobs", "N",
+         "at most N keypads at once, the others wait their turn (default " + Number(DEFAULT_JOBS) + ", at most " +
+             Number(MOST_JOBS) + ")",
+         FOR_PORTS},
+        {"", "simulate", "N",
+         "use N simulated keypads (default " + Number(CLI_SIMULATE_DEFAULT) + ", at most " + Number(CLI_SIMULATE_MAX) +
+             ") instead of hardware",
+         FOR_PORTS, Number(CLI_SIMULATE_DEFAULT), true},
+        {"", "json", "", "JSON Lines on stdout instead of text", FOR_PORTS | WITH_PROFILE},
+        {"", "trace", "", "print every frame both ways on stderr, in hex, with milliseconds", FOR_PORTS | WITH_PROFILE},
+        {"q", "quiet", "", "print nothing but errors", FOR_PORTS | WITH_PROFILE},
+        {"", "log", "FILE", "append a JSON result line for every keypad to FILE", FOR_KEYPAD | WITH_PROFILE},
+        {"", "all", "", "with an auto port: update every keypad that answers", FOR_KEYPAD},
+        {"", "retries", "N",
+         "try a keypad that failed (exit 1, 2 or 3) again, last in the queue, up to N times (default 0, at most " +
+             Number(MOST_RETRIES) + "): after " + Number(DEFAULT_RETRY_DELAY_MS / 1000) + " s, then " +
+             Number(DEFAULT_RETRY_DELAY_MS / 500) + " s, " + Number(DEFAULT_RETRY_DELAY_MS / 250) + " s...",
+         FOR_KEYPAD},
+        {"", "resume", "LOG",
+         "skip the ports whose last record in LOG is ok for this command and file; with --log LOG, a stopped run "
+         "started again finishes the rest",
+         FOR_KEYPAD},
+        {"y", "yes", "", "answer yes to the erase question", FOR_UPDATES | WITH_PROFILE},
+        {"", "repeat", "enter",
+         "station mode: after each update, wait for the keypad to go (away half a second) and the next one to "
+         "answer, and update it; with =enter, wait for Enter instead; Ctrl-C ends the station",
+         FOR_UPDATES, ""},
+        {"", "stall-timeout", "SECS",
+         "give up when the keypad stops answering during an update (default " + Number(DEFAULT_STALL_TIMEOUT_SECONDS) +
+             ")",
+         FOR_UPDATES},
+        {"", "expect-sha256", "HEX", "refuse the file, sending nothing, unless its SHA-256 is HEX", FOR_UPDATES},
+        {"", "force", "", "install a firmware file with damaged records exactly as it is read", Bit(CLI_FIRMWARE)},
+        {"", "profile", "PROFILE",
+         "run a production bench's profile: its command, image (checked against its sha256), slots as stations, "
+         "log, retries and stall time-out",
+         WITH_PROFILE},
+        {"h", "help", "", "show this text", FOR_ALL},
+        {"V", "version", "", "show the version", FOR_ALL},
+    };
+    return rows;
+}
 
 struct CommandName {
     const char* name;
     CliCommand command;
-    bool takesFile;
+    KeypadCommand keypad;  // what its sessions do, for those that talk to keypads
+    const char* file;      // its argument, "" for none
+    const char* help;
 };
 
 const CommandName COMMANDS[] = {
-    {"test", CLI_TEST, false},   {"firmware", CLI_FIRMWARE, true}, {"screens", CLI_SCREENS, true},
-    {"ports", CLI_PORTS, false}, {"inspect", CLI_INSPECT, true},   {"scan", CLI_SCAN, false},
+    {"test", CLI_TEST, KEYPAD_TEST, "", "check that a keypad answers"},
+    {"firmware", CLI_FIRMWARE, KEYPAD_FIRMWARE, "FILE.s", "install new firmware from an S-record file"},
+    {"screens", CLI_SCREENS, KEYPAD_SCREENS, "FILE.bin", "install new screens from a binary file"},
+    {"ports", CLI_PORTS, KEYPAD_TEST, "", "list the serial ports"},
+    {"inspect", CLI_INSPECT, KEYPAD_TEST, "FILE", "show what a firmware or screens file holds"},
+    {"scan", CLI_SCAN, KEYPAD_SCAN, "", "show which ports have a keypad answering, with its Memory ID fields"},
 };
+
+std::string ProfileCompanions() {
+    std::vector<std::string> names;
+    for (const OptionRow& row : Options())
+        if ((row.commands & WITH_PROFILE) && row.commands != WITH_PROFILE)
+            names.push_back(std::string("--") + row.longName);
+    return Listed(names);
+}
+
+std::string Heading(unsigned commands) {
+    if (commands == 0) return "Instead of a command, with only " + ProfileCompanions() + ":";
+    if (commands == FOR_ALL) return "With any command or none:";
+    std::vector<std::string> words;
+    for (const CommandName& c : COMMANDS)
+        if (commands & Bit(c.command)) words.push_back(c.name);
+    return "Options of " + Listed(words) + ":";
+}
+
+std::string ExitCodeLines() {
+    std::string out;
+    for (const auto& [code, meaning] : ExitCodeMeanings())
+        out += "  " + Wrapped(std::to_string(code) + " " + meaning, 4, 2);
+    return out;
+}
+
+std::string Usage() {
+    std::string usage =
+        "Usage: orbix-flash [options] COMMAND\n\n" +
+        Wrapped("Installs firmware or screens into an ORBIX keypad in Kestrel mode, or tests the connection.", 0) +
+        "\nCommands:\n";
+    for (const CommandName& c : COMMANDS) {
+        std::string left = std::string("  ") + c.name + (*c.file ? std::string(" ") + c.file : "");
+        usage += left + std::string(24 - left.size(), ' ') + Wrapped(c.help, 24, 24);
+    }
+    usage += "\n" + Wrapped(
+                        "A value may follow as --opt=VALUE or --opt VALUE, -p VALUE or -pVALUE; short options "
+                        "combine, as in -yq; -- ends the options. An option is refused by a command it does not "
+                        "apply to.",
+                        0);
+    return usage + GroupedOptionLines(Options(), 28, Heading, ~WITH_PROFILE) +
+           "\nEnvironment:\n"
+           "  ORBIX_PORT            the port when --port is not given (empty: unset)\n"
+           "  ORBIX_RETRY_DELAY_MS  the first back-off of --retries in milliseconds (for\n"
+           "                        testing)\n"
+           "\nExit codes:\n" +
+           ExitCodeLines() + "Of many keypads, the most serious: " + ExitCodesBySeriousness() + ".\n";
+}
 
 // Arguments go through Latin-1 both ways: each byte becomes one character and
 // comes back unchanged, so a file name that is not UTF-8 still opens.
@@ -125,11 +147,13 @@ std::string Bytes(const QString& text) {
     return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
 }
 
-// The command and its file; nullptr with `error` set when they are wrong.
-const CommandName* ReadCommand(const QStringList& words, CliOptions& options, std::string& error) {
+// The command and its file; 0 with `error` set when they are wrong, or when
+// an option given does not apply to the command.
+int ReadCommand(const QCommandLineParser& parser, CliOptions& options, std::string& error) {
+    const QStringList words = parser.positionalArguments();
     if (words.isEmpty()) {
         error = "no command given";
-        return nullptr;
+        return 0;
     }
     std::string name = Bytes(words[0]);
     const CommandName* found = nullptr;
@@ -137,239 +161,146 @@ const CommandName* ReadCommand(const QStringList& words, CliOptions& options, st
         if (name == c.name) found = &c;
     if (!found) {
         error = "unknown command " + name;
-        return nullptr;
+        return 0;
     }
     options.command = found->command;
-    qsizetype expected = found->takesFile ? 2 : 1;
+    options.request.command = found->keypad;
+    qsizetype expected = *found->file ? 2 : 1;
     if (words.size() < expected) {
         error = "the " + name + " command needs a file";
-        return nullptr;
+        return 0;
     }
     if (words.size() > expected) {
         error = "unexpected argument " + Bytes(words[expected]);
-        return nullptr;
-    }
-    if (found->takesFile) options.file = Bytes(words[1]);
-    return found;
-}
-
-int CheckOptionsApply(const QCommandLineParser& parser, const CommandName& command, std::string& error) {
-    for (const OptionForm& option : OPTIONS) {
-        if (!parser.isSet(option.longName) || (option.commands & Bit(command.command))) continue;
-        error = std::string("--") + option.longName + " does not apply to the " + command.name + " command";
         return 0;
     }
-    return 1;
+    if (*found->file) options.request.file = Bytes(words[1]);
+    const OptionRow* refused = OptionNotFor(parser, Options(), Bit(found->command));
+    if (refused) error = std::string("--") + refused->longName + " does not apply to the " + name + " command";
+    return refused == nullptr;
 }
 
 // --port (any number of times), else ORBIX_PORT for a command that talks to
 // a keypad: checked here, so a name that cannot be a port stops the run
 // before anything starts.
 int ReadPorts(const QCommandLineParser& parser, CliOptions& options, std::string& error) {
-    std::string source = "--port";
+    RunPlan& plan = options.plan;
     for (const QString& value : parser.values("port")) {
-        options.ports.push_back(Bytes(value));
-        if (options.ports.back().empty()) {
-            error = "--port needs a port: a COM number (3 or COM3) or a device path";
-            return 0;
-        }
+        plan.ports.push_back(Bytes(value));
+        if (!CheckPortName("--port", plan.ports.back(), error)) return 0;
     }
-    if (options.ports.empty() && options.portsFrom.empty() && !options.simulate &&
-        (Bit(options.command) & FOR_PORTS)) {
+    if (plan.ports.empty() && plan.portsFrom.empty() && !options.simulate && (Bit(options.command) & FOR_PORTS)) {
         const char* environment = std::getenv("ORBIX_PORT");
-        if (environment && *environment) options.ports.push_back(environment);
-        source = "ORBIX_PORT";
+        if (environment && *environment && !CheckPortName("ORBIX_PORT", environment, error)) return 0;
+        if (environment && *environment) plan.ports.push_back(environment);
     }
-    if ((!options.ports.empty() || !options.portsFrom.empty()) && options.simulate) {
-        error = options.ports.empty() ? "--ports-from and --simulate cannot be used together"
-                                      : "--port and --simulate cannot be used together";
+    if ((!plan.ports.empty() || !plan.portsFrom.empty()) && options.simulate) {
+        error = plan.ports.empty() ? "--ports-from and --simulate cannot be used together"
+                                   : "--port and --simulate cannot be used together";
         return 0;
     }
-    for (const std::string& name : options.ports) {
-        PortSpec port;
-        if (!IsAutoPort(name) && !ParsePortArgument(name, port)) {
-            error = source + " takes a COM number (3 or COM3), a device path, rfc2217://HOST:PORT, tcp://HOST:PORT, "
-                             "auto or auto:GLOB, not \"" + name + "\"";
-            return 0;
-        }
-        if (IsAutoPort(name) && (options.ports.size() > 1 || !options.portsFrom.empty())) {
-            error = "--port " + name + " cannot be given with other ports";
-            return 0;
-        }
-    }
-    if (!options.ports.empty()) options.port = options.ports[0];
-    if (options.all && (options.ports.empty() || !IsAutoPort(options.port))) {
-        error = "--all goes with --port auto or --port auto:GLOB";
-        return 0;
-    }
-    return 1;
+    if (!plan.ports.empty()) options.request.port = plan.ports[0];
+    return CheckRunPlan(options.request, plan, error);
 }
 
-// A whole number from `lowest` to `highest`; 0 with `error` when the value is not one.
-int ReadNumber(const QCommandLineParser& parser, const char* name, long lowest, long highest, int& value,
-               std::string& error, const char* unit = "") {
-    if (!parser.isSet(name)) return 1;
-    std::string text = Bytes(parser.value(name));
-    char* end = nullptr;
-    long number = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || number < lowest || number > highest) {
-        error = std::string("--") + name + " takes a whole number" + unit + " from " + std::to_string(lowest) +
-                " to " + std::to_string(highest);
-        return 0;
-    }
-    value = static_cast<int>(number);
-    return 1;
-}
-
-int ReadSimulate(const QCommandLineParser& parser, CliOptions& options, std::string& error) {
-    if (!parser.isSet("simulate")) return 1;
-    std::string text = Bytes(parser.value("simulate"));
-    char* end = nullptr;
-    long count = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || count < 1 || count > CLI_SIMULATE_MAX) {
-        error = "--simulate takes a number of keypads from 1 to 32";
-        return 0;
-    }
-    options.simulate = true;
-    options.simulateCount = static_cast<int>(count);
-    return 1;
+// The back-off of --retries, which tests shorten.
+int ReadRetryDelay(CliOptions& options, std::string& error) {
+    const char* text = std::getenv("ORBIX_RETRY_DELAY_MS");
+    return !text || !*text ||
+           ReadNumber(text, "ORBIX_RETRY_DELAY_MS", 0, MOST_RETRY_DELAY_MS, options.plan.retryDelayMs, error,
+                      " of milliseconds");
 }
 
 int ReadValues(const QCommandLineParser& parser, CliOptions& options, std::string& error) {
-    if (!ReadSimulate(parser, options, error)) return 0;
-    options.all = parser.isSet("all");
-    options.repeat = parser.isSet("repeat");
+    if (!ReadNumberOption(parser, "simulate", 1, CLI_SIMULATE_MAX, options.simulateCount, error, " of keypads"))
+        return 0;
+    options.simulate = parser.isSet("simulate");
+    options.plan.all = parser.isSet("all");
+    options.request.repeat = parser.isSet("repeat");
     options.repeatOnEnter = parser.value("repeat") == "enter";
-    if (options.repeat && !options.repeatOnEnter && !parser.value("repeat").isEmpty()) {
+    if (options.request.repeat && !options.repeatOnEnter && !parser.value("repeat").isEmpty()) {
         error = "--repeat takes no value, or =enter";
         return 0;
     }
     options.json = parser.isSet("json");
-    options.yes = parser.isSet("yes");
+    options.request.yes = parser.isSet("yes");
     options.force = parser.isSet("force");
-    options.trace = parser.isSet("trace");
-    options.quiet = parser.isSet("quiet");
-    if (!ReadNumber(parser, "stall-timeout", 1, 86400, options.stallTimeoutSeconds, error, " of seconds") ||
-        !ReadNumber(parser, "jobs", 1, CLI_JOBS_MAX, options.jobs, error) ||
-        !ReadNumber(parser, "retries", 0, 100, options.retries, error))
+    options.request.trace = parser.isSet("trace");
+    options.request.quiet = parser.isSet("quiet");
+    if (!ReadNumberOption(parser, "stall-timeout", 1, MOST_STALL_TIMEOUT_SECONDS, options.request.stallTimeoutSeconds,
+                          error, " of seconds") ||
+        !ReadNumberOption(parser, "jobs", 1, MOST_JOBS, options.plan.jobs, error) ||
+        !ReadNumberOption(parser, "retries", 0, MOST_RETRIES, options.plan.retries, error) ||
+        !ReadRetryDelay(options, error))
         return 0;
-    for (auto [name, value] : {std::pair{"log", &options.logFile}, std::pair{"ports-from", &options.portsFrom},
-                          std::pair{"resume", &options.resumeLog}}) {
+    for (auto [name, value] :
+         {std::pair{"log", &options.plan.logFile}, std::pair{"ports-from", &options.plan.portsFrom},
+          std::pair{"resume", &options.plan.resumeLog}}) {
         *value = Bytes(parser.value(name));
         if (parser.isSet(name) && value->empty()) {
             error = std::string("--") + name + " needs a file";
             return 0;
         }
     }
-    options.expectSha256 = Bytes(parser.value("expect-sha256").toLower());
+    options.request.expectedSha256 = Bytes(parser.value("expect-sha256").toLower());
     if (parser.isSet("expect-sha256") &&
-        (options.expectSha256.size() != 64 ||
-         options.expectSha256.find_first_not_of("0123456789abcdef") != std::string::npos)) {
+        (options.request.expectedSha256.size() != 64 ||
+         options.request.expectedSha256.find_first_not_of("0123456789abcdef") != std::string::npos)) {
         error = "--expect-sha256 takes a SHA-256: 64 hex digits";
         return 0;
     }
-    // A station's units come and go on one port: a port is neither tried again nor done.
-    for (const char* fleetOnly : {"retries", "resume"})
-        if (options.repeat && parser.isSet(fleetOnly)) {
-            error = std::string("--") + fleetOnly + " does not go with --repeat";
-            return 0;
-        }
     return ReadPorts(parser, options, error);
 }
 
-// --profile says what to run, where and how; what goes beside it only says how the run is shown,
-// and --log where its records go.
+// --profile says what to run, where and how.
 int ReadProfileRun(const QCommandLineParser& parser, CliOptions& options, std::string& error) {
-    const std::set<std::string> beside = {"profile", "log", "yes", "json", "quiet", "trace"};
-    for (const OptionForm& option : OPTIONS)
-        if (parser.isSet(option.longName) && !beside.count(option.longName)) {
-            error = std::string("--") + option.longName +
-                    " cannot be given with --profile: the profile says what to run, where and how (only --log, --yes, "
-                    "--json, --quiet and --trace go with it)";
-            return 0;
-        }
+    if (const OptionRow* refused = OptionNotFor(parser, Options(), WITH_PROFILE)) {
+        error = std::string("--") + refused->longName +
+                " cannot be given with --profile: the profile says what to run, where and how (only " +
+                ProfileCompanions() + " go with it)";
+        return 0;
+    }
     if (!parser.positionalArguments().isEmpty()) {
         error = "--profile gives the command and its file: \"" + Bytes(parser.positionalArguments()[0]) +
                 "\" cannot be given with it";
         return 0;
     }
-    options.profile = Bytes(parser.value("profile"));
-    options.logFile = Bytes(parser.value("log"));
-    if (options.profile.empty() || (parser.isSet("log") && options.logFile.empty())) {
-        error = std::string(options.profile.empty() ? "--profile" : "--log") + " needs a file";
+    std::string path = Bytes(parser.value("profile"));
+    options.plan.logFile = Bytes(parser.value("log"));
+    if (path.empty() || (parser.isSet("log") && options.plan.logFile.empty())) {
+        error = std::string(path.empty() ? "--profile" : "--log") + " needs a file";
         return 0;
     }
     BenchProfile profile;
-    if (!LoadBenchProfile(options.profile, profile, error)) return 0;
+    if (!LoadBenchProfile(path, profile, error)) return 0;
+    ApplyBenchProfile(path, profile, options.request, options.plan);
     options.command = profile.command == KEYPAD_SCREENS ? CLI_SCREENS : CLI_FIRMWARE;
-    options.file = BenchProfilePath(options.profile, profile.image);
-    options.expectSha256 = profile.sha256;
-    if (options.logFile.empty()) options.logFile = BenchProfilePath(options.profile, profile.log);
-    options.retries = profile.retries;
-    options.stallTimeoutSeconds = profile.stallTimeoutSeconds;
-    options.repeat = true;
     options.repeatOnEnter = profile.startByOperator;
-    options.slots = profile.slots;
-    options.jobs = std::max(options.jobs, static_cast<int>(profile.slots.size()));
-    options.yes = parser.isSet("yes");
+    options.request.yes = parser.isSet("yes");
     options.json = parser.isSet("json");
-    options.quiet = parser.isSet("quiet");
-    options.trace = parser.isSet("trace");
-    return 1;
-}
-
-// --simulate takes an optional count: "--simulate 4" and "--simulate=4" give
-// 4, a lone --simulate gives 1; a lone --repeat means removal. The parser
-// wants a value, so each gets one.
-QStringList WithOptionalValues(int argc, const char* const* argv) {
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg == "--") {
-            for (; i < argc; ++i) arguments << Text(argv[i]);
-            break;
-        }
-        if (arg == "--repeat") {
-            arguments << Text("--repeat=");
-            continue;
-        }
-        if (arg != "--simulate") {
-            arguments << Text(argv[i]);
-            continue;
-        }
-        bool countFollows = i + 1 < argc && *argv[i + 1] &&
-                            std::string(argv[i + 1]).find_first_not_of("0123456789") == std::string::npos;
-        arguments << (countFollows ? Text("--simulate=") + Text(argv[++i]) : Text("--simulate=1"));
-    }
-    return arguments;
+    options.request.quiet = parser.isSet("quiet");
+    options.request.trace = parser.isSet("trace");
+    return ReadRetryDelay(options, error);
 }
 
 }  // namespace
 
-const char* CommandWord(CliCommand command) {
-    for (const CommandName& c : COMMANDS)
-        if (c.command == command) return c.name;
-    return "";
+const std::string& CliUsage() {
+    static const std::string usage = Usage();
+    return usage;
 }
 
+const std::vector<OptionRow>& CliOptionRows() { return Options(); }
+
 int ParseCliOptions(int argc, const char* const* argv, CliOptions& options, std::string& error) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments << Text(argv[i]);
     QCommandLineParser parser;
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
-    for (const OptionForm& option : OPTIONS) {
-        QStringList names;
-        if (*option.shortName) names << Text(option.shortName);
-        names << Text(option.longName);
-        parser.addOption(QCommandLineOption(names, QString(), Text(option.valueName)));
-    }
-    if (!parser.parse(WithOptionalValues(argc, argv))) {
-        error = Bytes(parser.errorText());
-        return 0;
-    }
+    if (!ParseOptionRows(parser, Options(), arguments, error)) return 0;
     if (parser.isSet("help") || parser.isSet("version")) {
         options.command = parser.isSet("help") ? CLI_HELP : CLI_VERSION;
         return 1;
     }
     if (parser.isSet("profile")) return ReadProfileRun(parser, options, error);
-    const CommandName* command = ReadCommand(parser.positionalArguments(), options, error);
-    return command && CheckOptionsApply(parser, *command, error) && ReadValues(parser, options, error);
+    return ReadCommand(parser, options, error) && ReadValues(parser, options, error);
 }

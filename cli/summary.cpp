@@ -30,10 +30,3 @@ std::string SummaryRow(const SessionResult& r) {
     std::snprintf(line, sizeof line, ROW, OutcomeName(r.exitCode), time, sent, fwLast, scrLast, index, tag, "");
     return line + r.port + (r.unit.empty() ? "" : " (" + r.unit + ")");
 }
-
-std::string FleetTotals::Line() const {
-    char line[160];
-    std::snprintf(line, sizeof line, "done %zu of %zu, ok %zu, failed %zu, waiting %zu", ok + failed, total, ok,
-                  failed, total - ok - failed - running);
-    return line;
-}

@@ -1,6 +1,7 @@
 #include "bench_app.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QDir>
 #include <QMessageBox>
 #include <QScreen>
@@ -9,49 +10,57 @@
 
 #include "bench_simulation.h"
 #include "bench_window.h"
+#include "session/option_table.h"
 #include "ui/app_icon.h"
 #include "ui/help_version.h"
 #include "ui/quit_signals.h"
 
+namespace {
+
+constexpr int DEFAULT_SIMULATED_SLOTS = 4;
+
+const std::vector<OptionRow>& BenchOptionRows() {
+    static const std::vector<OptionRow> rows = {
+        {"", "simulate", "N",
+         "a bench of N slots (default " + std::to_string(DEFAULT_SIMULATED_SLOTS) + ", at most " +
+             std::to_string(CBenchSimulation::MOST_SLOTS) + ") on simulated keypads",
+         ~0u, std::to_string(DEFAULT_SIMULATED_SLOTS)},
+        {"", "log", "FILE", "write the records to FILE, whatever the profile says"},
+        {"h", "help", "", "show this text"},
+        {"", "version", "", "show the version"},
+    };
+    return rows;
+}
+
+}  // namespace
+
 std::string BenchUsage() {
     return "Usage: orbix-bench [--log FILE] [PROFILE]\n"
            "       orbix-bench --simulate[=N] [--log FILE]\n"
-           "  PROFILE         the bench profile to open\n"
-           "  --simulate[=N]  a bench of N slots (default 4, at most 32) on simulated keypads\n"
-           "  --log FILE      write the records to FILE, whatever the profile says\n"
-           "  --help, --version\n";
+           "  PROFILE           the bench profile to open\n" +
+           OptionLines(BenchOptionRows(), 20);
 }
 
 int ParseBenchOptions(const QStringList& arguments, BenchOptions& options, std::string& error) {
-    for (int i = 1; i < arguments.size(); ++i) {
-        const QString& argument = arguments[i];
-        if (argument == QLatin1String("--simulate")) {
-            options.simulate = 4;
-        } else if (argument.startsWith(QLatin1String("--simulate="))) {
-            bool ok = false;
-            options.simulate = argument.mid(11).toInt(&ok);
-            if (!ok || options.simulate < 1 || options.simulate > CBenchSimulation::MOST_SLOTS) {
-                error = "--simulate takes a number of slots from 1 to 32";
-                return 0;
-            }
-        } else if (argument == QLatin1String("--log") || argument.startsWith(QLatin1String("--log="))) {
-            QString value = argument.size() > 5 ? argument.mid(6) : (i + 1 < arguments.size() ? arguments[++i] : "");
-            if (value.isEmpty()) {
-                error = "--log needs a file";
-                return 0;
-            }
-            // Relative to where the bench was started, not to the profile.
-            options.log = QDir::current().absoluteFilePath(value).toStdString();
-        } else if (argument.startsWith(QLatin1String("-")) && argument.size() > 1) {
-            error = "unknown option " + argument.toStdString();
-            return 0;
-        } else if (options.profile.empty()) {
-            options.profile = argument.toStdString();
-        } else {
-            error = "one profile at a time";
+    QCommandLineParser parser;
+    if (!ParseOptionRows(parser, BenchOptionRows(), arguments, error) ||
+        !ReadNumberOption(parser, "simulate", 1, CBenchSimulation::MOST_SLOTS, options.simulate, error, " of slots"))
+        return 0;
+    if (parser.isSet("log")) {
+        QString log = parser.value("log");
+        if (log.isEmpty()) {
+            error = "--log needs a file";
             return 0;
         }
+        // Relative to where the bench was started, not to the profile.
+        options.log = QDir::current().absoluteFilePath(log).toStdString();
     }
+    const QStringList profiles = parser.positionalArguments();
+    if (profiles.size() > 1) {
+        error = "one profile at a time";
+        return 0;
+    }
+    if (!profiles.isEmpty()) options.profile = profiles[0].toStdString();
     if (options.simulate && !options.profile.empty()) {
         error = "--simulate makes its own profile: leave PROFILE out";
         return 0;

@@ -17,8 +17,8 @@
 
 namespace {
 
-constexpr int RETRIES_MAX = 100;
-constexpr int STALL_TIMEOUT_MAX = 86400;
+constexpr int RETRIES_MAX = MOST_RETRIES;
+constexpr int STALL_TIMEOUT_MAX = MOST_STALL_TIMEOUT_SECONDS;
 constexpr size_t SALT_BYTES = 16;
 
 QString Text(const std::string& utf8) { return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())); }

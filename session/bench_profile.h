@@ -38,7 +38,7 @@ struct BenchProfile {
     std::string sha256;  // lower-case hex
     std::string log;     // as the file gives it; empty: no records
     int retries = 0;
-    int stallTimeoutSeconds = 30;
+    int stallTimeoutSeconds = DEFAULT_STALL_TIMEOUT_SECONDS;
     bool startByOperator = false;  // false: a keypad's arrival starts its slot's update
     bool locked = false;
     std::string passwordSalt;  // hex; both empty: no password

@@ -12,6 +12,9 @@ struct PortTarget {
     std::string device;
     std::string unit;    // the name the user gave the keypad, if any ("B2-lobby")
     std::string source;  // where it was named, for messages: "--port X", "FILE line N (X)"
+
+    // As lines and messages name it: its unit name and port, or the port.
+    std::string Label() const { return unit.empty() ? port : unit + " (" + port + ")"; }
 };
 
 // --ports-from: one port per line, optionally followed by a unit name; blank

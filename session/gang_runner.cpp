@@ -78,7 +78,7 @@ int CGangRunner::RetryDelayMs(const SessionResult& result, int attempt) const {
                      result.exitCode == EXIT_INCOMPLETE;
     if (!retriable || attempt > retries || m_stop) return -1;
     long long delay = static_cast<long long>(retryDelayMs) << std::min(attempt - 1, 20);
-    return static_cast<int>(std::min(delay, 3600LL * 1000));
+    return static_cast<int>(std::min(delay, static_cast<long long>(MOST_RETRY_DELAY_MS)));
 }
 
 bool CGangRunner::PauseUnlessStopped(int ms) const {

@@ -40,9 +40,9 @@ public:
     // How many keypads at once (stations need one each), how many times one
     // that failed is tried again (a station's unit on its own port), and the
     // back-off before the first retry, doubled for each one after.
-    int jobs = 32;
+    int jobs = DEFAULT_JOBS;
     int retries = 0;
-    int retryDelayMs = 5000;
+    int retryDelayMs = DEFAULT_RETRY_DELAY_MS;
     // --repeat=enter: what the stations wait for between units.
     CEnterKey* enterKey = nullptr;
 

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 
+#include "run_defaults.h"
 #include "serial/port_naming.h"
 
 struct CImageFile;
@@ -29,7 +30,7 @@ struct SessionRequest {
     bool trace = false;
     bool quiet = false;
     bool repeat = false;  // station mode
-    int stallTimeoutSeconds = 30;
+    int stallTimeoutSeconds = DEFAULT_STALL_TIMEOUT_SECONDS;
     std::string expectedSha256;  // the image must hash to it (hex); empty: any image
     // The update's file once read: every keypad of the run gets these bytes.
     std::shared_ptr<const CImageFile> image;

@@ -24,58 +24,6 @@ namespace {
 constexpr int EXIT_FAILED = 1;
 constexpr int EXIT_USAGE = 2;
 
-const char* const HELP =
-    "Usage: orbix-keypad-sim [OPTION]...\n"
-    "Serves a simulated ORBIX keypad on a pseudo-terminal. The first line printed\n"
-    "is the device to open as the serial port. Ends on SIGINT, SIGTERM or SIGHUP.\n"
-    "Numbers may be written in decimal or in hexadecimal with 0x. A value may follow\n"
-    "as --opt=VALUE or --opt VALUE; -- ends the options.\n"
-    "\n"
-    "  --link PATH               also make PATH a symlink to the device (removed on exit)\n"
-    "  --exit-after-update       end once an update is over: after the execute command\n"
-    "                            is answered, or 2 s after the last screens chunk\n"
-    "  --swap-after-update MS    once an update is over, the keypad is taken off the\n"
-    "                            cable and a fresh one answers MS ms later, the port\n"
-    "                            staying open (a jig); the dump holds the last keypad\n"
-    "  --swaps N                 ... this many times (default 1)\n"
-    "  --first-keypad-after MS   the line is silent for MS ms before the first keypad\n"
-    "  --dump-dir DIR            on exit, write each area's contents to DIR/firmware.bin\n"
-    "                            and DIR/screens.bin, and the Valid data record (if one\n"
-    "                            was accepted) to DIR/valid-record.bin\n"
-    "\n"
-    "Memory ID record:\n"
-    "  --firmware-last-sector N  last firmware sector, 0..255 (default 9); the area\n"
-    "                            starts at sector 6 and spans at least that one\n"
-    "  --screens-last-sector N   last screens sector, 0..255 (default 3); starts at 1\n"
-    "  --program-index N         programming index (default 0x10000)\n"
-    "  --tag N                   tag word (default 0xFFFFFFFF)\n"
-    "  --sector-size BYTES       bytes per flash sector (default 262144)\n"
-    "\n"
-    "Timings:\n"
-    "  --baud N                  emulate a line rate, 10 bits a byte (default 0: none)\n"
-    "  --erase-ms N              time to erase one sector (default 0)\n"
-    "  --write-ms N              time to write one data chunk (default 0)\n"
-    "  --reply-delay-ms N        added to every reply (default 0)\n"
-    "\n"
-    "Faults (replies are numbered from 1):\n"
-    "  --silent                  answer nothing\n"
-    "  --silent-after N          answer nothing after N replies\n"
-    "  --drop N                  drop reply N ...\n"
-    "  --drop-count N            ... and the N-1 after it (default 1)\n"
-    "  --corrupt N               send reply N with a wrong sum\n"
-    "  --duplicate N             send reply N twice\n"
-    "  --fail-command CODE       answer RSP_FAILED to this command: a code such as 0x84\n"
-    "                            or one of sync, fw-mem-id, scr-mem-id, erase,\n"
-    "                            set-index, fw-data, scr-data, checksum, execute ...\n"
-    "  --fail-occurrence N       ... on its N-th occurrence (default 1)\n"
-    "  --ack-execute             answer execute with ACK instead of OK\n"
-    "  --random-faults PERCENT   lose or corrupt at random this share of the replies to\n"
-    "                            the probe and the memory-ID requests (the loader resends)\n"
-    "  --seed N                  seed of --random-faults (default 1)\n"
-    "\n"
-    "  -h, --help                show this text\n"
-    "  -V, --version             show the version\n";
-
 enum OptionId {
     OPT_LINK = 256,
     OPT_EXIT_AFTER_UPDATE,
@@ -107,42 +55,107 @@ enum OptionId {
     OPT_VERSION = 'V',
 };
 
-const option LONG_OPTIONS[] = {
-    {"link", required_argument, nullptr, OPT_LINK},
-    {"exit-after-update", no_argument, nullptr, OPT_EXIT_AFTER_UPDATE},
-    {"swap-after-update", required_argument, nullptr, OPT_SWAP_AFTER_UPDATE},
-    {"swaps", required_argument, nullptr, OPT_SWAPS},
-    {"first-keypad-after", required_argument, nullptr, OPT_FIRST_KEYPAD_AFTER},
-    {"dump-dir", required_argument, nullptr, OPT_DUMP_DIR},
-    {"firmware-last-sector", required_argument, nullptr, OPT_FW_LAST},
-    {"screens-last-sector", required_argument, nullptr, OPT_SCR_LAST},
-    {"program-index", required_argument, nullptr, OPT_PROGRAM_INDEX},
-    {"tag", required_argument, nullptr, OPT_TAG},
-    {"sector-size", required_argument, nullptr, OPT_SECTOR_SIZE},
-    {"baud", required_argument, nullptr, OPT_BAUD},
-    {"erase-ms", required_argument, nullptr, OPT_ERASE_MS},
-    {"write-ms", required_argument, nullptr, OPT_WRITE_MS},
-    {"reply-delay-ms", required_argument, nullptr, OPT_REPLY_DELAY_MS},
-    {"silent", no_argument, nullptr, OPT_SILENT},
-    {"silent-after", required_argument, nullptr, OPT_SILENT_AFTER},
-    {"drop", required_argument, nullptr, OPT_DROP},
-    {"drop-count", required_argument, nullptr, OPT_DROP_COUNT},
-    {"corrupt", required_argument, nullptr, OPT_CORRUPT},
-    {"duplicate", required_argument, nullptr, OPT_DUPLICATE},
-    {"fail-command", required_argument, nullptr, OPT_FAIL_COMMAND},
-    {"fail-occurrence", required_argument, nullptr, OPT_FAIL_OCCURRENCE},
-    {"ack-execute", no_argument, nullptr, OPT_ACK_EXECUTE},
-    {"random-faults", required_argument, nullptr, OPT_RANDOM_FAULTS},
-    {"seed", required_argument, nullptr, OPT_SEED},
-    {"help", no_argument, nullptr, OPT_HELP},
-    {"version", no_argument, nullptr, OPT_VERSION},
-    {nullptr, 0, nullptr, 0},
+constexpr int SWAPS_DEFAULT = 1;
+
+std::string Hex(uint32_t value) {
+    char text[16];
+    snprintf(text, sizeof text, "0x%X", value);
+    return text;
+}
+
+// One option: its name, its value ("" for a switch), and its --help text, each
+// "\n" a line of its own; `heading` starts a group of them.
+struct OptionRow {
+    const char* name;
+    const char* value;
+    int id;
+    std::string help;
+    const char* heading = nullptr;
 };
 
-const char* OptionName(int id) {
-    for (const option& o : LONG_OPTIONS) {
-        if (o.val == id) return o.name;
+const std::vector<OptionRow>& Options() {
+    static const KeypadConfig d;
+    static const std::vector<OptionRow> rows = {
+        {"link", "PATH", OPT_LINK, "also make PATH a symlink to the device (removed\non exit)"},
+        {"exit-after-update", "", OPT_EXIT_AFTER_UPDATE,
+         "end once an update is over: after the execute\ncommand is answered, or 2 s after the last screens\nchunk"},
+        {"swap-after-update", "MS", OPT_SWAP_AFTER_UPDATE,
+         "once an update is over, the keypad is taken off the\ncable and a fresh one answers MS ms later, the port\n"
+         "staying open (a jig); the dump holds the last keypad"},
+        {"swaps", "N", OPT_SWAPS, "... this many times (default " + std::to_string(SWAPS_DEFAULT) + ")"},
+        {"first-keypad-after", "MS", OPT_FIRST_KEYPAD_AFTER, "the line is silent for MS ms before the first keypad"},
+        {"dump-dir", "DIR", OPT_DUMP_DIR,
+         "on exit, write each area's contents to\nDIR/firmware.bin and DIR/screens.bin, and the Valid\n"
+         "data record (if one was accepted) to\nDIR/valid-record.bin"},
+        {"firmware-last-sector", "N", OPT_FW_LAST,
+         "last firmware sector, 0..255 (default " + std::to_string(d.firmwareLastSector) +
+             "); the area\nstarts at sector 6 and spans at least that one",
+         "Memory ID record:"},
+        {"screens-last-sector", "N", OPT_SCR_LAST,
+         "last screens sector, 0..255 (default " + std::to_string(d.screensLastSector) + "); starts at 1"},
+        {"program-index", "N", OPT_PROGRAM_INDEX, "programming index (default " + Hex(d.programIndex) + ")"},
+        {"tag", "N", OPT_TAG, "tag word (default " + Hex(d.tagValue) + ")"},
+        {"sector-size", "BYTES", OPT_SECTOR_SIZE, "bytes per flash sector (default " + std::to_string(d.sectorSize) + ")"},
+        {"baud", "N", OPT_BAUD, "emulate a line rate, 10 bits a byte (default " + std::to_string(d.baud) + ":\nnone)",
+         "Timings:"},
+        {"erase-ms", "N", OPT_ERASE_MS, "time to erase one sector (default " + std::to_string(d.eraseMsPerSector) + ")"},
+        {"write-ms", "N", OPT_WRITE_MS, "time to write one data chunk (default " + std::to_string(d.writeMsPerChunk) + ")"},
+        {"reply-delay-ms", "N", OPT_REPLY_DELAY_MS, "added to every reply (default " + std::to_string(d.replyDelayMs) + ")"},
+        {"silent", "", OPT_SILENT, "answer nothing", "Faults (replies are numbered from 1):"},
+        {"silent-after", "N", OPT_SILENT_AFTER, "answer nothing after N replies"},
+        {"drop", "N", OPT_DROP, "drop reply N ..."},
+        {"drop-count", "N", OPT_DROP_COUNT, "... and the N-1 after it (default " + std::to_string(d.dropCount) + ")"},
+        {"corrupt", "N", OPT_CORRUPT, "send reply N with a wrong sum"},
+        {"duplicate", "N", OPT_DUPLICATE, "send reply N twice"},
+        {"fail-command", "CODE", OPT_FAIL_COMMAND,
+         "answer RSP_FAILED to this command: a code such as\n0x84 or one of sync, fw-mem-id, scr-mem-id, erase,\n"
+         "set-index, fw-data, scr-data, checksum, execute ..."},
+        {"fail-occurrence", "N", OPT_FAIL_OCCURRENCE,
+         "... on its N-th occurrence (default " + std::to_string(d.failOccurrence) + ")"},
+        {"ack-execute", "", OPT_ACK_EXECUTE, "answer execute with ACK instead of OK"},
+        {"random-faults", "PERCENT", OPT_RANDOM_FAULTS,
+         "lose or corrupt at random this share of the replies\nto the probe and the memory-ID requests (the loader\nresends)"},
+        {"seed", "N", OPT_SEED, "seed of --random-faults (default " + std::to_string(d.randomSeed) + ")"},
+        {"help", "", OPT_HELP, "show this text", ""},
+        {"version", "", OPT_VERSION, "show the version"},
+    };
+    return rows;
+}
+
+std::vector<option> LongOptions() {
+    std::vector<option> options;
+    for (const OptionRow& row : Options())
+        options.push_back({row.name, *row.value ? required_argument : no_argument, nullptr, row.id});
+    options.push_back({nullptr, 0, nullptr, 0});
+    return options;
+}
+
+// The rows' names and values in a column of 28, their help beside them.
+std::string Help() {
+    std::string help =
+        "Usage: orbix-keypad-sim [OPTION]...\n"
+        "Serves a simulated ORBIX keypad on a pseudo-terminal. The first line printed\n"
+        "is the device to open as the serial port. Ends on SIGINT, SIGTERM or SIGHUP.\n"
+        "Numbers may be written in decimal or in hexadecimal with 0x. A value may follow\n"
+        "as --opt=VALUE or --opt VALUE; -- ends the options.\n\n";
+    const std::string column(28, ' ');
+    for (const OptionRow& row : Options()) {
+        if (row.heading) help += std::string("\n") + row.heading + (*row.heading ? "\n" : "");
+        bool shortForm = row.id == OPT_HELP || row.id == OPT_VERSION;
+        std::string left = std::string(shortForm ? "  -" + std::string(1, static_cast<char>(row.id)) + ", --" : "  --") +
+                           row.name + (*row.value ? std::string(" ") + row.value : "");
+        left.append(column.size() - left.size(), ' ');
+        std::string text = row.help;
+        for (size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += column.size() + 1)
+            text.insert(at + 1, column);
+        help += left + text + "\n";
     }
+    return help;
+}
+
+const char* OptionName(int id) {
+    for (const OptionRow& row : Options())
+        if (row.id == id) return row.name;
     return "?";
 }
 
@@ -233,11 +246,12 @@ int main(int argc, char** argv) {
     std::string dumpDir;
     bool exitAfterUpdate = false;
     int swapAfterUpdateMs = -1;
-    int swaps = 1;
+    int swaps = SWAPS_DEFAULT;
     int firstKeypadAfterMs = 0;
 
     int id;
-    while ((id = getopt_long(argc, argv, "hV", LONG_OPTIONS, nullptr)) != -1) {
+    const std::vector<option> longOptions = LongOptions();
+    while ((id = getopt_long(argc, argv, "hV", longOptions.data(), nullptr)) != -1) {
         int64_t v = 0;
         auto number = [&](int64_t low, int64_t high) {
             if (ParseNumber(optarg, low, high, v)) return true;
@@ -353,7 +367,7 @@ int main(int argc, char** argv) {
                 break;
             }
             case OPT_HELP:
-                fputs(HELP, stdout);
+                fputs(Help().c_str(), stdout);
                 return EXIT_SUCCESS;
             case OPT_VERSION:
                 printf("orbix-keypad-sim %s\n", ORBIX_VERSION_TEXT);

@@ -1,6 +1,7 @@
 #include "loader_app.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QFileInfo>
 #include <cstdio>
 #include <memory>
@@ -9,59 +10,60 @@
 #include "help_version.h"
 #include "loader_dialog.h"
 #include "quit_signals.h"
-#include "standard_dialogs.h"
+#include "session/option_table.h"
 #include "sim/simulated_keypad.h"
+#include "standard_dialogs.h"
+
+namespace {
+
+const std::vector<OptionRow>& LoaderOptionRows() {
+    static const std::vector<OptionRow> rows = {
+        {"", "simulate", "", "serve a simulated keypad and use it for this run"},
+        {"", "port", "PORT",
+         "use PORT for this run (not stored): N, COMN, a device path, rfc2217://HOST:PORT, tcp://HOST:PORT, or auto "
+         "(auto:GLOB): the port where a keypad answers"},
+        {"h", "help", "", "show this text"},
+        {"", "version", "", "show the version"},
+    };
+    return rows;
+}
+
+}  // namespace
 
 std::string LoaderUsage() {
-    return "Usage: orbix-loader [--simulate | --port PORT] [FILE]\n"
-           "Installs firmware or screens into an ORBIX keypad over a serial line.\n"
-           "FILE, a firmware (.s) or screens (.bin) file, starts its update after the question.\n"
-           "\n"
-           "  --simulate     serve a simulated keypad and use it for this run\n"
-           "  --port PORT    use PORT for this run (not stored): N, COMN, a device path,\n"
-           "                 rfc2217://HOST:PORT, tcp://HOST:PORT, or auto (auto:GLOB):\n"
-           "                 the port where a keypad answers\n"
-           "  -h, --help     show this text\n"
-           "  --version      show the version\n";
+    return "Usage: orbix-loader [--simulate | --port PORT] [FILE]\n" +
+           Wrapped(
+               "Installs firmware or screens into an ORBIX keypad over a serial line. FILE, a firmware (.s) or "
+               "screens (.bin) file, starts its update after the question.",
+               0) +
+           "\n" + OptionLines(LoaderOptionRows(), 20);
 }
 
 int ParseLoaderOptions(const QStringList& arguments, LoaderOptions& options, std::string& error) {
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        const QString& argument = arguments[i];
-        if (argument == QLatin1String("--simulate")) {
-            options.simulate = true;
-        } else if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
-            options.help = true;
-        } else if (argument == QLatin1String("--version")) {
-            options.version = true;
-        } else if (argument == QLatin1String("--port") || argument.startsWith(QLatin1String("--port="))) {
-            QString value;
-            if (argument.startsWith(QLatin1String("--port=")))
-                value = argument.mid(7);
-            else if (i + 1 < arguments.size())
-                value = arguments[++i];
-            else {
-                error = "--port needs a port: N, COMN, a device path or a network port";
-                return 0;
-            }
-            if (IsAutoPort(value.toStdString())) {
-                options.autoPort = value.toStdString();
-            } else if (!ParsePortArgument(value.toStdString(), options.port)) {
-                error = "--port " + value.toStdString() +
-                        ": not a port (N, COMN, a device path, rfc2217://HOST:PORT, tcp://HOST:PORT, auto or "
-                        "auto:GLOB)";
-                return 0;
-            }
-            options.hasPort = true;
-        } else if (!argument.startsWith(QLatin1Char('-')) && options.file.isEmpty() && options.refusedFile.empty()) {
-            if (CLoaderDialog::IsUpdateFile(argument))
-                options.file = QFileInfo(argument).absoluteFilePath();  // remembered for the next choice
-            else
-                options.refusedFile = argument.toStdString() + ": not a firmware (.s) or screens (.bin) file";
-        } else {
-            error = "unknown option " + argument.toStdString();
-            return 0;
-        }
+    QCommandLineParser parser;
+    if (!ParseOptionRows(parser, LoaderOptionRows(), arguments, error)) return 0;
+    options.simulate = parser.isSet("simulate");
+    options.help = parser.isSet("help");
+    options.version = parser.isSet("version");
+    if (parser.isSet("port")) {
+        std::string value = parser.value("port").toStdString();
+        if (!CheckPortName("--port", value, error)) return 0;
+        if (IsAutoPort(value))
+            options.autoPort = value;
+        else
+            ParsePortArgument(value, options.port);
+        options.hasPort = true;
+    }
+    const QStringList files = parser.positionalArguments();
+    if (files.size() > 1) {
+        error = "unexpected argument " + files[1].toStdString() + ": one file at a time";
+        return 0;
+    }
+    if (!files.isEmpty()) {
+        if (CLoaderDialog::IsUpdateFile(files[0]))
+            options.file = QFileInfo(files[0]).absoluteFilePath();  // remembered for the next choice
+        else
+            options.refusedFile = files[0].toStdString() + ": not a firmware (.s) or screens (.bin) file";
     }
     if (options.simulate && options.hasPort) {
         error = "--simulate and --port cannot be used together";
@@ -104,8 +106,10 @@ int CLoaderApp::Run(int argc, char** argv) {
 
     CLoaderDialog dialog;
     const auto quitWatch = WatchQuitSignals([&dialog](int signo) { dialog.Quit(128 + signo); });
-    if (!options.autoPort.empty()) dialog.SetAutoPort(options.autoPort);
-    else if (options.hasPort) dialog.SetPortOverride(options.port);
+    if (!options.autoPort.empty())
+        dialog.SetAutoPort(options.autoPort);
+    else if (options.hasPort)
+        dialog.SetPortOverride(options.port);
     dialog.OnInitDialog();
     // From the window's own loop, so the questions sit over the shown window.
     if (!options.file.isEmpty())

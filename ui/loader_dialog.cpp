@@ -22,6 +22,7 @@
 #include "percent_progress_ctrl.h"
 #include "preferences_dialog.h"
 #include "session/port_discovery.h"
+#include "session/run_defaults.h"
 
 namespace {
 
@@ -29,8 +30,6 @@ constexpr COLORREF BAR_COLOR = 0x00FF0076;            // red 118, green 0, blue 
 constexpr COLORREF BAR_BACKGROUND = 0x00C8C8C8;       // grey 200
 constexpr COLORREF BAR_TEXT_COLOR = 0x00FFFFFF;       // white
 constexpr std::uint32_t ACTIVITY_RANGE = 0x00320000;  // 0 to 50, as low and high words
-// One lost reply where no reply timer resends would otherwise leave the window busy for ever.
-constexpr int STALL_GUARD_SECONDS = 30;
 // A second click of a double click on Abort lands on Close: clicks this soon after an operation
 // ended do nothing.
 constexpr int CLICK_GUARD_MS = 500;
@@ -74,7 +73,8 @@ CLoaderDialog::CLoaderDialog(QWidget* parent)
         return RunYesNo(this, APP_NAME, text, defaultButton, &m_question);
     };
     exitProcess = [](int code) { std::exit(code); };
-    m_engine.SetStallGuard(STALL_GUARD_SECONDS, false);
+    // One lost reply where no reply timer resends would otherwise leave the window busy for ever.
+    m_engine.SetStallGuard(DEFAULT_STALL_TIMEOUT_SECONDS, false);
     m_binding.onPortLost = [this](bool duringOperation) { OnPortLost(duringOperation); };
     setAcceptDrops(true);
 

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "program_test.h"
 
@@ -101,8 +102,8 @@ TEST_F(OptionsE2E, WrongOptionsAreRefusedBeforeAnythingStarts) {
         {{"--expect-sha256", "abc", "firmware", file}, "--expect-sha256 takes a SHA-256: 64 hex digits"},
         {{"--expect-sha256", std::string(64, 'a'), "test"}, "--expect-sha256 does not apply to the test command"},
         {{"--profile", profile, "-p", "3"},
-         "--port cannot be given with --profile: the profile says what to run, where and how (only --log, --yes, "
-         "--json, --quiet and --trace go with it)"},
+         "--port cannot be given with --profile: the profile says what to run, where and how (only --json, --trace, "
+         "--quiet, --log and --yes go with it)"},
         {{"--profile", profile, "--retries=2"}, "--retries cannot be given with --profile"},
         {{"--profile", profile, "firmware", file}, "--profile gives the command and its file: \"firmware\""},
         {{"--profile", profile}, profile + " line 2: unknown key \"colour\""},
@@ -154,7 +155,8 @@ TEST_F(OptionsE2E, HelpAndVersionOfBothPrograms) {
     EXPECT_EQ(help.exitCode, 0);
     for (const char* form : {"-p, --port=", "-y, --yes", "-q, --quiet", "-h, --help", "-V, --version", "--force",
                              "--simulate", "--stall-timeout=SECS", "--trace", "-yq", "--opt=VALUE", "ORBIX_PORT",
-                             "3 failed after the first erase command was sent", "143 SIGTERM"})
+                             "3 failed after the first erase command was sent", "143 SIGTERM",
+                             "the most serious: 143, then 130, 3, 4, 1, 2 and 0.\n"})
         EXPECT_TRUE(Has(help.output, form)) << form;
     EXPECT_EQ(Flash({"--help"}).output, help.output);
     EXPECT_EQ(Flash({"test", "--help"}).output, help.output);
@@ -166,6 +168,39 @@ TEST_F(OptionsE2E, HelpAndVersionOfBothPrograms) {
     EXPECT_EQ(simHelp.exitCode, 0);
     EXPECT_TRUE(Has(simHelp.output, "-V, --version")) << simHelp.output;
     EXPECT_EQ(RunProgram({SIM, "--help"}).output, simHelp.output);
+    for (const std::string& text : {help.output, simHelp.output}) {
+        std::istringstream lines(text);
+        for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
+    }
+}
+
+// --help lists each option under the commands it applies to; every other command refuses it.
+TEST_F(OptionsE2E, EachCommandRefusesTheOptionsHelpDoesNotListForIt) {
+    const std::vector<std::string> commands = {"test", "firmware", "screens", "ports", "inspect", "scan"};
+    ScopedEnv noPort("ORBIX_PORT", "nonsense");  // what is not refused stops there, before a port is opened
+    std::istringstream lines(Flash({"--help"}).output);
+    std::string heading;
+    int checked = 0;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("Options of ", 0) == 0) heading = line;
+        else if (line.empty() || line[0] != ' ') heading.clear();
+        size_t at = line.find("--");
+        if (heading.empty() || line.size() < 8 || line.find_first_not_of(' ') != line.find('-') || at == std::string::npos)
+            continue;
+        std::string form = line.substr(at, line.find(' ', at) - at);
+        std::string name = form.substr(0, form.find_first_of("=["));
+        std::string given = form.find("[=") != std::string::npos || form.find('=') == std::string::npos ? name : name + "=1";
+        for (const std::string& command : commands) {
+            bool listed = heading.find(" " + command) != std::string::npos;
+            std::vector<std::string> args = {given, command};
+            if (command == "firmware" || command == "screens" || command == "inspect") args.push_back("f");
+            ProcessResult r = Flash(args);
+            EXPECT_EQ(Has(r.output, name + " does not apply to the " + command + " command"), !listed)
+                << given << " " << command << "\n" << r.output;
+            ++checked;
+        }
+    }
+    EXPECT_GE(checked, 15 * 6);
 }
 
 TEST_F(OptionsE2E, SimulatorTakesValuesAfterEqualsAndStopsAtDoubleDash) {

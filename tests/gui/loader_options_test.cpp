@@ -4,6 +4,7 @@
 
 #include "ui/standard_dialogs.h"
 #include "ui/loader_app.h"
+#include "production/bench_app.h"
 
 namespace {
 
@@ -46,6 +47,11 @@ TEST(LoaderOptionsTest, RefusesWhatMakesNoSense) {
         EXPECT_FALSE(Parse(arguments, options, error)) << arguments.join(' ').toStdString();
         EXPECT_FALSE(error.empty());
     }
+    // A bad port in orbix-flash's words.
+    LoaderOptions options;
+    std::string error;
+    EXPECT_FALSE(Parse({"--port", "COMX"}, options, error));
+    EXPECT_EQ(error.rfind("--port takes a COM number (3 or COM3), a device path,", 0), 0u) << error;
 }
 
 TEST(LoaderOptionsTest, AFileOfAnotherKindIsRefusedWithoutEndingTheWindow) {
@@ -54,6 +60,39 @@ TEST(LoaderOptionsTest, AFileOfAnotherKindIsRefusedWithoutEndingTheWindow) {
     ASSERT_TRUE(Parse({"--port", "COM3", "notes.txt"}, options, error)) << error;
     EXPECT_TRUE(options.file.isEmpty());
     EXPECT_EQ(options.refusedFile, "notes.txt: not a firmware (.s) or screens (.bin) file");
+}
+
+// Both windows' --help from their tables: 80 columns at most, every option there.
+TEST(LoaderOptionsTest, UsageFitsEightyColumnsAndTheBenchReadsItsTable) {
+    for (const std::string& usage : {LoaderUsage(), BenchUsage()}) {
+        size_t start = 0;
+        for (size_t end; (end = usage.find('\n', start)) != std::string::npos; start = end + 1)
+            EXPECT_LE(end - start, 80u) << usage.substr(start, end - start);
+        for (const char* form : {"--help", "--version"}) EXPECT_NE(usage.find(form), std::string::npos) << usage;
+    }
+    EXPECT_NE(BenchUsage().find("--simulate[=N]"), std::string::npos);
+    EXPECT_NE(LoaderUsage().find("--port=PORT"), std::string::npos);
+
+    const struct {
+        QStringList arguments;
+        int simulate;
+        std::string profile;
+    } accepted[] = {{{"--simulate"}, 4, ""}, {{"--simulate=2", "--log", "x.jsonl"}, 2, ""}, {{"line.orbix-bench"}, 0, "line.orbix-bench"}};
+    for (const auto& c : accepted) {
+        BenchOptions options;
+        std::string error;
+        ASSERT_TRUE(ParseBenchOptions(QStringList{"orbix-bench"} + c.arguments, options, error)) << error;
+        EXPECT_EQ(options.simulate, c.simulate);
+        EXPECT_EQ(options.profile, c.profile);
+    }
+    for (const QStringList& arguments : {QStringList{"--simulate=33"}, QStringList{"--simulate", "a.orbix-bench"},
+                                         QStringList{"--log="}, QStringList{"a", "b"}, QStringList{"--port=3"}}) {
+        BenchOptions options;
+        std::string error;
+        EXPECT_FALSE(ParseBenchOptions(QStringList{"orbix-bench"} + arguments, options, error))
+            << arguments.join(' ').toStdString();
+        EXPECT_FALSE(error.empty());
+    }
 }
 
 TEST(FileFilterTest, BecomesQtNameFiltersAndAllFilesMatchesNamesWithoutADot) {

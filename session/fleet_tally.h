@@ -1,0 +1,43 @@
+#pragma once
+#include <map>
+#include <string>
+#include <vector>
+
+#include "fleet.h"
+#include "result_record.h"
+
+// How far a run of many keypads is: each keypad counts once, by its last
+// attempt; one to be tried again is waiting.
+struct FleetTotals {
+    size_t total = 0;  // keypads to run, those skipped by --resume not counted
+    size_t ok = 0;
+    size_t failed = 0;
+    size_t running = 0;
+    // "done X of Y, ok A, failed B, waiting C"
+    std::string Line() const;
+};
+
+// A run of many keypads as its runner reports it: the totals, and each
+// keypad's last attempt for the table. A station's units are each a last attempt.
+class CFleetTally {
+public:
+    CFleetTally(const std::vector<PortTarget>& targets, bool station);
+
+    void Started(size_t target);
+    // `retryInMs` >= 0: the keypad waits for another attempt.
+    void Ended(const SessionResult& result, int retryInMs);
+    // The run has ended: a keypad still waiting to be tried again counts by its last attempt.
+    void Conclude();
+    // The last attempts: with the failed first, else in the order given.
+    std::vector<SessionResult> Finals(bool failedFirst) const;
+    const FleetTotals& Totals() const { return m_totals; }
+    // Of the target `port` names, in the order given (0 for a port no target names, as the settings store's).
+    size_t Position(const std::string& port) const;
+
+private:
+    bool m_station;
+    FleetTotals m_totals;
+    std::vector<SessionResult> m_finals;
+    std::map<size_t, SessionResult> m_waiting;  // the last attempt of each keypad waiting for another
+    std::map<std::string, size_t> m_position;   // of each port in the order given
+};

@@ -1,0 +1,166 @@
+#include "keypad_run.h"
+
+#include <algorithm>
+#include <set>
+
+#include "exit_code.h"
+#include "gang_runner.h"
+#include "image_file.h"
+#include "keypad_finder.h"
+#include "keypad_session.h"
+#include "port_discovery.h"
+
+int CKeypadRun::OpenLog(std::string& error) {
+    if (m_plan.logFile.empty() || m_log.Open(m_plan.logFile, error)) return EXIT_OK;
+    error = "the log cannot be written: " + error;
+    return EXIT_USAGE;
+}
+
+int CKeypadRun::FindTargets(std::vector<PortTarget>& targets, std::string& error) {
+    bool scanAll = m_request.command == KEYPAD_SCAN && m_plan.ports.empty() && m_plan.portsFrom.empty();
+    if (scanAll || IsAutoPort(m_request.port)) return FindKeypads(scanAll ? "auto" : m_request.port, targets, error);
+    if (m_plan.ports.empty() && m_plan.portsFrom.empty() && m_plan.slots.empty()) {
+        targets.push_back({});
+        return EXIT_OK;
+    }
+    return ReadNamedPorts(targets, error);
+}
+
+// Every candidate probed at once with the connection test, answered by a
+// deadline: a port whose open hangs cannot hold up the run, nor a scan.
+int CKeypadRun::FindKeypads(const std::string& autoPort, std::vector<PortTarget>& targets, std::string& error) {
+    std::vector<std::string> candidates = CandidatePorts(autoPort);
+    if (candidates.empty()) {
+        error = NoCandidatesText(autoPort);
+        return EXIT_USAGE;
+    }
+    CKeypadFinder finder(m_request, &m_policy);
+    m_finder = &finder;
+    KeypadSearch found = finder.Run(candidates);
+    m_finder = nullptr;
+    if (m_interruptExit) return m_interruptExit;
+    m_unopened = found.unopened;
+    // A scan reads the Memory IDs of every keypad that answered; with none, it has nothing to show.
+    if (m_request.command == KEYPAD_SCAN && found.answered.empty()) {
+        error = found.Problem();
+        return EXIT_FAILED;
+    }
+    if (m_request.command != KEYPAD_SCAN && (found.answered.empty() || (found.answered.size() > 1 && !m_plan.all))) {
+        error =
+            found.Problem() + (found.answered.empty() ? "" : "; name one with --port, or use --all to update them all");
+        return EXIT_USAGE;
+    }
+    targets.assign(found.answered.begin(), found.answered.end());
+    return EXIT_OK;
+}
+
+int CKeypadRun::ReadNamedPorts(std::vector<PortTarget>& targets, std::string& error) {
+    for (const std::string& port : m_plan.ports) targets.push_back({port, "", "", "--port " + port});
+    size_t given = targets.size();
+    if (!m_plan.portsFrom.empty() && !ReadFleetFile(m_plan.portsFrom, targets, error)) {
+        error = "--ports-from " + error;
+        return EXIT_USAGE;
+    }
+    if (!BenchSlotTargets(m_plan.profile, m_plan.slots, targets, error)) return EXIT_USAGE;
+    if (!m_plan.portsFrom.empty() && targets.size() == given) {  // the wrong file, most likely
+        error = "--ports-from " + m_plan.portsFrom + " names no port";
+        return EXIT_USAGE;
+    }
+    if (!CheckPortsDiffer(targets, error)) return EXIT_USAGE;
+    // Every station keeps its port busy for good: none may wait for another's turn.
+    if (m_request.repeat && targets.size() > static_cast<size_t>(m_plan.jobs)) {
+        error = "--repeat keeps every port busy: " + std::to_string(targets.size()) + " ports need --jobs " +
+                std::to_string(targets.size());
+        return EXIT_USAGE;
+    }
+    return EXIT_OK;
+}
+
+int CKeypadRun::PrepareMany(ISessionSink& errors) {
+    if (m_request.command != KEYPAD_FIRMWARE && m_request.command != KEYPAD_SCREENS) return EXIT_OK;
+    CKeypadSession checker(m_request, errors, m_policy);
+    int code = checker.CheckFileAndAsk();
+    if (code != EXIT_OK) return code;
+    m_request.yes = true;
+    m_request.image = checker.File();
+    return EXIT_OK;
+}
+
+int CKeypadRun::SkipDone(std::vector<PortTarget>& targets, size_t& skipped, std::string& error) {
+    skipped = 0;
+    if (m_plan.resumeLog.empty()) return EXIT_OK;
+    std::set<std::string> done;
+    std::string sha256 = m_request.image ? m_request.image->sha256 : "";
+    if (!ReadDonePorts(m_plan.resumeLog, KeypadCommandWord(m_request.command), sha256, done, error)) {
+        error = "--resume: " + error;
+        return EXIT_USAGE;
+    }
+    size_t before = targets.size();
+    std::erase_if(targets, [&](const PortTarget& t) { return done.count(DeviceIdentity(t.port)) > 0; });
+    skipped = before - targets.size();
+    return EXIT_OK;
+}
+
+void CKeypadRun::Record(const SessionResult& result, int retryInMs) {
+    std::string reason;
+    if (m_log.IsOpen() && !m_log.Append(result, reason)) {
+        m_recordLost = true;
+        if (onRecordLost) onRecordLost(m_plan.logFile + ": the result could not be written: " + reason);
+    }
+    if (onResult) onResult(result, retryInMs);
+}
+
+// Lost records are said in the exit code, below anything that happened to a keypad.
+int CKeypadRun::Ended(int code) const { return MoreSeriousExit(code, m_recordLost ? EXIT_RECORDS : EXIT_OK); }
+
+bool CKeypadRun::RunsMany(size_t targets) const {
+    bool fleet = !m_plan.portsFrom.empty() || !m_plan.resumeLog.empty() || m_plan.retries > 0;
+    return targets > 1 || fleet || m_request.repeat || m_request.command == KEYPAD_SCAN;
+}
+
+int CKeypadRun::RunOne(const PortTarget& target, ISessionSink& view) {
+    SessionRequest request = m_request;
+    request.port = target.port;
+    CKeypadSession host(request, view, m_policy);
+    m_host = &host;
+    int code = host.Run(target.device);
+    m_host = nullptr;
+    Record(host.Result(), -1);
+    return Ended(code);
+}
+
+int CKeypadRun::RunMany(const std::vector<PortTarget>& targets, const std::vector<ISessionSink*>& sinks) {
+    CGangRunner runner(m_request, m_policy);
+    runner.enterKey = enterKey;
+    runner.jobs = m_plan.jobs;
+    runner.retries = m_plan.retries;
+    runner.retryDelayMs = m_plan.retryDelayMs;
+    m_tally = CFleetTally(targets, m_request.repeat);
+    runner.onStarted = [this](size_t target) {
+        m_tally.Started(target);
+        if (onStarted) onStarted(target);
+    };
+    runner.onResult = [this](const SessionResult& result, int retryInMs) {
+        m_tally.Ended(result, retryInMs);
+        Record(result, retryInMs);  // on the disk before the keypad counts as done
+    };
+    m_runner = &runner;
+    runner.Run(targets, m_request.command, sinks);
+    m_runner = nullptr;
+    m_tally.Conclude();
+    std::vector<SessionResult> finals = m_tally.Finals(false);
+    if (m_request.command != KEYPAD_SCAN) return Ended(CombinedExitCode(finals, m_interruptExit));
+    // A scan's answer is its table: it fails only when no keypad answered at all.
+    bool any = std::any_of(finals.begin(), finals.end(), [](const SessionResult& r) { return r.exitCode == EXIT_OK; });
+    return Ended(m_interruptExit ? m_interruptExit : any ? EXIT_OK : EXIT_FAILED);
+}
+
+void CKeypadRun::Interrupt(int exitCode) {
+    m_interruptExit = exitCode;
+    if (m_runner)
+        m_updatesAborted += m_runner->Interrupt(exitCode);
+    else if (m_finder)
+        m_finder->Stop(exitCode);
+    else if (m_host)
+        m_host->Interrupt(exitCode);
+}

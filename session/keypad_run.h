@@ -1,0 +1,83 @@
+#pragma once
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "fleet.h"
+#include "fleet_tally.h"
+#include "result_log.h"
+#include "run_plan.h"
+#include "session_request.h"
+#include "session_sink.h"
+
+class CEnterKey;
+class CGangRunner;
+class CKeypadFinder;
+class CKeypadSession;
+
+// One command run on keypads to its end, for any front end and without a
+// terminal: the keypads an auto port finds, the ports named and listed, those
+// a log has as done left out, an update's file read and its question asked
+// once for many, retries, stations, and a record of every result. Each step
+// returns an exit code, EXIT_OK to go on, with `error` saying why not.
+class CKeypadRun {
+public:
+    CKeypadRun(const SessionRequest& request, const RunPlan& plan, ISessionPolicy& policy)
+        : m_request(request), m_plan(plan), m_policy(policy) {}
+
+    int OpenLog(std::string& error);
+    // The keypads the plan names: an auto port's (a scan naming no port looks
+    // at every port the system has), the ports named and listed, or the
+    // settings store's port.
+    int FindTargets(std::vector<PortTarget>& targets, std::string& error);
+    // Before many keypads: an update's file read and its question asked once,
+    // the refusal shown by `errors`.
+    int PrepareMany(ISessionSink& errors);
+    // Leaves out the ports whose last record in the resume log is this command's ok with this file.
+    int SkipDone(std::vector<PortTarget>& targets, size_t& skipped, std::string& error);
+    // Whether these targets go the way of many keypads (progress of each, a
+    // summary): more than one, a fleet file, a resume or retries, stations, a scan.
+    bool RunsMany(size_t targets) const;
+    int RunOne(const PortTarget& target, ISessionSink& view);
+    // sinks[i] shows targets[i]; Tally() has the results once it returns.
+    int RunMany(const std::vector<PortTarget>& targets, const std::vector<ISessionSink*>& sinks);
+    // Stops whichever step runs (Ctrl-C, SIGTERM); the run ends with `exitCode`.
+    void Interrupt(int exitCode);
+
+    int InterruptExit() const { return m_interruptExit; }
+    // The ports an auto port's search gave up on while they were still opening.
+    const std::vector<std::string>& Unopened() const { return m_unopened; }
+    int UpdatesAborted() const { return m_updatesAborted; }
+    const CFleetTally& Tally() const { return m_tally; }
+
+    CEnterKey* enterKey = nullptr;  // what stations wait for between units, when not removal
+    // On this thread: an attempt starts (targets' index); a result, once in the
+    // log, with the milliseconds before its keypad is tried again or -1; a
+    // record the log could not take.
+    std::function<void(size_t target)> onStarted;
+    std::function<void(const SessionResult&, int retryInMs)> onResult;
+    std::function<void(const std::string& error)> onRecordLost;
+
+private:
+    // An auto port: every candidate for a scan, else the keypad that answers
+    // the connection test (with the plan's `all`, every one that does).
+    int FindKeypads(const std::string& autoPort, std::vector<PortTarget>& targets, std::string& error);
+    // The ports named, then those of the fleet file or the profile's slots, each once;
+    // stations (a repeat) need a job each.
+    int ReadNamedPorts(std::vector<PortTarget>& targets, std::string& error);
+    void Record(const SessionResult& result, int retryInMs);
+    int Ended(int code) const;
+
+    SessionRequest m_request;
+    const RunPlan m_plan;
+    ISessionPolicy& m_policy;
+    CResultLog m_log;
+    CFleetTally m_tally{{}, false};
+    CGangRunner* m_runner = nullptr;
+    CKeypadFinder* m_finder = nullptr;
+    CKeypadSession* m_host = nullptr;
+    int m_interruptExit = 0;
+    std::vector<std::string> m_unopened;
+    int m_updatesAborted = 0;
+    bool m_recordLost = false;
+};
