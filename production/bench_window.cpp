@@ -475,7 +475,8 @@ void CBenchWindow::NewProfile() {
     }
     CProfileDialog dialog(BenchProfile(), this);
     if (dialog.exec() != QDialog::Accepted) return;
-    if (UseProfile(dialog.Profile(), "")) SaveProfileAs();
+    // Saved even when it opens locked: the lock must not keep the new profile from its file.
+    if (UseProfile(dialog.Profile(), "")) ChooseWhereToSave();
 }
 
 void CBenchWindow::EditProfile() {
@@ -496,9 +497,12 @@ void CBenchWindow::OpenProfileChosen() {
     if (!path.isEmpty()) OpenProfile(path.toStdString());
 }
 
-// Names inside the profile's folder are kept relative, so the folder copies from PC to PC.
 void CBenchWindow::SaveProfileAs() {
-    if (m_profile.locked) return;
+    if (!m_profile.locked) ChooseWhereToSave();
+}
+
+// Names inside the profile's folder are kept relative, so the folder copies from PC to PC.
+void CBenchWindow::ChooseWhereToSave() {
     QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save the bench profile"), QString(),
                                                 QStringLiteral("Bench profiles (*.orbix-bench)"));
     if (path.isEmpty()) return;

@@ -122,6 +122,22 @@ CommOpenError CSerialPort::OpenDevice(const QString& device) {
 
 void CSerialPort::Write(const uint8_t* data, int count) {
     if (!m_port.isOpen() || count <= 0) return;
+#ifdef Q_OS_UNIX
+    // Straight to the device while nothing waits in QSerialPort's buffer: going through it arms
+    // and disarms its write notifier for every frame, two more turns of the event loop a frame.
+    // What the device does not take now (or a failure, which QSerialPort then reports) goes the
+    // usual way.
+    if (m_port.bytesToWrite() == 0) {
+        ssize_t written;
+        do written = ::write(static_cast<int>(m_port.handle()), data, static_cast<size_t>(count));
+        while (written < 0 && errno == EINTR);
+        if (written == count) return;
+        if (written > 0) {
+            data += written;
+            count -= static_cast<int>(written);
+        }
+    }
+#endif
     m_port.write(reinterpret_cast<const char*>(data), count);
     // Out now, not on the next turn of the event loop: every reply waits on it.
     m_port.flush();
