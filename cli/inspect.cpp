@@ -7,7 +7,7 @@
 #include "console_output.h"
 #include "session/wide_path.h"
 
-#include "image/file_steps.h"
+#include "engine/file_steps.h"
 #include "image/srecord.h"
 #include "link/messages.h"
 

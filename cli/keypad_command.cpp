@@ -25,7 +25,7 @@
 #include "session/port_discovery.h"
 #include "session/result_log.h"
 #include "session/station.h"
-#include "session/simulated_keypad.h"
+#include "sim/simulated_keypad.h"
 #include "summary.h"
 #include "terminal_policy.h"
 #include "terminal_view.h"

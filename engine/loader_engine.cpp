@@ -87,10 +87,7 @@ void CLoaderEngine::SendProbe() {
     SetStatus("Checking for device..");
     m_sender.BeginMessage();
     AppendSync(m_sender);
-    m_host.SetBreak(true);
-    m_host.Sleep(100);
-    m_host.SetBreak(false);
-    m_host.Sleep(100);
+    WakeKeypad([this](bool on) { m_host.SetBreak(on); }, [this](int ms) { m_host.Sleep(ms); });
     SendNewFrame();
     ArmTimer(TIMER_CONNECT, TIMER_CONNECT_MS);
 }
@@ -112,7 +109,7 @@ void CLoaderEngine::DispatchReply(const uint8_t* payload, int /*length*/) {
             // not run an erase step.
             if (m_mode == MODE_SCREENS && m_screensStep == SCR_MEMORY_ID) OnScreensMemoryId();
             else if (m_mode == MODE_FIRMWARE && m_firmwareStep == FW_MEMORY_ID) OnFirmwareMemoryId();
-            else if (m_mode == MODE_SCAN && m_scanStep > 0) ScanStep();
+            else if (m_mode == MODE_SCAN && m_scanStep != SCAN_PROBE) NextScanStep();
             break;
         case RSP_FAILED:
             OnFailedReply();
@@ -131,7 +128,7 @@ void CLoaderEngine::OnAckReply() {
         Finish("ORBIX detected!", OUTCOME_SUCCESS);
         break;
     case MODE_SCAN:
-        if (m_scanStep == 0) ScanStep();
+        if (m_scanStep == SCAN_PROBE) NextScanStep();
         break;
     case MODE_FIRMWARE:
         // The keypad may answer the execute command with ACK.

@@ -2,9 +2,9 @@
 #include <cstdint>
 #include <string>
 
-#include "../image/file_steps.h"
+#include "file_steps.h"
 #include "../image/image_buffer.h"
-#include "../image/user_host.h"
+#include "user_host.h"
 #include "../link/frame_codec.h"
 #include "loader_host.h"
 
@@ -26,13 +26,23 @@ enum FirmwareStep {
     FW_VALID_DATA,     // the Valid data record
     FW_EXECUTE,        // the execute command; its reply completes the update
 };
+// The screens update numbers its steps as the firmware's: the erase and data
+// steps run both. It has no checksum, Valid data record or execute (5 to 8),
+// so its last chunk takes the firmware's last number, the step whose reply
+// completes the update.
 enum ScreensStep {
     SCR_PROBE,
     SCR_MEMORY_ID,
     SCR_ERASE,
     SCR_PROGRAM_INDEX,
     SCR_DATA,
-    SCR_LAST_CHUNK = 9,  // its reply completes the update
+    SCR_LAST_CHUNK = FW_EXECUTE,  // its reply completes the update
+};
+// A scan's steps, each named by what awaits the keypad's reply.
+enum ScanStep {
+    SCAN_PROBE,        // the connection probe
+    SCAN_FIRMWARE_ID,  // the firmware Memory ID request
+    SCAN_SCREENS_ID,   // the screens Memory ID request; its reply ends the scan
 };
 
 constexpr const char* QUESTION_ERASE_FIRMWARE = "This will erase the current ORBIX firmware. Proceed?";
@@ -166,7 +176,7 @@ private:
     void RequestMemoryId(bool firmware);
     void ReadFirmwareFields();
     void ReadScreensFields();
-    void ScanStep();
+    void NextScanStep();
     int RefuseMemoryId(bool invalid);
     template <typename Step>
     void EraseNext(Step& step, int lastSector, uint8_t area);
@@ -197,7 +207,7 @@ private:
     bool m_eraseSent = false;
     bool m_firmwareIdRead = false;
     bool m_screensIdRead = false;
-    int m_scanStep = 0;
+    ScanStep m_scanStep = SCAN_PROBE;
     unsigned m_armedTimers = 0;
 
     // Reply accounting of the running operation.

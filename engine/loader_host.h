@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <string>
 
-#include "../image/user_host.h"
+#include "user_host.h"
 #include "../link/frame_codec.h"
 
 enum TimerId {

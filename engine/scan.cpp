@@ -5,24 +5,24 @@
 void CLoaderEngine::OnScanKeypad() {
     if (IsBusy()) return;
     SetStatus("Checking for connected ORBIX");
-    m_scanStep = 0;
+    m_scanStep = SCAN_PROBE;
     BeginOperation(MODE_SCAN);
     SendProbe();
 }
 
-void CLoaderEngine::ScanStep() {
+void CLoaderEngine::NextScanStep() {
     StopTimer(TIMER_REPLY);
     switch (m_scanStep) {
-    case 0:
-        m_scanStep = 1;
+    case SCAN_PROBE:
+        m_scanStep = SCAN_FIRMWARE_ID;
         RequestMemoryId(true);
         break;
-    case 1:
+    case SCAN_FIRMWARE_ID:
         ReadFirmwareFields();
-        m_scanStep = 2;
+        m_scanStep = SCAN_SCREENS_ID;
         RequestMemoryId(false);
         break;
-    default:
+    case SCAN_SCREENS_ID:
         ReadScreensFields();
         Finish("ORBIX detected!", OUTCOME_SUCCESS);
         break;

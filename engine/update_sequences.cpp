@@ -1,7 +1,7 @@
 // The firmware and screens update sequences: one step per keypad reply.
 #include <cstdio>
 
-#include "../image/file_steps.h"
+#include "file_steps.h"
 #include "../link/messages.h"
 #include "loader_engine.h"
 

@@ -1,6 +1,6 @@
 // Arbitrary bytes as a firmware file: the whole file step, S-record parse included.
 #include "fuzz_host.h"
-#include "image/file_steps.h"
+#include "engine/file_steps.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CFuzzHost host;

@@ -31,6 +31,18 @@ constexpr int VALID_DATA_RECORD_LENGTH = 16;
 constexpr uint32_t TAG_UNSET = 0xFFFFFFFF;
 constexpr uint32_t TAG_UNSET_REPLACEMENT = 33;
 
+// The keypad's wake-up, before the sync frame of a first probe: the line held
+// at BREAK WAKE_BREAK_MS, then idle as long. `setBreak(bool)` switches the
+// line and `sleep(ms)` blocks, each the host's own, so tests run it in virtual time.
+constexpr int WAKE_BREAK_MS = 100;
+template <typename SetBreak, typename Sleep>
+void WakeKeypad(SetBreak&& setBreak, Sleep&& sleep) {
+    setBreak(true);
+    sleep(WAKE_BREAK_MS);
+    setBreak(false);
+    sleep(WAKE_BREAK_MS);
+}
+
 // Payload layouts. Each appends to a message begun with BeginMessage; the
 // caller sends it.
 void AppendSync(CFrameSender& s);

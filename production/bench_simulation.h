@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "session/bench_profile.h"
-#include "session/simulated_keypad.h"
+#include "sim/simulated_keypad.h"
 
 // --simulate[=N]: N simulated keypads, each on a port of its own, coming and
 // going by themselves a few seconds apart (one now and then answering Failed),

@@ -28,6 +28,9 @@ public:
         opened(open, reason);
     }
     virtual bool IsOpening() const { return false; }
+    // Ends an open under way at once (Ctrl-C), as interrupted; call it on the port's thread.
+    // Only a port whose open waits has one to end.
+    virtual void CancelOpen() {}
     virtual void Close() = 0;
     virtual bool IsOpen() const = 0;
     // One frame, on its way at once. Writes, BREAK and reads on a closed port do nothing.

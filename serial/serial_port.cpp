@@ -1,6 +1,7 @@
 #include "serial_port.h"
 
 #include <QFileInfo>
+#include <filesystem>
 
 #include "port_lock.h"
 
@@ -47,6 +48,16 @@ std::string OpenFailureText(const std::string& device, CommOpenError error) {
 }
 
 }  // namespace
+
+bool AsksForLowLatency(const std::string& device) {
+#ifdef Q_OS_LINUX
+    std::error_code ec;
+    return std::filesystem::canonical(device, ec).string().rfind("/dev/pts/", 0) != 0;
+#else
+    Q_UNUSED(device);
+    return false;
+#endif
+}
 
 CSerialPort::CSerialPort(QObject* parent, const LineConfig& line) : IPortLayer(parent), m_line(line) {
     connect(&m_port, &QSerialPort::readyRead, this, [this] {

@@ -1,6 +1,7 @@
 #pragma once
 #include <QByteArray>
 #include <QSerialPort>
+#include <string>
 
 #include "port_check.h"
 #include "port_layer.h"
@@ -15,6 +16,11 @@ struct LineConfig {
     QSerialPort::StopBits stopBits = QSerialPort::OneStop;
     QSerialPort::FlowControl flow = QSerialPort::NoFlowControl;
 };
+
+// Whether opening the device asks its driver for low-latency mode: only Linux lets a program
+// ask (elsewhere it is the driver's setting, the README says where), and a pseudo-terminal
+// has no driver to ask.
+bool AsksForLowLatency(const std::string& device);
 
 // A serial device (COM N, a USB adapter, a pseudo-terminal): locked against a
 // second loader, in low-latency mode where the driver offers it, DTR on and

@@ -9,14 +9,12 @@
 #include "queued_sink.h"
 #include "station.h"
 
-int CGangRunner::RunSession(const SessionRequest& request, const std::string& device, ISessionSink& view,
-                            bool update, SessionResult* result) {
+SessionResult CGangRunner::RunSession(const SessionRequest& request, const std::string& device, ISessionSink& view) {
     CKeypadSession host(request, view, m_policy);
-    Register(&host, update);
-    int code = host.Run(device);  // a signal already taken stops it before anything is sent
+    Register(&host);
+    host.Run(device);  // a signal already taken stops it before anything is sent
     Unregister(&host);
-    if (result) *result = host.Result();
-    return code;
+    return host.Result();
 }
 
 void CGangRunner::RunPort(const PortTarget& target, const CJobQueue::Job& job, KeypadCommand command,
@@ -36,8 +34,7 @@ void CGangRunner::RunPort(const PortTarget& target, const CJobQueue::Job& job, K
             Qt::QueuedConnection);
     };
     auto unit = [&](int attempt) {
-        SessionResult result;
-        RunSession(request, target.device, sink, true, &result);
+        SessionResult result = RunSession(request, target.device, sink);
         if (!target.device.empty()) result.port = target.port;
         result.unit = target.unit;
         result.attempt = attempt;
@@ -133,24 +130,21 @@ int CGangRunner::Interrupt(int exitCode) {
     m_stop = true;
     if (m_queue) m_queue->Stop();
     std::lock_guard<std::mutex> lock(m_mutex);
-    int updates = 0;
-    for (auto& [host, update] : m_hosts) {
-        updates += update;
-        QMetaObject::invokeMethod(host, [host = host, exitCode] { host->Interrupt(exitCode); }, Qt::QueuedConnection);
-    }
-    return updates;
+    for (CKeypadSession* host : m_hosts)
+        QMetaObject::invokeMethod(host, [host, exitCode] { host->Interrupt(exitCode); }, Qt::QueuedConnection);
+    return static_cast<int>(m_hosts.size());
 }
 
 // A session that starts after the stop call is stopped before it sends anything.
-void CGangRunner::Register(CKeypadSession* host, bool update) {
+void CGangRunner::Register(CKeypadSession* host) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_hosts.emplace_back(host, update);
+    m_hosts.push_back(host);
     if (m_stop) host->Interrupt(m_interruptExit);
 }
 
 void CGangRunner::Unregister(CKeypadSession* host) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    std::erase_if(m_hosts, [host](const auto& entry) { return entry.first == host; });
+    std::erase(m_hosts, host);
 }
 
 int CombinedExitCode(const std::vector<SessionResult>& results, int interruptExit) {

@@ -47,7 +47,7 @@ public:
     CEnterKey* enterKey = nullptr;
 
     // Stops the run (Ctrl-C, SIGTERM): every session running is aborted, no
-    // new one starts. Returns how many updates were running.
+    // new one starts. Returns how many were running.
     int Interrupt(int exitCode);
 
 private:
@@ -57,15 +57,14 @@ private:
     int RetryDelayMs(const SessionResult& result, int attempt) const;
     // False when the run is stopped before `ms` have passed.
     bool PauseUnlessStopped(int ms) const;
-    int RunSession(const SessionRequest& request, const std::string& device, ISessionSink& view, bool update,
-                   SessionResult* result);
-    void Register(CKeypadSession* host, bool update);
+    SessionResult RunSession(const SessionRequest& request, const std::string& device, ISessionSink& view);
+    void Register(CKeypadSession* host);
     void Unregister(CKeypadSession* host);
 
     const SessionRequest& m_request;
     ISessionPolicy& m_policy;
     std::mutex m_mutex;
-    std::vector<std::pair<CKeypadSession*, bool>> m_hosts;  // running, and whether each is an update
+    std::vector<CKeypadSession*> m_hosts;  // running
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_interruptExit{0};
     CJobQueue* m_queue = nullptr;

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 namespace {
 
@@ -97,4 +98,14 @@ FileReadResult ReadImageFile(const std::string& path, uint64_t limit, CImageFile
     if (stopped()) return FILE_READ_STOPPED;
     file.sha256 = hash.result().toHex().toStdString();
     return FILE_READ_OK;
+}
+
+std::string RecordedPath(const std::string& name) {
+#ifdef _WIN32
+    return ResolvedPath(name);
+#else
+    std::error_code ec;
+    std::filesystem::path absolute = std::filesystem::absolute(name, ec);
+    return ec ? name : absolute.string();
+#endif
 }

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "image/user_host.h"
+#include "engine/user_host.h"
 
 // An update's file, read once: every keypad gets these bytes, and the record
 // names them, whatever becomes of the file on the disk meanwhile.
@@ -20,3 +20,7 @@ struct CImageFile {
 // `stopped` (an interruption) ends it between blocks (FILE_READ_STOPPED).
 FileReadResult ReadImageFile(const std::string& path, uint64_t limit, CImageFile& file, uint64_t& fileLength,
                              std::string& problem, const std::function<bool()>& stopped);
+
+// The file's name as records give it: absolute. On POSIX systems the bytes as given go on (no
+// text conversion could change them); Windows resolves the forms it has to one.
+std::string RecordedPath(const std::string& name);

@@ -10,29 +10,26 @@
 // The wake-up BREAK, while a keypad is awaited, once a second.
 constexpr int PRESENCE_BREAK_EVERY = 8;
 
-CKeypadPresence::CKeypadPresence(const PortSpec& port)
-    : m_port(port), m_layer(IsNetworkPortName(port.device) ? static_cast<IPortLayer*>(&m_network) : &m_serial) {
-    connect(m_layer, &IPortLayer::BytesArrived, this, [this] {
-        QByteArray bytes = m_layer->Read();
-        m_parser.FeedBytes(reinterpret_cast<const uint8_t*>(bytes.constData()), static_cast<int>(bytes.size()));
-    });
-}
-
-CKeypadPresence::~CKeypadPresence() { m_layer->Close(); }
-
 // Any whole frame with a good sum is a keypad's.
 void CKeypadPresence::DispatchReply(const uint8_t*, int) { m_answered = true; }
 
 bool CKeypadPresence::Open(const std::function<bool()>& keepGoing) {
     m_failure.clear();
+    if (!m_layer) {
+        m_layer = MakePortLayer(m_port.device, m_failure);
+        if (!m_layer) return false;
+        connect(m_layer.get(), &IPortLayer::BytesArrived, this, [this] {
+            QByteArray bytes = m_layer->Read();
+            m_parser.FeedBytes(reinterpret_cast<const uint8_t*>(bytes.constData()), static_cast<int>(bytes.size()));
+        });
+    }
     if (m_layer->IsOpen()) return true;
-    QTimer watch;  // runs in the network port's own wait
+    QTimer watch;  // runs in a network port's own wait
     connect(&watch, &QTimer::timeout, this, [&] {
-        if (!keepGoing()) m_network.CancelOpen();
+        if (!keepGoing()) m_layer->CancelOpen();
     });
     watch.start(PRESENCE_PROBE_MS);
-    if (m_port.device.empty()) m_failure = "no serial port is chosen";
-    else if (m_layer->Open(m_port.device, m_failure)) m_layer->Read();  // what waited is not an answer
+    if (m_layer->Open(m_port.device, m_failure)) m_layer->Read();  // what waited is not an answer
     return m_layer->IsOpen();
 }
 
@@ -54,10 +51,7 @@ bool CKeypadPresence::WaitUntil(bool present, const std::function<bool()>& keepG
             continue;
         }
         if (present && probe % PRESENCE_BREAK_EVERY == 0) {
-            m_layer->SetBreak(true);
-            QThread::msleep(100);
-            m_layer->SetBreak(false);
-            QThread::msleep(100);
+            WakeKeypad([this](bool on) { m_layer->SetBreak(on); }, [](int ms) { QThread::msleep(ms); });
         }
         m_answered = false;
         m_sender.BeginMessage();

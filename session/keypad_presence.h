@@ -1,12 +1,12 @@
 #pragma once
 #include <QObject>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "link/frame_codec.h"
-#include "serial/network/network_port.h"
+#include "serial/port_factory.h"
 #include "serial/port_naming.h"
-#include "serial/serial_port.h"
 
 // A station's eye on its port between units: the sync frame every
 // PRESENCE_PROBE_MS, and whether a keypad answers it. The port stays open
@@ -18,8 +18,8 @@ constexpr int PRESENCE_GONE_MS = 375;
 
 class CKeypadPresence : public QObject, private IFrameWriter, private IPayloadHandler {
 public:
-    explicit CKeypadPresence(const PortSpec& port);
-    ~CKeypadPresence() override;
+    explicit CKeypadPresence(const PortSpec& port) : m_port(port) {}
+    ~CKeypadPresence() override { Close(); }
 
     // Probes until a keypad answers (present) or has not answered for
     // PRESENCE_GONE_MS (gone: a port that cannot be opened counts too).
@@ -30,7 +30,9 @@ public:
     // A network port's open ends early once `keepGoing` says stop.
     bool Open(const std::function<bool()>& keepGoing);
     // Before an update opens the port for itself.
-    void Close() { m_layer->Close(); }
+    void Close() {
+        if (m_layer) m_layer->Close();
+    }
     const std::string& OpenFailure() const { return m_failure; }
 
 private:
@@ -39,11 +41,9 @@ private:
     void Pause(int ms);
 
     PortSpec m_port;
-    CSerialPort m_serial;
-    CNetworkPort m_network;
-    IPortLayer* m_layer;
     CFrameSender m_sender{*this};
     CFrameParser m_parser{*this};
     std::string m_failure;
     bool m_answered = false;
+    std::unique_ptr<IPortLayer> m_layer;  // made at the first open
 };

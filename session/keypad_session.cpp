@@ -2,25 +2,9 @@
 
 #include <QDateTime>
 #include <cstdio>
-#include <filesystem>
 
 #include "bench_profile.h"
-#ifdef _WIN32
-#include "wide_path.h"
-#endif
-
-const char* KeypadCommandWord(KeypadCommand command) {
-    static const char* const WORDS[] = {"test", "scan", "firmware", "screens"};
-    return WORDS[command];
-}
-
-bool RequestedPort(const SessionRequest& request, const std::string& simulatedDevice, PortSpec& port) {
-    if (!simulatedDevice.empty()) {
-        port = {0, simulatedDevice};
-        return true;
-    }
-    return !request.port.empty() && ParsePortArgument(request.port, port);
-}
+#include "serial/serial_port.h"
 
 CKeypadSession::CKeypadSession(const SessionRequest& request, ISessionSink& view, ISessionPolicy& policy)
     : CQtLoaderHost(true),
@@ -35,49 +19,44 @@ CKeypadSession::CKeypadSession(const SessionRequest& request, ISessionSink& view
     };
 }
 
-int CKeypadSession::OpenPort(const std::string& simulatedDevice) {
-    if (PortSpec port; RequestedPort(m_request, simulatedDevice, port)) m_binding.SetPortOverride(port);
+bool CKeypadSession::OpenPort(const std::string& simulatedDevice) {
+    if (std::optional<PortSpec> port = RequestedPort(m_request, simulatedDevice)) m_binding.SetPortOverride(*port);
     if (!m_binding.OpenComPort()) {
         // Where the window shows its box: "not available", then why.
         Fail(m_binding.NotAvailableText());
         m_engine.SetStatus(m_binding.NotAvailableText());
         Fail(m_binding.OpenFailureReason());
-        return EXIT_USAGE;
+        StopFor(STOP_REFUSED);
+        return false;
     }
-#ifdef Q_OS_LINUX
-    // Only Linux lets a program ask for it; elsewhere it is the driver's setting (the README says where).
     const std::string& device = m_binding.PortInUse().device;
-    std::error_code ec;
-    bool pseudoTerminal = std::filesystem::canonical(device, ec).string().rfind("/dev/pts/", 0) == 0;
-    if (!m_binding.Comm().LowLatency() && !pseudoTerminal && !m_request.quiet) m_view.NoLowLatency(device);
-#endif
+    if (!m_binding.LowLatency() && AsksForLowLatency(device) && !m_request.quiet) m_view.NoLowLatency(device);
     m_engine.ResetSender();
-    return EXIT_OK;
+    return true;
 }
 
 // The file is read and checked before the port is touched, so a bad file
 // sends nothing at all.
-int CKeypadSession::LoadFile() {
-    if (m_request.command != KEYPAD_FIRMWARE && m_request.command != KEYPAD_SCREENS) return EXIT_OK;
+bool CKeypadSession::LoadFile() {
+    if (m_request.command != KEYPAD_FIRMWARE && m_request.command != KEYPAD_SCREENS) return true;
     FileStepResult result =
         m_request.command == KEYPAD_FIRMWARE ? m_engine.LoadFirmwareFile() : m_engine.LoadScreensFile();
     // What the window puts on its status line is a status here too; a refusal
     // it shows in a box is only an error.
     if (result.IsStatusText()) m_engine.SetStatus(result.text);
     else if (!result.text.empty()) Fail(result.text);
-    if (result.Accepted()) return EXIT_OK;
-    if (Interrupted()) return m_interruptExit;
+    if (result.Accepted()) return true;
+    if (Interrupted()) return false;
     if (!m_reasonGiven) Fail(m_engine.StatusText());
     if (!m_fileProblem.empty()) m_view.Error(m_request.file + ": " + m_fileProblem);
-    return EXIT_USAGE;
+    StopFor(STOP_REFUSED);
+    return false;
 }
 
 int CKeypadSession::CheckFileAndAsk() {
-    int code = LoadFile();
-    if (code != EXIT_OK) return code;
-    if (m_request.command == KEYPAD_FIRMWARE && !AskYesNo(QUESTION_ERASE_FIRMWARE)) return ExitCode();
-    if (m_request.command == KEYPAD_SCREENS && !AskYesNo(QUESTION_ERASE_SCREENS)) return ExitCode();
-    return Interrupted() ? m_interruptExit : EXIT_OK;
+    const bool asked = LoadFile() && (m_request.command != KEYPAD_FIRMWARE || AskYesNo(QUESTION_ERASE_FIRMWARE)) &&
+                       (m_request.command != KEYPAD_SCREENS || AskYesNo(QUESTION_ERASE_SCREENS));
+    return asked && !Interrupted() ? EXIT_OK : ExitCode();
 }
 
 void CKeypadSession::Start() {
@@ -97,11 +76,20 @@ void CKeypadSession::Start() {
     }
 }
 
+void CKeypadSession::StopFor(StopReason reason) {
+    if (reason == STOP_INTERRUPTED || m_stop == STOP_NONE) m_stop = reason;
+}
+
 // A Ctrl-C that came while the file was read or the port opened stops the
 // command before anything is sent.
-int CKeypadSession::Interrupted() {
-    if (!m_interruptExit) m_interruptExit = m_policy.PendingInterrupt();
-    return m_interruptExit;
+bool CKeypadSession::Interrupted() {
+    if (m_stop != STOP_INTERRUPTED) {
+        if (int code = m_policy.PendingInterrupt()) {
+            m_interruptExit = code;
+            StopFor(STOP_INTERRUPTED);
+        }
+    }
+    return m_stop == STOP_INTERRUPTED;
 }
 
 int CKeypadSession::StoppedBeforeSending() {
@@ -114,25 +102,18 @@ int CKeypadSession::Run(const std::string& simulatedDevice) {
     m_clock.restart();
     // \\.\COM12 is recorded as COM12, the name Windows lists it under.
     m_portLabel = simulatedDevice.empty() ? PlainComName(m_request.port) : simulatedDevice;
-    int code = LoadFile();
-    if (code == EXIT_OK && !Interrupted()) {
-        code = OpenPort(simulatedDevice);
-        if (code != EXIT_OK && Interrupted()) code = m_interruptExit;  // Ctrl-C while a network port connected
-    }
-    if (code == EXIT_OK && !Interrupted()) {
+    if (LoadFile() && !Interrupted() && OpenPort(simulatedDevice) && !Interrupted()) {
         Start();
         if (m_engine.IsBusy()) m_loop.exec();
-        else if (!m_interruptExit && !m_declined) m_refused = true;  // the question stopped it: nothing was sent
+        else StopFor(STOP_REFUSED);  // the question stopped it: nothing was sent
         m_view.Finish();
-        code = ExitCode();
-    } else if (code == EXIT_OK || code == m_interruptExit) {
-        StoppedBeforeSending();
-        code = m_interruptExit;
+    } else if (Interrupted()) {
+        StoppedBeforeSending();  // also Ctrl-C while a network port connected
     }
-    ReportEnd(code);
-    m_exitCode = code;
+    m_exitCode = ExitCode();
+    ReportEnd(m_exitCode);
     m_seconds = m_clock.nsecsElapsed() / 1e9;
-    return code;
+    return m_exitCode;
 }
 
 SessionResult CKeypadSession::Result() const {
@@ -159,9 +140,16 @@ SessionResult CKeypadSession::Result() const {
 }
 
 int CKeypadSession::ExitCode() const {
-    if (m_interruptExit) return m_interruptExit;
-    if (m_refused) return EXIT_USAGE;
-    if (m_declined) return EXIT_FAILED;
+    switch (m_stop) {
+    case STOP_INTERRUPTED:
+        return m_interruptExit;
+    case STOP_REFUSED:
+        return EXIT_USAGE;
+    case STOP_DECLINED:
+        return EXIT_FAILED;
+    case STOP_NONE:
+        break;
+    }
     if (m_engine.Outcome() == OUTCOME_SUCCESS) return EXIT_OK;
     return m_engine.EraseSent() ? EXIT_INCOMPLETE : EXIT_FAILED;
 }
@@ -189,6 +177,7 @@ void CKeypadSession::Fail(const std::string& reason) {
 
 void CKeypadSession::Interrupt(int exitCode) {
     m_interruptExit = exitCode;
+    StopFor(STOP_INTERRUPTED);
     m_binding.CancelOpen();
     if (m_engine.IsBusy()) m_engine.Abort();  // its OperationEnded ends the loop
     else m_loop.quit();
@@ -226,16 +215,8 @@ void CKeypadSession::WriteFrameToPort(const uint8_t* data, int count) {
     Trace("->", data, count);
 }
 
-// On POSIX systems the name goes on as the bytes it was given: no text conversion could change
-// it. Windows resolves the forms it has to one.
 int CKeypadSession::ChooseFile(const FileDialogSpec&, std::string& chosenPath) {
-#ifdef _WIN32
-    chosenPath = ResolvedPath(m_request.file);
-#else
-    std::error_code ec;
-    std::filesystem::path absolute = std::filesystem::absolute(m_request.file, ec);
-    chosenPath = ec ? m_request.file : absolute.string();
-#endif
+    chosenPath = RecordedPath(m_request.file);
     m_chosenPath = chosenPath;
     return 1;
 }
@@ -252,7 +233,7 @@ FileReadResult CKeypadSession::ReadChosenFile(const std::string& path, uint64_t 
     if (!m_file) {
         auto file = std::make_shared<CImageFile>();
         FileReadResult result = ReadImageFile(path, limit, *file, fileLength, m_fileProblem,
-                                              [this] { return Interrupted() != 0; });
+                                              [this] { return Interrupted(); });
         bytes = file->bytes;
         if (result != FILE_READ_OK) return result;
         m_file = std::move(file);
@@ -275,8 +256,7 @@ int CKeypadSession::AskYesNo(const std::string& text) {
     ISessionPolicy::Reply reply = m_policy.ConfirmErase(text);
     if (Interrupted()) return StoppedBeforeSending();
     if (reply.answer == ISessionPolicy::ANSWER_YES) return 1;
-    if (reply.answer == ISessionPolicy::ANSWER_NONE) m_refused = true;
-    else m_declined = true;
+    StopFor(reply.answer == ISessionPolicy::ANSWER_NONE ? STOP_REFUSED : STOP_DECLINED);
     Fail(reply.note);
     return 0;
 }

@@ -52,9 +52,21 @@ public:
                                   uint64_t& fileLength) override;
 
 private:
-    int OpenPort(const std::string& simulatedDevice);
-    int LoadFile();
-    int Interrupted();
+    // Why a session ends before the keypad's outcome can say; the exit code follows from it.
+    enum StopReason {
+        STOP_NONE,         // the keypad's outcome decides
+        STOP_REFUSED,      // the file, the port or a question nobody could answer: nothing was sent (2)
+        STOP_DECLINED,     // the erase was not confirmed (1)
+        STOP_INTERRUPTED,  // Ctrl-C or SIGTERM: the interruption's own code
+    };
+
+    // Each false once the session stops: the reason set and said.
+    bool OpenPort(const std::string& simulatedDevice);
+    bool LoadFile();
+    // An interruption first stops the session, whatever stopped it before; another reason only
+    // one that still runs.
+    void StopFor(StopReason reason);
+    bool Interrupted();
     int StoppedBeforeSending();  // says so; 0
     void Trace(const char* direction, const uint8_t* data, int count);
     void Fail(const std::string& reason);
@@ -67,11 +79,10 @@ private:
     ISessionSink& m_view;
     QEventLoop m_loop;
     QElapsedTimer m_clock;
-    bool m_refused = false;     // a file or the question stopped it before anything was sent
-    bool m_declined = false;
+    StopReason m_stop = STOP_NONE;
+    int m_interruptExit = 0;     // the exit code of STOP_INTERRUPTED
     bool m_reasonGiven = false;  // the failure's reason is on stderr already
-    int m_interruptExit = 0;
-    int m_exitCode = 0;
+    int m_exitCode = 0;          // once Run has returned
     UpdatePhase m_phase = PHASE_ERASE;
     CSendRate m_rate;
     std::string m_remaining;  // the time text last shown

@@ -1,31 +1,40 @@
 #include "port_binding.h"
 
-CPortBinding::CPortBinding(CLoaderEngine& engine, IUserHost& settings, QObject* parent)
-    : QObject(parent), m_engine(engine), m_settings(settings) {
-    for (IPortLayer* layer : {static_cast<IPortLayer*>(&m_serial), static_cast<IPortLayer*>(&m_network)}) {
-        connect(layer, &IPortLayer::BytesArrived, this, &CPortBinding::OnBytesArrived);
-        // Queued: the loss can be noticed inside a write the engine itself makes
-        // (a frame, a BREAK); ending the operation there would let the rest of
-        // that step run on against an idle engine and arm its timer again.
-        connect(layer, &IPortLayer::PortLost, this, [this, layer] { OnPortLost(layer); }, Qt::QueuedConnection);
-    }
+#include <QPointer>
+
+PortSpec ChosenPort(const std::optional<PortSpec>& requested, CSettingsStore& settings) {
+    if (requested) return *requested;
+    return PortFromSettings(settings.GetInt(KEY_COM_PORT, 1), settings.GetString(KEY_PORT_NAME, ""));
 }
 
-PortSpec CPortBinding::StoredPort() {
-    if (m_hasOverride) return m_override;
-    return PortFromSettings(m_settings.GetProfileInt(KEY_COM_PORT, 1),
-                            m_settings.GetProfileString(KEY_PORT_NAME, ""));
-}
+std::string NotAvailableText(const std::string& portLabel) { return "COM Port: " + portLabel + " not available"; }
 
-std::string CPortBinding::NotAvailableText() const {
-    return "COM Port: " + PortLabel(m_port) + " not available";
-}
+CPortBinding::CPortBinding(CLoaderEngine& engine, CSettingsStore& settings, QObject* parent)
+    : QObject(parent), m_engine(engine), m_settings(settings) {}
 
-void CPortBinding::SelectPort() {
-    m_port = StoredPort();
-    m_layer->Close();
-    m_layer = IsNetworkPortName(m_port.device) ? static_cast<IPortLayer*>(&m_network) : &m_serial;
-    m_failure = "no serial port is chosen";
+std::string CPortBinding::NotAvailableText() const { return ::NotAvailableText(PortLabel(m_port)); }
+
+bool CPortBinding::SelectPort() {
+    m_port = ChosenPort(m_override, m_settings);
+    Close();
+    m_failure.clear();
+    const PortType* type = PortTypeOf(m_port.device, m_failure);
+    if (!type) return false;
+    // A port of the same kind is opened again; its object stays, as a loss it reports may be on its way.
+    if (type == m_type) return true;
+    m_layer = MakePortLayer(*type);
+    m_type = type;
+    connect(m_layer.get(), &IPortLayer::BytesArrived, this, &CPortBinding::OnBytesArrived);
+    // Queued: the loss can be noticed inside a write the engine itself makes
+    // (a frame, a BREAK); ending the operation there would let the rest of
+    // that step run on against an idle engine and arm its timer again.
+    connect(m_layer.get(), &IPortLayer::PortLost, this,
+            [this, layer = QPointer<IPortLayer>(m_layer.get())] {
+                // A loss that arrives after the port was changed is old news.
+                if (layer == m_layer.get()) OnPortLost();
+            },
+            Qt::QueuedConnection);
+    return true;
 }
 
 int CPortBinding::Opened(int open) {
@@ -36,14 +45,10 @@ int CPortBinding::Opened(int open) {
     return 1;
 }
 
-int CPortBinding::OpenComPort() {
-    SelectPort();
-    return !m_port.device.empty() && Opened(m_layer->Open(m_port.device, m_failure));
-}
+int CPortBinding::OpenComPort() { return SelectPort() && Opened(m_layer->Open(m_port.device, m_failure)); }
 
 void CPortBinding::StartOpenComPort(std::function<void(int open)> opened) {
-    SelectPort();
-    if (m_port.device.empty()) return opened(0);
+    if (!SelectPort()) return opened(0);
     m_layer->StartOpen(m_port.device, [this, opened](int open, const std::string& reason) {
         if (!open) m_failure = reason;
         opened(Opened(open));
@@ -51,7 +56,7 @@ void CPortBinding::StartOpenComPort(std::function<void(int open)> opened) {
 }
 
 bool CPortBinding::StoredPortChanged() {
-    PortSpec stored = StoredPort();
+    PortSpec stored = ChosenPort(m_override, m_settings);
     return stored.number != m_port.number || stored.device != m_port.device;
 }
 
@@ -61,9 +66,9 @@ void CPortBinding::OnBytesArrived() {
     m_engine.FeedBytes(reinterpret_cast<const uint8_t*>(bytes.constData()), static_cast<int>(bytes.size()));
 }
 
-void CPortBinding::OnPortLost(IPortLayer* layer) {
-    // A loss that arrives after the port was changed or reopened is old news.
-    if (layer != m_layer || layer->IsOpen()) return;
+void CPortBinding::OnPortLost() {
+    // A loss that arrives after the port was reopened is old news too.
+    if (m_layer->IsOpen()) return;
     // Reported here only: the port is closed, a running operation ends.
     const bool duringOperation = m_engine.IsBusy();
     m_engine.EndOperation(NotAvailableText(), OUTCOME_PORT_LOST);

@@ -6,7 +6,7 @@
 CQtLoaderHost::CQtLoaderHost(bool readOnlySettings)
     : m_settings(readOnlySettings),
       m_engine(*this),
-      m_binding(m_engine, *this),
+      m_binding(m_engine, m_settings),
       m_timers([this](int id) { m_engine.OnTimer(id); }) {}
 
 void CQtLoaderHost::Sleep(int ms) { QThread::msleep(static_cast<unsigned long>(ms)); }

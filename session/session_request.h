@@ -1,5 +1,6 @@
 #pragma once
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "serial/port_naming.h"
@@ -14,9 +15,9 @@ const char* KeypadCommandWord(KeypadCommand command);
 
 struct SessionRequest;
 // The port a session opens when something names it: the simulated keypad's
-// device, else the request's port (checked with the other options). False:
+// device, else the request's port (checked with the other options). None:
 // the settings store's port.
-bool RequestedPort(const SessionRequest& request, const std::string& simulatedDevice, PortSpec& port);
+std::optional<PortSpec> RequestedPort(const SessionRequest& request, const std::string& simulatedDevice);
 
 // One keypad session's work, or that of a runner of many: no front end's
 // options, only what the sessions act on.

@@ -33,18 +33,6 @@ bool CEnterKey::Wait(const std::function<bool()>& keepGoing, const std::function
     return m_presses != before;
 }
 
-namespace {
-
-// The port the updates open: the one the request names, or the settings store's.
-PortSpec StationPort(const SessionRequest& request, const std::string& device) {
-    PortSpec port;
-    if (RequestedPort(request, device, port)) return port;
-    CSettingsStore settings(true);
-    return PortFromSettings(settings.GetInt(KEY_COM_PORT, 1), settings.GetString(KEY_PORT_NAME, ""));
-}
-
-}  // namespace
-
 bool CStation::Waiting(const std::string& text, const std::function<bool(const std::function<void()>&)>& wait) {
     std::string shown = text + (m_previous.empty() ? "" : " (previous unit: " + m_previous + ")");
     m_sink.Status(shown);
@@ -62,10 +50,12 @@ bool CStation::Waiting(const std::string& text, const std::function<bool(const s
 }
 
 bool CStation::Run(const std::function<SessionResult()>& update, const std::function<bool()>& keepGoing) {
-    PortSpec port = StationPort(m_request, m_device);
+    // The port the updates open: the one the request names, or the settings store's.
+    CSettingsStore settings(true);
+    const PortSpec port = ChosenPort(RequestedPort(m_request, m_device), settings);
     CKeypadPresence presence(port);
     if (!presence.Open(keepGoing)) {
-        m_sink.Error("COM Port: " + PortLabel(port) + " not available");
+        m_sink.Error(NotAvailableText(PortLabel(port)));
         m_sink.Error(presence.OpenFailure());
         return false;
     }

@@ -10,7 +10,7 @@
 #include "loader_dialog.h"
 #include "quit_signals.h"
 #include "standard_dialogs.h"
-#include "session/simulated_keypad.h"
+#include "sim/simulated_keypad.h"
 
 std::string LoaderUsage() {
     return "Usage: orbix-loader [--simulate | --port PORT] [FILE]\n"

@@ -168,22 +168,26 @@ void CLoaderDialog::OnInitDialog() {
 }
 
 // The window says what it looks for; its buttons and Preferences wait for the answer.
-void CLoaderDialog::FindAutoPort() {
+void CLoaderDialog::FindAutoPort(std::function<void()> then) {
     const std::vector<std::string> candidates = CandidatePorts(m_autoPort);
     if (candidates.empty()) return AutoPortNotFound(NoCandidatesText(m_autoPort));
     HoldOperations(true);
     m_engine.SetStatus("Looking for a keypad on " + JoinedNames(candidates) + "..");
-    m_autoFinder = std::make_unique<CKeypadFinder>();
-    m_autoFinder->Start(candidates, [this](const KeypadSearch& search) { AutoPortFound(search); });
+    if (!m_autoFinder) m_autoFinder = std::make_unique<CKeypadFinder>();
+    m_autoFinder->Start(candidates, [this, then](const KeypadSearch& search) { AutoPortFound(search, then); });
 }
 
-void CLoaderDialog::AutoPortFound(const KeypadSearch& search) {
+void CLoaderDialog::AutoPortFound(const KeypadSearch& search, const std::function<void()>& then) {
     HoldOperations(false);
     if (!search.Problem().empty()) return AutoPortNotFound(search.Problem());
+    m_autoProblem.clear();
     PortSpec port;
     ParsePortArgument(search.answered[0], port);
     SetPortOverride(port);
-    OpenPort([this, found = search.answered[0]] { m_engine.SetStatus("Found a keypad on " + found); });
+    OpenPort([this, found = search.answered[0], then] {
+        m_engine.SetStatus("Found a keypad on " + found);
+        if (then) then();
+    });
 }
 
 void CLoaderDialog::AutoPortNotFound(const std::string& problem) {
@@ -229,8 +233,8 @@ void CLoaderDialog::OnCloseButton() {
 // A reason given earlier may be no longer true (the adapter plugged in since, the other program
 // gone): the answer to a button is that of a fresh try.
 void CLoaderDialog::WithPort(std::function<void()> operation) {
-    if (m_binding.Comm().IsOpen()) return operation();
-    if (!m_autoProblem.empty()) return ShowNotAvailable();
+    if (m_binding.IsOpen()) return operation();
+    if (!m_autoProblem.empty()) return FindAutoPort(std::move(operation));
     OpenPort(std::move(operation));
 }
 
@@ -261,7 +265,7 @@ void CLoaderDialog::HoldOperations(bool held) {
 // The box adds why the port would not open; the status line says only that it did not.
 void CLoaderDialog::ShowNotAvailable() {
     const bool unfound = !m_autoProblem.empty();
-    const std::string text = unfound ? "COM Port: " + m_autoPort + " not available" : m_binding.NotAvailableText();
+    const std::string text = unfound ? NotAvailableText(m_autoPort) : m_binding.NotAvailableText();
     const std::string& reason = unfound ? m_autoProblem : m_binding.OpenFailureReason();
     messageBox(text + (reason.empty() ? "" : "\n" + reason), MESSAGE_WARNING);
     m_engine.SetStatus(text);
@@ -332,7 +336,7 @@ void CLoaderDialog::Quit(int exitCode) {
     // A signal does not ask: a running update stops as Abort stops it.
     if (m_engine.IsBusy()) m_engine.EndOperation("Operation aborted.", OUTCOME_ABORTED);
     // Closed here rather than left to the system, so the port's lock file goes with it.
-    m_binding.Comm().Close();
+    m_binding.Close();
     exitProcess(exitCode);
 }
 
@@ -371,19 +375,18 @@ void CLoaderDialog::OnPreferences() {
     bool released = false;  // Find closed the port for its probes
     dialog.beforeFind = [this, &released]() -> std::string {
         if (m_engine.IsBusy()) return "Find cannot run while the keypad is busy: let the operation end first.";
-        released = released || m_binding.Comm().IsOpen();
-        m_binding.Comm().Close();
+        released = released || m_binding.IsOpen();
+        m_binding.Close();
         return "";
     };
     const bool applied = dialog.exec() == QDialog::Accepted;
     if (applied) m_autoProblem.clear();
     // A port given for this run only gives way to another one the user has just chosen.
     if (applied && m_portOverridden && !dialog.KeptPortForRun())
-        m_binding.SetPortOverride(
-            PortFromSettings(GetProfileInt(KEY_COM_PORT, 1), GetProfileString(KEY_PORT_NAME, "")));
+        m_binding.SetPortOverride(ChosenPort(std::nullopt, m_settings));
     SaySettingsLost();
     m_recovery.Hold(false);
-    if (m_binding.Comm().IsOpen() && !m_binding.StoredPortChanged()) return;
+    if (m_binding.IsOpen() && !m_binding.StoredPortChanged()) return;
     // Unchanged, a port that would not open is tried again quietly, as before Preferences.
     if (released || m_binding.StoredPortChanged()) OpenPort();
     else m_recovery.Start();

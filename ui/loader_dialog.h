@@ -133,8 +133,10 @@ private:
     void SaySettingsLost();
     void OnPortLost(bool duringOperation);
     void SetOperationsEnabled(bool enabled);
-    void FindAutoPort();
-    void AutoPortFound(const KeypadSearch& search);
+    // Looks again each time a button needs the port, as one that would not open is tried again;
+    // `then` runs once the keypad found has its port open.
+    void FindAutoPort(std::function<void()> then = {});
+    void AutoPortFound(const KeypadSearch& search, const std::function<void()>& then);
     void AutoPortNotFound(const std::string& problem);
 
     CPortRecovery m_recovery;
@@ -148,7 +150,7 @@ private:
     bool m_connecting = false;  // the window waits for a network port to connect
     std::string m_droppedFile;  // answers the next file choice instead of the dialog
     std::string m_autoPort;     // as --port gave it
-    std::string m_autoProblem;  // why it found no keypad to use, till Preferences chooses one
+    std::string m_autoProblem;  // why it found no keypad to use, till one is found or Preferences chooses one
     std::unique_ptr<CKeypadFinder> m_autoFinder;
     QString m_fileForPort;  // the command line's file, once the keypad is found and the port open
     // The Yes/No box that is up.

@@ -19,7 +19,7 @@ void CPortRecovery::Start() {
 
 void CPortRecovery::Hold(bool held) {
     m_held = held;
-    if (held && m_binding.IsOpening()) m_binding.Comm().Close();
+    if (held && m_binding.IsOpening()) m_binding.Close();
 }
 
 void CPortRecovery::TryNow(std::function<void(int open)> then) {
@@ -33,7 +33,7 @@ void CPortRecovery::Attempt() {
     // A running operation keeps its texts and ends by its own time-outs.
     if (m_held || m_engine.IsBusy() || m_binding.IsOpening()) return;
     const PortSpec& inUse = m_binding.PortInUse();
-    if (m_binding.Comm().IsOpen() || inUse.number != m_lost.number || inUse.device != m_lost.device) {
+    if (m_binding.IsOpen() || inUse.number != m_lost.number || inUse.device != m_lost.device) {
         m_timer.stop();  // Preferences has chosen another port since
         return;
     }

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "image/user_host.h"
+#include "engine/user_host.h"
 
 class QMessageBox;
 class QWidget;

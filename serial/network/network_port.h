@@ -36,8 +36,7 @@ public:
     void SetBreak(bool on) override;
     QByteArray Read() override;
     bool LowLatency() const override { return m_noDelay; }
-    // Ends an open under way at once (Ctrl-C), as interrupted; call it on the port's thread.
-    void CancelOpen();
+    void CancelOpen() override;
 
 private:
     enum OpenPhase { OPEN_IDLE, OPEN_CONNECTING, OPEN_NEGOTIATING };

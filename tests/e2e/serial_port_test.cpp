@@ -13,15 +13,17 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QSignalSpy>
+#include <QSettings>
 #include <QTcpServer>
 #include <QTest>
 
 #include "serial/network/network_port.h"
+#include "serial/port_factory.h"
 #include "serial/port_lock.h"
 #include "serial/serial_port.h"
 #include "session/port_binding.h"
 #include "support/fake_host.h"
+#include "support/scratch_dir.h"
 
 namespace {
 
@@ -54,15 +56,45 @@ long LockPid(const std::string& lock) {
     return pid;
 }
 
+// The settings store of these tests lives in a folder of their own.
 QCoreApplication& App() {
     static int argc = 1;
     static char name[] = "serial_port_test";
     static char* argv[] = {name, nullptr};
     static QCoreApplication app(argc, argv);
+    static const std::filesystem::path settings = MakeScratchDir("serial-port-settings");
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, QString::fromStdString(settings.string()));
     return app;
 }
 
+// A settings store that names the port as Preferences would.
+void StorePort(CSettingsStore& settings, int comPort, const std::string& portName) {
+    settings.WriteInt(KEY_COM_PORT, comPort);
+    settings.WriteString(KEY_PORT_NAME, portName);
+}
+
 }  // namespace
+
+// The name's form picks the port's kind; two names of one kind share it, so the binding keeps
+// its port object between them. An empty name (COM 0) opens nothing and says why.
+TEST(PortFactory, TheNameChoosesTheKindOfPort) {
+    App();
+    std::string reason;
+    for (const char* name : {"tcp://keypad-gw:2000", "RFC2217://[::1]:7000", "ssh://host:22"}) {
+        std::unique_ptr<IPortLayer> layer = MakePortLayer(name, reason);
+        EXPECT_NE(dynamic_cast<CNetworkPort*>(layer.get()), nullptr) << name;
+    }
+    for (const std::string& name : {std::string("/dev/ttyUSB0"), ComDeviceName(3), std::string("COM12")}) {
+        std::unique_ptr<IPortLayer> layer = MakePortLayer(name, reason);
+        EXPECT_NE(dynamic_cast<CSerialPort*>(layer.get()), nullptr) << name;
+        EXPECT_FALSE(layer->IsOpen());
+    }
+    EXPECT_TRUE(reason.empty()) << reason;
+    EXPECT_EQ(PortTypeOf("/dev/ttyUSB0", reason), PortTypeOf("/dev/ttyACM1", reason));
+    EXPECT_NE(PortTypeOf("/dev/ttyUSB0", reason), PortTypeOf("tcp://keypad-gw:2000", reason));
+    EXPECT_EQ(MakePortLayer("", reason), nullptr);
+    EXPECT_EQ(reason, "no serial port is chosen");
+}
 
 TEST(SerialPort, ClosedPortIgnoresEveryCall) {
     App();
@@ -108,8 +140,9 @@ TEST(SerialPort, BindingDropsWhatWaitedAndPassesZeroBytes) {
     App();
     PtyPair pty;
     FakeHost host;
-    host.settings["PortName"] = pty.device;
-    CPortBinding binding(host.Engine(), host);
+    CSettingsStore settings;
+    StorePort(settings, 1, pty.device);
+    CPortBinding binding(host.Engine(), settings);
     pty.Send(std::string("\xF0\x01\xE1\xE1", 4));  // waiting before the open: not a reply
     ASSERT_EQ(binding.OpenComPort(), 1);
     EXPECT_EQ(host.LastStatus(), "COM Port: " + pty.device + " selected ");
@@ -133,17 +166,19 @@ TEST(SerialPort, HangUpIsReportedOnceAndEndsTheOperation) {
     App();
     auto pty = std::make_unique<PtyPair>();
     FakeHost host;
-    host.settings["PortName"] = pty->device;
-    CPortBinding binding(host.Engine(), host);
+    CSettingsStore settings;
+    StorePort(settings, 1, pty->device);
+    CPortBinding binding(host.Engine(), settings);
     ASSERT_EQ(binding.OpenComPort(), 1);
-    QSignalSpy lost(&binding.Comm(), &IPortLayer::PortLost);
+    int lost = 0;
+    binding.onPortLost = [&](bool) { ++lost; };
     host.Engine().OnTestConnection();
     std::string device = pty->device;
     pty.reset();  // the other end goes away
     EXPECT_TRUE(QTest::qWaitFor([&] { return !host.Engine().IsBusy(); }, 2000));
     QTest::qWait(100);
-    EXPECT_EQ(lost.count(), 1);
-    EXPECT_FALSE(binding.Comm().IsOpen());
+    EXPECT_EQ(lost, 1);
+    EXPECT_FALSE(binding.IsOpen());
     EXPECT_EQ(host.LastStatus(), "COM Port: " + device + " not available");
     EXPECT_EQ(host.Engine().Outcome(), OUTCOME_PORT_LOST);
 }
@@ -151,8 +186,9 @@ TEST(SerialPort, HangUpIsReportedOnceAndEndsTheOperation) {
 TEST(SerialPort, PortThatIsNotThereIsReportedToTheCaller) {
     App();
     FakeHost host;
-    host.settings["ComPort"] = "0";
-    CPortBinding binding(host.Engine(), host);
+    CSettingsStore settings;
+    StorePort(settings, 0, "");
+    CPortBinding binding(host.Engine(), settings);
     EXPECT_EQ(binding.OpenComPort(), 0);
     // The caller says so, in a box or not: the binding shows nothing.
     EXPECT_EQ(binding.NotAvailableText(), "COM Port: 0 not available");
@@ -160,7 +196,7 @@ TEST(SerialPort, PortThatIsNotThereIsReportedToTheCaller) {
     EXPECT_FALSE(binding.OpenFailureReason().empty());
     // Unchanged settings: nothing to reopen after Preferences.
     EXPECT_FALSE(binding.StoredPortChanged());
-    host.settings["ComPort"] = "1";
+    settings.WriteInt(KEY_COM_PORT, 1);
     EXPECT_TRUE(binding.StoredPortChanged());
 }
 

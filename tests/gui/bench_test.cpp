@@ -31,7 +31,7 @@
 #include "link/messages.h"
 #include "production/bench_window.h"
 #include "production/slot_panel.h"
-#include "session/loopback_keypad.h"
+#include "sim/loopback_keypad.h"
 #include "session/image_file.h"
 #include "sim/pty_server.h"
 #include "window_fixture.h"

@@ -169,7 +169,7 @@ TEST_F(PortRecoveryTest, APortThatWouldNotOpenIsTriedAgainWithTheReasonOfThatTry
     OnNextModal<CPreferencesDialog>([&](CPreferencesDialog* dialog) {
         other.Close();
         QTest::qWait(CPortRecovery::RETRY_MS + 500);
-        openedUnderPreferences = window.Binding().Comm().IsOpen();
+        openedUnderPreferences = window.Binding().IsOpen();
         dialog->accept();
     });
     window.OnPreferences();

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "image/user_host.h"
+#include "engine/user_host.h"
 #include "ui/loader_dialog.h"
 
 // A device path that names nothing, so the window starts with its port closed.

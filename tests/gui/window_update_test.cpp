@@ -240,7 +240,7 @@ TEST_F(WindowUpdateTest, FileExitAsksThenClosesThePortBeforeTheProgramEnds) {
     bool lockLeftAtExit = true;
     window.exitProcess = [&](int code) {
         exitCode = code;
-        portOpenAtExit = window.Binding().Comm().IsOpen();
+        portOpenAtExit = window.Binding().IsOpen();
         lockLeftAtExit = QFile::exists(lockFile);
     };
     QAction* exitAction = window.MenuBar()->actions().at(0)->menu()->actions().at(0);

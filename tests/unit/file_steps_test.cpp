@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "image/file_steps.h"
+#include "engine/file_steps.h"
 #include "support/fake_host.h"
 #include "support/scratch_dir.h"
 

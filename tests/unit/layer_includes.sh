@@ -1,7 +1,8 @@
 #!/bin/sh
 # The layers above the core include only downwards: serial/ is ports alone
-# (nothing of the engine or the front ends), session/ is shared by both front
-# ends (neither of them, and of Qt only Core, SerialPort and Network: no widgets); production/ (the
+# (nothing of the engine or the front ends), session/ is shared by the front
+# ends (none of them, no simulated keypad: that is a front end's --simulate, and of Qt only
+# Core, SerialPort and Network: no widgets); production/ (the
 # bench) stands beside the window on session/, with only the window's bar, icon, --help/--version answer and quit signals.
 # $1: the source tree, $2: Qt's header folder (the one holding QtCore/).
 cd "$1" || exit 2
@@ -15,8 +16,8 @@ report() {
 }
 report "serial/ includes a layer above it:" \
   "$(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"(engine|session|cli|ui)/' serial)"
-report "session/ includes a front end:" \
-  "$(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"(cli|ui|production)/' session)"
+report "session/ includes a front end or the simulated keypad:" \
+  "$(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"(cli|ui|production|sim)/' session)"
 report "production/ includes the command line or the main window:" \
   "$(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"(cli|ui)/' production |
      grep -vE '"ui/(percent_progress_ctrl|app_icon|help_version|quit_signals)\.h"')"

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "sim/keypad_model.h"
+#include "keypad_model.h"
 
 class CLoopbackServer;
 

@@ -1,8 +1,8 @@
 #pragma once
 #include <string>
 
-#include "image_buffer.h"
-#include "srecord.h"
+#include "../image/image_buffer.h"
+#include "../image/srecord.h"
 #include "user_host.h"
 
 // Settings-store keys of the two file steps.
