@@ -156,7 +156,11 @@ void CSerialPort::Write(const uint8_t* data, int count) {
 
 QByteArray CSerialPort::Read() {
     if (!m_port.isOpen()) return {};
-    QByteArray bytes = m_port.readAll();
+    // Bytes the event loop fetched come with their notice; what follows them in the driver
+    // brings one of its own, so only a read without a notice asks the driver (one system
+    // call less a frame).
+    if (m_port.bytesAvailable() > 0) return m_port.readAll();
+    QByteArray bytes;
 #ifdef Q_OS_UNIX
     // Also what the driver holds and the event loop has not fetched yet, so
     // that "every waiting byte" holds right after an open too.
