@@ -159,9 +159,11 @@ QByteArray CSerialPort::Read() {
     // Bytes the event loop fetched come with their notice; what follows them in the driver
     // brings one of its own, so only a read without a notice asks the driver (one system
     // call less a frame).
-    if (m_port.bytesAvailable() > 0) return m_port.readAll();
-    QByteArray bytes;
+    [[maybe_unused]] const bool noticed = m_port.bytesAvailable() > 0;
+    // Always through QSerialPort: reading it is what starts its next read of the device on Windows.
+    QByteArray bytes = m_port.readAll();
 #ifdef Q_OS_UNIX
+    if (noticed) return bytes;
     // Also what the driver holds and the event loop has not fetched yet, so
     // that "every waiting byte" holds right after an open too.
     char block[4096];
