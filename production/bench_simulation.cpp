@@ -38,7 +38,6 @@ int CBenchSimulation::Start(int keypads, const std::string& log, std::string& er
     for (int i = 0; i < keypads; ++i) {
         auto keypad = std::make_unique<CSimulatedKeypad>(DemoKeypadConfig());
         if (!keypad->Open(error)) return 0;
-#ifndef _WIN32
         // Keypads come a little apart, stay off the cable a few seconds between units, and about
         // one in seven answers Failed part-way through its data.
         keypad->firstKeypadAfterMs = 400 + 700 * i;
@@ -52,7 +51,6 @@ int CBenchSimulation::Start(int keypads, const std::string& log, std::string& er
                 next.failOccurrence = 20 + arrival % 40;
             }
         };
-#endif
         keypad->Start();
         m_profile.slots.push_back({"Slot " + std::to_string(i + 1), keypad->DevicePath()});
         m_keypads.push_back(std::move(keypad));

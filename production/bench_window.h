@@ -78,6 +78,7 @@ private:
     void EditProfile();
     void OpenProfileChosen();
     void SaveProfileAs();
+    void ChooseWhereToSave();
     bool AnyRunning() const;
     bool AnyErased() const;
     void Warn(const std::string& text);

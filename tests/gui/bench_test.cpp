@@ -9,7 +9,9 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDropEvent>
 #include <QFile>
+#include <QFileDialog>
 #include <QImage>
 #include <QInputDialog>
 #include <QJsonDocument>
@@ -18,16 +20,21 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPointer>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
+#include <atomic>
 #include <map>
 #include <mutex>
 
 #include "link/messages.h"
 #include "production/bench_window.h"
 #include "production/slot_panel.h"
+#include "sim/loopback_keypad.h"
 #include "session/image_file.h"
 #include "sim/pty_server.h"
 #include "window_fixture.h"
@@ -162,6 +169,16 @@ TEST_F(BenchTest, FourStationsRecordEveryUnitAndOnlyTheVanishedPortStops) {
     CBenchSlot& vanishing = window.Slot(3);
     ASSERT_TRUE(QTest::qWaitFor([&] { return vanishing.BarUpper() == 100 && vanishing.BarPosition() >= 10; }, 20000));
     keypads[3].reset();  // the port goes with its pseudo-terminal
+    // Stopping slot 1's update asks, as it has erased; the question goes by itself once the update ends.
+    ASSERT_TRUE(window.Slot(0).HasErased());
+    for (QPushButton* button : window.Panel(0).findChildren<QPushButton*>())
+        if (button->text() == "Stop") button->click();
+    QPointer<QMessageBox> question = window.findChild<QMessageBox*>();
+    ASSERT_TRUE(question && question->isVisible());
+    EXPECT_TRUE(question->text().startsWith("Stop the update in Slot 1?")) << question->text().toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.Slot(0).Ok() == 1; }, 20000));
+    EXPECT_TRUE(!question || !question->isVisible());
+    EXPECT_TRUE(window.Slot(0).IsRunning());  // unanswered, it stopped nothing
     auto finished = [&] {
         return window.Slot(0).Ok() == 2 && window.Slot(1).Ok() == 2 && window.Slot(2).Ok() == 1 &&
                window.Slot(2).State() == SLOT_DONE && !vanishing.IsRunning();
@@ -223,22 +240,90 @@ TEST_F(BenchTest, FourStationsRecordEveryUnitAndOnlyTheVanishedPortStops) {
     QDir(linkDir).removeRecursively();
 }
 
-// Locked: nothing to change but Start and Stop, and the password to unlock. Pinned: another
-// image is refused before a byte goes out.
-TEST_F(BenchTest, LockedProfileAndWrongImage) {
+// The keypad --simulate serves where there are no pseudo-terminals comes, is updated and goes by
+// itself, as on a cable: its station updates one after another.
+TEST_F(BenchTest, LoopbackKeypadsComeAndGoByThemselves) {
+    CLoopbackKeypad keypad(QuickKeypad());
+    std::string error;
+    ASSERT_TRUE(keypad.Open(error)) << error;
+    keypad.firstKeypadAfterMs = 300;
+    keypad.swapAfterUpdateMs = 1500;
+    keypad.swapsLeft = 1;
+    std::atomic<int> failedLeft{0};
+    keypad.onSwap = [&](const CKeypadModel& leaving, KeypadConfig& next) {
+        failedLeft += leaving.AreaContents(KEYPAD_AREA_FIRMWARE) != image;
+        next = QuickKeypad();
+    };
+    keypad.Start();
+    profile.slots.push_back({"Slot 1", keypad.DevicePath()});
+    OpenProfile();
+    window.StartAll();
+    bool sawItGo = false;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            sawItGo |= window.Slot(0).Ok() == 1 && window.Slot(0).State() == SLOT_WAITING;
+            return window.Slot(0).Ok() == 2;
+        },
+        30000))
+        << window.Slot(0).StateText();
+    EXPECT_TRUE(sawItGo);
+    EXPECT_EQ(failedLeft, 0);
+    EXPECT_EQ(Records().size(), 2u);
+    window.StopAll(false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.Slot(0).IsRunning(); }, 10000));
+}
+
+// A profile made in the bench, saved and read back; locked: nothing to change but Start and Stop,
+// and the password to unlock. Pinned: another image, in a profile dropped on the window, is
+// refused before a byte goes out.
+TEST_F(BenchTest, ProfileMadeLockedDroppedAndPinned) {
     QDir().mkpath(linkDir.path());
     CKeypadPtyServer& keypad = AddKeypad(QuickKeypad());
     keypad.Start();
-    profile.locked = true;
-    SetBenchPassword(profile, "line 4");
-    OpenProfile();
+    auto menuAction = [&](const QString& text) {
+        for (QAction* entry : window.menuBar()->findChildren<QAction*>())
+            if (entry->text().startsWith(text)) return entry;
+        return static_cast<QAction*>(nullptr);
+    };
+    const QString made = dir.filePath("made.orbix-bench");
+    window.show();
+    OnNextModal<QDialog>([&](QDialog* dialog) {
+        auto field = [&](const QString& label) {
+            for (QLabel* name : dialog->findChildren<QLabel*>())
+                if (name->text() == label) return qobject_cast<QLineEdit*>(name->buddy());
+            return static_cast<QLineEdit*>(nullptr);
+        };
+        field("&Image:")->setText(dir.filePath("update.s"));
+        field("Re&cords log:")->setText(dir.filePath("records.jsonl"));
+        field("Unlock &password:")->setText("line 4");
+        dialog->findChild<QCheckBox*>()->setChecked(true);
+        for (QComboBox* box : dialog->findChildren<QComboBox*>())
+            if (box->accessibleName() == "Port to add") box->setEditText(QString::fromStdString(profile.slots[0].port));
+        for (QPushButton* button : dialog->findChildren<QPushButton*>())
+            if (button->text() == "&Add slot") button->click();
+        OnNextModal<QFileDialog>([&](QFileDialog* save) {
+            save->selectFile(made);
+            static_cast<QDialog*>(save)->accept();  // QFileDialog hides it
+        });
+        dialog->accept();
+    });
+    menuAction("&New profile")->trigger();
+    ASSERT_TRUE(warnings.empty()) << warnings[0];
+    BenchProfile saved;
+    std::string error;
+    ASSERT_TRUE(LoadBenchProfile(made.toStdString(), saved, error)) << error;
+    EXPECT_EQ(saved.image, "update.s");  // beside the profile: relative, so the folder copies whole
+    EXPECT_EQ(saved.log, "records.jsonl");
+    EXPECT_EQ(saved.sha256, profile.sha256);
+    EXPECT_TRUE(saved.locked && !saved.startByOperator);
+    EXPECT_TRUE(BenchPasswordMatches(saved, "line 4") && !BenchPasswordMatches(saved, "line 5"));
+    ASSERT_EQ(saved.slots.size(), 1u);
+    EXPECT_EQ(saved.slots[0].name, "Slot 1");
+    EXPECT_EQ(saved.slots[0].port, profile.slots[0].port);
+    EXPECT_TRUE(window.windowTitle().endsWith("made.orbix-bench")) << window.windowTitle().toStdString();
+    window.resize(1000, 480);
+
     EXPECT_TRUE(window.IsLocked());
-    for (QAction* action : window.menuBar()->findChildren<QAction*>()) {
-        const QString text = action->text();
-        if (text.contains("profile")) {
-            EXPECT_FALSE(action->isEnabled()) << text.toStdString();
-        }
-    }
     auto enabled = [&](auto* widget) { return widget->isEnabled() && widget->isVisibleTo(&window); };
     for (QWidget* edit : window.findChildren<QLineEdit*>()) EXPECT_FALSE(enabled(edit));
     for (QWidget* box : window.findChildren<QComboBox*>()) EXPECT_FALSE(enabled(box));
@@ -247,9 +332,7 @@ TEST_F(BenchTest, LockedProfileAndWrongImage) {
         if (enabled(button)) {
             EXPECT_TRUE(button->text() == "Start" || button->text() == "Stop");
         }
-    QAction* lock = nullptr;
-    for (QAction* action : window.menuBar()->findChildren<QAction*>())
-        if (action->text().startsWith("Un&lock")) lock = action;
+    QAction* lock = menuAction("Un&lock");
     ASSERT_NE(lock, nullptr);
     for (const char* password : {"line 5", "line 4"}) {
         OnNextModal<QInputDialog>([password](QInputDialog* ask) {
@@ -265,9 +348,18 @@ TEST_F(BenchTest, LockedProfileAndWrongImage) {
     const std::string pinned = profile.sha256;
     WriteSRecordFile(dir.filePath("update.s"), TestPattern(24001));
     warnings.clear();
-    profile.locked = false;
-    OpenProfile();
-    ASSERT_FALSE(warnings.empty());
+    SetBenchPassword(profile, "line 4");
+    const QString dropped = dir.filePath("bench.orbix-bench");
+    ASSERT_TRUE(SaveBenchProfile(dropped.toStdString(), profile, error)) << error;
+    QMimeData files;
+    files.setUrls({QUrl::fromLocalFile(dropped)});
+    QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &drop);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !warnings.empty(); }, 5000));
+    EXPECT_TRUE(window.windowTitle().endsWith("bench.orbix-bench"));
     EXPECT_NE(window.Refusal().find(pinned), std::string::npos) << window.Refusal();
     window.StartAll();
     EXPECT_FALSE(window.Slot(0).IsRunning());
@@ -278,7 +370,6 @@ TEST_F(BenchTest, LockedProfileAndWrongImage) {
     // Locking is written into the profile: it opens locked from then on.
     lock->trigger();  // no question: the profile has its password
     BenchProfile reread;
-    std::string error;
     ASSERT_TRUE(LoadBenchProfile(dir.filePath("bench.orbix-bench").toStdString(), reread, error)) << error;
     EXPECT_TRUE(reread.locked && window.IsLocked());
     EXPECT_EQ(reread.log, "records.jsonl");
