@@ -400,8 +400,11 @@ TEST_F(GangE2E, AFleetFileRunsFourAtATimeAndRetriesTheFailedAtTheEnd) {
     ASSERT_EQ(attempts.size(), 12u) << r.output;
     int most = 0;
     for (auto& [start, end] : spans) {
-        int at = 0;  // running when this one started; the start is to the millisecond
-        for (auto& [s, e] : spans) at += s <= start + 0.002 && start < e - 0.002;
+        // Running when this one started. Starts are to the millisecond and a duration is not
+        // timed from the very instant its start was stamped: a slack of 20 ms, far less than
+        // an update, so a fifth keypad run at once still shows.
+        int at = 0;
+        for (auto& [s, e] : spans) at += s <= start + 0.020 && start < e - 0.020;
         most = std::max(most, at);
     }
     EXPECT_EQ(most, 4);
