@@ -6,13 +6,6 @@ namespace {
 
 bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
-// The engine's status once a port has gone: "COM Port: X not available".
-bool PortWentAway(const SessionResult& result) {
-    const std::string tail = " not available";
-    return result.lastText.size() > tail.size() &&
-           result.lastText.compare(result.lastText.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 }  // namespace
 
 CBenchSlot::CBenchSlot(const BenchSlot& slot, int number, const std::string& profilePath, const SessionRequest& request,
@@ -172,7 +165,7 @@ void CBenchSlot::UnitEnded(const SessionResult& result) {
     std::string reason;
     if (onRecord && !onRecord(result, reason)) {
         Stop(EXIT_RECORDS, ForThisSlot("stopped: its record could not be written (" + reason + ")"));
-    } else if (PortWentAway(result)) {
+    } else if (result.portGone) {
         Stop(EXIT_USAGE,
              ForThisSlot("stopped: its port " + m_slot.port + " has gone; check the cable, then press Start"));
     }

@@ -26,6 +26,7 @@ bool CKeypadSession::OpenPort(const std::string& simulatedDevice) {
         Fail(m_binding.NotAvailableText());
         m_engine.SetStatus(m_binding.NotAvailableText());
         Fail(m_binding.OpenFailureReason());
+        m_portRefused = true;
         StopFor(STOP_REFUSED);
         return false;
     }
@@ -128,6 +129,7 @@ SessionResult CKeypadSession::Result() const {
     r.bytesSent = m_engine.DataPosition();
     r.exitCode = m_exitCode;
     r.lastText = m_engine.StatusText();
+    r.portGone = m_portRefused || m_engine.Outcome() == OUTCOME_PORT_LOST;
     r.firmwareIdRead = m_engine.FirmwareIdRead();
     r.screensIdRead = m_engine.ScreensIdRead();
     r.firmwareLastSector = m_engine.FirmwareLastSector();

@@ -80,6 +80,7 @@ private:
     QEventLoop m_loop;
     QElapsedTimer m_clock;
     StopReason m_stop = STOP_NONE;
+    bool m_portRefused = false;  // the port would not open
     int m_interruptExit = 0;     // the exit code of STOP_INTERRUPTED
     bool m_reasonGiven = false;  // the failure's reason is on stderr already
     int m_exitCode = 0;          // once Run has returned

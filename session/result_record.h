@@ -16,6 +16,7 @@ struct SessionResult {
     uint32_t bytesSent = 0;  // image bytes that went out in data chunks
     int exitCode = 0;
     std::string lastText;
+    bool portGone = false;  // the port would not open, or went away mid-command (not recorded)
     bool firmwareIdRead = false;
     bool screensIdRead = false;
     int firmwareLastSector = 0;
