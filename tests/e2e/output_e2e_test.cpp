@@ -76,10 +76,41 @@ bool WaitFor(const std::function<bool()>& done, double seconds) {
         if (done()) return true;
     return done();
 }
+
+// Lock files naming `pid` (/var/lock is often /run/lock by another name: each counted once).
+size_t LocksHeldBy(pid_t pid) {
+    std::set<std::filesystem::path> held;
+    for (const char* folder : {"/var/lock", "/run/lock", "/tmp", "/var/tmp"}) {
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+            long owner = 0;
+            if (entry.path().filename().string().rfind("LCK..", 0) == 0 && std::ifstream(entry.path()) >> owner &&
+                owner == pid)
+                held.insert(std::filesystem::canonical(entry.path(), error));
+        }
+    }
+    return held.size();
+}
 }  // namespace
 
-// The window, ended by a signal, lets go of its port and its lock file as File > Exit does.
-TEST_F(OutputE2E, WindowEndedBySignalLeavesNoLock) {
+// The window, ended by a signal, lets go of its port and its lock file as File > Exit does;
+// the bench, ended by one mid-update, records each slot's unit as interrupted first.
+TEST_F(OutputE2E, WindowAndBenchEndedBySignalLeaveNoLock) {
+    const std::string log = (dir / "bench.jsonl").string();
+    CProcess bench({"/usr/bin/env", "QT_QPA_PLATFORM=offscreen", BENCH, "--simulate=2", "--log", log});
+    ASSERT_TRUE(WaitFor([&] { return LocksHeldBy(bench.Pid()) == 2u; }, 10)) << bench.Output();
+    usleep(3000000);  // both keypads have come (1.1 s) and are within their ten seconds of update
+    bench.Signal(SIGTERM);
+    EXPECT_EQ(bench.Wait(10).exitCode, 143) << bench.Output();
+    EXPECT_EQ(LocksHeldBy(bench.Pid()), 0u);
+    std::istringstream records(ReadAll(log));
+    int interrupted = 0;
+    for (std::string line; std::getline(records, line);) {
+        EXPECT_TRUE(Has(line, R"("exit_code":143)") && !Has(line, R"("bytes_sent":0,)")) << line;
+        interrupted += Has(line, R"("outcome":"interrupted")");
+    }
+    EXPECT_EQ(interrupted, 2) << ReadAll(log);
+
     std::string device = StartSim({});
     for (int signo : {SIGTERM, SIGHUP, SIGINT}) {
         CProcess window({"/usr/bin/env", "QT_QPA_PLATFORM=offscreen", LOADER, "--port", device});

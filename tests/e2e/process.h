@@ -31,6 +31,7 @@ public:
     // the kernel hangs the line up (SIGHUP) and nothing more can be read.
     void HangUp();
     const std::string& Output() const { return m_output; }
+    pid_t Pid() const { return m_pid; }
     // The first line of output (the simulator prints its device there).
     std::string FirstLine(double seconds);
 

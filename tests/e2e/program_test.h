@@ -17,6 +17,7 @@
 
 inline const std::string FLASH = ORBIX_FLASH_PATH;
 inline const std::string LOADER = ORBIX_LOADER_PATH;
+inline const std::string BENCH = ORBIX_BENCH_PATH;
 inline const std::string SIM = ORBIX_SIM_PATH;
 inline const std::string EXAMPLES = ORBIX_EXAMPLES_DIR;
 inline const std::string TEST_DATA = ORBIX_TEST_DATA_DIR;
