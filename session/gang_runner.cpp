@@ -22,7 +22,9 @@ void CGangRunner::RunPort(const PortTarget& target, const CJobQueue::Job& job, K
     SessionRequest request = m_request;
     request.command = command;
     request.port = target.port;
-    CQueuedSink sink(view, this);
+    CQueuedSink queued(view, this);
+    // A view that carries its calls to its own thread is called from here: one hop, not two.
+    ISessionSink& sink = view.TakesCallsFromAnyThread() ? view : queued;
     // A unit's result is recorded; a station that could not start leaves none, only its exit code.
     auto post = [this](const SessionResult& result, bool record, int retryInMs) {
         QMetaObject::invokeMethod(

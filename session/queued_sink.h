@@ -47,6 +47,7 @@ public:
     void NoLowLatency(const std::string& device) override {
         Post([=, target = &m_target] { target->NoLowLatency(device); });
     }
+    bool TakesCallsFromAnyThread() const override { return true; }
 
 private:
     template <typename F>

@@ -26,6 +26,9 @@ public:
     // waited), for a view that redraws its line in place; the others have
     // shown the status once.
     virtual void Waiting(const std::string&) {}
+    // Whether a session on another thread may call it directly, one call at a time: a sink
+    // that only carries its calls on to another thread.
+    virtual bool TakesCallsFromAnyThread() const { return false; }
 };
 
 // Shows nothing: the probes that look for a keypad.
