@@ -38,9 +38,11 @@ int GetWindowsVersionCode(int& code) {
     return 1;
 }
 
-int ProbeComPort(const std::string& device, CommOpenError* why) {
-    HANDLE handle = CreateFileA(device.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
+namespace {
+
+// Opens the device with `access` and closes it at once; 0 (and why) when it does not open.
+int OpenAndClose(const std::string& device, DWORD access, DWORD share, DWORD flags, CommOpenError* why) {
+    HANDLE handle = CreateFileA(device.c_str(), access, share, nullptr, OPEN_EXISTING, flags, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         // A serial port is opened by one program at a time: refused access means another has it.
         DWORD error = GetLastError();
@@ -55,10 +57,22 @@ int ProbeComPort(const std::string& device, CommOpenError* why) {
     return 1;
 }
 
+}  // namespace
+
+int ProbeComPort(const std::string& device, CommOpenError* why) {
+    return OpenAndClose(device, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0, why);
+}
+
 int IsComPortAvailable(const std::string& device, CommOpenError* why) {
     int code = 0;
     if (!GetWindowsVersionCode(code) || code < 99) return 1;
     return ProbeComPort(device, why);
+}
+
+// As the port layer opens it: for reading and writing, to itself, for overlapped reads.
+int TryComPort(const std::string& device, CommOpenError* why) {
+    return IsComPortAvailable(device, why) &&
+           OpenAndClose(device, GENERIC_READ | GENERIC_WRITE, 0, FILE_FLAG_OVERLAPPED, why);
 }
 
 #else
@@ -79,5 +93,7 @@ int ProbeComPort(const std::string& device, CommOpenError* why) {
 }
 
 int IsComPortAvailable(const std::string& device, CommOpenError* why) { return ProbeComPort(device, why); }
+
+int TryComPort(const std::string& device, CommOpenError* why) { return IsComPortAvailable(device, why); }
 
 #endif

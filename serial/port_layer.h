@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 
+class QEventLoop;
+
 // A port the keypad is reached through, as the binding sees it: a serial
 // device, or a serial device server on the network. Opened for the keypad's
 // line: 115200 baud, 8 data bits, no parity, 1 stop bit, no flow control.
@@ -41,9 +43,20 @@ public:
     // Whether replies come in without a driver's or the network's batching delay.
     virtual bool LowLatency() const = 0;
 
+protected:
+    // Open for a port whose StartOpen waits: the wait is an event loop of its own that takes no
+    // user input, and an application's quit ends the open as interrupted. -1 when the port was
+    // closed before the open ended.
+    int WaitForOpen(const std::string& name, std::string& reason);
+    // Ends WaitForOpen's loop: the open has ended, or the port was closed under it.
+    void WakeOpenWait();
+
 Q_SIGNALS:
     // At least one byte is waiting.
     void BytesArrived();
     // The port went away while open; it is closed now. Sent once.
     void PortLost();
+
+private:
+    QEventLoop* m_waitLoop = nullptr;  // of WaitForOpen
 };

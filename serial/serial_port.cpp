@@ -1,7 +1,9 @@
 #include "serial_port.h"
 
 #include <QFileInfo>
+#include <cstdio>
 #include <filesystem>
+#include <utility>
 
 #include "port_lock.h"
 
@@ -64,18 +66,69 @@ CSerialPort::CSerialPort(QObject* parent, const LineConfig& line) : IPortLayer(p
         if (m_port.bytesAvailable() > 0) Q_EMIT BytesArrived();
     });
     connect(&m_port, &QSerialPort::errorOccurred, this, &CSerialPort::OnError);
+#ifdef Q_OS_WIN
+    connect(&m_trial, &COpenTrial::Tried, this, &CSerialPort::Tried);
+    m_openDeadline.setSingleShot(true);
+    connect(&m_openDeadline, &QTimer::timeout, this, [this] {
+        char text[64];
+        std::snprintf(text, sizeof text, ": did not open within %g seconds", SERIAL_OPEN_TIMEOUT_MS / 1000.0);
+        OpenEnded(0, m_opening + text + " (its driver is still waiting for the device)");
+    });
+#endif
 }
 
 CSerialPort::~CSerialPort() { m_port.close(); }
 
 int CSerialPort::Open(const std::string& device, std::string& reason) {
+    const int open = WaitForOpen(device, reason);
+    if (open >= 0) return open;
+    reason = device + ": interrupted while opening";  // closed meanwhile
+    return 0;
+}
+
+void CSerialPort::StartOpen(const std::string& device, OpenDone opened) {
+    Close();
+    m_opening = device;
+    m_opened = std::move(opened);
+#ifdef Q_OS_WIN
+    m_openDeadline.start(SERIAL_OPEN_TIMEOUT_MS);
+    m_trial.Start(device);
+#else
+    // Opened without blocking here: tried at once, and open (or not) before this returns.
+    CommOpenError failure = COMM_OPEN_OK;
+    const int available = TryComPort(device, &failure);
+    Tried(available, failure);
+#endif
+}
+
+void CSerialPort::Tried(int available, CommOpenError failure) {
+    if (available) failure = OpenDevice(QString::fromStdString(m_opening));
+    if (failure == COMM_OPEN_OK) return OpenEnded(1, {});
+    OpenEnded(0, OpenFailureText(m_opening, failure) + (failure == COMM_IN_USE ? HolderText(m_holder) : ""));
+}
+
+void CSerialPort::CancelOpen() {
+    if (IsOpening()) OpenEnded(0, m_opening + ": interrupted while opening");
+}
+
+void CSerialPort::OpenEnded(int open, const std::string& reason) {
+    OpenDone opened = std::exchange(m_opened, nullptr);
+    StopTrying();
+    opened(open, reason);
+}
+
+void CSerialPort::StopTrying() {
+#ifdef Q_OS_WIN
+    m_openDeadline.stop();
+    m_trial.Stop();
+#endif
+    WakeOpenWait();
+}
+
+void CSerialPort::Close() {
+    m_opened = nullptr;
+    StopTrying();
     m_port.close();
-    CommOpenError failure = COMM_NOT_FOUND;
-    if (!IsComPortAvailable(device, &failure) || (failure = OpenDevice(QString::fromStdString(device))) != COMM_OPEN_OK) {
-        reason = OpenFailureText(device, failure) + (failure == COMM_IN_USE ? HolderText(m_holder) : "");
-        return 0;
-    }
-    return 1;
 }
 
 // A pseudo-terminal has no modem lines: failing to set them is no error.

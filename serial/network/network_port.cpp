@@ -3,13 +3,6 @@
 #include <cstdio>
 #include <utility>
 
-namespace {
-
-// The exit code of the open's own wake-ups; anything else is the application quitting.
-constexpr int WAKE = 1;
-
-}  // namespace
-
 CNetworkPort::CNetworkPort(int openTimeoutMs, QObject* parent) : IPortLayer(parent), m_openTimeoutMs(openTimeoutMs) {
     connect(&m_socket, &QTcpSocket::readyRead, this, &CNetworkPort::OnReadyRead);
     connect(&m_socket, &QTcpSocket::disconnected, this, &CNetworkPort::OnGone);
@@ -32,18 +25,7 @@ CNetworkPort::CNetworkPort(int openTimeoutMs, QObject* parent) : IPortLayer(pare
 }
 
 int CNetworkPort::Open(const std::string& text, std::string& reason) {
-    int open = -1;
-    StartOpen(text, [&](int ended, const std::string& why) {
-        open = ended;
-        reason = why;
-    });
-    QEventLoop loop;
-    while (IsOpening()) {
-        m_waitLoop = &loop;
-        const int woken = loop.exec(QEventLoop::ExcludeUserInputEvents);
-        m_waitLoop = nullptr;
-        if (woken != WAKE) CancelOpen();
-    }
+    const int open = WaitForOpen(text, reason);
     if (open >= 0) return open;
     reason = m_name.address + ": interrupted while connecting";  // closed meanwhile
     return 0;
@@ -67,7 +49,7 @@ void CNetworkPort::Close() {
     m_opened = nullptr;
     m_deadline.stop();
     m_step.stop();
-    if (m_waitLoop) m_waitLoop->exit(WAKE);
+    WakeOpenWait();
     m_open = false;
     m_socket.abort();
     m_session.reset();
@@ -135,7 +117,7 @@ void CNetworkPort::OpenEnded(int open, const std::string& reason) {
         m_deadline.stop();
         m_step.stop();
         m_open = true;
-        if (m_waitLoop) m_waitLoop->exit(WAKE);
+        WakeOpenWait();
     } else {
         Close();
     }

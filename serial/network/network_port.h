@@ -1,5 +1,4 @@
 #pragma once
-#include <QEventLoop>
 #include <QTcpSocket>
 #include <QTimer>
 #include <functional>
@@ -63,5 +62,4 @@ private:
     QByteArray m_received;                       // data not read yet
     bool m_open = false;
     bool m_noDelay = false;
-    QEventLoop* m_waitLoop = nullptr;  // of Open
 };
