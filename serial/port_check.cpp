@@ -40,27 +40,42 @@ int GetWindowsVersionCode(int& code) {
 
 namespace {
 
-// Opens the device with `access` and closes it at once; 0 (and why) when it does not open.
-int OpenAndClose(const std::string& device, DWORD access, DWORD share, DWORD flags, CommOpenError* why) {
+// The device opened with `access`; INVALID_HANDLE_VALUE (and why) when it does not open.
+HANDLE OpenHandle(const std::string& device, DWORD access, DWORD share, DWORD flags, CommOpenError* why) {
     HANDLE handle = CreateFileA(device.c_str(), access, share, nullptr, OPEN_EXISTING, flags, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
+    if (handle == INVALID_HANDLE_VALUE && why) {
         // A serial port is opened by one program at a time: refused access means another has it.
         DWORD error = GetLastError();
-        if (why) {
-            *why = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND         ? COMM_NOT_FOUND
-                   : error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ? COMM_IN_USE
-                                                                                        : COMM_OTHER;
-        }
-        return 0;
+        *why = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND         ? COMM_NOT_FOUND
+               : error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ? COMM_IN_USE
+                                                                                    : COMM_OTHER;
     }
-    CloseHandle(handle);
-    return 1;
+    return handle;
+}
+
+// Starts a wait for the port's events, as QSerialPort's open does, and cancels it: Wine's driver
+// for a UART that is not there holds that call up instead of letting it wait in the background.
+void StartAndCancelEventWait(HANDLE port) {
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!overlapped.hEvent) return;
+    DWORD events = 0;
+    if (SetCommMask(port, EV_RXCHAR) && !WaitCommEvent(port, &events, &overlapped) &&
+        GetLastError() == ERROR_IO_PENDING) {
+        CancelIo(port);
+        DWORD unused = 0;
+        GetOverlappedResult(port, &overlapped, &unused, TRUE);  // the cancel done, `overlapped` is free
+    }
+    CloseHandle(overlapped.hEvent);
 }
 
 }  // namespace
 
 int ProbeComPort(const std::string& device, CommOpenError* why) {
-    return OpenAndClose(device, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0, why);
+    HANDLE handle = OpenHandle(device, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0, why);
+    if (handle == INVALID_HANDLE_VALUE) return 0;
+    CloseHandle(handle);
+    return 1;
 }
 
 int IsComPortAvailable(const std::string& device, CommOpenError* why) {
@@ -71,8 +86,12 @@ int IsComPortAvailable(const std::string& device, CommOpenError* why) {
 
 // As the port layer opens it: for reading and writing, to itself, for overlapped reads.
 int TryComPort(const std::string& device, CommOpenError* why) {
-    return IsComPortAvailable(device, why) &&
-           OpenAndClose(device, GENERIC_READ | GENERIC_WRITE, 0, FILE_FLAG_OVERLAPPED, why);
+    if (!IsComPortAvailable(device, why)) return 0;
+    HANDLE handle = OpenHandle(device, GENERIC_READ | GENERIC_WRITE, 0, FILE_FLAG_OVERLAPPED, why);
+    if (handle == INVALID_HANDLE_VALUE) return 0;
+    StartAndCancelEventWait(handle);
+    CloseHandle(handle);
+    return 1;
 }
 
 #else

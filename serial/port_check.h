@@ -13,8 +13,9 @@ enum CommOpenError { COMM_OPEN_OK, COMM_NOT_FOUND, COMM_IN_USE, COMM_PERMISSION,
 int IsComPortAvailable(const std::string& device, CommOpenError* why = nullptr);
 
 // The check above and, on Windows, an open for reading and writing as the port layer's own,
-// closed at once. Unlike the check this may wait for as long as the driver holds the open (a
-// Bluetooth port connecting, a driver waiting on the modem lines): run it on a thread of its own.
+// with the wait for the port's events that its open starts, closed at once. Unlike the check
+// this may wait for as long as the driver holds either up (a Bluetooth port connecting, a driver
+// waiting on the modem lines or on a UART that is not there): run it on a thread of its own.
 int TryComPort(const std::string& device, CommOpenError* why = nullptr);
 
 // Opens the device without reading or writing it, without blocking, and

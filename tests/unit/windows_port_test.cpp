@@ -19,6 +19,11 @@ TEST(WindowsPort, ProbeOpensAndClosesAndSaysWhyNot) {
         EXPECT_EQ(ProbeComPort(name, &why), 0) << name;
         EXPECT_EQ(why, COMM_NOT_FOUND) << name;
     }
+    // The port layer's own open, tried first: whatever the version, it says why not.
+    why = COMM_OPEN_OK;
+    EXPECT_EQ(TryComPort(ComDeviceName(200), &why), 0);
+    EXPECT_EQ(why, COMM_NOT_FOUND);
+    EXPECT_EQ(TryComPort("NUL", &why), 1);
 }
 
 // Only the NT family up to XP, and CE, are probed: a port that does not exist
