@@ -15,8 +15,8 @@ int IPortLayer::WaitForOpen(const std::string& name, std::string& reason) {
         open = ended;
         reason = why;
     });
-    QEventLoop loop;
-    while (IsOpening()) {
+    while (IsOpening()) {  // an open that does not wait has ended already
+        QEventLoop loop;
         m_waitLoop = &loop;
         const int woken = loop.exec(QEventLoop::ExcludeUserInputEvents);
         m_waitLoop = nullptr;

@@ -1,13 +1,14 @@
 #pragma once
 #include <QByteArray>
 #include <QSerialPort>
-#include <QTimer>
 #include <string>
 
 #include "port_check.h"
 #include "port_layer.h"
 #include "port_lock.h"
 #ifdef Q_OS_WIN
+#include <QTimer>
+
 #include "open_trial.h"
 #endif
 
