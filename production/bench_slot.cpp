@@ -91,7 +91,7 @@ void CBenchSlot::Run() {
         m_runner = &runner;
         if (m_stopExit) runner.Interrupt(m_stopExit);
     }
-    runner.Run({m_target}, m_request.command, {&m_toMain});
+    runner.Run({m_target}, m_request.command, {&m_figures});
     std::lock_guard<std::mutex> lock(m_mutex);
     m_runner = nullptr;
 }
@@ -114,22 +114,49 @@ void CBenchSlot::Status(const std::string& text) {
     }
 }
 
+CSlotFigures::Latest CSlotFigures::Take() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_latest;
+}
+
+void CSlotFigures::Range(int lower, int upper) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ++m_latest.phase;
+        m_latest.position = lower;
+        m_latest.time.clear();
+    }
+    m_toMain.Range(lower, upper);
+}
+
+void CSlotFigures::Position(int position) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_latest.position = position;
+}
+
+void CSlotFigures::TimeRemaining(const std::string& text) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_latest.time = text;
+}
+
 void CBenchSlot::Range(int lower, int upper) {
     m_erasing = true;  // the first range is the erase's
+    ++m_phase;
+    m_barHeld = false;
     m_lower = lower;
     m_upper = upper;
     m_position = lower;
+    m_time.clear();
     if (onChanged) onChanged();
 }
 
-void CBenchSlot::Position(int position) {
-    m_position = position;
-    if (onChanged) onChanged();
-}
-
-void CBenchSlot::TimeRemaining(const std::string& text) {
-    m_time = text;
-    if (onChanged) onChanged();
+bool CBenchSlot::TakeFigures() {
+    if (m_barHeld) return false;
+    const CSlotFigures::Latest latest = m_figures.Take();
+    if (latest.phase != m_phase || (latest.position == m_position && latest.time == m_time)) return false;
+    m_position = latest.position;
+    m_time = latest.time;
+    return true;
 }
 
 // The first two say what happened and why ("COM Port: X not available", then the system's reason).
@@ -171,6 +198,7 @@ void CBenchSlot::UnitEnded(const SessionResult& result) {
     }
     if (result.exitCode == EXIT_OK) {
         m_position = m_upper;
+        m_barHeld = true;
         Show(SLOT_DONE, m_startByOperator ? "Done: put the next keypad in " + m_slot.name + ", then press Start"
                                           : "Done: remove the keypad from " + m_slot.name);
     } else {
@@ -180,6 +208,7 @@ void CBenchSlot::UnitEnded(const SessionResult& result) {
 }
 
 void CBenchSlot::ClearBar() {
+    m_barHeld = true;
     m_lower = 0;
     m_upper = 100;
     m_position = 0;

@@ -37,6 +37,40 @@ public:
     }
 };
 
+// The bar's position and the time remaining as a slot's sessions last gave
+// them, for the window to take at its own pace: they change several times a
+// second on every slot, too often to wake the window for each. The rest is
+// carried on to `toMain`, in order. Each range begins a phase, counted on both
+// sides, so a figure is never shown against the range before its own.
+class CSlotFigures : public ISessionSink {
+public:
+    struct Latest {
+        unsigned phase = 0;  // ranges given so far
+        int position = 0;
+        std::string time;
+    };
+
+    explicit CSlotFigures(ISessionSink& toMain) : m_toMain(toMain) {}
+    Latest Take() const;
+
+    void Status(const std::string& text) override { m_toMain.Status(text); }
+    void Waiting(const std::string& text) override { m_toMain.Waiting(text); }
+    void Range(int lower, int upper) override;
+    void Position(int position) override;
+    void TimeRemaining(const std::string& text) override;
+    void BeginDataPhase() override {}
+    void Finish() override { TimeRemaining({}); }
+    void Error(const std::string& text) override { m_toMain.Error(text); }
+    void Trace(const std::string&) override {}
+    void NoLowLatency(const std::string&) override {}
+    bool TakesCallsFromAnyThread() const override { return true; }
+
+private:
+    ISessionSink& m_toMain;
+    mutable std::mutex m_mutex;
+    Latest m_latest;
+};
+
 // One slot of the bench: a station on its port, run by a gang runner of one
 // on a thread of its own, so a slot starts, stops and fails on its own. What
 // its sessions show arrives here on the main thread, in order.
@@ -74,7 +108,11 @@ public:
     int Ok() const { return m_ok; }
     int Failed() const { return m_failed; }
 
-    // Something shown changed (state, bar, time, counts).
+    // Takes the bar's position and the time remaining as the session last
+    // gave them: true when they changed.
+    bool TakeFigures();
+
+    // Something shown changed (state, range, counts); the figures above are taken, not told.
     std::function<void()> onChanged;
     // A unit's record, on the main thread; false when it could not be
     // written (the slot is stopped then, with the reason).
@@ -83,13 +121,13 @@ public:
     std::function<void()> onEnded;
 
 private:
-    // ISessionSink, on the main thread.
+    // ISessionSink, on the main thread: what CSlotFigures carries on.
     void Status(const std::string& text) override;
     void Range(int lower, int upper) override;
-    void Position(int position) override;
-    void TimeRemaining(const std::string& text) override;
+    void Position(int) override {}
+    void TimeRemaining(const std::string&) override {}
     void BeginDataPhase() override {}
-    void Finish() override { m_time.clear(); }
+    void Finish() override {}
     void Error(const std::string& text) override;
     void Trace(const std::string&) override {}
     void NoLowLatency(const std::string&) override {}
@@ -111,6 +149,7 @@ private:
     bool m_startByOperator;
     int m_retries;  // a failed unit tried again in its slot
     CQueuedSink m_toMain{*this, this};
+    CSlotFigures m_figures{m_toMain};
     CEnterKey m_enter;
     std::unique_ptr<QThread> m_thread;
     std::mutex m_mutex;  // guards the two below, shared with the station's thread
@@ -126,5 +165,7 @@ private:
     bool m_erasing = false;
     bool m_awaitingStart = false;
     int m_lower = 0, m_upper = 100, m_position = 0;
+    unsigned m_phase = 0;   // ranges shown, matched against the figures' own count
+    bool m_barHeld = true;  // cleared or full at a unit's end: no figure moves it until the next range
     int m_ok = 0, m_failed = 0;
 };

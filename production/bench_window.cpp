@@ -86,19 +86,20 @@ CBenchWindow::CBenchWindow() {
     layout->addWidget(splitter, 1);
     setCentralWidget(central);
     MakeMenus();
-    m_repaint.setSingleShot(true);
     m_repaint.setInterval(REPAINT_MS);
     connect(&m_repaint, &QTimer::timeout, this, [this] { RefreshPanels(); });
     BuildSlots();
     ApplyLock();
 }
 
+// While slots run, their bars and times are taken here, at this pace.
 void CBenchWindow::RefreshPanels() {
     for (size_t i = 0; i < m_panels.size(); ++i)
-        if (m_dirty[i]) {
+        if (m_slots[i]->TakeFigures() || m_dirty[i]) {
             m_dirty[i] = false;
             m_panels[i]->Refresh();
         }
+    if (!AnyRunning()) m_repaint.stop();
 }
 
 CBenchWindow::~CBenchWindow() {
