@@ -14,8 +14,11 @@ all: build
 deps:
 	@scripts/install-deps
 
+# The folders compiled a few files at a time: each file parses the same Qt headers, a batch
+# parses them once (about half the build's time). The other builds compile file by file, so a
+# file that compiles only beside its neighbours is still found.
 configure: deps
-	@cmake -S . -B $(BUILD) -G Ninja >/dev/null
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_UNITY_BUILD=ON >/dev/null
 
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)

@@ -24,7 +24,6 @@ namespace {
 constexpr int RECORDS_SHOWN = 200;
 constexpr int REPAINT_MS = 200;
 const QString NO_PROFILE = QStringLiteral("No profile: File > New profile\u2026 or Open profile\u2026");
-constexpr uint64_t IMAGE_LIMIT = 64ull << 20;  // far above any keypad's flash
 
 // The one-off check of the image before any slot starts: a damaged file is the operator's call, once.
 class CAskingPolicy : public ISessionPolicy {
@@ -201,7 +200,7 @@ bool CBenchWindow::Prepare() {
         auto image = std::make_shared<CImageFile>();
         uint64_t length = 0;
         std::string problem;
-        FileReadResult read = ReadImageFile(imagePath, IMAGE_LIMIT, *image, length, problem, [] { return false; });
+        FileReadResult read = ReadImageFile(imagePath, BENCH_IMAGE_LIMIT, *image, length, problem, [] { return false; });
         std::string reason;
         if (read != FILE_READ_OK) {
             m_refusal = "The image " + imagePath + " cannot be read: " + problem + ".";

@@ -19,7 +19,6 @@
 
 namespace {
 
-constexpr uint64_t IMAGE_LIMIT = 64ull << 20;
 
 QString Text(const std::string& text) { return QString::fromStdString(text); }
 
@@ -164,7 +163,7 @@ void CProfileDialog::accept() {
     CImageFile image;
     uint64_t length = 0;
     std::string problem;
-    if (ReadImageFile(profile.image, IMAGE_LIMIT, image, length, problem, [] { return false; }) != FILE_READ_OK)
+    if (ReadImageFile(profile.image, BENCH_IMAGE_LIMIT, image, length, problem, [] { return false; }) != FILE_READ_OK)
         return Refuse(Text("The image cannot be read: " + problem + "."));
     profile.sha256 = image.sha256;
     if (!m_password->text().isEmpty()) SetBenchPassword(profile, m_password->text().toStdString());

@@ -39,11 +39,6 @@ std::string Lower(std::string text) {
     return text;
 }
 
-bool IsUtf8(const std::string& line) {
-    QByteArray bytes = QByteArray::fromStdString(line);
-    return QString::fromUtf8(bytes).toUtf8() == bytes;
-}
-
 std::string Sha256Hex(const QByteArray& bytes) {
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().toStdString();
 }

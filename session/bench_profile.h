@@ -6,6 +6,9 @@
 #include "image_file.h"
 #include "session_request.h"
 
+// The largest image a profile pins and the bench reads whole: far above any keypad's flash.
+constexpr uint64_t BENCH_IMAGE_LIMIT = 64ull << 20;
+
 // A production bench's set-up, kept in one small UTF-8 text file beside its
 // image, so the folder copies from PC to PC:
 //

@@ -37,11 +37,6 @@ std::string AsUtf8(std::string text) {
     return QString::fromUtf16(units.data(), static_cast<qsizetype>(units.size())).toStdString();
 }
 
-bool IsUtf8(const std::string& line) {
-    QByteArray bytes = QByteArray::fromStdString(line);
-    return QString::fromUtf8(bytes).toUtf8() == bytes;
-}
-
 int ReadLines(std::istream& raw, const std::string& name, std::vector<PortTarget>& targets, std::string& error) {
     std::istringstream in(AsUtf8(std::string(std::istreambuf_iterator<char>(raw), {})));
     if (raw.bad()) {
@@ -74,6 +69,11 @@ int ReadLines(std::istream& raw, const std::string& name, std::vector<PortTarget
 }
 
 }  // namespace
+
+bool IsUtf8(const std::string& text) {
+    QByteArray bytes = QByteArray::fromStdString(text);
+    return QString::fromUtf8(bytes).toUtf8() == bytes;
+}
 
 int ReadFleetFile(const std::string& path, std::vector<PortTarget>& targets, std::string& error) {
     if (path == "-") return ReadLines(std::cin, "standard input", targets, error);

@@ -17,6 +17,9 @@ struct PortTarget {
     std::string Label() const { return unit.empty() ? port : unit + " (" + port + ")"; }
 };
 
+// Whether `text` is UTF-8 as it stands: a name read wrongly would name the wrong keypad in every record.
+bool IsUtf8(const std::string& text);
+
 // --ports-from: one port per line, optionally followed by a unit name; blank
 // lines and lines starting with # are skipped. "-" reads standard input.
 // 0 with `error` naming the line when one cannot be a port.

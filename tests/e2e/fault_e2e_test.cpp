@@ -33,12 +33,6 @@ std::string LastFrameSent(const std::string& output) {
     return output.substr(at + 4, end == std::string::npos ? std::string::npos : end - at - 4);
 }
 
-// The last occurrence of `needle` is followed by no frame from the loader.
-bool NoFrameAfter(const std::string& output, const std::string& needle) {
-    size_t at = output.rfind(needle);
-    return at != std::string::npos && output.find("] ->", at) == std::string::npos;
-}
-
 }  // namespace
 
 // --- The port goes away while an update waits for the keypad ---------------

@@ -11,12 +11,6 @@ namespace {
 
 class FlashE2E : public ProgramTest {};
 
-// The last occurrence of `needle` comes before no line that sends a frame.
-bool NoFrameAfter(const std::string& output, const std::string& needle) {
-    size_t at = output.rfind(needle);
-    return at != std::string::npos && output.find("] ->", at) == std::string::npos;
-}
-
 }  // namespace
 
 TEST_F(FlashE2E, FirmwareUpdateLeavesTheImageInTheKeypad) {

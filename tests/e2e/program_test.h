@@ -31,6 +31,12 @@ inline bool Has(const std::string& output, const std::string& needle) {
     return output.find(needle) != std::string::npos;
 }
 
+// The last occurrence of `needle` in a --trace output comes before no frame from the loader.
+inline bool NoFrameAfter(const std::string& output, const std::string& needle) {
+    size_t at = output.rfind(needle);
+    return at != std::string::npos && output.find("] ->", at) == std::string::npos;
+}
+
 // Sets an environment variable for the programs started while it lives.
 class ScopedEnv {
 public:

@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr COLORREF kBar = 0x00FF0076;
+constexpr COLORREF kWindowBar = 0x00FF0076;
 constexpr COLORREF kGrey = 0x00C8C8C8;
 
 class MainWindowTest : public testing::Test {
@@ -41,7 +41,7 @@ TEST_F(MainWindowTest, StartsWithThePortTextEmptyBarsAndNoTimeRemaining) {
 
     CPercentProgressCtrl* main = window.ProgressBar();
     EXPECT_FALSE(main->GetShowText());
-    EXPECT_EQ(main->GetBarColor(), kBar);
+    EXPECT_EQ(main->GetBarColor(), kWindowBar);
     EXPECT_EQ(main->GetBkColor(), kGrey);
     EXPECT_EQ(main->GetTextColor(), 0x00FFFFFFu);
     EXPECT_EQ(main->GetRange(true), 0);
@@ -50,7 +50,7 @@ TEST_F(MainWindowTest, StartsWithThePortTextEmptyBarsAndNoTimeRemaining) {
 
     CPercentProgressCtrl* activity = window.ActivityBar();
     EXPECT_FALSE(activity->GetShowText());
-    EXPECT_EQ(activity->GetBarColor(), kBar);
+    EXPECT_EQ(activity->GetBarColor(), kWindowBar);
     EXPECT_EQ(activity->GetBkColor(), kGrey);
     EXPECT_EQ(activity->GetTextColor(), CLR_DEFAULT);
     EXPECT_EQ(activity->GetRange(false), 50);

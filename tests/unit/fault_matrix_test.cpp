@@ -14,10 +14,10 @@ using Bytes = std::vector<uint8_t>;
 namespace {
 
 // 300 bytes: data chunks of 124, 124 and 52.
-const Bytes IMAGE = PatternImage(300);
+const Bytes MATRIX_IMAGE = PatternImage(300);
 const std::string FAILED_TEXT = "Got \"Failed\" back from keypad.";
 
-Bytes Prefix(size_t count) { return Bytes(IMAGE.begin(), IMAGE.begin() + static_cast<std::ptrdiff_t>(count)); }
+Bytes Prefix(size_t count) { return Bytes(MATRIX_IMAGE.begin(), MATRIX_IMAGE.begin() + static_cast<std::ptrdiff_t>(count)); }
 
 // Lets virtual time run well past the end and checks that the line stayed quiet.
 void ExpectEndedQuietly(UpdateBench& bench, const std::string& status, LoaderOutcome outcome) {
@@ -55,9 +55,9 @@ TEST_P(FaultFailedAtEachCommand, EndsAtOnceWithTheFlashAsFarAsItGot) {
     config.failOccurrence = c.occurrence;
     UpdateBench bench(config);
     if (c.firmware)
-        bench.StartFirmware(IMAGE);
+        bench.StartFirmware(MATRIX_IMAGE);
     else
-        bench.StartScreens(IMAGE);
+        bench.StartScreens(MATRIX_IMAGE);
 
     ExpectEndedQuietly(bench, FAILED_TEXT, OUTCOME_FAILED);
     // Replies come at once, so everything up to the failure happens at 200 ms.
@@ -111,9 +111,9 @@ TEST(FaultProbe, OneLostAckIsRecoveredByTheSecondProbe) {
         config.dropFrom = 1;  // the answer to the first sync
         UpdateBench bench(config);
         if (firmware)
-            bench.StartFirmware(IMAGE);
+            bench.StartFirmware(MATRIX_IMAGE);
         else
-            bench.StartScreens(IMAGE);
+            bench.StartScreens(MATRIX_IMAGE);
         ExpectEndedQuietly(bench, firmware ? "Firmare update complete" : "Screens update complete", OUTCOME_SUCCESS);
 
         // The resend, a second later and without a BREAK, is the same frame.
@@ -124,7 +124,7 @@ TEST(FaultProbe, OneLostAckIsRecoveredByTheSecondProbe) {
         EXPECT_EQ(bench.host.frames[0].bytes, (Bytes{0xF0, 0x00, 0x02, 0x55, 0xAA, 0xFF}));
         EXPECT_EQ(bench.host.frames[1].bytes, bench.host.frames[0].bytes);
         EXPECT_EQ(bench.host.breaks.size(), 2u);
-        EXPECT_EQ(bench.Model().AreaContents(firmware ? KEYPAD_AREA_FIRMWARE : KEYPAD_AREA_SCREENS), IMAGE);
+        EXPECT_EQ(bench.Model().AreaContents(firmware ? KEYPAD_AREA_FIRMWARE : KEYPAD_AREA_SCREENS), MATRIX_IMAGE);
     }
 }
 
@@ -136,9 +136,9 @@ TEST(FaultProbe, FourLostAcksEndWithNoResponse) {
         config.dropCount = 4;
         UpdateBench bench(config);
         if (firmware)
-            bench.StartFirmware(IMAGE);
+            bench.StartFirmware(MATRIX_IMAGE);
         else
-            bench.StartScreens(IMAGE);
+            bench.StartScreens(MATRIX_IMAGE);
         ExpectEndedQuietly(bench, "Connecting: No response from ORBIX", OUTCOME_FAILED);
         EXPECT_EQ(bench.host.statuses.back().ms, 4200);
 
@@ -189,12 +189,12 @@ TEST(FaultFiles, FileRemovedAfterTheChoiceLeavesTheImageAlone) {
         CLoaderEngine& engine = host.Engine();
         // A first image, kept in memory after the erase question is declined.
         host.answerYes = 0;
-        host.chooseFile = c.firmware ? files.WriteFile("first.s", SRecordText(IMAGE))
+        host.chooseFile = c.firmware ? files.WriteFile("first.s", SRecordText(MATRIX_IMAGE))
                                      : files.WriteFile("first.bin", std::string(screens.begin(), screens.end()));
         Start(host, c.firmware);
         ASSERT_EQ(host.questions.size(), 1u);
         Bytes before(engine.Image().Data(), engine.Image().Data() + engine.Image().Length());
-        ASSERT_EQ(before, c.firmware ? IMAGE : screens);
+        ASSERT_EQ(before, c.firmware ? MATRIX_IMAGE : screens);
         std::map<std::string, std::string> settings = host.settings;
 
         host.answerYes = 1;

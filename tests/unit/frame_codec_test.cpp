@@ -14,7 +14,7 @@ struct Recorder : IFrameWriter {
     void WriteFrameToPort(const uint8_t* data, int count) override { frames.emplace_back(data, data + count); }
 };
 
-struct Payloads : IPayloadHandler {
+struct PayloadLog : IPayloadHandler {
     std::vector<Bytes> got;
     void DispatchReply(const uint8_t* payload, int length) override { got.emplace_back(payload, payload + length); }
 };
@@ -105,7 +105,7 @@ TEST(FrameSender, LongestFramesFitTheBuffer) {
 class ParserStream : public ::testing::Test {
 protected:
     static std::vector<Bytes> FeedSplit(const Bytes& stream, size_t split) {
-        Payloads p;
+        PayloadLog p;
         CFrameParser parser(p);
         parser.FeedBytes(stream.data(), static_cast<int>(split));
         parser.FeedBytes(stream.data() + split, static_cast<int>(stream.size() - split));
@@ -114,7 +114,7 @@ protected:
     static void ExpectAllSplits(const Bytes& stream, const std::vector<Bytes>& expected) {
         for (size_t split = 0; split <= stream.size(); ++split)
             ASSERT_EQ(FeedSplit(stream, split), expected) << "split at " << split;
-        Payloads p;
+        PayloadLog p;
         CFrameParser parser(p);
         for (uint8_t b : stream) parser.FeedByte(b);
         EXPECT_EQ(p.got, expected);
@@ -154,7 +154,7 @@ TEST_F(ParserStream, EscapedLengthAndLengthZero) {
 }
 
 TEST(FrameParser, EscapeAndResynchronisationRules) {
-    Payloads p;
+    PayloadLog p;
     CFrameParser parser(p);
     // Two escapes then 0x0F stand for one 0xF0, here the payload.
     parser.FeedBytes(Bytes{0xF0, 0x01, 0xF1, 0xF1, 0x0F, 0xF1, 0x0F}.data(), 7);
@@ -177,7 +177,7 @@ TEST(FrameParser, EscapeAndResynchronisationRules) {
 }
 
 TEST(FrameParser, ReceiveBufferKeepsOlderBytes) {
-    Payloads p;
+    PayloadLog p;
     CFrameParser parser(p);
     Bytes memId = {0xF0, 0x03, 0x82, 0x11, 0x22, 0xB5};
     parser.FeedBytes(memId.data(), static_cast<int>(memId.size()));

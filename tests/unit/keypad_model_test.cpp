@@ -43,9 +43,9 @@ KeypadConfig SmallKeypad() {
 }
 
 // The 20-byte image 16 x 00, 12 34 56 78: end index 0x10009, checksum 0x68AC.
-const Bytes IMAGE = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x12, 0x34, 0x56, 0x78};
+const Bytes TINY_IMAGE = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x12, 0x34, 0x56, 0x78};
 
-// Erases sector 6, sets the index and sends IMAGE, as frames 0 to 2.
+// Erases sector 6, sets the index and sends TINY_IMAGE, as frames 0 to 2.
 void LoadImage(CKeypadModel& m) {
     EXPECT_EQ(Reply(m, {0xF0, 0x00, 0x03, 0x84, 0x02, 0x06, 0x8C}), OK);
     EXPECT_EQ(Reply(m, {0xF0, 0x01, 0x05, 0xA0, 0x00, 0x00, 0x01, 0x00, 0xA1}), OK);
@@ -138,7 +138,7 @@ TEST(KeypadModel, ResendIsAnsweredButNotWrittenTwice) {
 TEST(KeypadModel, ChecksumQueryRefusedThenAccepted) {
     CKeypadModel m(SmallKeypad());
     LoadImage(m);
-    EXPECT_EQ(m.AreaContents(KEYPAD_AREA_FIRMWARE), IMAGE);
+    EXPECT_EQ(m.AreaContents(KEYPAD_AREA_FIRMWARE), TINY_IMAGE);
     // Checksum 0x68AD and end index 0x1000A are both wrong.
     EXPECT_EQ(Reply(m, {0xF0, 0x03, 0x0B, 0x9C, 0x08, 0x00, 0x01, 0x00, 0x09, 0x00, 0x01, 0x00, 0xAD, 0x68, 0xC4}),
               FAILED);
@@ -156,7 +156,7 @@ TEST(KeypadModel, ValidRecordAcceptedThenExecute) {
     EXPECT_EQ(Reply(m, SET_INDEX_AGAIN), OK);
     EXPECT_EQ(Reply(m, RECORD), OK);
     EXPECT_EQ(m.ValidRecord(), Bytes(RECORD.begin() + 4, RECORD.end() - 1));
-    EXPECT_EQ(m.AreaContents(KEYPAD_AREA_FIRMWARE), IMAGE);  // the record is not data
+    EXPECT_EQ(m.AreaContents(KEYPAD_AREA_FIRMWARE), TINY_IMAGE);  // the record is not data
     EXPECT_FALSE(m.Executed());
     EXPECT_EQ(Reply(m, {0xF0, 0x06, 0x01, 0x77, 0x77}), OK);
     EXPECT_TRUE(m.Executed());
