@@ -94,10 +94,7 @@ CBenchWindow::CBenchWindow() {
 // While slots run, their bars and times are taken here, at this pace.
 void CBenchWindow::RefreshPanels() {
     for (size_t i = 0; i < m_panels.size(); ++i)
-        if (m_slots[i]->TakeFigures() || m_dirty[i]) {
-            m_dirty[i] = false;
-            m_panels[i]->Refresh();
-        }
+        if (m_slots[i]->TakeFigures()) m_panels[i]->Refresh();
     if (!AnyRunning()) m_repaint.stop();
 }
 
@@ -267,7 +264,6 @@ void CBenchWindow::BuildSlots() {
         m_slots.push_back(std::move(slot));
         m_panels.push_back(panel);
     }
-    m_dirty.assign(m_panels.size(), false);
     m_columns = 0;
     m_scroll->setWidget(m_grid);
     LayOutPanels(true);
@@ -318,7 +314,8 @@ void CBenchWindow::RefreshTotals() {
 
 // The panels are redrawn a few times a second, not at every percent of 32 updates.
 void CBenchWindow::SlotChanged(size_t i) {
-    m_dirty[i] = true;
+    // A few a unit: shown at once, so a panel never lags the totals.
+    if (i < m_panels.size()) m_panels[i]->Refresh();
     if (!m_repaint.isActive()) m_repaint.start();
     // The update the question was about has ended: nothing is left to stop.
     if (m_question && (m_questionSlot == static_cast<int>(i) || m_questionSlot < 0) &&

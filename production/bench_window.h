@@ -92,7 +92,6 @@ private:
     std::string m_refusal;  // why the bench cannot start, empty when it can
     std::vector<std::unique_ptr<CBenchSlot>> m_slots;
     std::vector<CSlotPanel*> m_panels;
-    std::vector<bool> m_dirty;  // panels whose slot changed since they were last drawn
     QTimer m_repaint;
     QScrollArea* m_scroll = nullptr;
     QWidget* m_grid = nullptr;
