@@ -197,7 +197,8 @@ bool CBenchWindow::Prepare() {
         auto image = std::make_shared<CImageFile>();
         uint64_t length = 0;
         std::string problem;
-        FileReadResult read = ReadImageFile(imagePath, BENCH_IMAGE_LIMIT, *image, length, problem, [] { return false; });
+        FileReadResult read =
+            ReadImageFile(imagePath, BENCH_IMAGE_LIMIT, *image, length, problem, [] { return false; });
         std::string reason;
         if (read != FILE_READ_OK) {
             m_refusal = "The image " + imagePath + " cannot be read: " + problem + ".";

@@ -19,7 +19,6 @@
 
 namespace {
 
-
 QString Text(const std::string& text) { return QString::fromStdString(text); }
 
 }  // namespace
