@@ -313,9 +313,9 @@ void CBenchWindow::RefreshTotals() {
         QStringLiteral("ok %1   failed %2   yield %3   units per hour %4").arg(m_ok).arg(m_failed).arg(yield, perHour));
 }
 
-// The panels are redrawn a few times a second, not at every percent of 32 updates.
+// A change of state, a few a unit, is drawn at once, so a panel never lags the totals; the bars
+// and times follow at the timer's pace.
 void CBenchWindow::SlotChanged(size_t i) {
-    // A few a unit: shown at once, so a panel never lags the totals.
     if (i < m_panels.size()) m_panels[i]->Refresh();
     if (!m_repaint.isActive()) m_repaint.start();
     // The update the question was about has ended: nothing is left to stop.
