@@ -11,6 +11,8 @@ int main(int argc, char** argv)
     // machine without a display would abort there.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Fontconfig sees the tests' own fonts only: the reference pictures hold on any machine.
+    qputenv("FONTCONFIG_FILE", ORBIX_TEST_FONTS_CONF);
     testing::InitGoogleTest(&argc, argv);
     // The window's settings go to a folder of this run, never to the user's own file.
     QTemporaryDir settingsDir;
