@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "port_discovery.h"
+#include "profile_text.h"
 #include "serial/port_naming.h"
 
 namespace {
@@ -22,12 +23,6 @@ constexpr int STALL_TIMEOUT_MAX = MOST_STALL_TIMEOUT_SECONDS;
 constexpr size_t SALT_BYTES = 16;
 
 QString Text(const std::string& utf8) { return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())); }
-
-std::string Trimmed(const std::string& text) {
-    size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) return "";
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
 
 bool IsHex(const std::string& text, size_t length) {
     return text.size() == length &&
@@ -45,6 +40,21 @@ std::string Sha256Hex(const QByteArray& bytes) {
 
 std::string PasswordHash(const std::string& saltHex, const std::string& password) {
     return Sha256Hex(QByteArray::fromHex(QByteArray::fromStdString(saltHex)) + QByteArray::fromStdString(password));
+}
+
+// A value the file can hold as it is: it would read back otherwise. A comment after a value is
+// refused rather than guessed at: "fw #2.s" may be a file's name.
+bool Plain(const std::string& text) {
+    return IsUtf8(text) && Trimmed(text) == text &&
+           std::none_of(text.begin(), text.end(), [](unsigned char c) { return c < ' ' || c == 127; }) &&
+           text.find(" #") == std::string::npos;
+}
+
+// Why a slot cannot have this name; empty when it can.
+std::string SlotNameProblem(const std::string& name) {
+    bool fits = !name.empty() && Plain(name) && name.find('=') == std::string::npos &&
+                std::string("#;[").find(name[0]) == std::string::npos;
+    return fits ? "" : "the slot name \"" + name + "\" cannot be used (no control characters, no =, nor # ; [ first)";
 }
 
 bool IsPort(const std::string& port) {
@@ -118,6 +128,9 @@ int CProfileReader::Line(const std::string& raw) {
     if (equals == std::string::npos) return Fail("\"" + line + "\" is not KEY = VALUE");
     std::string key = Trimmed(line.substr(0, equals)), value = Trimmed(line.substr(equals + 1));
     if (m_section.empty()) return Fail("\"" + key + "\" comes before [bench]");
+    size_t comment = std::min(value.find(" #"), value.find("\t#"));
+    if (comment != std::string::npos)
+        return Fail("\"" + Trimmed(value.substr(comment)) + "\" after a value: a comment goes on a line of its own");
     if (key.empty()) return Fail("a value without a key");
     if (m_section == "[slots]") return Slot(key, value);
     auto given = m_keyLines.find(key);
@@ -164,6 +177,7 @@ int CProfileReader::BenchValue(const std::string& key, const std::string& value)
 }
 
 int CProfileReader::Slot(const std::string& name, const std::string& port) {
+    if (!SlotNameProblem(name).empty()) return Fail(SlotNameProblem(name));
     if (port.empty()) return Fail("slot \"" + name + "\" has no port");
     if (!IsPort(port))
         return Fail(
@@ -195,10 +209,7 @@ int CProfileReader::Choice(const std::string& key, const std::string& value, con
 
 // What the file cannot hold as given (it would read back otherwise); empty when all can be written.
 std::string Unwritable(const BenchProfile& p) {
-    auto plain = [](const std::string& text) {
-        return IsUtf8(text) && Trimmed(text) == text &&
-               std::none_of(text.begin(), text.end(), [](unsigned char c) { return c < ' ' || c == 127; });
-    };
+    auto plain = Plain;
     if (p.command != KEYPAD_FIRMWARE && p.command != KEYPAD_SCREENS)
         return "the command is neither firmware nor screens";
     if (p.image.empty() || !plain(p.image)) return "the image's name \"" + p.image + "\" cannot be written";
@@ -212,30 +223,49 @@ std::string Unwritable(const BenchProfile& p) {
     if (p.slots.empty()) return "the profile has no slot";
     std::set<std::string> names;
     for (const BenchSlot& slot : p.slots) {
-        bool nameFits = !slot.name.empty() && plain(slot.name) && slot.name.find('=') == std::string::npos &&
-                        std::string("#;[").find(slot.name[0]) == std::string::npos;
-        if (!nameFits) return "the slot name \"" + slot.name + "\" cannot be written (no =, nor # ; [ first)";
+        std::string problem = SlotNameProblem(slot.name);
+        if (!problem.empty()) return problem;
         if (!names.insert(slot.name).second) return "two slots are named \"" + slot.name + "\"";
         if (!plain(slot.port) || !IsPort(slot.port)) return "slot \"" + slot.name + "\" has no port";
     }
     return "";
 }
 
-std::string ProfileText(const BenchProfile& p) {
-    std::ostringstream out;
-    out << "# ORBIX production bench profile\n[bench]\n"
-        << "command = " << KeypadCommandWord(p.command) << "\n"
-        << "image = " << p.image << "\n"
-        << "sha256 = " << Lower(p.sha256) << "\n";
-    if (!p.log.empty()) out << "log = " << p.log << "\n";
-    out << "retries = " << p.retries << "\n"
-        << "stall-timeout = " << p.stallTimeoutSeconds << "\n"
-        << "start = " << (p.startByOperator ? "operator" : "keypad") << "\n"
-        << "locked = " << (p.locked ? "yes" : "no") << "\n";
-    if (!p.passwordSalt.empty()) out << "password = " << Lower(p.passwordSalt) << ":" << Lower(p.passwordHash) << "\n";
-    out << "[slots]\n";
-    for (const BenchSlot& slot : p.slots) out << slot.name << " = " << slot.port << "\n";
-    return out.str();
+// The profile as the file's entries, in the order a fresh file has them.
+ProfileEntries BenchEntries(const BenchProfile& p) {
+    ProfileEntries bench{{"command", KeypadCommandWord(p.command)}, {"image", p.image}, {"sha256", Lower(p.sha256)}};
+    if (!p.log.empty()) bench.push_back({"log", p.log});
+    bench.push_back({"retries", std::to_string(p.retries)});
+    bench.push_back({"stall-timeout", std::to_string(p.stallTimeoutSeconds)});
+    bench.push_back({"start", p.startByOperator ? "operator" : "keypad"});
+    bench.push_back({"locked", p.locked ? "yes" : "no"});
+    if (!p.passwordSalt.empty()) bench.push_back({"password", Lower(p.passwordSalt) + ":" + Lower(p.passwordHash)});
+    return bench;
+}
+
+ProfileEntries SlotEntries(const BenchProfile& p) {
+    ProfileEntries slots;
+    for (const BenchSlot& slot : p.slots) slots.push_back({slot.name, slot.port});
+    return slots;
+}
+
+bool Same(const BenchProfile& a, const BenchProfile& b) {
+    auto slots = [](const BenchProfile& p) {
+        std::vector<std::pair<std::string, std::string>> all;
+        for (const BenchSlot& slot : p.slots) all.push_back({slot.name, slot.port});
+        return all;
+    };
+    return BenchEntries(a) == BenchEntries(b) && slots(a) == slots(b);
+}
+
+// The file as its author left it, when it is a profile the edit can keep; else empty.
+std::string ExistingText(const std::string& path) {
+    QFile file(Text(path));
+    if (!file.open(QIODevice::ReadOnly)) return "";
+    std::string text = file.readAll().toStdString();
+    BenchProfile read;
+    std::string error;
+    return CProfileReader(path, read, error).Read(text) ? text : "";
 }
 
 }  // namespace
@@ -263,8 +293,15 @@ int SaveBenchProfile(const std::string& path, const BenchProfile& profile, std::
         error = path + ": not saved: " + problem;
         return 0;
     }
+    // Only what changed is edited, so the author's comments stay; should the result not read back
+    // as this profile, the file is written afresh.
+    std::string edited = ProfileText(ExistingText(path), BenchEntries(profile), SlotEntries(profile));
+    BenchProfile reread;
+    std::string unused;
+    if (!CProfileReader(path, reread, unused).Read(edited) || !Same(reread, profile))
+        edited = ProfileText("", BenchEntries(profile), SlotEntries(profile));
     QSaveFile file(Text(path));
-    QByteArray text = QByteArray::fromStdString(ProfileText(profile));
+    QByteArray text = QByteArray::fromStdString(edited);
     if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
         error = path + ": not saved: " + file.errorString().toStdString();
         return 0;

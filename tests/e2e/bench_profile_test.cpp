@@ -61,6 +61,10 @@ TEST_F(BenchProfileTest, HandEditedProfilesAreReadOrRefusedByLine) {
         {"a slot name twice", GOOD + "Slot 1 = /dev/ttyUSB1\n",
          "line 7: slot \"Slot 1\" named again (first on line 6)"},
         {"a line not UTF-8", GOOD + "Slot \xE9 = /dev/ttyUSB1\n", "line 7: not UTF-8 text"},
+        {"a slot name with a control character", GOOD + "Slot\x1b[2J = /dev/ttyUSB1\n",
+         "line 7: the slot name \"Slot\x1b[2J\" cannot be used"},
+        {"a comment after a port", GOOD + "Slot 2 = /dev/ttyUSB1   # left jig\n",
+         "line 7: \"# left jig\" after a value: a comment goes on a line of its own"},
         {"no [bench]", "[slots]\nA = /dev/ttyUSB0\n", "no [bench] section"},
         {"no image", "[bench]\nsha256 = " + SHA + "\n[slots]\nA = 3\n", "[bench] names no image"},
         {"no sha256", "[bench]\nimage = a.s\n[slots]\nA = 3\n", "[bench] gives no sha256"},
@@ -131,6 +135,23 @@ TEST_F(BenchProfileTest, WhatTheBenchSavesReadsBackTheSame) {
     }
     EXPECT_EQ(ReadAll(again), ReadAll(path));
     EXPECT_EQ(SaveBenchProfile(CoreName(dir / "no-such-folder" / "x.orbix-bench"), saved, error), 0);
+
+    // An edit keeps what the author wrote: comments, blank lines, order, CRLF; only changed lines change.
+    const std::string byHand =
+        "# approved: QA-1234\r\n[bench]\r\nimage=demo.s\r\ncommand = firmware\r\nsha256 = " + SHA +
+        "\r\n\r\n[slots]\r\n# left jig\r\nA = COM1\r\n# right jig\r\nB = COM2\r\n";
+    ASSERT_EQ(Load(byHand, read, error), 1) << error;
+    read.locked = true;
+    read.slots[1].port = "COM3";
+    read.slots.push_back({"C", "COM4"});
+    ASSERT_EQ(SaveBenchProfile(path, read, error), 1) << error;
+    EXPECT_EQ(ReadAll(path), "# approved: QA-1234\r\n[bench]\r\nimage=demo.s\r\ncommand = firmware\r\nsha256 = " + SHA +
+                                 "\r\nretries = 0\r\nstall-timeout = 30\r\nstart = keypad\r\nlocked = yes\r\n\r\n"
+                                 "[slots]\r\n# left jig\r\nA = COM1\r\n# right jig\r\nB = COM3\r\nC = COM4\r\n");
+    read.slots = {read.slots[2], read.slots[0]};  // B gone, C first: the lines take the new order
+    ASSERT_EQ(SaveBenchProfile(path, read, error), 1) << error;
+    EXPECT_NE(ReadAll(path).find("[slots]\r\n# left jig\r\nC = COM4\r\n# right jig\r\nA = COM1\r\n"), std::string::npos)
+        << ReadAll(path);
     EXPECT_EQ(BenchProfilePath(path, "demo.s"), CoreName(dir / "demo.s"));
     EXPECT_EQ(BenchProfilePath(path, "/srv/demo.s"), "/srv/demo.s");
 }
