@@ -7,7 +7,7 @@ JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 
 .PHONY: all deps configure build test test-programs soak test-sanitize test-windows qt-windows test-sanitize-all run run-bench demo \
-        fuzz bench bench-window install package clean windows-apps package-windows test-windows-apps
+        fuzz bench bench-report bench-window install package clean windows-apps package-windows test-windows-apps
 
 all: build
 
@@ -123,6 +123,12 @@ bench: deps
 	bench/firmware-bench.py build-bench
 
 # The production bench with 32 slots updating, its window painting on a virtual display.
+# orbix-flash report over 100,000 records (target: under 2 s).
+bench-report: deps
+	@cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DORBIX_TESTS=OFF -DORBIX_GUI=OFF >/dev/null
+	@cmake --build build-bench -j $(JOBS) --target orbix-flash
+	bench/report-bench.py build-bench
+
 bench-window: deps
 	@cmake -S . -B build-bench-window -G Ninja -DCMAKE_BUILD_TYPE=Release -DORBIX_TESTS=OFF >/dev/null
 	@cmake --build build-bench-window -j $(JOBS) --target orbix-bench orbix-flash orbix-keypad-sim

@@ -5,11 +5,12 @@
 #include <vector>
 
 #include "console_output.h"
-#include "session/exit_code.h"
 #include "inspect.h"
 #include "keypad_command.h"
 #include "options.h"
 #include "ports.h"
+#include "report.h"
+#include "session/exit_code.h"
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -30,17 +31,19 @@ int main(int argc, char** argv) {
         return EXIT_USAGE;
     }
     switch (options.command) {
-    case CLI_HELP:
-        std::fputs(CliUsage().c_str(), stdout);
-        return EXIT_OK;
-    case CLI_VERSION:
-        std::printf("orbix-flash %s\n", ORBIX_VERSION_TEXT);
-        return EXIT_OK;
-    case CLI_PORTS:
-        return ListPorts();
-    case CLI_INSPECT:
-        return InspectFile(options.request.file);
-    default:
-        return RunKeypadCommand(options);
+        case CLI_HELP:
+            std::fputs(CliUsage().c_str(), stdout);
+            return EXIT_OK;
+        case CLI_VERSION:
+            std::printf("orbix-flash %s\n", ORBIX_VERSION_TEXT);
+            return EXIT_OK;
+        case CLI_PORTS:
+            return ListPorts();
+        case CLI_INSPECT:
+            return InspectFile(options.request.file);
+        case CLI_REPORT:
+            return PrintReport(options.reportLogs, options.json ? REPORT_JSON : options.csv ? REPORT_CSV : REPORT_TEXT);
+        default:
+            return RunKeypadCommand(options);
     }
 }

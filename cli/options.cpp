@@ -40,7 +40,8 @@ const std::vector<OptionRow>& Options() {
          "use N simulated keypads (default " + Number(CLI_SIMULATE_DEFAULT) + ", at most " + Number(CLI_SIMULATE_MAX) +
              ") instead of hardware",
          FOR_PORTS, Number(CLI_SIMULATE_DEFAULT), true},
-        {"", "json", "", "JSON Lines on stdout instead of text", FOR_PORTS | WITH_PROFILE},
+        {"", "json", "", "JSON Lines on stdout instead of text", FOR_PORTS | Bit(CLI_REPORT) | WITH_PROFILE},
+        {"", "csv", "", "one row per unit as CSV on stdout, for a spreadsheet", Bit(CLI_REPORT)},
         {"", "trace", "", "print every frame both ways on stderr, in hex, with milliseconds", FOR_PORTS | WITH_PROFILE},
         {"q", "quiet", "", "print nothing but errors", FOR_PORTS | WITH_PROFILE},
         {"", "log", "FILE", "append a JSON result line for every keypad to FILE", FOR_KEYPAD | WITH_PROFILE},
@@ -90,6 +91,8 @@ const CommandName COMMANDS[] = {
     {"ports", CLI_PORTS, KEYPAD_TEST, "", "list the serial ports"},
     {"inspect", CLI_INSPECT, KEYPAD_TEST, "FILE", "show what a firmware or screens file holds"},
     {"scan", CLI_SCAN, KEYPAD_SCAN, "", "show which ports have a keypad answering, with its Memory ID fields"},
+    {"report", CLI_REPORT, KEYPAD_TEST, "LOG...",
+     "a shift's report from records logs: units, yield and units per hour, by station, slot, image and day"},
 };
 
 std::string ProfileCompanions() {
@@ -165,7 +168,14 @@ int ReadCommand(const QCommandLineParser& parser, CliOptions& options, std::stri
     }
     options.command = found->command;
     options.request.command = found->keypad;
-    qsizetype expected = *found->file ? 2 : 1;
+    if (found->command == CLI_REPORT) {
+        for (qsizetype i = 1; i < words.size(); ++i) options.reportLogs.push_back(Bytes(words[i]));
+        if (options.reportLogs.empty()) {
+            error = "the report command needs a log";
+            return 0;
+        }
+    }
+    qsizetype expected = found->command == CLI_REPORT ? words.size() : *found->file ? 2 : 1;
     if (words.size() < expected) {
         error = "the " + name + " command needs a file";
         return 0;
@@ -223,6 +233,7 @@ int ReadValues(const QCommandLineParser& parser, CliOptions& options, std::strin
         return 0;
     }
     options.json = parser.isSet("json");
+    options.csv = parser.isSet("csv");
     options.request.yes = parser.isSet("yes");
     options.force = parser.isSet("force");
     options.request.trace = parser.isSet("trace");

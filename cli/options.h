@@ -16,6 +16,7 @@ enum CliCommand {
     CLI_PORTS,
     CLI_INSPECT,
     CLI_SCAN,
+    CLI_REPORT,
     CLI_HELP,
     CLI_VERSION,
 };
@@ -33,10 +34,12 @@ struct CliOptions {
     // slots, --all, --log, --resume, --jobs, --retries and ORBIX_RETRY_DELAY_MS.
     RunPlan plan;
     bool simulate = false;
-    int simulateCount = 0;       // keypads --simulate starts
-    bool repeatOnEnter = false;  // --repeat=enter: the next unit on Enter, not on removal
-    bool json = false;           // --json: JSON Lines on stdout
-    bool force = false;          // install a firmware file with damaged records exactly as it is read
+    int simulateCount = 0;                // keypads --simulate starts
+    bool repeatOnEnter = false;           // --repeat=enter: the next unit on Enter, not on removal
+    bool json = false;                    // --json: JSON Lines on stdout
+    bool force = false;                   // install a firmware file with damaged records exactly as it is read
+    std::vector<std::string> reportLogs;  // report: the logs read
+    bool csv = false;                     // report: a row per unit, as CSV
 };
 
 // 1 when the arguments are well formed; otherwise 0 with `error` set. Reads

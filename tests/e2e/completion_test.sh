@@ -47,7 +47,7 @@ expect() {
 }
 
 F=$work/orbix-flash
-expect "$F " "firmware inspect ports scan screens test"
+expect "$F " "firmware inspect ports report scan screens test"
 expect "$F --yes --port COM1 sc" "scan screens"
 # Folders come too, to look into.
 expect "$F firmware " "APP2.S app.s firmware-dir"
