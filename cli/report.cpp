@@ -21,9 +21,7 @@ void PrintTallies(const char* heading, const std::map<std::string, ReportTally>&
 }
 
 void PrintText(const ShiftReport& r) {
-    std::printf("units %d: ok %d, failed %d, incomplete %d, interrupted %d; yield %.1f%%; %.1f units an hour\n",
-                r.total.Units(), r.total.ok, r.total.failed, r.total.incomplete, r.total.interrupted, r.total.Yield(),
-                r.unitsPerHour);
+    std::printf("%s\n", ReportSummaryLine(r).c_str());
     PrintTallies("by station", r.byStation);
     PrintTallies("by slot", r.bySlot);
     PrintTallies("by image", r.byImage);

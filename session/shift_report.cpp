@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace {
 
@@ -141,6 +142,7 @@ void Summarise(ShiftReport& report) {
         report.byDay[days.Of(unit.startMs)].Add(unit.outcome);
         if (unit.outcome == "failed" || unit.outcome == "incomplete") ++reasons[unit.lastText];
         if (!unit.serial.empty()) ++serials[unit.serial];
+        ++report.unitsByHour[unit.startMs - unit.startMs % 3'600'000];
         first = first == 0 ? unit.startMs : std::min(first, unit.startMs);
         last = std::max(last, unit.endMs);
     }
@@ -180,4 +182,13 @@ int ReadShiftReport(const std::vector<std::string>& logs, ShiftReport& report, s
     }
     Summarise(report);
     return 1;
+}
+
+std::string ReportSummaryLine(const ShiftReport& r) {
+    char line[200];
+    std::snprintf(line, sizeof line,
+                  "units %d: ok %d, failed %d, incomplete %d, interrupted %d; yield %.1f%%; %.1f units an hour",
+                  r.total.Units(), r.total.ok, r.total.failed, r.total.incomplete, r.total.interrupted, r.total.Yield(),
+                  r.unitsPerHour);
+    return line;
 }

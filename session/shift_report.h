@@ -41,8 +41,9 @@ struct ShiftReport {
     std::map<std::string, ReportTally> byStation, bySlot, byImage, byDay;  // a day is local, YYYY-MM-DD
     std::vector<std::pair<std::string, int>> reasons;                      // failures' last texts, most first
     std::vector<std::pair<std::string, int>> repeatedSerials;              // serials of more than one unit
-    double unitsPerHour = 0;  // from the first unit's start to the last one's end
-    int unreadLines = 0;      // lines of the logs that are no record
+    std::map<int64_t, int> unitsByHour;  // units begun in each hour (its start, ms since 1970 UTC)
+    double unitsPerHour = 0;             // from the first unit's start to the last one's end
+    int unreadLines = 0;                 // lines of the logs that are no record
 };
 
 // Reads every log into `report`; 0 with `error` naming a log that cannot be read.
@@ -50,3 +51,6 @@ int ReadShiftReport(const std::vector<std::string>& logs, ShiftReport& report, s
 
 // An image as the report names it: its file's name and the start of its SHA-256.
 std::string ReportImageName(const std::string& file, const std::string& sha256);
+
+// "units 7: ok 4, failed 1, incomplete 2, interrupted 0; yield 57.1%; 3.5 units an hour"
+std::string ReportSummaryLine(const ShiftReport& report);
