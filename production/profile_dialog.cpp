@@ -16,6 +16,7 @@
 
 #include "serial/port_list.h"
 #include "session/image_file.h"
+#include "session/run_defaults.h"
 
 namespace {
 
@@ -48,11 +49,11 @@ CProfileDialog::CProfileDialog(const BenchProfile& profile, QWidget* parent, con
     fileRow(QStringLiteral("&Image:"), m_image, profile.image, [this] { ChooseImage(); });
     fileRow(QStringLiteral("Re&cords log:"), m_log, profile.log, [this] { ChooseLog(); });
     m_retries = new QSpinBox(this);
-    m_retries->setRange(0, 10);
+    m_retries->setRange(0, MOST_RETRIES);
     m_retries->setValue(profile.retries);
     form->addRow(QStringLiteral("&Retries:"), m_retries);
     m_stall = new QSpinBox(this);
-    m_stall->setRange(1, 3600);
+    m_stall->setRange(1, MOST_STALL_TIMEOUT_SECONDS);
     m_stall->setSuffix(QStringLiteral(" s"));
     m_stall->setValue(profile.stallTimeoutSeconds);
     form->addRow(QStringLiteral("&Stall time-out:"), m_stall);

@@ -34,8 +34,9 @@
 #include "link/messages.h"
 #include "production/bench_window.h"
 #include "production/slot_panel.h"
-#include "sim/loopback_keypad.h"
 #include "session/image_file.h"
+#include "session/run_defaults.h"
+#include "sim/loopback_keypad.h"
 #include "sim/pty_server.h"
 #include "window_fixture.h"
 
@@ -367,12 +368,24 @@ TEST_F(BenchTest, ProfileMadeLockedDroppedAndPinned) {
     keypad.Stop();
     EXPECT_EQ(keypad.Model().FramesReceived(), 0);
 
+    // Edited: the retries and stall time-out go as high as a profile's file may.
+    OnNextModal<QDialog>([&](QDialog* dialog) {
+        for (QLabel* name : dialog->findChildren<QLabel*>()) {
+            if (name->text() == "&Retries:") qobject_cast<QSpinBox*>(name->buddy())->setValue(MOST_RETRIES);
+            if (name->text() == "&Stall time-out:")
+                qobject_cast<QSpinBox*>(name->buddy())->setValue(MOST_STALL_TIMEOUT_SECONDS);
+        }
+        dialog->accept();
+    });
+    menuAction("&Edit profile")->trigger();
     // Locking is written into the profile: it opens locked from then on.
     lock->trigger();  // no question: the profile has its password
     BenchProfile reread;
     ASSERT_TRUE(LoadBenchProfile(dir.filePath("bench.orbix-bench").toStdString(), reread, error)) << error;
     EXPECT_TRUE(reread.locked && window.IsLocked());
     EXPECT_EQ(reread.log, "records.jsonl");
+    EXPECT_EQ(reread.retries, MOST_RETRIES);
+    EXPECT_EQ(reread.stallTimeoutSeconds, MOST_STALL_TIMEOUT_SECONDS);
     QDir(linkDir).removeRecursively();
 }
 
