@@ -14,11 +14,11 @@
 #include <utility>
 
 #include "about_dialog.h"
-#include "app_icon.h"
+#include "desktop/app_icon.h"
+#include "desktop/percent_progress_ctrl.h"
 #include "dialog_units.h"
 #include "help_dialog.h"
 #include "homepage.h"
-#include "percent_progress_ctrl.h"
 #include "preferences_dialog.h"
 #include "session/port_discovery.h"
 #include "session/run_defaults.h"
