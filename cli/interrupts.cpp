@@ -4,23 +4,14 @@
 #include <windows.h>
 
 #include <atomic>
-#else
-#include <fcntl.h>
-#include <unistd.h>
 
-#include <QSocketNotifier>
-#endif
-
-volatile std::sig_atomic_t g_interruptSignal = 0;
-
-#ifdef _WIN32
 namespace {
 std::atomic<QObject*> g_receiver{nullptr};
 
 // Runs on a thread the system starts: the abort itself is queued into the main thread.
 BOOL WINAPI OnConsoleEvent(DWORD type) {
     const bool closing = type == CTRL_CLOSE_EVENT || type == CTRL_LOGOFF_EVENT || type == CTRL_SHUTDOWN_EVENT;
-    g_interruptSignal = closing ? SIGTERM : SIGINT;
+    g_caughtSignal = closing ? SIGTERM : SIGINT;
     if (QObject* receiver = g_receiver.load()) QMetaObject::invokeMethod(receiver, "interrupted", Qt::QueuedConnection);
     // A closing console ends the process once this returns: the main thread gets
     // the system's grace time to abort and exit by itself.
@@ -35,7 +26,7 @@ public:
         g_receiver.store(this);
     }
     ~CInterruptReceiver() override { g_receiver.store(nullptr); }
-    Q_INVOKABLE void interrupted() { m_onInterrupt(128 + g_interruptSignal); }
+    Q_INVOKABLE void interrupted() { m_onInterrupt(128 + g_caughtSignal); }
 
 private:
     std::function<void(int)> m_onInterrupt;
@@ -50,34 +41,9 @@ std::unique_ptr<QObject> WatchInterrupts(std::function<void(int exitCode)> onInt
 
 #include "interrupts.moc"
 #else
-namespace {
-int g_pipe[2] = {-1, -1};
-
-void OnSignal(int signo) {
-    g_interruptSignal = signo;
-    char byte = 1;
-    ssize_t ignored = write(g_pipe[1], &byte, 1);
-    (void)ignored;
-}
-}  // namespace
-
 std::unique_ptr<QObject> WatchInterrupts(std::function<void(int exitCode)> onInterrupt) {
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGHUP, SIG_IGN);
-    if (pipe(g_pipe) != 0) return nullptr;
-    fcntl(g_pipe[1], F_SETFL, O_NONBLOCK);
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;  // no restart: a prompt waiting for input gives up
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    auto notifier = std::make_unique<QSocketNotifier>(g_pipe[0], QSocketNotifier::Read);
-    const int fd = g_pipe[0];
-    QObject::connect(notifier.get(), &QSocketNotifier::activated, [fd, onInterrupt] {
-        char byte;
-        if (read(fd, &byte, 1) == 1) onInterrupt(128 + g_interruptSignal);
-    });
-    return notifier;
+    return WatchSignals({SIGINT, SIGTERM}, [onInterrupt](int signo) { onInterrupt(128 + signo); });
 }
 #endif

@@ -25,4 +25,4 @@ ISessionPolicy::Reply CTerminalPolicy::AcceptDamagedFile(const std::string& ques
     return {ANSWER_YES, "warning: " + question + " Yes (--force): installing it as it reads."};
 }
 
-int CTerminalPolicy::PendingInterrupt() const { return g_interruptSignal ? 128 + g_interruptSignal : 0; }
+int CTerminalPolicy::PendingInterrupt() const { return g_caughtSignal ? 128 + g_caughtSignal : 0; }

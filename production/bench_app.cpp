@@ -10,10 +10,10 @@
 
 #include "bench_simulation.h"
 #include "bench_window.h"
+#include "desktop/app_icon.h"
+#include "desktop/help_version.h"
+#include "desktop/quit_signals.h"
 #include "session/option_table.h"
-#include "ui/app_icon.h"
-#include "ui/help_version.h"
-#include "ui/quit_signals.h"
 
 namespace {
 

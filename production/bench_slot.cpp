@@ -166,15 +166,13 @@ void CBenchSlot::Error(const std::string& text) {
 
 std::string CBenchSlot::FailureText(const SessionResult& result) const {
     const std::string reason = !result.lastText.empty() ? result.lastText : m_errors;
-    const char* contents = m_request.command == KEYPAD_SCREENS ? "screens" : "firmware";
     switch (result.exitCode) {
         case EXIT_INCOMPLETE:
-            return ForThisSlot("the keypad holds no valid ") + contents + ": update it again (" + reason + ")";
+            return ForThisSlot("the update failed (" + reason + "). " + HoldsNoValidText(m_request.command));
         case EXIT_INTERRUPTED:
         case EXIT_TERMINATED:
-            return ForThisSlot(m_erasing
-                                   ? std::string("stopped; the keypad holds no valid ") + contents + ": update it again"
-                                   : "stopped before anything was sent");
+            return ForThisSlot(m_erasing ? "stopped. " + HoldsNoValidText(m_request.command)
+                                         : "stopped before anything was sent");
         case EXIT_USAGE:
             return ForThisSlot(reason);
         default:

@@ -372,19 +372,16 @@ void CBenchWindow::AskToStop(int slot, const std::string& question) {
 }
 
 void CBenchWindow::StopSlot(size_t i) {
-    const char* contents = m_profile.command == KEYPAD_SCREENS ? "screens" : "firmware";
     if (m_slots[i]->HasErased())
-        AskToStop(static_cast<int>(i), "Stop the update in " + m_slots[i]->Name() + "? The keypad will have no valid " +
-                                           contents + " until it is updated again.");
+        AskToStop(static_cast<int>(i),
+                  "Stop the update in " + m_slots[i]->Name() + "? " + WillHoldNoValidText(m_profile.command));
     else
         m_slots[i]->Stop();
 }
 
 void CBenchWindow::StopAll(bool ask) {
     if (ask && AnyErased()) {
-        AskToStop(-1, std::string("Stop every slot? The keypads being updated will have no valid ") +
-                          (m_profile.command == KEYPAD_SCREENS ? "screens" : "firmware") +
-                          " until they are updated again.");
+        AskToStop(-1, "Stop every slot? " + WillHoldNoValidText(m_profile.command, true));
         return;
     }
     for (auto& slot : m_slots) slot->Stop();
@@ -405,11 +402,11 @@ void CBenchWindow::closeEvent(QCloseEvent* event) {
     event->ignore();
     if (m_closing) return;
     if (std::any_of(m_slots.begin(), m_slots.end(), [](const auto& slot) { return slot->IsUpdating(); })) {
-        const auto answer = QMessageBox::question(
-            this, QStringLiteral("ORBIX Bench"),
-            QStringLiteral("Keypads are being updated. Stop every slot and close? The keypads being updated will "
-                           "have no valid contents until they are updated again."),
-            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        const auto answer =
+            QMessageBox::question(this, QStringLiteral("ORBIX Bench"),
+                                  QString::fromStdString("Keypads are being updated. Stop every slot and close? " +
+                                                         WillHoldNoValidText(m_profile.command, true)),
+                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
         if (answer != QMessageBox::Yes) return;
     }
     m_closing = true;

@@ -12,6 +12,26 @@
 // The bench's profile as the engineer handles it: made, opened, dropped, saved, locked. What a
 // profile does once open is bench_window.cpp's.
 
+namespace {
+
+// The profile as it is written to `path`: names inside its folder relative, so the folder copies
+// from PC to PC (the profile dialog gives them absolute); `from` is where they start now.
+BenchProfile SavedIn(const std::string& path, const BenchProfile& profile, const std::string& from) {
+    BenchProfile saved = profile;
+    const QDir folder = QFileInfo(QString::fromStdString(path)).absoluteDir();
+    auto relative = [&](std::string& name) {
+        if (name.empty()) return;
+        const QString absolute = QString::fromStdString(BenchProfilePath(from, name));
+        const QString inside = folder.relativeFilePath(absolute);
+        name = (inside.startsWith(QLatin1String("..")) ? absolute : inside).toStdString();
+    };
+    relative(saved.image);
+    relative(saved.log);
+    return saved;
+}
+
+}  // namespace
+
 void CBenchWindow::ApplyLock() {
     const bool locked = m_profile.locked;
     m_new->setEnabled(!locked);
@@ -37,7 +57,8 @@ void CBenchWindow::ToggleLock() {
         }
         m_profile.locked = true;
         std::string error;
-        if (!m_profilePath.empty() && !SaveBenchProfile(m_profilePath, m_profile, error))
+        if (!m_profilePath.empty() &&
+            !SaveBenchProfile(m_profilePath, SavedIn(m_profilePath, m_profile, m_profilePath), error))
             Warn("The bench is locked, but the profile could not be saved so: " + error);
     } else if (!m_profile.passwordHash.empty()) {
         bool ok = false;
@@ -90,22 +111,12 @@ void CBenchWindow::SaveProfileAs() {
     if (!m_profile.locked) ChooseWhereToSave();
 }
 
-// Names inside the profile's folder are kept relative, so the folder copies from PC to PC.
 void CBenchWindow::ChooseWhereToSave() {
     QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save the bench profile"), QString(),
                                                 QStringLiteral("Bench profiles (*.orbix-bench)"));
     if (path.isEmpty()) return;
     if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".orbix-bench");
-    BenchProfile saved = m_profile;
-    const QDir folder = QFileInfo(path).absoluteDir();
-    auto relative = [&](std::string& name) {
-        if (name.empty()) return;
-        const QString absolute = QString::fromStdString(BenchProfilePath(m_profilePath, name));
-        const QString inside = folder.relativeFilePath(absolute);
-        name = (inside.startsWith(QLatin1String("..")) ? absolute : inside).toStdString();
-    };
-    relative(saved.image);
-    relative(saved.log);
+    const BenchProfile saved = SavedIn(path.toStdString(), m_profile, m_profilePath);
     std::string error;
     if (!SaveBenchProfile(path.toStdString(), saved, error)) {
         Warn("The profile could not be saved: " + error);

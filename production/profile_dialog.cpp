@@ -9,6 +9,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableWidget>
@@ -16,6 +17,7 @@
 
 #include "serial/port_list.h"
 #include "session/image_file.h"
+#include "session/run_defaults.h"
 
 namespace {
 
@@ -46,13 +48,14 @@ CProfileDialog::CProfileDialog(const BenchProfile& profile, QWidget* parent, con
         form->addRow(name, row);
     };
     fileRow(QStringLiteral("&Image:"), m_image, profile.image, [this] { ChooseImage(); });
+    m_pinnedImage = m_image->text().toStdString();
     fileRow(QStringLiteral("Re&cords log:"), m_log, profile.log, [this] { ChooseLog(); });
     m_retries = new QSpinBox(this);
-    m_retries->setRange(0, 10);
+    m_retries->setRange(0, MOST_RETRIES);
     m_retries->setValue(profile.retries);
     form->addRow(QStringLiteral("&Retries:"), m_retries);
     m_stall = new QSpinBox(this);
-    m_stall->setRange(1, 3600);
+    m_stall->setRange(1, MOST_STALL_TIMEOUT_SECONDS);
     m_stall->setSuffix(QStringLiteral(" s"));
     m_stall->setValue(profile.stallTimeoutSeconds);
     form->addRow(QStringLiteral("&Stall time-out:"), m_stall);
@@ -122,7 +125,9 @@ void CProfileDialog::ChooseImage() {
     const QString path = QFileDialog::getOpenFileName(
         this, QStringLiteral("The image the bench sends"), m_image->text(),
         screens ? QStringLiteral("Screens (*.bin);;All files (*)") : QStringLiteral("Firmware (*.s);;All files (*)"));
-    if (!path.isEmpty()) m_image->setText(path);
+    if (path.isEmpty()) return;
+    m_image->setText(path);
+    m_imageChosen = true;  // the same name chosen again may hold a new image
 }
 
 void CProfileDialog::ChooseLog() {
@@ -134,7 +139,16 @@ void CProfileDialog::ChooseLog() {
 
 void CProfileDialog::Refuse(const QString& text) { m_problem->setText(text); }
 
-// The image is hashed here: the profile pins the file as it is now.
+bool CProfileDialog::PinAnother(const std::string& pinned, const std::string& chosen) {
+    QMessageBox ask(QMessageBox::Question, windowTitle(),
+                    Text("The image is another one. The profile pins the SHA-256\n" + pinned +
+                         "\nand the image chosen hashes to\n" + chosen + "\nPin the image chosen?"),
+                    QMessageBox::Yes | QMessageBox::No, this);
+    ask.setDefaultButton(QMessageBox::No);
+    return ask.exec() == QMessageBox::Yes;
+}
+
+// An image chosen is hashed here: the profile pins the file as it is now.
 void CProfileDialog::accept() {
     BenchProfile profile = m_profile;
     profile.command = static_cast<KeypadCommand>(m_command->currentData().toInt());
@@ -159,12 +173,18 @@ void CProfileDialog::accept() {
     }
     if (profile.slots.empty()) return Refuse(QStringLiteral("Add a slot: a bench needs one at least."));
     if (profile.image.empty()) return Refuse(QStringLiteral("Choose the image the bench sends."));
-    CImageFile image;
-    uint64_t length = 0;
-    std::string problem;
-    if (ReadImageFile(profile.image, BENCH_IMAGE_LIMIT, image, length, problem, [] { return false; }) != FILE_READ_OK)
-        return Refuse(Text("The image cannot be read: " + problem + "."));
-    profile.sha256 = image.sha256;
+    // The pin stays unless the image is another: a file swapped since it was pinned must not be taken unsaid.
+    if (profile.sha256.empty() || m_imageChosen || profile.image != m_pinnedImage) {
+        CImageFile image;
+        uint64_t length = 0;
+        std::string problem;
+        if (ReadImageFile(profile.image, BENCH_IMAGE_LIMIT, image, length, problem, [] { return false; }) !=
+            FILE_READ_OK)
+            return Refuse(Text("The image cannot be read: " + problem + "."));
+        if (!profile.sha256.empty() && image.sha256 != profile.sha256 && !PinAnother(profile.sha256, image.sha256))
+            return;
+        profile.sha256 = image.sha256;
+    }
     if (!m_password->text().isEmpty()) SetBenchPassword(profile, m_password->text().toStdString());
     m_profile = profile;
     QDialog::accept();

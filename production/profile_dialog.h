@@ -12,7 +12,8 @@ class QSpinBox;
 class QTableWidget;
 
 // Makes or changes a bench profile: the command, the image (its SHA-256 taken
-// as it is chosen), the records log, the slots from the system's ports, and
+// as it is chosen, and kept while it is not: another image is pinned only once the
+// old and the new hash have been shown), the records log, the slots from the system's ports, and
 // how the slots start. Names come out absolute; saving makes them relative.
 class CProfileDialog : public QDialog {
 public:
@@ -28,6 +29,7 @@ private:
     void ChooseImage();
     void ChooseLog();
     void Refuse(const QString& text);
+    bool PinAnother(const std::string& pinned, const std::string& chosen);  // asks
 
     BenchProfile m_profile;
     QComboBox* m_command;
@@ -41,4 +43,6 @@ private:
     QTableWidget* m_slots;
     QComboBox* m_ports;
     QLabel* m_problem;
+    std::string m_pinnedImage;  // as the image field first showed it
+    bool m_imageChosen = false;
 };

@@ -5,7 +5,7 @@
 #include <QPushButton>
 
 #include "bench_slot.h"
-#include "ui/percent_progress_ctrl.h"
+#include "desktop/percent_progress_ctrl.h"
 
 namespace {
 

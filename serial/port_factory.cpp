@@ -7,6 +7,8 @@
 struct PortType {
     bool (*opens)(const std::string& name);
     std::unique_ptr<IPortLayer> (*make)();
+    PortCapabilities (*capabilities)(const std::string& name);
+    std::string (*identity)(const std::string& name);
 };
 
 namespace {
@@ -16,13 +18,19 @@ std::unique_ptr<IPortLayer> Make() {
     return std::make_unique<Layer>();
 }
 
+// A kind of port's row: the names it opens, then what its class says of them.
+template <typename Layer>
+constexpr PortType Row(bool (*opens)(const std::string&)) {
+    return {opens, Make<Layer>, Layer::Capabilities, Layer::Identity};
+}
+
 bool AnyDevice(const std::string&) { return true; }
 
 // The first row whose names match opens the port: a new kind of port is its class and a row
 // above the last, which takes every other name as a device path.
 const PortType PORT_TYPES[] = {
-    {IsNetworkPortName, Make<CNetworkPort>},
-    {AnyDevice, Make<CSerialPort>},
+    Row<CNetworkPort>(IsNetworkPortName),
+    Row<CSerialPort>(AnyDevice),
 };
 
 }  // namespace
@@ -43,4 +51,16 @@ std::unique_ptr<IPortLayer> MakePortLayer(const PortType& type) { return type.ma
 std::unique_ptr<IPortLayer> MakePortLayer(const std::string& name, std::string& reason) {
     const PortType* type = PortTypeOf(name, reason);
     return type ? MakePortLayer(*type) : nullptr;
+}
+
+PortCapabilities CapabilitiesOf(const std::string& name) {
+    std::string reason;
+    const PortType* type = PortTypeOf(name, reason);
+    return type ? type->capabilities(name) : PortCapabilities();
+}
+
+std::string DeviceIdentity(const std::string& name) {
+    std::string reason;
+    const PortType* type = PortTypeOf(name, reason);
+    return type ? type->identity(name) : name;
 }

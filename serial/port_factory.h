@@ -14,3 +14,10 @@ const PortType* PortTypeOf(const std::string& name, std::string& reason);
 std::unique_ptr<IPortLayer> MakePortLayer(const PortType& type);
 // Both: the closed port that opens `name`, or null with why not.
 std::unique_ptr<IPortLayer> MakePortLayer(const std::string& name, std::string& reason);
+
+// What the port `name` opens can do; nothing for a name that names no port.
+PortCapabilities CapabilitiesOf(const std::string& name);
+// What a port name stands for, so that two names of one device compare equal: a device node by
+// its device number (after links, /dev/serial/by-id included), a network port by host and port
+// (either scheme). A name that names no port stands for itself.
+std::string DeviceIdentity(const std::string& name);

@@ -7,6 +7,15 @@
 
 class QEventLoop;
 
+// What a kind of port can do, told by its class (port_factory asks it): nothing above serial/
+// guesses it from a port's name.
+struct PortCapabilities {
+    bool listed = false;          // the system's port list holds it while it is there
+    bool quietCheck = false;      // IsComPortAvailable tells, without opening it, whether it would open
+    bool sendsBreak = false;      // BREAK reaches the keypad
+    bool asksLowLatency = false;  // opening it asks for low-latency mode: going without is worth a word
+};
+
 // A port the keypad is reached through, as the binding sees it: a serial
 // device, or a serial device server on the network. Opened for the keypad's
 // line: 115200 baud, 8 data bits, no parity, 1 stop bit, no flow control.

@@ -6,15 +6,20 @@
 #include <utility>
 
 #include "port_lock.h"
+#include "port_naming.h"
 
 #ifdef Q_OS_WIN
 #include <windows.h>
 #endif
 #ifdef Q_OS_UNIX
-#include <cerrno>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
 #ifdef Q_OS_LINUX
 #include <linux/serial.h>
 #endif
@@ -51,13 +56,32 @@ std::string OpenFailureText(const std::string& device, CommOpenError error) {
 
 }  // namespace
 
-bool AsksForLowLatency(const std::string& device) {
+PortCapabilities CSerialPort::Capabilities(const std::string& device) {
+    PortCapabilities can;
+    can.listed = can.quietCheck = can.sendsBreak = true;
 #ifdef Q_OS_LINUX
     std::error_code ec;
-    return std::filesystem::canonical(device, ec).string().rfind("/dev/pts/", 0) != 0;
+    can.asksLowLatency = std::filesystem::canonical(device, ec).string().rfind("/dev/pts/", 0) != 0;
 #else
     Q_UNUSED(device);
-    return false;
+#endif
+    return can;
+}
+
+std::string CSerialPort::Identity(const std::string& name) {
+    PortSpec port;
+    if (!ParsePortArgument(name, port)) return name;
+#ifdef Q_OS_WIN
+    if (port.number > 0) return "com " + std::to_string(port.number);
+    return "path " + QString::fromStdString(port.device).toLower().toStdString();
+#else
+    char resolved[PATH_MAX];
+    const std::string path = realpath(port.device.c_str(), resolved) ? std::string(resolved) : port.device;
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) return "path " + path;
+    // A device node is the device whatever its name; another file is its inode.
+    if (S_ISCHR(info.st_mode)) return "dev " + std::to_string(info.st_rdev);
+    return "inode " + std::to_string(info.st_dev) + " " + std::to_string(info.st_ino);
 #endif
 }
 

@@ -22,11 +22,6 @@ struct LineConfig {
     QSerialPort::FlowControl flow = QSerialPort::NoFlowControl;
 };
 
-// Whether opening the device asks its driver for low-latency mode: only Linux lets a program
-// ask (elsewhere it is the driver's setting, the README says where), and a pseudo-terminal
-// has no driver to ask.
-bool AsksForLowLatency(const std::string& device);
-
 // How long a COM port may take to open on Windows before it counts as not answering, as long as
 // a network port's connection may.
 constexpr int SERIAL_OPEN_TIMEOUT_MS = 5000;
@@ -53,6 +48,13 @@ public:
     void SetBreak(bool on) override;
     QByteArray Read() override;
     bool LowLatency() const override { return m_lowLatency; }
+
+    // Listed by the system, checked quietly, with BREAK; low-latency mode asked for where the system lets
+    // a program ask (only Linux: elsewhere it is the driver's setting, the README says where), and a
+    // pseudo-terminal has no driver to ask.
+    static PortCapabilities Capabilities(const std::string& device);
+    // The device node's number after links (on Windows its COM number or its path, in any case).
+    static std::string Identity(const std::string& device);
 
 private:
     void Tried(int available, CommOpenError failure);

@@ -157,7 +157,8 @@ int CProfileReader::BenchValue(const std::string& key, const std::string& value)
         return Number(key, value, RETRIES_MAX, p.retries);
     } else if (key == "stall-timeout") {
         if (!Number(key, value, STALL_TIMEOUT_MAX, p.stallTimeoutSeconds)) return 0;
-        if (p.stallTimeoutSeconds == 0) return Fail("stall-timeout takes a whole number of seconds from 1 to 86400");
+        if (p.stallTimeoutSeconds == 0)
+            return Fail("stall-timeout takes a whole number of seconds from 1 to " + std::to_string(STALL_TIMEOUT_MAX));
     } else if (key == "start") {
         return Choice(key, value, "keypad", "operator", p.startByOperator);
     } else if (key == "locked") {

@@ -50,7 +50,8 @@ bool CKeypadPresence::WaitUntil(bool present, const std::function<bool()>& keepG
             Pause(2 * PRESENCE_PROBE_MS);
             continue;
         }
-        if (present && probe % PRESENCE_BREAK_EVERY == 0) {
+        // Without BREAK (raw TCP) the wake-up would only hold the probes up.
+        if (present && probe % PRESENCE_BREAK_EVERY == 0 && CapabilitiesOf(m_port.device).sendsBreak) {
             WakeKeypad([this](bool on) { m_layer->SetBreak(on); }, [](int ms) { QThread::msleep(ms); });
         }
         m_answered = false;

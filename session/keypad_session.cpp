@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "bench_profile.h"
-#include "serial/serial_port.h"
+#include "serial/port_factory.h"
 
 CKeypadSession::CKeypadSession(const SessionRequest& request, ISessionSink& view, ISessionPolicy& policy)
     : CQtLoaderHost(true),
@@ -31,7 +31,8 @@ bool CKeypadSession::OpenPort(const std::string& simulatedDevice) {
         return false;
     }
     const std::string& device = m_binding.PortInUse().device;
-    if (!m_binding.LowLatency() && AsksForLowLatency(device) && !m_request.quiet) m_view.NoLowLatency(device);
+    if (!m_binding.LowLatency() && CapabilitiesOf(device).asksLowLatency && !m_request.quiet)
+        m_view.NoLowLatency(device);
     m_engine.ResetSender();
     return true;
 }
@@ -167,9 +168,7 @@ void CKeypadSession::ReportEnd(int code) {
         m_view.Error("The keypad accepted the firmware but did not confirm the restart: power it off and on, then "
                      "test the connection.");
     else
-        m_view.Error(std::string("The keypad holds no valid ") +
-                     (m_request.command == KEYPAD_SCREENS ? "screens" : "firmware") +
-                     " and stays in its update mode: run the update again.");
+        m_view.Error(HoldsNoValidText(m_request.command));
 }
 
 void CKeypadSession::Fail(const std::string& reason) {

@@ -2,12 +2,8 @@
 
 #ifndef _WIN32
 #include <glob.h>
-#include <limits.h>
-#include <stdlib.h>
-#include <sys/stat.h>
 #endif
 
-#include <QString>
 #include <algorithm>
 #include <set>
 
@@ -25,35 +21,9 @@ std::vector<std::string> Glob(const std::string& pattern) {
     globfree(&found);
     return paths;
 }
-
-std::string Canonical(const std::string& path) {
-    char resolved[PATH_MAX];
-    return realpath(path.c_str(), resolved) ? std::string(resolved) : path;
-}
 #endif
 
 }  // namespace
-
-std::string DeviceIdentity(const std::string& name) {
-    NetworkPortName network;
-    if (ParseNetworkPortName(name, network)) {
-        QString host = QString::fromStdString(network.host).toLower();
-        return "net " + host.toStdString() + " " + std::to_string(network.port);
-    }
-    PortSpec port;
-    if (!ParsePortArgument(name, port)) return name;
-#ifdef _WIN32
-    if (port.number > 0) return "com " + std::to_string(port.number);
-    return "path " + QString::fromStdString(port.device).toLower().toStdString();
-#else
-    std::string path = Canonical(port.device);
-    struct stat info {};
-    if (stat(path.c_str(), &info) != 0) return "path " + path;
-    // A device node is the device whatever its name; another file is its inode.
-    if (S_ISCHR(info.st_mode)) return "dev " + std::to_string(info.st_rdev);
-    return "inode " + std::to_string(info.st_dev) + " " + std::to_string(info.st_ino);
-#endif
-}
 
 std::vector<std::string> CandidatePorts(const std::string& autoName) {
     std::vector<std::string> names;

@@ -13,6 +13,12 @@ enum KeypadCommand { KEYPAD_TEST, KEYPAD_SCAN, KEYPAD_FIRMWARE, KEYPAD_SCREENS }
 
 // The command's word ("firmware"), as results name it.
 const char* KeypadCommandWord(KeypadCommand command);
+// What an update (firmware or screens) cut off after its first erase leaves, in the words of every
+// front end: "The keypad holds no valid firmware and stays in its update mode: run the update again."
+std::string HoldsNoValidText(KeypadCommand update);
+// The same asked before stopping: "The keypad will have no valid screens until it is updated
+// again.", or of every keypad being updated.
+std::string WillHoldNoValidText(KeypadCommand update, bool everyKeypad = false);
 
 struct SessionRequest;
 // The port a session opens when something names it: the simulated keypad's

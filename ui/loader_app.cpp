@@ -6,10 +6,10 @@
 #include <cstdio>
 #include <memory>
 
-#include "app_icon.h"
-#include "help_version.h"
+#include "desktop/app_icon.h"
+#include "desktop/help_version.h"
+#include "desktop/quit_signals.h"
 #include "loader_dialog.h"
-#include "quit_signals.h"
 #include "session/option_table.h"
 #include "sim/simulated_keypad.h"
 #include "standard_dialogs.h"

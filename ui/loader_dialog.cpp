@@ -10,19 +10,19 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QVBoxLayout>
-#include <cstdio>
 #include <cstdlib>
 #include <utility>
 
 #include "about_dialog.h"
-#include "app_icon.h"
+#include "desktop/app_icon.h"
+#include "desktop/percent_progress_ctrl.h"
 #include "dialog_units.h"
 #include "help_dialog.h"
 #include "homepage.h"
-#include "percent_progress_ctrl.h"
 #include "preferences_dialog.h"
 #include "session/port_discovery.h"
 #include "session/run_defaults.h"
+#include "session/session_request.h"
 
 namespace {
 
@@ -33,6 +33,9 @@ constexpr std::uint32_t ACTIVITY_RANGE = 0x00320000;  // 0 to 50, as low and hig
 // A second click of a double click on Abort lands on Close: clicks this soon after an operation
 // ended do nothing.
 constexpr int CLICK_GUARD_MS = 500;
+
+// The update the engine's mode runs: the window asks and tells of updates alone.
+KeypadCommand UpdateOf(int mode) { return mode == MODE_SCREENS ? KEYPAD_SCREENS : KEYPAD_FIRMWARE; }
 
 // The one local file of a drop; empty for anything else.
 QString DroppedFile(const QMimeData* data) {
@@ -199,19 +202,16 @@ void CLoaderDialog::AutoPortNotFound(const std::string& problem) {
 
 int CLoaderDialog::MayClose() {
     // An accidental close would leave the keypad half-written without a word.
-    const StopAnswer answer = AskToStop(
-        "An update is running. Stop it and close? The keypad will have no valid %s until it is updated again.");
+    const StopAnswer answer = AskToStop("An update is running. Stop it and close? ");
     // An update that ended meanwhile leaves the window open on its outcome.
     return answer == STOP_NOT_ASKED || answer == STOP_DONE;
 }
 
-CLoaderDialog::StopAnswer CLoaderDialog::AskToStop(const char* question) {
+CLoaderDialog::StopAnswer CLoaderDialog::AskToStop(const std::string& question) {
     const int mode = m_engine.Mode();
     if (mode != MODE_FIRMWARE && mode != MODE_SCREENS) return STOP_NOT_ASKED;
-    char text[200];
-    std::snprintf(text, sizeof text, question, mode == MODE_FIRMWARE ? "firmware" : "screens");
     m_asking = true;
-    const int yes = askYesNo(text, DEFAULT_NO);
+    const int yes = askYesNo(question + WillHoldNoValidText(UpdateOf(mode)), DEFAULT_NO);
     m_asking = false;
     // Its end withdraws the question; a Yes given as it ended has nothing left to stop.
     if (!m_engine.IsBusy()) return STOP_OUTRUN;
@@ -223,8 +223,7 @@ CLoaderDialog::StopAnswer CLoaderDialog::AskToStop(const char* question) {
 void CLoaderDialog::OnCloseButton() {
     if (m_asking || (!m_engine.IsBusy() && m_sinceIdle.isValid() && m_sinceIdle.elapsed() < CLICK_GUARD_MS)) return;
     // Only an update leaves the keypad without valid contents when stopped; a test stops at once.
-    if (AskToStop("Stop the update? The keypad will have no valid %s until it is updated again.") != STOP_NOT_ASKED)
-        return;
+    if (AskToStop("Stop the update? ") != STOP_NOT_ASKED) return;
     // Close while idle ends the program; Abort while busy ends the operation.
     if (m_engine.IsBusy()) m_engine.Abort();
     else accept();
@@ -345,10 +344,7 @@ void CLoaderDialog::OnPortLost(bool duringOperation) {
         // The operation has ended with the not-available status; the box says what that leaves.
         const std::string lost = "COM Port: " + PortLabel(m_binding.PortInUse()) + " was lost during the ";
         if (m_runningMode == MODE_FIRMWARE || m_runningMode == MODE_SCREENS)
-            messageBox(lost + "update. The keypad holds no valid " +
-                           (m_runningMode == MODE_FIRMWARE ? "firmware" : "screens") +
-                           " and stays in its update mode: run the update again.",
-                       MESSAGE_WARNING);
+            messageBox(lost + "update. " + HoldsNoValidText(UpdateOf(m_runningMode)), MESSAGE_WARNING);
         else
             messageBox(lost + "connection test.", MESSAGE_WARNING);
         m_progress->SetRange(100 << 16);

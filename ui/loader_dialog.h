@@ -113,7 +113,7 @@ private:
     // 1 when the window may close now; asks first while an update runs, and stops it on Yes.
     int MayClose();
     // Asks `question` (No the default) while an update runs and stops it on Yes.
-    StopAnswer AskToStop(const char* question);
+    StopAnswer AskToStop(const std::string& question);  // the question, then what stopping leaves
     // Close/Abort, by click, Enter or Space.
     void OnCloseButton();
     // Runs `operation` with the port open: at once when it is, otherwise once it has been tried

@@ -4,6 +4,7 @@
 
 #include "engine/loader_engine.h"
 #include "serial/port_check.h"
+#include "serial/port_factory.h"
 #include "session/port_binding.h"
 
 CPortRecovery::CPortRecovery(CPortBinding& binding, CLoaderEngine& engine, QObject* parent)
@@ -37,8 +38,8 @@ void CPortRecovery::Attempt() {
         m_timer.stop();  // Preferences has chosen another port since
         return;
     }
-    // A device is asked about first, quietly; a network port only tells by being connected to.
-    if (!IsNetworkPortName(inUse.device) && !IsComPortAvailable(inUse.device)) return;
+    // A port that can be asked about quietly is asked first; another only tells by being opened.
+    if (CapabilitiesOf(inUse.device).quietCheck && !IsComPortAvailable(inUse.device)) return;
     m_binding.StartOpenComPort([this](int open) { Ended(open); });
 }
 

@@ -122,9 +122,9 @@ void CPreferencesDialog::FillPortList(const PortSpec* portForRun) {
     }
     if (storedByName && IndexOf(stored) < 0) {
         const QString path = QString::fromStdString(stored.device);
-        // A network port is never listed by the system, and a link may name a listed device.
+        // A port the system does not list cannot be missed from its list, and a link may name a listed device.
         const std::string identity = DeviceIdentity(stored.device);
-        const bool there = IsNetworkPortName(stored.device) ||
+        const bool there = !CapabilitiesOf(stored.device).listed ||
                            std::any_of(present.begin(), present.end(),
                                        [&](const SystemPort& port) { return DeviceIdentity(port.device) == identity; });
         m_ports->addItem(there ? path : absent(path), path);

@@ -3,6 +3,19 @@
 #include <cstdio>
 #include <utility>
 
+PortCapabilities CNetworkPort::Capabilities(const std::string& name) {
+    PortCapabilities can;
+    NetworkPortName parsed;
+    can.sendsBreak = ParseNetworkPortName(name, parsed) && parsed.rfc2217;
+    return can;
+}
+
+std::string CNetworkPort::Identity(const std::string& name) {
+    NetworkPortName parsed;
+    if (!ParseNetworkPortName(name, parsed)) return name;
+    return "net " + QString::fromStdString(parsed.host).toLower().toStdString() + " " + std::to_string(parsed.port);
+}
+
 CNetworkPort::CNetworkPort(int openTimeoutMs, QObject* parent) : IPortLayer(parent), m_openTimeoutMs(openTimeoutMs) {
     connect(&m_socket, &QTcpSocket::readyRead, this, &CNetworkPort::OnReadyRead);
     connect(&m_socket, &QTcpSocket::disconnected, this, &CNetworkPort::OnGone);

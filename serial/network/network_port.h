@@ -37,6 +37,11 @@ public:
     bool LowLatency() const override { return m_noDelay; }
     void CancelOpen() override;
 
+    // Never listed by the system, and only connecting tells whether it opens; BREAK through RFC 2217 alone.
+    static PortCapabilities Capabilities(const std::string& name);
+    // "net HOST PORT" (the host in lower case), whichever the scheme.
+    static std::string Identity(const std::string& name);
+
 private:
     enum OpenPhase { OPEN_IDLE, OPEN_CONNECTING, OPEN_NEGOTIATING };
 

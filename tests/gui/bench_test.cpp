@@ -34,8 +34,9 @@
 #include "link/messages.h"
 #include "production/bench_window.h"
 #include "production/slot_panel.h"
-#include "sim/loopback_keypad.h"
 #include "session/image_file.h"
+#include "session/run_defaults.h"
+#include "sim/loopback_keypad.h"
 #include "sim/pty_server.h"
 #include "window_fixture.h"
 
@@ -367,12 +368,58 @@ TEST_F(BenchTest, ProfileMadeLockedDroppedAndPinned) {
     keypad.Stop();
     EXPECT_EQ(keypad.Model().FramesReceived(), 0);
 
+    // Edited, its image untouched: the pin stays (the image swapped meanwhile is not taken), and
+    // the retries and stall time-out go as high as a profile's file may.
+    auto editProfile = [&](std::function<void(QDialog*)> change) {
+        OnNextModal<QDialog>([&](QDialog* dialog) {
+            change(dialog);
+            dialog->accept();
+        });
+        menuAction("&Edit profile")->trigger();
+    };
+    auto spinBox = [](QDialog* dialog, const QString& label) {
+        for (QLabel* name : dialog->findChildren<QLabel*>())
+            if (name->text() == label) return qobject_cast<QSpinBox*>(name->buddy());
+        return static_cast<QSpinBox*>(nullptr);
+    };
+    editProfile([&](QDialog* dialog) {
+        spinBox(dialog, "&Retries:")->setValue(MOST_RETRIES);
+        spinBox(dialog, "&Stall time-out:")->setValue(MOST_STALL_TIMEOUT_SECONDS);
+    });
     // Locking is written into the profile: it opens locked from then on.
     lock->trigger();  // no question: the profile has its password
     BenchProfile reread;
-    ASSERT_TRUE(LoadBenchProfile(dir.filePath("bench.orbix-bench").toStdString(), reread, error)) << error;
+    const QString profilePath = dir.filePath("bench.orbix-bench");
+    ASSERT_TRUE(LoadBenchProfile(profilePath.toStdString(), reread, error)) << error;
     EXPECT_TRUE(reread.locked && window.IsLocked());
     EXPECT_EQ(reread.log, "records.jsonl");
+    EXPECT_EQ(reread.sha256, pinned);
+    EXPECT_EQ(reread.retries, MOST_RETRIES);
+    EXPECT_EQ(reread.stallTimeoutSeconds, MOST_STALL_TIMEOUT_SECONDS);
+
+    // Another image chosen: its hash is pinned once the old and the new have been shown.
+    OnNextModal<QInputDialog>([](QInputDialog* ask) {
+        ask->setTextValue("line 4");
+        ask->accept();
+    });
+    lock->trigger();
+    ASSERT_FALSE(window.IsLocked());
+    WriteSRecordFile(dir.filePath("other.s"), TestPattern(24002));
+    QString asked;
+    editProfile([&](QDialog* dialog) {
+        for (QLabel* name : dialog->findChildren<QLabel*>())
+            if (name->text() == "&Image:") qobject_cast<QLineEdit*>(name->buddy())->setText(dir.filePath("other.s"));
+        OnNextModal<QMessageBox>([&](QMessageBox* box) {
+            asked = box->text();
+            box->button(QMessageBox::Yes)->click();
+        });
+    });
+    lock->trigger();
+    ASSERT_TRUE(LoadBenchProfile(profilePath.toStdString(), reread, error)) << error;
+    EXPECT_EQ(reread.image, "other.s");
+    EXPECT_NE(reread.sha256, pinned);
+    EXPECT_TRUE(asked.contains(QString::fromStdString(pinned)) && asked.contains(QString::fromStdString(reread.sha256)))
+        << asked.toStdString();
     QDir(linkDir).removeRecursively();
 }
 

@@ -12,8 +12,8 @@
 #include <QUrl>
 #include <cstdio>
 
+#include "desktop/app_icon.h"
 #include "ui/about_dialog.h"
-#include "ui/app_icon.h"
 #include "ui/help_dialog.h"
 #include "window_fixture.h"
 

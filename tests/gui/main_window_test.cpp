@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "ui/percent_progress_ctrl.h"
+#include "desktop/percent_progress_ctrl.h"
 #include "window_fixture.h"
 
 namespace {

@@ -1,14 +1,13 @@
-#include "ui/offscreen_dc.h"
-#include "ui/percent_progress_ctrl.h"
+#include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QFont>
 #include <QImage>
 #include <QPainter>
-
-#include <gtest/gtest.h>
-
 #include <climits>
+
+#include "desktop/offscreen_dc.h"
+#include "desktop/percent_progress_ctrl.h"
 
 namespace {
 

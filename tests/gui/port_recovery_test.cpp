@@ -16,8 +16,8 @@
 #include <cstdio>
 #include <deque>
 
+#include "desktop/percent_progress_ctrl.h"
 #include "serial/serial_port.h"
-#include "ui/percent_progress_ctrl.h"
 #include "ui/preferences_dialog.h"
 #include "window_fixture.h"
 

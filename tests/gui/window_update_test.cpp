@@ -19,8 +19,8 @@
 #include <QTimer>
 #include <memory>
 
+#include "desktop/percent_progress_ctrl.h"
 #include "sim/pty_server.h"
-#include "ui/percent_progress_ctrl.h"
 #include "window_fixture.h"
 
 namespace {

@@ -2,8 +2,10 @@
 # The layers above the core include only downwards: serial/ is ports alone
 # (nothing of the engine or the front ends), session/ is shared by the front
 # ends (none of them, no simulated keypad: that is a front end's --simulate, and of Qt only
-# Core, SerialPort and Network: no widgets); production/ (the
-# bench) stands beside the window on session/, with only the window's bar, icon, --help/--version answer and quit signals.
+# Core, SerialPort and Network: no widgets); desktop/ holds what both windows share, on
+# session/; the window (ui/) and the bench (production/) stand beside each other on both, and
+# the command line on session/ alone. Above serial/ a port's kind is asked of serial/, never
+# read from its name.
 # $1: the source tree, $2: Qt's header folder (the one holding QtCore/).
 cd "$1" || exit 2
 status=0
@@ -14,15 +16,19 @@ report() {
     status=1
   fi
 }
-report "serial/ includes a layer above it:" \
-  "$(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"(engine|session|cli|ui)/' serial)"
-report "session/ includes a front end or the simulated keypad:" \
-  "$(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"(cli|ui|production|sim)/' session)"
-report "production/ includes the command line or the main window:" \
-  "$(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"(cli|ui)/' production |
-     grep -vE '"ui/(percent_progress_ctrl|app_icon|help_version|quit_signals)\.h"')"
-report "a front end includes the bench:" \
-  "$(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"production/' cli ui)"
+includes() {
+  folder=$1
+  shift
+  grep -rnE "^[[:space:]]*#[[:space:]]*include[[:space:]]*\"($*)/" "$folder"
+}
+report "serial/ includes a layer above it:" "$(includes serial 'engine|session|cli|ui|production|desktop')"
+report "session/ includes a front end or the simulated keypad:" "$(includes session 'cli|ui|production|desktop|sim')"
+report "desktop/ includes a front end or the simulated keypad:" "$(includes desktop 'cli|ui|production|sim')"
+report "production/ includes the command line or the main window:" "$(includes production 'cli|ui')"
+report "the main window includes the command line or the bench:" "$(includes ui 'cli|production')"
+report "the command line includes a window's pieces:" "$(includes cli 'ui|production|desktop')"
+report "a layer above serial/ tells a port's kind from its name:" \
+  "$(grep -rnE 'IsNetworkPortName|ParseNetworkPortName' session cli ui production desktop)"
 for header in $(grep -rhoE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<Q[A-Za-z]*>' session | sed 's/.*<\(.*\)>/\1/' | sort -u); do
   [ -e "$2/QtCore/$header" ] || [ -e "$2/QtSerialPort/$header" ] || [ -e "$2/QtNetwork/$header" ] ||
     report "session/ includes a Qt header from outside Core, SerialPort and Network:" "$header"

@@ -16,11 +16,11 @@
 #include <memory>
 
 #include "../window_fixture.h"
-#include "ui/about_dialog.h"
-#include "ui/app_icon.h"
-#include "ui/help_dialog.h"
-#include "ui/percent_progress_ctrl.h"
+#include "desktop/app_icon.h"
+#include "desktop/percent_progress_ctrl.h"
 #include "serial/port_list.h"
+#include "ui/about_dialog.h"
+#include "ui/help_dialog.h"
 #include "ui/preferences_dialog.h"
 #ifdef ORBIX_HAVE_SIM
 #include "sim/pty_server.h"

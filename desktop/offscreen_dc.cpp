@@ -1,4 +1,4 @@
-#include "ui/offscreen_dc.h"
+#include "offscreen_dc.h"
 
 #include <QPaintDevice>
 

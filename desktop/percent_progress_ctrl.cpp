@@ -1,6 +1,6 @@
-#include "ui/percent_progress_ctrl.h"
+#include "percent_progress_ctrl.h"
 
-#include "ui/offscreen_dc.h"
+#include "offscreen_dc.h"
 
 #include <QPaintEvent>
 #include <QPainter>
