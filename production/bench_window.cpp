@@ -23,6 +23,7 @@ namespace {
 
 constexpr int RECORDS_SHOWN = 200;
 constexpr int REPAINT_MS = 200;
+constexpr double PANEL_ASPECT = 1.6;  // a panel's width over its height, for its lines and buttons
 const QString NO_PROFILE = QStringLiteral("No profile: File > New profile\u2026 or Open profile\u2026");
 
 // The one-off check of the image before any slot starts: a damaged file is the operator's call, once.
@@ -273,16 +274,35 @@ void CBenchWindow::BuildSlots() {
 // As many columns as fit the width; the rows scroll when they do not fit the height.
 void CBenchWindow::LayOutPanels(bool always) {
     if (m_panels.empty()) return;
-    const int width = m_scroll->viewport()->width() - m_scroll->verticalScrollBar()->sizeHint().width();
-    const int least =
-        std::max(m_panels[0]->minimumWidth(), m_panels[0]->minimumSizeHint().width()) + m_gridLayout->spacing();
-    const int columns = std::clamp(width / std::max(least, 1), 1, static_cast<int>(m_panels.size()));
-    if (columns == m_columns && !always) return;
-    m_columns = columns;
-    for (CSlotPanel* panel : m_panels) m_gridLayout->removeWidget(panel);
-    for (size_t i = 0; i < m_panels.size(); ++i)
-        m_gridLayout->addWidget(m_panels[i], static_cast<int>(i) / columns, static_cast<int>(i) % columns);
-    m_gridLayout->setRowStretch(static_cast<int>(m_panels.size() - 1) / columns + 1, 1);
+    // The columns that give each panel the most room at a panel's shape; every slot in view.
+    const QSize room = m_scroll->viewport()->size();
+    const int count = static_cast<int>(m_panels.size());
+    int columns = 1;
+    double best = -1;
+    for (int c = 1; c <= count; ++c) {
+        const int rows = (count + c - 1) / c;
+        const double readable = std::min(room.width() / (c * PANEL_ASPECT), room.height() / double(rows));
+        if (readable > best + 0.5) {
+            best = readable;
+            columns = c;
+        }
+    }
+    const int rows = (count + columns - 1) / columns;
+    if (columns != m_columns || always) {
+        m_columns = columns;
+        for (CSlotPanel* panel : m_panels) m_gridLayout->removeWidget(panel);
+        for (int i = 0; i < count; ++i) m_gridLayout->addWidget(m_panels[i], i / columns, i % columns);
+        for (int r = 0; r < m_gridLayout->rowCount(); ++r) m_gridLayout->setRowStretch(r, r < rows ? 1 : 0);
+        for (int c = 0; c < m_gridLayout->columnCount(); ++c) m_gridLayout->setColumnStretch(c, c < columns ? 1 : 0);
+    }
+    // The last records give way when the slots need their room (each its least and three lines
+    // for what it says); they come back when there is some.
+    const int panel = m_panels[0]->minimumSizeHint().height() + 3 * fontMetrics().lineSpacing();
+    const int needed = rows * panel + (rows - 1) * m_gridLayout->spacing();
+    if (m_records->isVisible() && needed > room.height())
+        m_records->hide();
+    else if (!m_records->isVisible() && needed + 4 * fontMetrics().lineSpacing() < room.height())
+        m_records->show();
 }
 
 bool CBenchWindow::eventFilter(QObject* watched, QEvent* event) {

@@ -1,34 +1,65 @@
 #include "slot_panel.h"
 
 #include <QGridLayout>
+#include <QLabel>
 #include <QPainter>
 #include <QPushButton>
+#include <QTextOption>
+#include <climits>
 
 #include "bench_slot.h"
 #include "desktop/percent_progress_ctrl.h"
 
 namespace {
 
-// Light enough for black text on every one; the word says the same for those who cannot tell them apart.
-QColor StateColour(SlotState state) {
+// Each state's colours: black on a light shade, but a failure in white on a red that cannot be
+// missed (6.6:1). The word and its symbol say the same for those who cannot tell colours apart.
+struct StateLook {
+    QColor back;
+    QColor text;
+    const char* symbol;
+};
+
+StateLook Look(SlotState state) {
     switch (state) {
         case SLOT_WAITING:
-            return QColor(0xdd, 0xe8, 0xf6);
+            return {QColor(0xdd, 0xe8, 0xf6), Qt::black, "\u25D4"};
         case SLOT_UPDATING:
-            return QColor(0xfb, 0xef, 0xc4);
+            return {QColor(0xfb, 0xef, 0xc4), Qt::black, "\u25B6"};
         case SLOT_DONE:
-            return QColor(0xcd, 0xee, 0xcd);
+            return {QColor(0xcd, 0xee, 0xcd), Qt::black, "\u2714"};
         case SLOT_FAILED:
-            return QColor(0xf6, 0xc9, 0xc6);
+            return {QColor(0xb3, 0x26, 0x1e), Qt::white, "\u2716"};
         case SLOT_STOPPED:
-            return QColor(0xe4, 0xc4, 0xe8);
+            return {QColor(0xe4, 0xc4, 0xe8), Qt::black, "\u25A0"};
         case SLOT_IDLE:
             break;
     }
-    return QColor(0xe8, 0xe8, 0xe8);
+    return {QColor(0xe8, 0xe8, 0xe8), Qt::black, "\u25CB"};
 }
 
-constexpr int HEAD_LINES = 5;  // title, state and counts, three of the state's sentence
+// The bar in a dark blue on white: the percentage over it and beside it reads at 8.6:1.
+constexpr COLORREF BAR_BLUE = 0x8C4E1F;  // 0x00BBGGRR
+constexpr COLORREF BAR_BACK = 0xFFFFFF;
+
+// Sizes over the body text's: the state word from its largest to the three times that reads from
+// two metres, the body from twice to its own size, then both smaller on a crowded bench.
+constexpr double STATE_LARGEST = 6.0, STATE_READABLE = 3.0, STATE_SMALLEST = 1.25;
+constexpr double BODY_LARGEST = 2.0, BODY_SMALLEST = 0.7;
+constexpr int PORT_SHOWN = 40;  // characters of a port's name in a reason, the rest in the tool tip
+
+QFont Scaled(const QFont& base, double scale, bool bold) {
+    QFont font = base;
+    font.setPointSizeF(base.pointSizeF() * scale);
+    font.setBold(bold);
+    return font;
+}
+
+QTextOption Wrapping() {
+    QTextOption option(Qt::AlignLeft | Qt::AlignTop);
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);  // a long path breaks too
+    return option;
+}
 
 }  // namespace
 
@@ -37,64 +68,95 @@ const char* SlotStateWord(int state) {
     return WORDS[state];
 }
 
-CPanelText::CPanelText(int lines, QWidget* parent) : QWidget(parent), m_lines(lines) {
-    setFixedHeight(lines * fontMetrics().lineSpacing());
-    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+QString ShortPortName(const QString& port, int most) {
+    if (port.size() <= most) return port;
+    const int head = most / 3, tail = most - head - 1;
+    return port.left(head) + QChar(0x2026) + port.right(tail);
 }
 
-void CPanelText::Set(const QString& title, const QString& left, const QString& right, const QString& body) {
-    if (title == m_title && left == m_left && right == m_right && body == m_body) return;
-    m_title = title;
-    m_left = left;
-    m_right = right;
+CSlotFace::CSlotFace(QWidget* parent) : QWidget(parent) {
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Expanding);
+    setMinimumHeight(3 * fontMetrics().lineSpacing());
+}
+
+void CSlotFace::Set(const QString& name, const QString& port, const QString& state, const QString& counts,
+                    const QString& body) {
+    if (name == m_name && port == m_port && state == m_state && counts == m_counts && body == m_body) return;
+    m_name = name;
+    m_port = port;
+    m_state = state;
+    m_counts = counts;
     m_body = body;
-    setToolTip(m_lines > 1 ? m_title + QLatin1Char('\n') + m_body : QString());
     update();
 }
 
-void CPanelText::paintEvent(QPaintEvent*) {
+int CSlotFace::Height(const QFont& state, const QFont& body) const {
+    if (QFontMetrics(state).horizontalAdvance(m_state) > width()) return INT_MAX;  // the word whole, or smaller
+    const int stateLine = std::max(QFontMetrics(state).lineSpacing(), fontMetrics().lineSpacing());
+    QPainter measure(const_cast<CSlotFace*>(this));
+    measure.setFont(body);
+    const QRectF text = measure.boundingRect(QRectF(0, 0, width(), INT_MAX), m_body, Wrapping());
+    return fontMetrics().lineSpacing() + stateLine + static_cast<int>(std::ceil(text.height()));
+}
+
+void CSlotFace::paintEvent(QPaintEvent*) {
+    // The largest state word that leaves the body whole, then the largest body; measured again
+    // only when the size or the body changes, not at every repaint of an update.
+    if (m_fittedSize != size() || m_fittedBody != m_body) {
+        double stateScale = STATE_LARGEST, bodyScale = BODY_LARGEST;
+        auto fits = [&] {
+            return Height(Scaled(font(), stateScale, true), Scaled(font(), bodyScale, false)) <= height();
+        };
+        // A large panel reads from further away; a small one gives up size in this order.
+        while (!fits() && stateScale > STATE_READABLE) stateScale -= 0.25;
+        while (!fits() && bodyScale > 1) bodyScale -= 0.125;
+        while (!fits() && stateScale > STATE_SMALLEST) stateScale -= 0.25;
+        while (!fits() && bodyScale > BODY_SMALLEST) bodyScale -= 0.05;
+        m_stateScale = stateScale;
+        m_bodyScale = bodyScale;
+        m_bodyWhole = fits();
+        m_fittedSize = size();
+        m_fittedBody = m_body;
+    }
+    const double stateScale = m_stateScale, bodyScale = m_bodyScale;
+
     QPainter painter(this);
+    painter.setPen(palette().color(QPalette::WindowText));
     const int line = fontMetrics().lineSpacing();
-    QRect row(0, 0, width(), line);
-    QFont bold = font();
-    bold.setBold(true);
-    int used = 0;
-    if (!m_title.isEmpty()) {
-        painter.setFont(bold);
-        painter.drawText(row, Qt::AlignLeft | Qt::AlignVCenter,
-                         painter.fontMetrics().elidedText(m_title, Qt::ElideMiddle, width()));
-        row.translate(0, line);
-        ++used;
-    }
-    if (!m_left.isEmpty() || !m_right.isEmpty()) {
-        painter.setFont(font());
-        painter.drawText(row, Qt::AlignRight | Qt::AlignVCenter, m_right);
-        painter.setFont(bold);
-        painter.drawText(row, Qt::AlignLeft | Qt::AlignVCenter, m_left);
-        row.translate(0, line);
-        ++used;
-    }
+    // The counts at the title's end; the title (its port) shortened in the middle to the room left.
     painter.setFont(font());
-    // Words that would not fit the lines left end in an ellipsis; the tool tip has them whole.
-    const QRect rest(0, row.top(), width(), (m_lines - used) * line);
-    QString shown = m_body;
-    auto fits = [&](const QString& text) {
-        return painter.boundingRect(rest, Qt::TextWordWrap, text).height() <= rest.height();
-    };
-    while (shown.size() > 1 && !fits(shown == m_body ? shown : shown + QChar(0x2026)))
-        shown.chop(std::max<qsizetype>(1, shown.size() / 10));
-    if (shown != m_body) shown = shown.trimmed() + QChar(0x2026);
-    painter.drawText(rest, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, shown);
+    const int countsWidth =
+        painter.fontMetrics().horizontalAdvance(m_counts) + painter.fontMetrics().averageCharWidth();
+    painter.drawText(QRect(0, 0, width(), line), Qt::AlignRight | Qt::AlignVCenter, m_counts);
+    painter.setFont(Scaled(font(), 1.0, true));
+    const QString name = m_name + QStringLiteral(" \u2014 ");
+    // The name whole where it can be: the port's end (what tells adapters apart) has the tool tip.
+    const int portLeast = 6 * painter.fontMetrics().averageCharWidth();
+    const int nameWidth =
+        std::max(0, std::min(painter.fontMetrics().horizontalAdvance(name), width() - countsWidth - portLeast));
+    painter.drawText(QRect(0, 0, nameWidth, line), Qt::AlignLeft | Qt::AlignVCenter,
+                     painter.fontMetrics().elidedText(name, Qt::ElideRight, nameWidth));
+    painter.drawText(QRect(nameWidth, 0, width() - countsWidth - nameWidth, line), Qt::AlignLeft | Qt::AlignVCenter,
+                     painter.fontMetrics().elidedText(m_port, Qt::ElideMiddle, width() - countsWidth - nameWidth));
+    const QFont stateFont = Scaled(font(), stateScale, true);
+    const int stateLine = std::max(QFontMetrics(stateFont).lineSpacing(), line);
+    painter.setFont(stateFont);
+    painter.drawText(QRect(0, line, width(), stateLine), Qt::AlignLeft | Qt::AlignVCenter,
+                     painter.fontMetrics().elidedText(m_state, Qt::ElideRight, width()));
+    painter.setFont(Scaled(font(), bodyScale, false));
+    painter.drawText(QRectF(0, line + stateLine, width(), height() - line - stateLine), m_body, Wrapping());
 }
 
 CSlotPanel::CSlotPanel(CBenchSlot& slot, QWidget* parent) : QFrame(parent), m_slot(slot) {
     setFrameShape(QFrame::StyledPanel);
     setAutoFillBackground(true);
-    setMinimumWidth(200);
-    m_head = new CPanelText(HEAD_LINES, this);
+    m_face = new CSlotFace(this);
     m_bar = new CPercentProgressCtrl(this);
     m_bar->setFixedHeight(fontMetrics().height() + 4);
-    m_time = new CPanelText(1, this);
+    m_bar->SetBarColor(BAR_BLUE);
+    m_bar->SetBkColor(BAR_BACK);
+    m_time = new QLabel(this);
+    m_time->setTextFormat(Qt::PlainText);
     m_start = new QPushButton(QStringLiteral("Start"), this);
     m_stop = new QPushButton(QStringLiteral("Stop"), this);
     const QString name = QString::fromStdString(slot.Name());
@@ -110,26 +172,34 @@ CSlotPanel::CSlotPanel(CBenchSlot& slot, QWidget* parent) : QFrame(parent), m_sl
     auto* grid = new QGridLayout(this);
     grid->setContentsMargins(6, 4, 6, 4);
     grid->setVerticalSpacing(2);
-    grid->addWidget(m_head, 0, 0, 1, 2);
+    grid->addWidget(m_face, 0, 0, 1, 2);
     grid->addWidget(m_bar, 1, 0, 1, 2);
     grid->addWidget(m_time, 2, 0, 1, 2);
     grid->addWidget(m_start, 3, 0);
     grid->addWidget(m_stop, 3, 1);
-    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    grid->setRowStretch(0, 1);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     Refresh();
 }
 
 void CSlotPanel::Refresh() {
     const bool awaitsStart = m_slot.AwaitsStart();
+    const QString port = QString::fromStdString(m_slot.Port());
+    const QString name = QString::fromStdString(m_slot.Name());
     const QString text = QString::fromStdString(m_slot.StateText());
-    m_head->Set(QString::fromStdString(m_slot.Name() + " \u2014 " + m_slot.Port()),
-                QString::fromLatin1(SlotStateWord(m_slot.State())) +
-                    (awaitsStart ? QStringLiteral(": press Start") : QString()),
-                QStringLiteral("ok %1 \u00b7 failed %2").arg(m_slot.Ok()).arg(m_slot.Failed()), text);
+    const StateLook look = Look(m_slot.State());
+    m_face->Set(name, port,
+                QString::fromUtf8(look.symbol) + QLatin1Char(' ') + QString::fromLatin1(SlotStateWord(m_slot.State())),
+                QStringLiteral("ok %1 \u00b7 failed %2").arg(m_slot.Ok()).arg(m_slot.Failed()),
+                QString(text).replace(port, ShortPortName(port, PORT_SHOWN)) +
+                    (awaitsStart ? QStringLiteral(" Press Start.") : QString()));
+    const QString detail = name + QStringLiteral(" \u2014 ") + port + QLatin1Char('\n') + text;
+    if (toolTip() != detail) setToolTip(detail);
     if (m_shownState != m_slot.State()) {
         m_shownState = m_slot.State();
         QPalette shades = palette();
-        shades.setColor(QPalette::Window, StateColour(m_slot.State()));
+        shades.setColor(QPalette::Window, look.back);
+        shades.setColor(QPalette::WindowText, look.text);
         setPalette(shades);
     }
     if (accessibleDescription() != text) setAccessibleDescription(text);
@@ -138,7 +208,8 @@ void CSlotPanel::Refresh() {
     if (range.iLow != m_slot.BarLower() || range.iHigh != m_slot.BarUpper())
         m_bar->SetRange32(m_slot.BarLower(), m_slot.BarUpper());
     m_bar->SetPos(m_slot.BarPosition());
-    m_time->Set({}, {}, {}, QString::fromStdString(m_slot.TimeText()));
+    const QString time = QString::fromStdString(m_slot.TimeText());
+    if (m_time->text() != time) m_time->setText(time);
     m_start->setEnabled(!m_slot.IsRunning() || awaitsStart);
     m_stop->setEnabled(m_slot.IsRunning());
 }

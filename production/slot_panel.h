@@ -7,28 +7,43 @@ class CBenchSlot;
 class CPercentProgressCtrl;
 class QPushButton;
 
-// Text a panel paints itself: a change repaints only it and never lays out
-// the bench again, which 32 panels changing several times a second would.
-class CPanelText : public QWidget {
+// What a panel says, painted in one widget so that a change repaints only it
+// and never lays out the bench again (32 panels change several times a
+// second). It takes the room its panel has: the state word up to six times
+// the body text and never under three where the room allows, the body up to
+// twice; on a crowded bench the state word shrinks down to 1.25 times, then
+// the body text, so that the reason is always shown whole.
+class CSlotFace : public QWidget {
 public:
-    CPanelText(int lines, QWidget* parent);
+    explicit CSlotFace(QWidget* parent);
 
-    // The first line in bold (elided in the middle), the second's left part in
-    // bold with `right` beside it, then `body` wrapped over the lines left.
-    void Set(const QString& title, const QString& left, const QString& right, const QString& body);
+    // The slot's `name` and `port` on the first line (the port shortened in
+    // the middle) with `counts` at its end, `state` large, then `body` wrapped.
+    void Set(const QString& name, const QString& port, const QString& state, const QString& counts,
+             const QString& body);
     const QString& Body() const { return m_body; }
+    // The state word's size over the body text's, and whether the body was
+    // shown whole, as last painted (for the tests).
+    double StateScale() const { return m_stateScale; }
+    bool BodyWhole() const { return m_bodyWhole; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    int m_lines;
-    QString m_title, m_left, m_right, m_body;
+    // The height the text takes with the state and body fonts given.
+    int Height(const QFont& state, const QFont& body) const;
+
+    QString m_name, m_port, m_state, m_counts, m_body;
+    QSize m_fittedSize;  // what the scales below were fitted to
+    QString m_fittedBody;
+    double m_stateScale = 0, m_bodyScale = 1;
+    bool m_bodyWhole = true;
 };
 
-// One slot on the bench: its name and port, its state in a word, a colour and
-// a sentence, the bar the main window draws, the time remaining, its counts,
-// and its Start and Stop.
+// One slot on the bench: its name and port, its state in a word with a
+// symbol and a colour, what happened and what to do, the bar the main window
+// draws, the time remaining, its counts, and its Start and Stop.
 class CSlotPanel : public QFrame {
 public:
     CSlotPanel(CBenchSlot& slot, QWidget* parent);
@@ -36,16 +51,17 @@ public:
     // Shows the slot as it stands now.
     void Refresh();
     // What it says, for the tests.
-    QString StateText() const { return m_head->Body(); }
+    QString StateText() const { return m_face->Body(); }
+    const CSlotFace& Face() const { return *m_face; }
 
     std::function<void()> onStart;
     std::function<void()> onStop;
 
 private:
     CBenchSlot& m_slot;
-    CPanelText* m_head;
+    CSlotFace* m_face;
     CPercentProgressCtrl* m_bar;
-    CPanelText* m_time;
+    class QLabel* m_time;
     QPushButton* m_start;
     QPushButton* m_stop;
     int m_shownState = -1;
@@ -53,3 +69,5 @@ private:
 
 // A state's word ("UPDATING"), the same on every panel.
 const char* SlotStateWord(int state);
+// A port's name as a panel shows it: the start and the end (where a by-id name tells adapters apart).
+QString ShortPortName(const QString& port, int most);
