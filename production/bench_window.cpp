@@ -254,6 +254,7 @@ void CBenchWindow::BuildSlots() {
         slot->onRecord = [this](const SessionResult& result, std::string& reason) { return Record(result, reason); };
         slot->onEnded = [this] { SlotEnded(); };
         auto* panel = new CSlotPanel(*slot, m_grid);
+        panel->sound = m_profile.sound;
         panel->onStart = [this, i] {
             if (m_refusal.empty()) {
                 if (!m_sinceStart.isValid()) m_sinceStart.start();

@@ -1,5 +1,6 @@
 #include "slot_panel.h"
 
+#include <QApplication>
 #include <QGridLayout>
 #include <QLabel>
 #include <QPainter>
@@ -196,6 +197,8 @@ void CSlotPanel::Refresh() {
     const QString detail = name + QStringLiteral(" \u2014 ") + port + QLatin1Char('\n') + text;
     if (toolTip() != detail) setToolTip(detail);
     if (m_shownState != m_slot.State()) {
+        if (sound && m_shownState != -1 && (m_slot.State() == SLOT_DONE || m_slot.State() == SLOT_FAILED))
+            QApplication::beep();
         m_shownState = m_slot.State();
         QPalette shades = palette();
         shades.setColor(QPalette::Window, look.back);

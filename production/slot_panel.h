@@ -56,6 +56,7 @@ public:
 
     std::function<void()> onStart;
     std::function<void()> onStop;
+    bool sound = false;  // a sound when the slot comes to need the operator (done, failed)
 
 private:
     CBenchSlot& m_slot;

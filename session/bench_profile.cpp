@@ -161,6 +161,8 @@ int CProfileReader::BenchValue(const std::string& key, const std::string& value)
             return Fail("stall-timeout takes a whole number of seconds from 1 to " + std::to_string(STALL_TIMEOUT_MAX));
     } else if (key == "start") {
         return Choice(key, value, "keypad", "operator", p.startByOperator);
+    } else if (key == "sound") {
+        return Choice(key, value, "no", "yes", p.sound);
     } else if (key == "locked") {
         return Choice(key, value, "no", "yes", p.locked);
     } else if (key == "password") {
@@ -172,7 +174,8 @@ int CProfileReader::BenchValue(const std::string& key, const std::string& value)
         p.passwordHash = Lower(hash);
     } else {
         return Fail("unknown key \"" + key +
-                    "\" (a [bench] has command, image, sha256, log, retries, stall-timeout, start, locked, password)");
+                    "\" (a [bench] has command, image, sha256, log, retries, stall-timeout, start, sound, locked, "
+                    "password)");
     }
     return 1;
 }
@@ -239,6 +242,7 @@ ProfileEntries BenchEntries(const BenchProfile& p) {
     bench.push_back({"retries", std::to_string(p.retries)});
     bench.push_back({"stall-timeout", std::to_string(p.stallTimeoutSeconds)});
     bench.push_back({"start", p.startByOperator ? "operator" : "keypad"});
+    if (p.sound) bench.push_back({"sound", "yes"});  // off unless asked for: older files stay as they are
     bench.push_back({"locked", p.locked ? "yes" : "no"});
     if (!p.passwordSalt.empty()) bench.push_back({"password", Lower(p.passwordSalt) + ":" + Lower(p.passwordHash)});
     return bench;

@@ -21,6 +21,7 @@ constexpr uint64_t BENCH_IMAGE_LIMIT = 64ull << 20;
 //   retries = 0
 //   stall-timeout = 30
 //   start = keypad                  (or operator: the operator's Start begins each unit)
+//   sound = no                      (or yes: a sound when a slot needs the operator)
 //   locked = no                     (or yes)
 //   password = SALT:HASH            (hex; absent: unlocking asks nothing)
 //   [slots]
@@ -43,6 +44,7 @@ struct BenchProfile {
     int retries = 0;
     int stallTimeoutSeconds = DEFAULT_STALL_TIMEOUT_SECONDS;
     bool startByOperator = false;  // false: a keypad's arrival starts its slot's update
+    bool sound = false;            // a sound when a slot needs the operator (done, failed)
     bool locked = false;
     std::string passwordSalt;  // hex; both empty: no password
     std::string passwordHash;  // hex SHA-256 of salt bytes followed by the password's

@@ -103,7 +103,7 @@ TEST_F(BenchProfileTest, WhatTheBenchSavesReadsBackTheSame) {
     saved.log = "C:\\records\\line 3.jsonl";
     saved.retries = 2;
     saved.stallTimeoutSeconds = 45;
-    saved.startByOperator = saved.locked = true;
+    saved.startByOperator = saved.locked = saved.sound = true;
     SetBenchPassword(saved, "line 3 only");
     saved.slots = {{"Slot 2", "rfc2217://bench:4001"}, {"Slot 1", "COM7"}, {"Jig", "auto:/dev/serial/by-id/*"}};
     std::string error, again = CoreName(dir / "again.orbix-bench");
@@ -113,7 +113,7 @@ TEST_F(BenchProfileTest, WhatTheBenchSavesReadsBackTheSame) {
     ASSERT_EQ(SaveBenchProfile(again, read, error), 1) << error;
     EXPECT_EQ(ReadAll(again), ReadAll(path));
     EXPECT_NE(ReadAll(path).find("log = C:\\records\\line 3.jsonl\nretries = 2\nstall-timeout = 45\nstart = operator\n"
-                                 "locked = yes\n"),
+                                 "sound = yes\nlocked = yes\n"),
               std::string::npos)
         << ReadAll(path);
     EXPECT_NE(ReadAll(path).find("[slots]\nSlot 2 = rfc2217://bench:4001\nSlot 1 = COM7\nJig = auto:"),
