@@ -63,7 +63,6 @@ void OnSignal(int signo) {
 
 std::unique_ptr<QObject> WatchInterrupts(std::function<void(int exitCode)> onInterrupt) {
     std::signal(SIGPIPE, SIG_IGN);
-    std::signal(SIGHUP, SIG_IGN);
     if (pipe(g_pipe) != 0) return nullptr;
     fcntl(g_pipe[1], F_SETFL, O_NONBLOCK);
     struct sigaction action {};
@@ -72,6 +71,7 @@ std::unique_ptr<QObject> WatchInterrupts(std::function<void(int exitCode)> onInt
     action.sa_flags = 0;  // no restart: a prompt waiting for input gives up
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
     auto notifier = std::make_unique<QSocketNotifier>(g_pipe[0], QSocketNotifier::Read);
     const int fd = g_pipe[0];
     QObject::connect(notifier.get(), &QSocketNotifier::activated, [fd, onInterrupt] {
