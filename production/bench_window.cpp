@@ -13,6 +13,7 @@
 #include <QScrollBar>
 #include <QSplitter>
 #include <QVBoxLayout>
+#include <csignal>
 #include <cstdio>
 
 #include "session/port_discovery.h"
@@ -129,7 +130,7 @@ bool CBenchWindow::OpenProfile(const std::string& path) {
     BenchProfile profile;
     std::string error;
     if (!LoadBenchProfile(path, profile, error)) {
-        Warn("The profile " + path + " cannot be used: " + error);
+        Warn(error);  // in orbix-flash's words: it names the profile and the line
         return false;
     }
     return UseProfile(profile, path);
@@ -364,6 +365,13 @@ void CBenchWindow::Quit(int exitCode) {
     if (m_question) m_question->done(QMessageBox::No);
     for (auto& slot : m_slots) slot->Stop(exitCode);
     SlotEnded();
+}
+
+int CBenchWindow::EndNow() {
+    const int exitCode = m_quitCode >= 0 ? m_quitCode : 128 + SIGHUP;
+    for (auto& slot : m_slots) slot->Stop(exitCode);
+    for (size_t i = 0; i < m_slots.size(); ++i) m_run->EndStation(i);
+    return exitCode;
 }
 
 void CBenchWindow::closeEvent(QCloseEvent* event) {

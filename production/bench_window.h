@@ -41,6 +41,11 @@ public:
     // A signal or the session's end: every slot stopped in order, its record
     // written, then the program ends with `exitCode`.
     void Quit(int exitCode);
+    // The program is made to end now, its event loop gone (the display went
+    // away): every slot stopped as for a signal, its record written, its
+    // port let go, waiting here. Returns the exit code: a signal's that came
+    // before, else SIGHUP's (the desktop session ended).
+    int EndNow();
 
     // For the tests: the panels as the slots stand now, without waiting for the next redraw.
     void RefreshPanels();

@@ -6,7 +6,7 @@ CStationThread::~CStationThread() { End(); }
 
 void CStationThread::End() {
     if (!m_thread) return;
-    Stop(EXIT_TERMINATED);
+    if (!m_stopped) Stop(EXIT_TERMINATED);  // a stop asked for keeps its exit code
     m_thread->wait();
     m_thread.reset();
 }
@@ -14,6 +14,7 @@ void CStationThread::End() {
 void CStationThread::Start(const PortTarget& target, ISessionSink& view, bool startByOperator) {
     if (m_thread) return;
     m_stopExit = 0;
+    m_stopped = false;
     m_thread.reset(QThread::create([this, target, &view, startByOperator] { Run(target, view, startByOperator); }));
     m_thread->setObjectName(QStringLiteral("station"));
     connect(
@@ -30,6 +31,7 @@ void CStationThread::Start(const PortTarget& target, ISessionSink& view, bool st
 
 void CStationThread::Stop(int exitCode) {
     if (!m_thread) return;
+    m_stopped = true;
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_runner)
         m_runner->Interrupt(exitCode);

@@ -51,7 +51,8 @@ private:
     size_t m_index;
     CEnterKey m_enter;
     std::unique_ptr<QThread> m_thread;
-    std::mutex m_mutex;  // guards the two below
+    bool m_stopped = false;  // since it started
+    std::mutex m_mutex;      // guards the two below
     CGangRunner* m_runner = nullptr;
     int m_stopExit = 0;  // a stop asked for before the runner was there
 };

@@ -1,7 +1,9 @@
 // orbix-flash's output: progress on a pipe and on a terminal, updates that
 // outlive the pipe they print to, and a hang-up that ends them as a signal does.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <functional>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -94,19 +96,33 @@ size_t LocksHeldBy(pid_t pid) {
 }  // namespace
 
 // The window, ended by a signal, lets go of its port and its lock file as File > Exit does;
-// the bench, ended by one mid-update, records each slot's unit as interrupted first.
+// the bench, ended by one mid-update or by its display going away (as on a hang-up), records
+// each slot's unit as interrupted with that exit code first, and never crashes.
 TEST_F(OutputE2E, WindowAndBenchEndedBySignalLeaveNoLock) {
-    const std::string log = (dir / "bench.jsonl").string();
-    CProcess bench({"/usr/bin/env", "QT_QPA_PLATFORM=offscreen", BENCH, "--simulate=2", "--log", log});
-    ASSERT_TRUE(WaitFor([&] { return LocksHeldBy(bench.Pid()) == 2u; }, 10)) << bench.Output();
-    usleep(3000000);  // both keypads have come (1.1 s) and are within their ten seconds of update
-    bench.Signal(SIGTERM);
-    EXPECT_EQ(bench.Wait(10).exitCode, 143) << bench.Output();
-    EXPECT_EQ(LocksHeldBy(bench.Pid()), 0u);
-    const std::string records = ReadAll(log);  // one per slot, each with what it had sent
-    const std::regex interrupted(R"("bytes_sent":[1-9][^\n]*"exit_code":143,[^\n]*"outcome":"interrupted")");
-    EXPECT_EQ(std::distance(std::sregex_iterator(records.begin(), records.end(), interrupted), {}), 2) << records;
-    EXPECT_EQ(std::count(records.begin(), records.end(), '\n'), 4) << records;  // each unit's begin and end
+    auto endBench = [&](const std::string& where, const std::function<void(CProcess&)>& end, int exitCode) {
+        const std::string log = (dir / ("bench-" + std::to_string(exitCode) + ".jsonl")).string();
+        CProcess bench({"/usr/bin/env", where, BENCH, "--simulate=2", "--log", log});
+        ASSERT_TRUE(WaitFor([&] { return LocksHeldBy(bench.Pid()) == 2u; }, 10)) << bench.Output();
+        usleep(3000000);  // both keypads have come (1.1 s) and are within their ten seconds of update
+        end(bench);
+        EXPECT_EQ(bench.Wait(10).exitCode, exitCode) << bench.Output();
+        EXPECT_EQ(LocksHeldBy(bench.Pid()), 0u);
+        const std::string records = ReadAll(log);  // one per slot, each with what it had sent
+        const std::regex interrupted("\"bytes_sent\":[1-9][^\n]*\"exit_code\":" + std::to_string(exitCode) +
+                                     ",[^\n]*\"outcome\":\"interrupted\"");
+        EXPECT_EQ(std::distance(std::sregex_iterator(records.begin(), records.end(), interrupted), {}), 2) << records;
+        EXPECT_EQ(std::count(records.begin(), records.end(), '\n'), 4) << records;  // each unit's begin and end
+    };
+    endBench(
+        "QT_QPA_PLATFORM=offscreen", [](CProcess& bench) { bench.Signal(SIGTERM); }, 143);
+    if (access("/usr/bin/Xvfb", X_OK) == 0) {
+        const std::string display = ":" + std::to_string(100 + getpid() % 800);
+        CProcess x({"/usr/bin/Xvfb", display, "-nolisten", "tcp"});
+        usleep(1000000);
+        ScopedEnv shown("DISPLAY", display);
+        endBench(
+            "QT_QPA_PLATFORM=xcb", [&](CProcess&) { x.Signal(SIGKILL); }, 128 + SIGHUP);
+    }
 
     std::string device = StartSim({});
     for (int signo : {SIGTERM, SIGHUP, SIGINT}) {
