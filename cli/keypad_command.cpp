@@ -163,6 +163,7 @@ int CKeypadCommand::RunMany(std::vector<PortTarget> targets) {
 
     if (m_run.InterruptExit() && station)
         Error("station stopped: " + std::to_string(m_run.UpdatesAborted()) + " update(s) running were aborted");
+    if (station && !m_options.json && !m_options.request.quiet) OutputLine(stdout, m_run.Tally().Totals().UnitsLine());
     PrintSummary(station);
     if (m_options.json && !station && m_options.command != CLI_SCAN)
         m_json.Event("", SummaryObject(m_run.Tally().Totals(), m_skipped, code));

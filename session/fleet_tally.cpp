@@ -12,6 +12,13 @@ std::string FleetTotals::Line() const {
     return line;
 }
 
+std::string FleetTotals::UnitsLine() const {
+    char line[160];
+    std::snprintf(line, sizeof line, "units: ok %zu, failed %zu, yield %.1f%%", ok, failed,
+                  ok + failed ? 100.0 * static_cast<double>(ok) / static_cast<double>(ok + failed) : 0.0);
+    return line;
+}
+
 CFleetTally::CFleetTally(const std::vector<PortTarget>& targets, bool station)
     : m_station(station), m_targets(targets.size()) {
     m_totals.total = targets.size();

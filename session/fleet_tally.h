@@ -16,6 +16,8 @@ struct FleetTotals {
     size_t running = 0;
     // "done X of Y, ok A, failed B, waiting C"
     std::string Line() const;
+    // A station's: "units: ok A, failed B, yield Y%", each unit counted once, by its last attempt.
+    std::string UnitsLine() const;
 };
 
 // A run of many keypads as its runner reports it: the totals, each target's

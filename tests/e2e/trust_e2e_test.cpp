@@ -223,4 +223,18 @@ TEST_F(TrustE2E, ARecordIsWholeOrAbsentAndALostOneIsNeverSilent) {
     r = Flash({"--simulate", "--quiet", "--log", "/dev/full", "test"}, 30);
     EXPECT_EQ(r.exitCode, 4);
     EXPECT_EQ(r.output, "orbix-flash: /dev/full: the result could not be written: No space left on device\n");
+
+    // A FIFO whose reader has stopped reading, its pipe full: the record waits a few seconds, not for good.
+    const std::string fifo = (dir / "records.fifo").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK), writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    const std::string block(4096, 'x');
+    while (write(writer, block.data(), block.size()) > 0) {
+    }
+    r = Flash({"--simulate", "--quiet", "--log", fifo, "test"}, 30);
+    EXPECT_EQ(r.exitCode, 4);
+    EXPECT_TRUE(Has(r.output, fifo + ": the result could not be written: nothing took it for 5 s")) << r.output;
+    close(writer);
+    close(reader);
 }
