@@ -1,5 +1,6 @@
 #include "keypad_run.h"
 
+#include <QFileInfo>
 #include <algorithm>
 #include <set>
 
@@ -126,7 +127,8 @@ int CKeypadRun::SkipDone(std::vector<PortTarget>& targets, size_t& skipped, std:
 std::set<std::string> CKeypadRun::CutOffInLog() const {
     std::set<std::string> done, cutOff;
     std::string error;
-    if (!m_plan.logFile.empty())
+    // A FIFO's or a device's records are not there to read back: reading would wait for good.
+    if (!m_plan.logFile.empty() && QFileInfo(QString::fromStdString(m_plan.logFile)).isFile())
         ReadDonePorts(m_plan.logFile, KeypadCommandWord(m_request.command), "", done, cutOff, error);
     return cutOff;
 }
