@@ -6,7 +6,6 @@
 #include <algorithm>
 
 #include "fleet_tally.h"
-#include "image_file.h"
 #include "keypad_session.h"
 #include "queued_sink.h"
 #include "result_log.h"
@@ -22,35 +21,17 @@ SessionResult CGangRunner::RunSession(const SessionRequest& request, const std::
 
 SessionResult CGangRunner::RunUnit(const SessionRequest& request, const PortTarget& target, size_t index, int attempt,
                                    ISessionSink& sink) {
-    // As the session will name its port: \\.\COM12 as COM12.
-    SessionResult begun =
-        BegunUnit(target.device.empty() ? PlainComName(target.port) : target.port, target.unit, index, attempt);
-    const bool update = request.command == KEYPAD_FIRMWARE || request.command == KEYPAD_SCREENS;
-    std::string reason, note;
-    SessionResult result;
-    if (log && update) {
-        begun.command = KeypadCommandWord(request.command);
-        begun.file = RecordedPath(request.file);
-        begun.sha256 = request.image ? request.image->sha256 : "";
-        if (!log->Begin(begun, reason, note)) {
-            // Nothing is sent to a keypad whose unit could not be seen to begin.
-            result = begun;
-            result.exitCode = EXIT_RECORDS;
-            result.lastText = "Not started: its beginning could not be recorded.";
-            result.recordLost = reason + " (its begin record: the unit was not started)";
-        }
-    }
-    if (result.recordLost.empty()) {
-        sink.Station({StationEvent::UNIT_BEGUN});
-        result = RunSession(request, target.device, sink);
-        if (!target.device.empty()) result.port = target.port;
-        result.unit = target.unit;
-        result.attempt = attempt;
-        result.target = index;
-        if (log && update) result.unitId = begun.unitId;
-        if (log && !log->Append(result, reason, note)) result.recordLost = reason;
-    }
-    result.logNote = note;
+    SessionResult begun = BeginUnit(log, request, target, index, attempt);
+    if (!begun.recordLost.empty()) return begun;
+    sink.Station({StationEvent::UNIT_BEGUN});
+    SessionResult result = RunSession(request, target.device, sink);
+    if (!target.device.empty()) result.port = target.port;
+    result.unit = target.unit;
+    result.attempt = attempt;
+    result.target = index;
+    result.unitId = begun.unitId;
+    result.logNote = begun.logNote;
+    if (log) log->Append(result, result.recordLost, result.logNote);
     return result;
 }
 

@@ -159,11 +159,20 @@ bool CKeypadRun::RunsMany(size_t targets) const {
 int CKeypadRun::RunOne(const PortTarget& target, ISessionSink& view) {
     SessionRequest request = m_request;
     request.port = target.port;
+    SessionResult begun = BeginUnit(m_log.IsOpen() ? &m_log : nullptr, request, target, 0, 1);
+    if (!begun.recordLost.empty()) {
+        Recorded(begun);
+        if (onResult) onResult(begun, -1);
+        return Ended(EXIT_RECORDS);
+    }
     CKeypadSession host(request, view, m_policy);
     m_host = &host;
     int code = host.Run(target.device);
     m_host = nullptr;
-    Record(host.Result(), -1);
+    SessionResult result = host.Result();
+    result.unitId = begun.unitId;
+    result.logNote = begun.logNote;
+    Record(result, -1);
     return Ended(code);
 }
 

@@ -21,6 +21,8 @@
 #include <fstream>
 #include <map>
 
+#include "exit_code.h"
+#include "image_file.h"
 #include "port_discovery.h"
 
 namespace {
@@ -154,6 +156,27 @@ int CResultLog::Write(const QByteArray& line, std::string& reason, std::string& 
     else if (written > 0 && !m_regular)
         reason += "; a part of the record went out";
     return 0;
+}
+
+SessionResult BeginUnit(CResultLog* log, const SessionRequest& request, const PortTarget& target, size_t index,
+                        int attempt) {
+    // As the session will name its port: \\.\COM12 as COM12.
+    SessionResult begun =
+        BegunUnit(target.device.empty() ? PlainComName(target.port) : target.port, target.unit, index, attempt);
+    if (!log || (request.command != KEYPAD_FIRMWARE && request.command != KEYPAD_SCREENS)) {
+        begun.unitId.clear();  // no begin record to join
+        return begun;
+    }
+    begun.command = KeypadCommandWord(request.command);
+    begun.file = RecordedPath(request.file);
+    begun.sha256 = request.image ? request.image->sha256 : "";
+    std::string reason;
+    if (!log->Begin(begun, reason, begun.logNote)) {
+        begun.exitCode = EXIT_RECORDS;
+        begun.lastText = "Not started: its beginning could not be recorded.";
+        begun.recordLost = reason + " (its begin record: the unit was not started)";
+    }
+    return begun;
 }
 
 int ReadDonePorts(const std::string& path, const std::string& command, const std::string& sha256,

@@ -3,7 +3,9 @@
 #include <set>
 #include <string>
 
+#include "fleet.h"
 #include "result_record.h"
+#include "session_request.h"
 
 // --log FILE: each unit's beginning, then its result, appended as JSON Lines
 // and flushed to the disk before the keypad is sent anything, or before it
@@ -34,6 +36,13 @@ private:
     int m_fd = -1;
     bool m_regular = true;  // a file on a disk, not /dev/null, a FIFO or a pipe
 };
+
+// The unit about to run `request` on `target`, its begin record in `log` (an
+// update's, when there is a log) before anything is sent. When the record
+// cannot be written the unit must not start: its `recordLost` says why and it
+// ends as it is (EXIT_RECORDS).
+SessionResult BeginUnit(CResultLog* log, const SessionRequest& request, const PortTarget& target, size_t index,
+                        int attempt);
 
 // --resume LOG: the ports (by DeviceIdentity) whose last record in the log is
 // an `ok` of this command with this image (`sha256` empty for test), and in
