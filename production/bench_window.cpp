@@ -295,6 +295,7 @@ void CBenchWindow::SlotChanged(size_t i) {
 }
 
 void CBenchWindow::SlotEnded() {
+    RefreshTotals();  // a unit stopped in its back-off counts by its last attempt
     if (AnyRunning()) return;
     if (m_quitCode >= 0)
         QApplication::exit(m_quitCode);

@@ -84,7 +84,10 @@ void CGangRunner::RunPort(const PortTarget& target, const CJobQueue::Job& job, K
                 StationEvent backOff{StationEvent::RETRY_BACKOFF};
                 backOff.seconds = seconds;
                 sink.Station(backOff);
-                if (!PauseUnlessStopped(retryInMs)) return result;
+                if (!PauseUnlessStopped(retryInMs)) {
+                    if (tally) tally->Ended(result, -1);  // stopped in the back-off: the unit counts by this attempt
+                    return result;
+                }
             }
         },
         // A unit whose record is lost ends its station: a line goes on only with its records.
