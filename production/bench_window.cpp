@@ -13,7 +13,6 @@
 #include <QScrollBar>
 #include <QSplitter>
 #include <QVBoxLayout>
-#include <csignal>
 #include <cstdio>
 
 #include "session/port_discovery.h"
@@ -23,6 +22,7 @@ namespace {
 
 constexpr int RECORDS_SHOWN = 200;
 constexpr int REPAINT_MS = 200;
+constexpr int DISPLAY_GONE_EXIT = 129;  // SIGHUP's: the desktop session has ended
 const QString NO_PROFILE = QStringLiteral("No profile: File > New profile\u2026 or Open profile\u2026");
 
 std::string RecordLine(const SessionResult& r) {
@@ -369,7 +369,7 @@ void CBenchWindow::Quit(int exitCode) {
 }
 
 int CBenchWindow::EndNow() {
-    const int exitCode = m_quitCode >= 0 ? m_quitCode : 128 + SIGHUP;
+    const int exitCode = m_quitCode >= 0 ? m_quitCode : DISPLAY_GONE_EXIT;
     for (auto& slot : m_slots) slot->Stop(exitCode);
     for (size_t i = 0; i < m_slots.size(); ++i) m_run->EndStation(i);
     return exitCode;
