@@ -255,7 +255,8 @@ def fleet_flash(build, ports, image, tmp, output=("--quiet",)):
     # The largest child reaped so far: orbix-flash, or an earlier one (an upper bound).
     peak = max(peak, after.ru_maxrss * 1024)
     with open(log) as records:
-        results = [json.loads(line) for line in records]
+        # Each update's begin record comes before its result.
+        results = [r for r in (json.loads(line) for line in records) if r.get("type") == "result"]
     return proc.returncode, results, cpu / wall, peak, threads, wall
 
 

@@ -24,7 +24,7 @@ void CFleetProgress::Ended(const SessionResult& result, int retryInMs) {
             OutputLine(stdout, SummaryRow(result));
         return;
     }
-    size_t target = m_tally.Position(result.port);
+    size_t target = result.target;
     if (m_gang) m_gang->End(target);
     ShowEnded(result, target, retryInMs);
     if (m_gang) m_gang->SetTotals(m_tally.Totals().Line());

@@ -43,7 +43,6 @@ std::unique_ptr<QObject> WatchInterrupts(std::function<void(int exitCode)> onInt
 #else
 std::unique_ptr<QObject> WatchInterrupts(std::function<void(int exitCode)> onInterrupt) {
     std::signal(SIGPIPE, SIG_IGN);
-    std::signal(SIGHUP, SIG_IGN);
-    return WatchSignals({SIGINT, SIGTERM}, [onInterrupt](int signo) { onInterrupt(128 + signo); });
+    return WatchSignals({SIGINT, SIGTERM, SIGHUP}, [onInterrupt](int signo) { onInterrupt(128 + signo); });
 }
 #endif

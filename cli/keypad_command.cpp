@@ -134,7 +134,12 @@ int CKeypadCommand::RunMany(std::vector<PortTarget> targets) {
     CTerminalView errorsOnly(true, false);
     if (int code = m_run.PrepareMany(errorsOnly)) return code;
     std::string error;
-    if (int code = m_run.SkipDone(targets, m_skipped, error)) return Error(error, code);
+    std::vector<PortTarget> cutOff;
+    if (int code = m_run.SkipDone(targets, m_skipped, cutOff, error)) return Error(error, code);
+    for (const PortTarget& t : cutOff)
+        Error(t.Label() + ": its last unit in " + m_options.plan.resumeLog +
+                  " began and never ended: its keypad is half-written and is updated again",
+              EXIT_OK);
     if (!m_options.plan.resumeLog.empty() && !m_options.json && !m_options.request.quiet)
         OutputLine(stdout, "skipped " + std::to_string(m_skipped) + " of " +
                                std::to_string(targets.size() + m_skipped) + " port(s): their last record in " +
@@ -158,6 +163,7 @@ int CKeypadCommand::RunMany(std::vector<PortTarget> targets) {
 
     if (m_run.InterruptExit() && station)
         Error("station stopped: " + std::to_string(m_run.UpdatesAborted()) + " update(s) running were aborted");
+    if (station && !m_options.json && !m_options.request.quiet) OutputLine(stdout, m_run.Tally().Totals().UnitsLine());
     PrintSummary(station);
     if (m_options.json && !station && m_options.command != CLI_SCAN)
         m_json.Event("", SummaryObject(m_run.Tally().Totals(), m_skipped, code));
@@ -168,6 +174,7 @@ int CKeypadCommand::Run() {
     std::unique_ptr<QObject> interrupts = WatchInterrupts([this](int exitCode) { m_run.Interrupt(exitCode); });
     if (!interrupts) return Error("Ctrl-C and SIGTERM cannot be watched: nothing was started", EXIT_FAILED);
     m_run.onRecordLost = [this](const std::string& error) { Error(error); };
+    m_run.onLogNote = [this](const std::string& note) { Error(note, EXIT_OK); };
     std::string error;
     if (int code = m_run.OpenLog(error)) return Error(error, code);
     std::vector<PortTarget> targets;

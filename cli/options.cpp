@@ -213,14 +213,6 @@ int ReadPorts(const QCommandLineParser& parser, CliOptions& options, std::string
     return CheckRunPlan(options.request, plan, error);
 }
 
-// The back-off of --retries, which tests shorten.
-int ReadRetryDelay(CliOptions& options, std::string& error) {
-    const char* text = std::getenv("ORBIX_RETRY_DELAY_MS");
-    return !text || !*text ||
-           ReadNumber(text, "ORBIX_RETRY_DELAY_MS", 0, MOST_RETRY_DELAY_MS, options.plan.retryDelayMs, error,
-                      " of milliseconds");
-}
-
 int ReadValues(const QCommandLineParser& parser, CliOptions& options, std::string& error) {
     if (!ReadNumberOption(parser, "simulate", 1, CLI_SIMULATE_MAX, options.simulateCount, error, " of keypads"))
         return 0;
@@ -242,7 +234,7 @@ int ReadValues(const QCommandLineParser& parser, CliOptions& options, std::strin
                           error, " of seconds") ||
         !ReadNumberOption(parser, "jobs", 1, MOST_JOBS, options.plan.jobs, error) ||
         !ReadNumberOption(parser, "retries", 0, MOST_RETRIES, options.plan.retries, error) ||
-        !ReadRetryDelay(options, error))
+        !ReadRetryDelay(options.plan, error))
         return 0;
     for (auto [name, value] :
          {std::pair{"log", &options.plan.logFile}, std::pair{"ports-from", &options.plan.portsFrom},
@@ -291,7 +283,7 @@ int ReadProfileRun(const QCommandLineParser& parser, CliOptions& options, std::s
     options.json = parser.isSet("json");
     options.request.quiet = parser.isSet("quiet");
     options.request.trace = parser.isSet("trace");
-    return ReadRetryDelay(options, error);
+    return ReadRetryDelay(options.plan, error);
 }
 
 }  // namespace

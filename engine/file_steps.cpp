@@ -1,9 +1,9 @@
 #include "file_steps.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <algorithm>
 
 namespace {
 
@@ -60,7 +60,9 @@ std::filesystem::path PathOfName(const std::string& name) {
 FileDialogSpec DialogFor(IUserHost& host, FileKind kind) {
     bool firmware = kind == FILE_FIRMWARE;
     FileFilter own = firmware ? FileFilter{"ORBIX Firmware", {"*.s"}} : FileFilter{"ORBIX Screens", {"*.bin"}};
-    return {kind, firmware ? "s" : "bin", host.GetProfileString(firmware ? KEY_PREV_SRECORD : KEY_PREV_BINARY, ""),
+    return {kind,
+            firmware ? "s" : "bin",
+            host.GetProfileString(firmware ? KEY_PREV_SRECORD : KEY_PREV_BINARY, ""),
             {own, {"All Files", {"*"}}}};
 }
 
@@ -70,24 +72,24 @@ FileStepResult ChooseAndRead(IUserHost& host, FileKind kind, std::string& path, 
     std::string chosen;
     if (!host.ChooseFile(DialogFor(host, kind), chosen)) return {};
     path = chosen;
-    uint64_t limit = firmware ? FIRMWARE_FILE_LIMIT : SCREENS_FILE_LIMIT;
+    uint64_t limit = ImageFileLimit(kind);
     uint64_t length = 0;
     char text[160];
     switch (host.ReadChosenFile(path, limit, bytes, length)) {
-    case FILE_READ_OK:
-        return Result(FILE_STEP_ACCEPTED, "");
-    case FILE_NOT_OPENED:
-        return Result(FILE_STEP_NOT_OPENED, TEXT_CANNOT_OPEN);
-    case FILE_TOO_LARGE:
-        std::snprintf(text, sizeof text, "File is too large: %llu bytes, more than the %llu %s.",
-                      static_cast<unsigned long long>(length), static_cast<unsigned long long>(limit),
-                      firmware ? "a firmware file may have" : "the screens area can hold");
-        return Result(FILE_STEP_TOO_LARGE, text);
-    case FILE_READ_SHORT:
-        return Result(FILE_STEP_READ_SHORT, FormatLengths(static_cast<long long>(length),
-                                                          static_cast<long long>(bytes ? bytes->size() : 0)));
-    default:
-        return {};  // stopped: the host knows why
+        case FILE_READ_OK:
+            return Result(FILE_STEP_ACCEPTED, "");
+        case FILE_NOT_OPENED:
+            return Result(FILE_STEP_NOT_OPENED, TEXT_CANNOT_OPEN);
+        case FILE_TOO_LARGE:
+            std::snprintf(text, sizeof text, "File is too large: %llu bytes, more than the %llu %s.",
+                          static_cast<unsigned long long>(length), static_cast<unsigned long long>(limit),
+                          firmware ? "a firmware file may have" : "the screens area can hold");
+            return Result(FILE_STEP_TOO_LARGE, text);
+        case FILE_READ_SHORT:
+            return Result(FILE_STEP_READ_SHORT, FormatLengths(static_cast<long long>(length),
+                                                              static_cast<long long>(bytes ? bytes->size() : 0)));
+        default:
+            return {};  // stopped: the host knows why
     }
 }
 

@@ -7,6 +7,8 @@
 #include <QScreen>
 #include <QSessionManager>
 #include <cstdio>
+#include <cstdlib>
+#include <utility>
 
 #include "bench_simulation.h"
 #include "bench_window.h"
@@ -16,6 +18,16 @@
 #include "session/option_table.h"
 
 namespace {
+
+// The window whose stations must end before the program does.
+CBenchWindow* g_window = nullptr;
+
+// The display went away: Qt ends the program with exit(), its threads still
+// running. The stations end in order first, as for a signal, and nothing of
+// the program is torn down under them.
+void EndStationsFirst() {
+    if (CBenchWindow* window = std::exchange(g_window, nullptr)) std::_Exit(window->EndNow());
+}
 
 constexpr int DEFAULT_SIMULATED_SLOTS = 4;
 
@@ -102,6 +114,8 @@ int CBenchApp::Run(int argc, char** argv) {
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
                      [&window](QSessionManager&) { window.Quit(0); });
 #endif
+    g_window = &window;
+    std::atexit(EndStationsFirst);
     window.resize(window.screen()->availableGeometry().size());
     window.showMaximized();
     if (options.simulate) {
@@ -111,5 +125,7 @@ int CBenchApp::Run(int argc, char** argv) {
         QMetaObject::invokeMethod(
             &window, [&] { window.OpenProfile(options.profile); }, Qt::QueuedConnection);
     }
-    return app.exec();
+    const int exitCode = app.exec();
+    g_window = nullptr;
+    return exitCode;
 }

@@ -1,30 +1,18 @@
 #include "bench_slot.h"
 
-#include "session/gang_runner.h"
-
-namespace {
-
-bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
-
-}  // namespace
-
-CBenchSlot::CBenchSlot(const BenchSlot& slot, int number, const std::string& profilePath, const SessionRequest& request,
-                       ISessionPolicy& policy, bool startByOperator, int retries)
+CBenchSlot::CBenchSlot(const BenchSlot& slot, int number, CKeypadRun& run, size_t index, bool startByOperator,
+                       KeypadCommand command)
     : m_slot(slot),
       m_number(number),
-      m_profilePath(profilePath),
-      m_request(request),
-      m_policy(policy),
+      m_run(run),
+      m_index(index),
       m_startByOperator(startByOperator),
-      m_retries(retries) {
+      m_command(command) {
     m_stateText = "Press Start to begin";
 }
 
-CBenchSlot::~CBenchSlot() {
-    if (!m_thread) return;
-    Stop(EXIT_TERMINATED);
-    m_thread->wait();
-}
+// The station's view is this slot: the station ends first.
+CBenchSlot::~CBenchSlot() { m_run.EndStation(m_index); }
 
 std::string CBenchSlot::ForThisSlot(const std::string& text) const { return m_slot.name + ": " + text; }
 
@@ -34,83 +22,74 @@ void CBenchSlot::Show(SlotState state, const std::string& text) {
     if (onChanged) onChanged();
 }
 
+int CBenchSlot::Ok() const { return static_cast<int>(m_run.Tally().TargetTotals(m_index).ok); }
+int CBenchSlot::Failed() const { return static_cast<int>(m_run.Tally().TargetTotals(m_index).failed); }
+
 void CBenchSlot::Start() {
-    if (m_thread) {
+    if (IsRunning()) {
         if (m_startByOperator && m_awaitingStart) {
             m_awaitingStart = false;
-            m_enter.Pressed();
+            m_run.NextUnit(m_index);
         }
         return;
     }
-    // An auto:GLOB slot is the one device matching it now.
-    std::vector<PortTarget> targets;
-    std::string error;
-    if (!BenchSlotTargets(m_profilePath, {m_slot}, targets, error)) {
-        Show(SLOT_STOPPED, ForThisSlot("stopped: " + error));
-        return;
-    }
-    m_target = targets[0];
     m_stopReason.clear();
     m_errors.clear();
     m_errorCount = 0;
     m_awaitingStart = false;
-    m_stopExit = 0;
     m_stopAsked = false;
-    m_thread.reset(QThread::create([this] { Run(); }));
-    m_thread->setObjectName(QStringLiteral("bench slot"));
-    connect(
-        m_thread.get(), &QThread::finished, this, [this] { StationEnded(); }, Qt::QueuedConnection);
+    m_portUnopened = false;
+    m_run.StartStation(m_index, m_figures, m_startByOperator);
     Show(SLOT_WAITING, "Put a keypad in " + m_slot.name);
-    m_thread->start();
 }
 
 void CBenchSlot::Stop(int exitCode, const std::string& reason) {
-    if (!m_thread) return;
+    if (!IsRunning()) return;
     if (!reason.empty() && m_stopReason.empty()) m_stopReason = reason;
     m_stopAsked = true;
-    m_enter.InputEnded();  // a station waiting for Start lets go
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_runner)
-        m_runner->Interrupt(exitCode);
-    else
-        m_stopExit = exitCode;
+    m_run.StopStation(m_index, exitCode);
 }
 
-// On the slot's own thread: a station of one port until it is stopped.
-void CBenchSlot::Run() {
-    CGangRunner runner(m_request, m_policy);
-    runner.jobs = 1;
-    runner.retries = m_retries;
-    runner.enterKey = m_startByOperator ? &m_enter : nullptr;
-    runner.onResult = [this](const SessionResult& result, int) {
-        QMetaObject::invokeMethod(
-            this, [this, result] { UnitEnded(result); }, Qt::QueuedConnection);
-    };
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_runner = &runner;
-        if (m_stopExit) runner.Interrupt(m_stopExit);
-    }
-    runner.Run({m_target}, m_request.command, {&m_figures});
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_runner = nullptr;
+void CBenchSlot::ShowCutOff() {
+    const char* contents = m_command == KEYPAD_SCREENS ? "screens" : "firmware";
+    Show(SLOT_IDLE, ForThisSlot(std::string("the last keypad here was cut off mid-update: it holds no valid ") +
+                                contents + "; update it again"));
 }
 
+// The engine's words while a unit runs; what the slot is doing comes from the station's events.
 void CBenchSlot::Status(const std::string& text) {
-    if (StartsWith(text, "Waiting for a keypad") || StartsWith(text, "Waiting for the next keypad")) {
-        ClearBar();
-        Show(SLOT_WAITING, (m_ok + m_failed ? "Put the next keypad in " : "Put a keypad in ") + m_slot.name);
-    } else if (StartsWith(text, "Press Enter")) {
-        m_awaitingStart = true;
-        if (onChanged) onChanged();
-    } else if (!StartsWith(text, "Waiting for the keypad to be removed")) {
-        if (m_state != SLOT_UPDATING) {
+    if (m_state == SLOT_UPDATING) Show(SLOT_UPDATING, text);
+}
+
+void CBenchSlot::Station(const StationEvent& event) {
+    switch (event.kind) {
+        case StationEvent::WAITING_FOR_KEYPAD:
+            ClearBar();
+            Show(SLOT_WAITING, (Ok() + Failed() ? "Put the next keypad in " : "Put a keypad in ") + m_slot.name);
+            break;
+        case StationEvent::WAITING_FOR_OPERATOR:
+            m_awaitingStart = true;
+            if (onChanged) onChanged();
+            break;
+        case StationEvent::WAITING_FOR_REMOVAL:
+            break;  // the unit's outcome stays shown
+        case StationEvent::RETRY_BACKOFF:
+            Show(SLOT_FAILED,
+                 ForThisSlot("the update failed; trying the keypad again in " + std::to_string(event.seconds) + " s"));
+            break;
+        case StationEvent::UNIT_BEGUN:
             m_errors.clear();
             m_errorCount = 0;
             m_erasing = false;
             ClearBar();
-        }
-        Show(SLOT_UPDATING, text);
+            Show(SLOT_UPDATING, ForThisSlot("updating"));
+            break;
+        case StationEvent::UNIT_ENDED:
+            UnitEnded(event.result, event.retryInMs);
+            break;
+        case StationEvent::PORT_UNOPENED:
+            m_portUnopened = true;
+            break;
     }
 }
 
@@ -168,29 +147,25 @@ std::string CBenchSlot::FailureText(const SessionResult& result) const {
     const std::string reason = !result.lastText.empty() ? result.lastText : m_errors;
     switch (result.exitCode) {
         case EXIT_INCOMPLETE:
-            return ForThisSlot("the update failed (" + reason + "). " + HoldsNoValidText(m_request.command));
+            return ForThisSlot("the update failed (" + reason + "). " + HoldsNoValidText(m_command));
         case EXIT_INTERRUPTED:
         case EXIT_TERMINATED:
-            return ForThisSlot(m_erasing ? "stopped. " + HoldsNoValidText(m_request.command)
+            return ForThisSlot(m_erasing ? "stopped. " + HoldsNoValidText(m_command)
                                          : "stopped before anything was sent");
         case EXIT_USAGE:
             return ForThisSlot(reason);
         default:
             return ForThisSlot("the update failed (" + reason +
-                               "); the keypad is as it was: take it out and try again");
+                               "); the keypad is as it was: set it aside, or take it out and try again");
     }
 }
 
-void CBenchSlot::UnitEnded(const SessionResult& result) {
+void CBenchSlot::UnitEnded(const SessionResult& result, int retryInMs) {
     m_time.clear();
-    if (result.exitCode == EXIT_OK)
-        ++m_ok;
-    else
-        ++m_failed;
-    std::string reason;
-    if (onRecord && !onRecord(result, reason)) {
-        Stop(EXIT_RECORDS, ForThisSlot("stopped: its record could not be written (" + reason + ")"));
-    } else if (result.portGone) {
+    if (onUnit) onUnit(result);
+    if (!result.recordLost.empty()) {
+        Stop(EXIT_RECORDS, ForThisSlot("stopped: its record could not be written (" + result.recordLost + ")"));
+    } else if (result.portGone && retryInMs < 0) {
         Stop(EXIT_USAGE,
              ForThisSlot("stopped: its port " + m_slot.port + " has gone; check the cable, then press Start"));
     }
@@ -213,15 +188,12 @@ void CBenchSlot::ClearBar() {
 }
 
 void CBenchSlot::StationEnded() {
-    m_thread->wait();
-    m_thread.reset();
     m_awaitingStart = false;
     m_time.clear();
     if (m_state != SLOT_DONE) ClearBar();
-    // A station that ends without being asked to could not open (or find) its port.
     if (!m_stopReason.empty())
         Show(SLOT_STOPPED, m_stopReason);
-    else if (!m_stopAsked)
+    else if (m_portUnopened)
         Show(SLOT_STOPPED, ForThisSlot("stopped: " + (m_errors.empty() ? "its port could not be opened" : m_errors)));
     else if (m_state != SLOT_FAILED)
         Show(SLOT_IDLE, "Stopped: press Start to go on");

@@ -1,6 +1,6 @@
 #pragma once
 #include <QObject>
-#include <QThread>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -9,12 +9,10 @@
 #include "session/bench_profile.h"
 #include "session/exit_code.h"
 #include "session/fleet.h"
+#include "session/keypad_run.h"
 #include "session/queued_sink.h"
 #include "session/result_record.h"
 #include "session/session_request.h"
-#include "session/station.h"
-
-class CGangRunner;
 
 // Where a slot stands, each with its word on the panel.
 enum SlotState {
@@ -27,14 +25,24 @@ enum SlotState {
 };
 
 // The session's questions on a bench: the erase is the profile's (confirmed by
-// starting), a damaged file is as the operator answered once for the bench.
+// starting), a damaged file is as the operator answered once, when the bench
+// was set up (on the window's thread); the stations' sessions get that answer.
 class CBenchPolicy : public ISessionPolicy {
 public:
-    bool acceptDamaged = false;
-    Reply ConfirmErase(const std::string&) override { return {ANSWER_YES, {}}; }
-    Reply AcceptDamagedFile(const std::string&) override {
-        return {acceptDamaged ? ANSWER_YES : ANSWER_NO, acceptDamaged ? "" : "The image is damaged."};
+    std::function<bool(const std::string& question)> ask;
+    void Forget() {
+        m_asked = false;
+        m_accepted = false;
     }
+    Reply ConfirmErase(const std::string&) override { return {ANSWER_YES, {}}; }
+    Reply AcceptDamagedFile(const std::string& question) override {
+        if (!m_asked.exchange(true)) m_accepted = ask && ask(question);
+        return {m_accepted ? ANSWER_YES : ANSWER_NO, m_accepted ? "" : "The image is damaged."};
+    }
+
+private:
+    std::atomic<bool> m_asked{false};
+    std::atomic<bool> m_accepted{false};
 };
 
 // The bar's position and the time remaining as a slot's sessions last gave
@@ -55,6 +63,7 @@ public:
 
     void Status(const std::string& text) override { m_toMain.Status(text); }
     void Waiting(const std::string& text) override { m_toMain.Waiting(text); }
+    void Station(const StationEvent& event) override { m_toMain.Station(event); }
     void Range(int lower, int upper) override;
     void Position(int position) override;
     void TimeRemaining(const std::string& text) override;
@@ -71,14 +80,14 @@ private:
     Latest m_latest;
 };
 
-// One slot of the bench: a station on its port, run by a gang runner of one
-// on a thread of its own, so a slot starts, stops and fails on its own. What
-// its sessions show arrives here on the main thread, in order.
+// One slot of the bench: its station of the run on its port, mapped onto its
+// panel. What its sessions show arrives here on the main thread, in order,
+// the station's events among it; the run keeps the counts and the records.
 class CBenchSlot : public QObject, private ISessionSink {
 public:
-    // `request` and `policy` must outlive the slot; the request's image is the bench's.
-    CBenchSlot(const BenchSlot& slot, int number, const std::string& profilePath, const SessionRequest& request,
-               ISessionPolicy& policy, bool startByOperator, int retries);
+    // `run` is set up (or refused) and outlives the slot; `index` is its station's.
+    CBenchSlot(const BenchSlot& slot, int number, CKeypadRun& run, size_t index, bool startByOperator,
+               KeypadCommand command);
     ~CBenchSlot() override;  // stops the station and waits for it
 
     // Starts the station; started by the operator, a station waiting for its
@@ -87,8 +96,12 @@ public:
     // Ends the station: an update running is aborted (its record is written
     // all the same). `reason`, when given, is shown as why the slot stopped.
     void Stop(int exitCode = EXIT_INTERRUPTED, const std::string& reason = "");
+    // The station has ended (the run says so on this thread).
+    void StationEnded();
+    // The log, opened again, shows this slot's last unit began and never ended.
+    void ShowCutOff();
 
-    bool IsRunning() const { return m_thread != nullptr; }
+    bool IsRunning() const { return m_run.StationRunning(m_index); }
     bool IsUpdating() const { return m_state == SLOT_UPDATING; }
     // An update that has begun erasing: stopping it leaves the keypad without valid contents.
     bool HasErased() const { return m_state == SLOT_UPDATING && m_erasing; }
@@ -105,8 +118,9 @@ public:
     int BarLower() const { return m_lower; }
     int BarUpper() const { return m_upper; }
     int BarPosition() const { return m_position; }
-    int Ok() const { return m_ok; }
-    int Failed() const { return m_failed; }
+    // Units, each counted once by its last attempt.
+    int Ok() const;
+    int Failed() const;
 
     // Takes the bar's position and the time remaining as the session last
     // gave them: true when they changed.
@@ -114,15 +128,15 @@ public:
 
     // Something shown changed (state, range, counts); the figures above are taken, not told.
     std::function<void()> onChanged;
-    // A unit's record, on the main thread; false when it could not be
-    // written (the slot is stopped then, with the reason).
-    std::function<bool(const SessionResult&, std::string& reason)> onRecord;
+    // A unit has ended, recorded (or its loss said in `result`).
+    std::function<void(const SessionResult&)> onUnit;
     // The station has ended.
     std::function<void()> onEnded;
 
 private:
     // ISessionSink, on the main thread: what CSlotFigures carries on.
     void Status(const std::string& text) override;
+    void Station(const StationEvent& event) override;
     void Range(int lower, int upper) override;
     void Position(int) override {}
     void TimeRemaining(const std::string&) override {}
@@ -132,9 +146,7 @@ private:
     void Trace(const std::string&) override {}
     void NoLowLatency(const std::string&) override {}
 
-    void Run();
-    void UnitEnded(const SessionResult& result);
-    void StationEnded();
+    void UnitEnded(const SessionResult& result, int retryInMs);
     void Show(SlotState state, const std::string& text);
     void ClearBar();
     std::string ForThisSlot(const std::string& text) const;
@@ -142,21 +154,15 @@ private:
 
     BenchSlot m_slot;
     int m_number;
-    std::string m_profilePath;
-    PortTarget m_target;  // the port it runs on, as its Start found it
-    const SessionRequest& m_request;
-    ISessionPolicy& m_policy;
+    CKeypadRun& m_run;
+    size_t m_index;
     bool m_startByOperator;
-    int m_retries;  // a failed unit tried again in its slot
+    KeypadCommand m_command;
     CQueuedSink m_toMain{*this, this};
     CSlotFigures m_figures{m_toMain};
-    CEnterKey m_enter;
-    std::unique_ptr<QThread> m_thread;
-    std::mutex m_mutex;  // guards the two below, shared with the station's thread
-    CGangRunner* m_runner = nullptr;
-    int m_stopExit = 0;  // a stop asked for before the runner was there
     bool m_stopAsked = false;
-    std::string m_stopReason;  // on the main thread: why the slot stopped by itself
+    bool m_portUnopened = false;
+    std::string m_stopReason;  // why the slot stopped by itself
     SlotState m_state = SLOT_IDLE;
     std::string m_stateText;
     std::string m_time;
@@ -167,5 +173,4 @@ private:
     int m_lower = 0, m_upper = 100, m_position = 0;
     unsigned m_phase = 0;   // ranges shown, matched against the figures' own count
     bool m_barHeld = true;  // cleared or full at a unit's end: no figure moves it until the next range
-    int m_ok = 0, m_failed = 0;
 };

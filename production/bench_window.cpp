@@ -15,8 +15,7 @@
 #include <QVBoxLayout>
 #include <cstdio>
 
-#include "session/image_file.h"
-#include "session/keypad_session.h"
+#include "session/port_discovery.h"
 #include "slot_panel.h"
 
 namespace {
@@ -24,32 +23,8 @@ namespace {
 constexpr int RECORDS_SHOWN = 200;
 constexpr int REPAINT_MS = 200;
 constexpr double PANEL_ASPECT = 1.6;  // a panel's width over its height, for its lines and buttons
+constexpr int DISPLAY_GONE_EXIT = 129;  // SIGHUP's: the desktop session has ended
 const QString NO_PROFILE = QStringLiteral("No profile: File > New profile\u2026 or Open profile\u2026");
-
-// The one-off check of the image before any slot starts: a damaged file is the operator's call, once.
-class CAskingPolicy : public ISessionPolicy {
-public:
-    explicit CAskingPolicy(QWidget* parent) : m_parent(parent) {}
-    Reply ConfirmErase(const std::string&) override { return {ANSWER_YES, {}}; }
-    Reply AcceptDamagedFile(const std::string& question) override {
-        const auto answer =
-            QMessageBox::question(m_parent, QStringLiteral("ORBIX Bench"), QString::fromStdString(question),
-                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-        return {answer == QMessageBox::Yes ? ANSWER_YES : ANSWER_NO, {}};
-    }
-
-private:
-    QWidget* m_parent;
-};
-
-// Keeps the check's first error: why the file was refused.
-class CFirstError : public CNullSink {
-public:
-    std::string text;
-    void Error(const std::string& error) override {
-        if (text.empty()) text = error;
-    }
-};
 
 std::string RecordLine(const SessionResult& r) {
     const QString when = QDateTime::fromMSecsSinceEpoch(r.startMs).toString(QStringLiteral("HH:mm:ss"));
@@ -156,7 +131,7 @@ bool CBenchWindow::OpenProfile(const std::string& path) {
     BenchProfile profile;
     std::string error;
     if (!LoadBenchProfile(path, profile, error)) {
-        Warn("The profile " + path + " cannot be used: " + error);
+        Warn(error);  // in orbix-flash's words: it names the profile and the line
         return false;
     }
     return UseProfile(profile, path);
@@ -169,7 +144,6 @@ bool CBenchWindow::UseProfile(const BenchProfile& profile, const std::string& pa
     }
     m_profile = profile;
     m_profilePath = path;
-    m_ok = m_failed = 0;
     m_sinceStart.invalidate();
     m_records->clear();
     setWindowTitle(QStringLiteral("ORBIX Bench \u2014 ") +
@@ -183,50 +157,32 @@ bool CBenchWindow::UseProfile(const BenchProfile& profile, const std::string& pa
 
 bool CBenchWindow::Prepare() {
     m_refusal.clear();
-    m_request = SessionRequest();
-    m_request.command = m_profile.command;
-    m_request.yes = true;
-    m_request.repeat = true;
-    m_request.quiet = true;
-    m_request.stallTimeoutSeconds = m_profile.stallTimeoutSeconds;
-    m_request.expectedSha256 = m_profile.sha256;
-    m_log = std::make_unique<CResultLog>();
-    if (m_profile.image.empty()) {
+    // The old run's views go before it, and the panels pointing at them first.
+    delete m_grid;
+    m_grid = nullptr;
+    m_panels.clear();
+    m_slots.clear();
+    SessionRequest request;
+    request.quiet = true;
+    RunPlan plan;
+    plan.logFile = m_logOverride;  // --log's name is the shell's; the profile's is from its folder
+    ApplyBenchProfile(m_profilePath, m_profile, request, plan);
+    std::string error;
+    ReadRetryDelay(plan, error);  // a bad figure leaves the default
+    m_policy.Forget();
+    m_policy.ask = [this](const std::string& question) {
+        return QMessageBox::question(this, QStringLiteral("ORBIX Bench"), QString::fromStdString(question),
+                                     QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+    };
+    m_run = std::make_unique<CKeypadRun>(request, plan, m_policy);
+    m_run->onStationEnded = [this](size_t i) {
+        if (i < m_slots.size()) m_slots[i]->StationEnded();
+    };
+    // The same set-up, and the same words, as orbix-flash --profile.
+    if (m_profile.image.empty())
         m_refusal = "The profile names no image.";
-    } else {
-        const std::string imagePath = BenchProfilePath(m_profilePath, m_profile.image);
-        auto image = std::make_shared<CImageFile>();
-        uint64_t length = 0;
-        std::string problem;
-        FileReadResult read =
-            ReadImageFile(imagePath, BENCH_IMAGE_LIMIT, *image, length, problem, [] { return false; });
-        std::string reason;
-        if (read != FILE_READ_OK) {
-            m_refusal = "The image " + imagePath + " cannot be read: " + problem + ".";
-        } else if (!CheckPinnedImage(*image, imagePath, m_profile.sha256, reason)) {
-            m_refusal = reason;  // nothing is sent
-        } else {
-            m_request.file = imagePath;
-            m_request.image = image;
-            // Parsed and checked once here, so a bad file is said before any slot starts.
-            CFirstError errors;
-            CAskingPolicy asking(this);
-            m_policy.acceptDamaged = false;
-            CKeypadSession checker(m_request, errors, asking);
-            if (checker.CheckFileAndAsk() != EXIT_OK)
-                m_refusal = "The image " + imagePath + " cannot be sent: " + errors.text;
-            else
-                m_policy.acceptDamaged = true;  // a damage the operator accepted
-        }
-    }
-    // --log's name is the shell's, from where the bench started; the profile's is from its folder.
-    const std::string logPath = !m_logOverride.empty()  ? m_logOverride
-                                : m_profile.log.empty() ? ""
-                                                        : BenchProfilePath(m_profilePath, m_profile.log);
-    if (m_refusal.empty() && !logPath.empty()) {
-        std::string error;
-        if (!m_log->Open(logPath, error)) m_refusal = "The records log " + logPath + " cannot be opened: " + error;
-    }
+    else if (m_run->SetUpStations(error) != EXIT_OK)
+        m_refusal = error;
     const QString name = QFileInfo(QString::fromStdString(m_profile.image)).fileName();
     m_imageLabel->setText(m_profile.image.empty()
                               ? NO_PROFILE
@@ -235,7 +191,6 @@ bool CBenchWindow::Prepare() {
                                          QString::fromStdString(m_profile.sha256.substr(0, 12))));
     m_refusalLabel->setText(QString::fromStdString(m_refusal));
     m_refusalLabel->setVisible(!m_refusal.empty());
-    RefreshTotals();
     return m_refusal.empty();
 }
 
@@ -248,10 +203,10 @@ void CBenchWindow::BuildSlots() {
     m_gridLayout->setSpacing(4);
     m_gridLayout->setContentsMargins(0, 0, 0, 0);
     for (size_t i = 0; i < m_profile.slots.size(); ++i) {
-        auto slot = std::make_unique<CBenchSlot>(m_profile.slots[i], static_cast<int>(i + 1), m_profilePath, m_request,
-                                                 m_policy, m_profile.startByOperator, m_profile.retries);
+        auto slot = std::make_unique<CBenchSlot>(m_profile.slots[i], static_cast<int>(i + 1), *m_run, i,
+                                                 m_profile.startByOperator, m_profile.command);
         slot->onChanged = [this, i] { SlotChanged(i); };
-        slot->onRecord = [this](const SessionResult& result, std::string& reason) { return Record(result, reason); };
+        slot->onUnit = [this](const SessionResult& result) { ShowUnit(result); };
         slot->onEnded = [this] { SlotEnded(); };
         auto* panel = new CSlotPanel(*slot, m_grid);
         panel->sound = m_profile.sound;
@@ -270,6 +225,13 @@ void CBenchWindow::BuildSlots() {
     m_columns = 0;
     m_scroll->setWidget(m_grid);
     LayOutPanels(true);
+    // A keypad the last run left half-written (killed, a power cut) is said where it sits.
+    if (m_run && m_refusal.empty()) {
+        const std::set<std::string> cutOff = m_run->CutOffInLog();
+        for (size_t i = 0; i < m_slots.size() && i < m_run->Stations().size(); ++i)
+            if (cutOff.count(DeviceIdentity(m_run->Stations()[i].port))) m_slots[i]->ShowCutOff();
+    }
+    RefreshTotals();
 }
 
 // As many columns as fit the width; the rows scroll when they do not fit the height.
@@ -311,27 +273,35 @@ bool CBenchWindow::eventFilter(QObject* watched, QEvent* event) {
     return QMainWindow::eventFilter(watched, event);
 }
 
-bool CBenchWindow::Record(const SessionResult& result, std::string& reason) {
-    if (result.exitCode == EXIT_OK)
-        ++m_ok;
-    else
-        ++m_failed;
+void CBenchWindow::ShowUnit(const SessionResult& result) {
+    if (!result.logNote.empty()) Note(result.logNote);
     auto* item = new QListWidgetItem(QString::fromStdString(RecordLine(result)));
     if (result.exitCode != EXIT_OK) item->setForeground(QColor(0xa0, 0, 0));
     m_records->insertItem(0, item);
     while (m_records->count() > RECORDS_SHOWN) delete m_records->takeItem(m_records->count() - 1);
     RefreshTotals();
-    return !m_log->IsOpen() || m_log->Append(result, reason);
 }
 
+// Said once, on stderr and at the top of the last records, without stopping anyone.
+void CBenchWindow::Note(const std::string& text) {
+    std::fprintf(stderr, "orbix-bench: %s\n", text.c_str());
+    auto* item = new QListWidgetItem(QString::fromStdString(text));
+    item->setForeground(QColor(0x80, 0x50, 0));
+    m_records->insertItem(0, item);
+}
+
+int CBenchWindow::OkCount() const { return m_run ? static_cast<int>(m_run->Tally().Totals().ok) : 0; }
+int CBenchWindow::FailedCount() const { return m_run ? static_cast<int>(m_run->Tally().Totals().failed) : 0; }
+
+// By units: a keypad tried again and then updated is one ok unit.
 void CBenchWindow::RefreshTotals() {
-    const int units = m_ok + m_failed;
-    QString yield = units ? QString::number(100.0 * m_ok / units, 'f', 1) + QLatin1Char('%') : QStringLiteral("\u2014");
+    const int ok = OkCount(), failed = FailedCount(), units = ok + failed;
+    QString yield = units ? QString::number(100.0 * ok / units, 'f', 1) + QLatin1Char('%') : QStringLiteral("\u2014");
     QString perHour = QStringLiteral("\u2014");
     if (units && m_sinceStart.isValid() && m_sinceStart.elapsed() > 0)
-        perHour = QString::number(qRound(m_ok * 3600000.0 / m_sinceStart.elapsed()));
+        perHour = QString::number(qRound(ok * 3600000.0 / m_sinceStart.elapsed()));
     m_totalsLabel->setText(
-        QStringLiteral("ok %1   failed %2   yield %3   units per hour %4").arg(m_ok).arg(m_failed).arg(yield, perHour));
+        QStringLiteral("ok %1   failed %2   yield %3   units per hour %4").arg(ok).arg(failed).arg(yield, perHour));
 }
 
 // A change of state, a few a unit, is drawn at once, so a panel never lags the totals; the bars
@@ -346,6 +316,7 @@ void CBenchWindow::SlotChanged(size_t i) {
 }
 
 void CBenchWindow::SlotEnded() {
+    RefreshTotals();  // a unit stopped in its back-off counts by its last attempt
     if (AnyRunning()) return;
     if (m_quitCode >= 0)
         QApplication::exit(m_quitCode);
@@ -413,6 +384,13 @@ void CBenchWindow::Quit(int exitCode) {
     if (m_question) m_question->done(QMessageBox::No);
     for (auto& slot : m_slots) slot->Stop(exitCode);
     SlotEnded();
+}
+
+int CBenchWindow::EndNow() {
+    const int exitCode = m_quitCode >= 0 ? m_quitCode : DISPLAY_GONE_EXIT;
+    for (auto& slot : m_slots) slot->Stop(exitCode);
+    for (size_t i = 0; i < m_slots.size(); ++i) m_run->EndStation(i);
+    return exitCode;
 }
 
 void CBenchWindow::closeEvent(QCloseEvent* event) {

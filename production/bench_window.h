@@ -9,7 +9,7 @@
 
 #include "bench_slot.h"
 #include "session/bench_profile.h"
-#include "session/result_log.h"
+#include "session/keypad_run.h"
 
 class CSlotPanel;
 class QAction;
@@ -41,6 +41,11 @@ public:
     // A signal or the session's end: every slot stopped in order, its record
     // written, then the program ends with `exitCode`.
     void Quit(int exitCode);
+    // The program is made to end now, its event loop gone (the display went
+    // away): every slot stopped as for a signal, its record written, its
+    // port let go, waiting here. Returns the exit code: a signal's that came
+    // before, else SIGHUP's (the desktop session ended).
+    int EndNow();
 
     // For the tests: the panels as the slots stand now, without waiting for the next redraw.
     void RefreshPanels();
@@ -49,8 +54,8 @@ public:
     CSlotPanel& Panel(size_t i) { return *m_panels[i]; }
     QWidget* SlotArea() const;
     const std::string& Refusal() const { return m_refusal; }
-    int OkCount() const { return m_ok; }
-    int FailedCount() const { return m_failed; }
+    int OkCount() const;
+    int FailedCount() const;
     QListWidget* Records() const { return m_records; }
     bool IsLocked() const { return m_profile.locked; }
 
@@ -65,8 +70,9 @@ private:
     void MakeTotals(QWidget* parent, class QVBoxLayout* layout);
     void BuildSlots();
     void LayOutPanels(bool always);
-    bool Prepare();  // the image read and pinned, the file checked, the log opened; false: m_refusal says why
-    bool Record(const SessionResult& result, std::string& reason);
+    bool Prepare();  // the run set up from the profile; false: m_refusal says why
+    void ShowUnit(const SessionResult& result);
+    void Note(const std::string& text);
     void StopSlot(size_t i);
     void AskToStop(int slot, const std::string& question);
     void SlotChanged(size_t i);
@@ -86,10 +92,9 @@ private:
     BenchProfile m_profile;
     std::string m_profilePath;
     std::string m_logOverride;
-    SessionRequest m_request;
     CBenchPolicy m_policy;
-    std::unique_ptr<CResultLog> m_log = std::make_unique<CResultLog>();
-    std::string m_refusal;  // why the bench cannot start, empty when it can
+    std::unique_ptr<CKeypadRun> m_run;  // the profile's stations; outlives the slots, its views
+    std::string m_refusal;              // why the bench cannot start, empty when it can
     std::vector<std::unique_ptr<CBenchSlot>> m_slots;
     std::vector<CSlotPanel*> m_panels;
     QTimer m_repaint;
@@ -110,9 +115,7 @@ private:
     QAction* m_stopAll = nullptr;
     QMessageBox* m_question = nullptr;  // the stop question open now
     int m_questionSlot = -1;            // whose; -1: every slot's
-    int m_ok = 0;
-    int m_failed = 0;
-    QElapsedTimer m_sinceStart;  // since the first Start
-    bool m_closing = false;      // the window closes once every slot has stopped
-    int m_quitCode = -1;         // a signal's: the program ends once every slot has stopped
+    QElapsedTimer m_sinceStart;         // since the first Start
+    bool m_closing = false;             // the window closes once every slot has stopped
+    int m_quitCode = -1;                // a signal's: the program ends once every slot has stopped
 };

@@ -1,5 +1,3 @@
-#include "bench_window.h"
-
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QFileDialog>
@@ -7,6 +5,7 @@
 #include <QInputDialog>
 #include <QMimeData>
 
+#include "bench_window.h"
 #include "profile_dialog.h"
 
 // The bench's profile as the engineer handles it: made, opened, dropped, saved, locked. What a

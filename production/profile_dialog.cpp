@@ -15,6 +15,7 @@
 #include <QTableWidget>
 #include <set>
 
+#include "engine/file_steps.h"
 #include "serial/port_list.h"
 #include "session/image_file.h"
 #include "session/run_defaults.h"
@@ -178,8 +179,8 @@ void CProfileDialog::accept() {
         CImageFile image;
         uint64_t length = 0;
         std::string problem;
-        if (ReadImageFile(profile.image, BENCH_IMAGE_LIMIT, image, length, problem, [] { return false; }) !=
-            FILE_READ_OK)
+        const uint64_t limit = ImageFileLimit(profile.command == KEYPAD_SCREENS ? FILE_SCREENS : FILE_FIRMWARE);
+        if (ReadImageFile(profile.image, limit, image, length, problem, [] { return false; }) != FILE_READ_OK)
             return Refuse(Text("The image cannot be read: " + problem + "."));
         if (!profile.sha256.empty() && image.sha256 != profile.sha256 && !PinAnother(profile.sha256, image.sha256))
             return;

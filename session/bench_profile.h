@@ -6,9 +6,6 @@
 #include "image_file.h"
 #include "session_request.h"
 
-// The largest image a profile pins and the bench reads whole: far above any keypad's flash.
-constexpr uint64_t BENCH_IMAGE_LIMIT = 64ull << 20;
-
 // A production bench's set-up, kept in one small UTF-8 text file beside its
 // image, so the folder copies from PC to PC:
 //
@@ -38,9 +35,9 @@ struct BenchSlot {
 
 struct BenchProfile {
     KeypadCommand command = KEYPAD_FIRMWARE;  // firmware or screens
-    std::string image;   // as the file gives it
-    std::string sha256;  // lower-case hex
-    std::string log;     // as the file gives it; empty: no records
+    std::string image;                        // as the file gives it
+    std::string sha256;                       // lower-case hex
+    std::string log;                          // as the file gives it; empty: no records
     int retries = 0;
     int stallTimeoutSeconds = DEFAULT_STALL_TIMEOUT_SECONDS;
     bool startByOperator = false;  // false: a keypad's arrival starts its slot's update

@@ -34,7 +34,9 @@ int MoreSeriousExit(int a, int b) { return Find(b) > Find(a) ? b : a; }
 
 const char* OutcomeName(int exitCode) {
     const RankedExit* entry = Find(exitCode);
-    return entry == std::end(RANKED) ? "failed" : entry->outcome;
+    // 128 + a signal's number: SIGHUP's 129 is as much the user's word as Ctrl-C's 130.
+    if (entry == std::end(RANKED)) return exitCode > 128 && exitCode < 160 ? "interrupted" : "failed";
+    return entry->outcome;
 }
 
 std::vector<std::pair<int, std::string>> ExitCodeMeanings() {

@@ -53,14 +53,14 @@ FileShape ShapeOf(const std::string& path) {
 
 const char* KindText(FileShape shape) {
     switch (shape) {
-    case SHAPE_FIRMWARE:
-        return "firmware (S-records)";
-    case SHAPE_OTHER_SRECORDS:
-        return "S-records that do not begin with \"S003\": not a firmware file for this keypad";
-    case SHAPE_INTEL_HEX:
-        return "Intel HEX (lines begin with ':'): firmware must be S-records beginning with \"S003\"";
-    default:
-        return "screens (raw bytes)";
+        case SHAPE_FIRMWARE:
+            return "firmware (S-records)";
+        case SHAPE_OTHER_SRECORDS:
+            return "S-records that do not begin with \"S003\": not a firmware file for this keypad";
+        case SHAPE_INTEL_HEX:
+            return "Intel HEX (lines begin with ':'): firmware must be S-records beginning with \"S003\"";
+        default:
+            return "screens (raw bytes)";
     }
 }
 

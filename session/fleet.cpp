@@ -1,12 +1,11 @@
 #include "fleet.h"
 
+#include <QString>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <iterator>
-
-#include <QString>
 #include <iostream>
+#include <iterator>
 #include <sstream>
 
 #include "port_discovery.h"
@@ -31,7 +30,8 @@ std::string AsUtf8(std::string text) {
     if (!little && !big) return text;
     std::u16string units;
     for (size_t i = 2; i + 1 < text.size(); i += 2) {
-        auto low = static_cast<unsigned char>(text[i + (big ? 1 : 0)]), high = static_cast<unsigned char>(text[i + (big ? 0 : 1)]);
+        auto low = static_cast<unsigned char>(text[i + (big ? 1 : 0)]),
+             high = static_cast<unsigned char>(text[i + (big ? 0 : 1)]);
         units.push_back(static_cast<char16_t>(high << 8 | low));
     }
     return QString::fromUtf16(units.data(), static_cast<qsizetype>(units.size())).toStdString();

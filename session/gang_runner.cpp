@@ -5,8 +5,10 @@
 #include <QThread>
 #include <algorithm>
 
+#include "fleet_tally.h"
 #include "keypad_session.h"
 #include "queued_sink.h"
+#include "result_log.h"
 #include "station.h"
 
 SessionResult CGangRunner::RunSession(const SessionRequest& request, const std::string& device, ISessionSink& view) {
@@ -17,6 +19,22 @@ SessionResult CGangRunner::RunSession(const SessionRequest& request, const std::
     return host.Result();
 }
 
+SessionResult CGangRunner::RunUnit(const SessionRequest& request, const PortTarget& target, size_t index, int attempt,
+                                   ISessionSink& sink) {
+    SessionResult begun = BeginUnit(log, request, target, index, attempt);
+    if (!begun.recordLost.empty()) return begun;
+    sink.Station({StationEvent::UNIT_BEGUN});
+    SessionResult result = RunSession(request, target.device, sink);
+    if (!target.device.empty()) result.port = target.port;
+    result.unit = target.unit;
+    result.attempt = attempt;
+    result.target = index;
+    result.unitId = begun.unitId;
+    result.logNote = begun.logNote;
+    if (log) log->Append(result, result.recordLost, result.logNote);
+    return result;
+}
+
 void CGangRunner::RunPort(const PortTarget& target, const CJobQueue::Job& job, KeypadCommand command,
                           ISessionSink& view) {
     SessionRequest request = m_request;
@@ -25,50 +43,64 @@ void CGangRunner::RunPort(const PortTarget& target, const CJobQueue::Job& job, K
     CQueuedSink queued(view, this);
     // A view that carries its calls to its own thread is called from here: one hop, not two.
     ISessionSink& sink = view.TakesCallsFromAnyThread() ? view : queued;
-    // A unit's result is recorded; a station that could not start leaves none, only its exit code.
-    auto post = [this](const SessionResult& result, bool record, int retryInMs) {
+    // Counted, then shown: the unit's end is its last word, on the sink's route.
+    auto ended = [&](const SessionResult& result, int retryInMs) {
+        if (tally) tally->Ended(result, retryInMs);
+        StationEvent event{StationEvent::UNIT_ENDED};
+        event.result = result;
+        event.retryInMs = retryInMs;
+        sink.Station(event);
         QMetaObject::invokeMethod(
             this,
-            [this, result, record, retryInMs] {
+            [this, result, retryInMs] {
                 m_results.push_back(result);
-                if (record && onResult) onResult(result, retryInMs);
+                if (onResult) onResult(result, retryInMs);
             },
             Qt::QueuedConnection);
     };
-    auto unit = [&](int attempt) {
-        SessionResult result = RunSession(request, target.device, sink);
-        if (!target.device.empty()) result.port = target.port;
-        result.unit = target.unit;
-        result.attempt = attempt;
-        return result;
-    };
+    const size_t index = firstTarget + job.target;
+    if (tally) tally->Started(index);
     if (!request.repeat) {
-        SessionResult result = unit(job.attempt);
+        SessionResult result = RunUnit(request, target, index, job.attempt, sink);
         int retryInMs = RetryDelayMs(result, job.attempt);
         // Posted before it is queued again: its next start reaches the front end after this end.
-        post(result, true, retryInMs);
+        ended(result, retryInMs);
         m_queue->Done(job, retryInMs >= 0, std::chrono::milliseconds(std::max(retryInMs, 0)));
         return;
     }
+    bool recordLost = false;
     CStation station(request, target.device, sink, enterKey);
     bool started = station.Run(
         [&] {
             // A station's unit stays on its port: one that failed is tried again there after the back-off.
             for (int attempt = 1;; ++attempt) {
-                SessionResult result = unit(attempt);
-                int retryInMs = RetryDelayMs(result, attempt);
-                post(result, true, retryInMs);
+                SessionResult result = RunUnit(request, target, index, attempt, sink);
+                recordLost = !result.recordLost.empty();
+                int retryInMs = recordLost ? -1 : RetryDelayMs(result, attempt);
+                ended(result, retryInMs);
                 if (retryInMs < 0) return result;
-                sink.Status("Trying the keypad again in " + std::to_string((retryInMs + 999) / 1000) + " s");
-                if (!PauseUnlessStopped(retryInMs)) return result;
+                const int seconds = (retryInMs + 999) / 1000;
+                sink.Status("Trying the keypad again in " + std::to_string(seconds) + " s");
+                StationEvent backOff{StationEvent::RETRY_BACKOFF};
+                backOff.seconds = seconds;
+                sink.Station(backOff);
+                if (!PauseUnlessStopped(retryInMs)) {
+                    if (tally) tally->Ended(result, -1);  // stopped in the back-off: the unit counts by this attempt
+                    return result;
+                }
             }
         },
-        [this] { return !m_stop; });
+        // A unit whose record is lost ends its station: a line goes on only with its records.
+        [&] { return !m_stop && !recordLost; });
     if (!started) {
+        // No unit, no record: only its exit code.
+        sink.Station({StationEvent::PORT_UNOPENED});
         SessionResult refused;
         refused.port = target.port;
+        refused.target = index;
         refused.exitCode = EXIT_USAGE;
-        post(refused, false, -1);
+        QMetaObject::invokeMethod(
+            this, [this, refused] { m_results.push_back(refused); }, Qt::QueuedConnection);
     }
     m_queue->Done(job, false, {});
 }
@@ -76,8 +108,8 @@ void CGangRunner::RunPort(const PortTarget& target, const CJobQueue::Job& job, K
 // Nothing changed (1, 2) or left half-written (3): another attempt may
 // succeed. An interruption is the user's word and is never retried.
 int CGangRunner::RetryDelayMs(const SessionResult& result, int attempt) const {
-    bool retriable = result.exitCode == EXIT_FAILED || result.exitCode == EXIT_USAGE ||
-                     result.exitCode == EXIT_INCOMPLETE;
+    bool retriable =
+        result.exitCode == EXIT_FAILED || result.exitCode == EXIT_USAGE || result.exitCode == EXIT_INCOMPLETE;
     if (!retriable || attempt > retries || m_stop) return -1;
     long long delay = static_cast<long long>(retryDelayMs) << std::min(attempt - 1, 20);
     return static_cast<int>(std::min(delay, static_cast<long long>(MOST_RETRY_DELAY_MS)));
@@ -95,7 +127,11 @@ void CGangRunner::Work(CJobQueue& queue, const std::vector<PortTarget>& targets,
     CJobQueue::Job job;
     while (queue.Take(job)) {
         QMetaObject::invokeMethod(
-            this, [this, target = job.target] { if (onStarted) onStarted(target); }, Qt::QueuedConnection);
+            this,
+            [this, target = job.target] {
+                if (onStarted) onStarted(target);
+            },
+            Qt::QueuedConnection);
         RunPort(targets[job.target], job, command, *sinks[job.target]);
     }
 }
@@ -110,11 +146,15 @@ std::vector<SessionResult> CGangRunner::Run(const std::vector<PortTarget>& targe
     // Workers, not a thread a keypad: a fleet of hundreds holds only `jobs` threads and ports.
     size_t running = std::min(targets.size(), static_cast<size_t>(std::max(jobs, 1)));
     for (size_t i = 0, count = running; i < count; ++i) {
-        QThread* thread = QThread::create([this, &queue, &targets, command, &sinks] { Work(queue, targets, command, sinks); });
+        QThread* thread =
+            QThread::create([this, &queue, &targets, command, &sinks] { Work(queue, targets, command, sinks); });
         // Queued behind everything the thread's sink posted before it ended.
-        connect(thread, &QThread::finished, this, [&] {
-            if (--running == 0) loop.quit();
-        }, Qt::QueuedConnection);
+        connect(
+            thread, &QThread::finished, this,
+            [&] {
+                if (--running == 0) loop.quit();
+            },
+            Qt::QueuedConnection);
         threads.push_back(thread);
         thread->start();
     }
@@ -133,7 +173,8 @@ int CGangRunner::Interrupt(int exitCode) {
     if (m_queue) m_queue->Stop();
     std::lock_guard<std::mutex> lock(m_mutex);
     for (CKeypadSession* host : m_hosts)
-        QMetaObject::invokeMethod(host, [host, exitCode] { host->Interrupt(exitCode); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            host, [host, exitCode] { host->Interrupt(exitCode); }, Qt::QueuedConnection);
     return static_cast<int>(m_hosts.size());
 }
 

@@ -15,12 +15,18 @@
 
 class CKeypadSession;
 class CEnterKey;
+class CFleetTally;
+class CResultLog;
 
 // Runs one command on many keypads, up to `jobs` at once, the rest waiting in
 // the order given: each running keypad has its own thread, event loop,
 // engine, port and timers, so a keypad that fails, stalls or vanishes, or the
 // blocking waits around one keypad's BREAK, hold up no other. Their output
-// reaches the sinks on this (the main) thread, in order.
+// reaches the sinks on this (the main) thread, in order, a station's typed
+// events (StationEvent) among it; a sink that takes calls from any thread gets
+// them from the keypad's.
+//
+// Threads: Run on the thread that made the runner; Interrupt from any thread.
 class CGangRunner : public QObject {
 public:
     // The request's port and command are each session's own (Run's targets
@@ -45,6 +51,13 @@ public:
     int retryDelayMs = DEFAULT_RETRY_DELAY_MS;
     // --repeat=enter: what the stations wait for between units.
     CEnterKey* enterKey = nullptr;
+    // Where each unit's beginning (before anything is sent) and end are
+    // written, from its keypad's thread; the tally counts it there before its
+    // end is shown. A station whose record cannot be written stops.
+    CResultLog* log = nullptr;
+    CFleetTally* tally = nullptr;
+    // The first target's index in the whole run (a station run on its own).
+    size_t firstTarget = 0;
 
     // Stops the run (Ctrl-C, SIGTERM): every session running is aborted, no
     // new one starts. Returns how many were running.
@@ -52,6 +65,9 @@ public:
 
 private:
     void RunPort(const PortTarget& target, const CJobQueue::Job& job, KeypadCommand command, ISessionSink& view);
+    // One attempt of a unit: begun on the disk, run, ended on the disk and counted.
+    SessionResult RunUnit(const SessionRequest& request, const PortTarget& target, size_t index, int attempt,
+                          ISessionSink& sink);
     void Work(CJobQueue& queue, const std::vector<PortTarget>& targets, KeypadCommand command,
               const std::vector<ISessionSink*>& sinks);
     int RetryDelayMs(const SessionResult& result, int attempt) const;

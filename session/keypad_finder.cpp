@@ -86,7 +86,8 @@ struct CKeypadFinder::Search : ISessionPolicy {
         stopCode = code;
         for (Port& port : ports)
             if (CKeypadSession* session = port.session)
-                QMetaObject::invokeMethod(session, [session, code] { session->Interrupt(code); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    session, [session, code] { session->Interrupt(code); }, Qt::QueuedConnection);
     }
     // The finder is done with the search: the probes still running are stopped and reach
     // nothing of the finder's from here on. Those that opened their ports close them in moments,
@@ -155,7 +156,8 @@ void CKeypadFinder::Probe(const std::shared_ptr<Search>& search, size_t index) {
     port.answered = result.exitCode == EXIT_OK;
     search->probeEnded.notify_all();
     if (CKeypadFinder* finder = search->finder)
-        QMetaObject::invokeMethod(finder, [finder, search] { finder->ProbeEnded(search); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            finder, [finder, search] { finder->ProbeEnded(search); }, Qt::QueuedConnection);
 }
 
 void CKeypadFinder::Start(const std::vector<std::string>& ports, std::function<void(const KeypadSearch&)> done) {
@@ -179,7 +181,9 @@ void CKeypadFinder::Start(const std::vector<std::string>& ports, std::function<v
         connect(thread, &QThread::finished, thread, &QObject::deleteLater);
         thread->start();
     }
-    if (ports.empty()) QMetaObject::invokeMethod(this, [this, search] { ProbeEnded(search); }, Qt::QueuedConnection);
+    if (ports.empty())
+        QMetaObject::invokeMethod(
+            this, [this, search] { ProbeEnded(search); }, Qt::QueuedConnection);
 }
 
 void CKeypadFinder::ProbeEnded(const std::shared_ptr<Search>& search) {
@@ -229,5 +233,6 @@ void CKeypadFinder::Stop(int exitCode) {
         m_search->StopProbes(exitCode);
     }
     // Answered once those that opened their ports have closed them: maybe at once.
-    QMetaObject::invokeMethod(this, [this, search = m_search] { ProbeEnded(search); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, search = m_search] { ProbeEnded(search); }, Qt::QueuedConnection);
 }

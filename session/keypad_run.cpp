@@ -1,5 +1,6 @@
 #include "keypad_run.h"
 
+#include <QFileInfo>
 #include <algorithm>
 #include <set>
 
@@ -9,6 +10,25 @@
 #include "keypad_finder.h"
 #include "keypad_session.h"
 #include "port_discovery.h"
+#include "station_thread.h"
+
+namespace {
+
+// Keeps a check's first error: why the image was refused.
+class CFirstError : public CNullSink {
+public:
+    std::string text;
+    void Error(const std::string& error) override {
+        if (text.empty()) text = error;
+    }
+};
+
+}  // namespace
+
+CKeypadRun::CKeypadRun(const SessionRequest& request, const RunPlan& plan, ISessionPolicy& policy)
+    : m_request(request), m_plan(plan), m_policy(policy) {}
+
+CKeypadRun::~CKeypadRun() = default;
 
 int CKeypadRun::OpenLog(std::string& error) {
     if (m_plan.logFile.empty() || m_log.Open(m_plan.logFile, error)) return EXIT_OK;
@@ -86,27 +106,45 @@ int CKeypadRun::PrepareMany(ISessionSink& errors) {
     return EXIT_OK;
 }
 
-int CKeypadRun::SkipDone(std::vector<PortTarget>& targets, size_t& skipped, std::string& error) {
+int CKeypadRun::SkipDone(std::vector<PortTarget>& targets, size_t& skipped, std::vector<PortTarget>& cutOff,
+                         std::string& error) {
     skipped = 0;
     if (m_plan.resumeLog.empty()) return EXIT_OK;
-    std::set<std::string> done;
+    std::set<std::string> done, begun;
     std::string sha256 = m_request.image ? m_request.image->sha256 : "";
-    if (!ReadDonePorts(m_plan.resumeLog, KeypadCommandWord(m_request.command), sha256, done, error)) {
+    if (!ReadDonePorts(m_plan.resumeLog, KeypadCommandWord(m_request.command), sha256, done, begun, error)) {
         error = "--resume: " + error;
         return EXIT_USAGE;
     }
+    for (const PortTarget& t : targets)
+        if (begun.count(DeviceIdentity(t.port))) cutOff.push_back(t);
     size_t before = targets.size();
     std::erase_if(targets, [&](const PortTarget& t) { return done.count(DeviceIdentity(t.port)) > 0; });
     skipped = before - targets.size();
     return EXIT_OK;
 }
 
+std::set<std::string> CKeypadRun::CutOffInLog() const {
+    std::set<std::string> done, cutOff;
+    std::string error;
+    // A FIFO's or a device's records are not there to read back: reading would wait for good.
+    if (!m_plan.logFile.empty() && QFileInfo(QString::fromStdString(m_plan.logFile)).isFile())
+        ReadDonePorts(m_plan.logFile, KeypadCommandWord(m_request.command), "", done, cutOff, error);
+    return cutOff;
+}
+
+// What befell a record written on a keypad's thread, said on this one.
+void CKeypadRun::Recorded(const SessionResult& result) {
+    if (!result.logNote.empty() && onLogNote) onLogNote(result.logNote);
+    if (result.recordLost.empty()) return;
+    m_recordLost = true;
+    if (onRecordLost) onRecordLost(m_plan.logFile + ": the result could not be written: " + result.recordLost);
+}
+
 void CKeypadRun::Record(const SessionResult& result, int retryInMs) {
-    std::string reason;
-    if (m_log.IsOpen() && !m_log.Append(result, reason)) {
-        m_recordLost = true;
-        if (onRecordLost) onRecordLost(m_plan.logFile + ": the result could not be written: " + reason);
-    }
+    SessionResult recorded = result;
+    if (m_log.IsOpen()) m_log.Append(result, recorded.recordLost, recorded.logNote);
+    Recorded(recorded);
     if (onResult) onResult(result, retryInMs);
 }
 
@@ -121,11 +159,20 @@ bool CKeypadRun::RunsMany(size_t targets) const {
 int CKeypadRun::RunOne(const PortTarget& target, ISessionSink& view) {
     SessionRequest request = m_request;
     request.port = target.port;
+    SessionResult begun = BeginUnit(m_log.IsOpen() ? &m_log : nullptr, request, target, 0, 1);
+    if (!begun.recordLost.empty()) {
+        Recorded(begun);
+        if (onResult) onResult(begun, -1);
+        return Ended(EXIT_RECORDS);
+    }
     CKeypadSession host(request, view, m_policy);
     m_host = &host;
     int code = host.Run(target.device);
     m_host = nullptr;
-    Record(host.Result(), -1);
+    SessionResult result = host.Result();
+    result.unitId = begun.unitId;
+    result.logNote = begun.logNote;
+    Record(result, -1);
     return Ended(code);
 }
 
@@ -136,13 +183,14 @@ int CKeypadRun::RunMany(const std::vector<PortTarget>& targets, const std::vecto
     runner.retries = m_plan.retries;
     runner.retryDelayMs = m_plan.retryDelayMs;
     m_tally = CFleetTally(targets, m_request.repeat);
+    runner.tally = &m_tally;
+    runner.log = m_log.IsOpen() ? &m_log : nullptr;
     runner.onStarted = [this](size_t target) {
-        m_tally.Started(target);
         if (onStarted) onStarted(target);
     };
     runner.onResult = [this](const SessionResult& result, int retryInMs) {
-        m_tally.Ended(result, retryInMs);
-        Record(result, retryInMs);  // on the disk before the keypad counts as done
+        Recorded(result);  // on the disk (or said not to be) before the keypad counts as done
+        if (onResult) onResult(result, retryInMs);
     };
     m_runner = &runner;
     runner.Run(targets, m_request.command, sinks);
@@ -163,4 +211,42 @@ void CKeypadRun::Interrupt(int exitCode) {
         m_finder->Stop(exitCode);
     else if (m_host)
         m_host->Interrupt(exitCode);
+}
+
+int CKeypadRun::SetUpStations(std::string& error) {
+    if (int code = OpenLog(error)) return code;
+    std::vector<PortTarget> targets;
+    if (int code = FindTargets(targets, error)) return code;
+    CFirstError errors;
+    if (int code = PrepareMany(errors)) {
+        error = errors.text;
+        return code;
+    }
+    m_stations = targets;
+    m_tally = CFleetTally(targets, true);
+    m_stationThreads.clear();
+    for (size_t i = 0; i < targets.size(); ++i) {
+        m_stationThreads.push_back(std::make_unique<CStationThread>(m_request, m_plan, m_policy,
+                                                                    m_log.IsOpen() ? &m_log : nullptr, m_tally, i));
+        m_stationThreads.back()->onEnded = [this, i] {
+            if (onStationEnded) onStationEnded(i);
+        };
+    }
+    return EXIT_OK;
+}
+
+void CKeypadRun::StartStation(size_t station, ISessionSink& view, bool startByOperator) {
+    m_stationThreads.at(station)->Start(m_stations[station], view, startByOperator);
+}
+
+void CKeypadRun::StopStation(size_t station, int exitCode) { m_stationThreads.at(station)->Stop(exitCode); }
+
+void CKeypadRun::EndStation(size_t station) {
+    if (station < m_stationThreads.size()) m_stationThreads[station]->End();
+}
+
+void CKeypadRun::NextUnit(size_t station) { m_stationThreads.at(station)->Next(); }
+
+bool CKeypadRun::StationRunning(size_t station) const {
+    return station < m_stationThreads.size() && m_stationThreads[station]->IsRunning();
 }

@@ -1,5 +1,7 @@
 #pragma once
 #include <functional>
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -14,16 +16,23 @@ class CEnterKey;
 class CGangRunner;
 class CKeypadFinder;
 class CKeypadSession;
+class CStationThread;
 
 // One command run on keypads to its end, for any front end and without a
 // terminal: the keypads an auto port finds, the ports named and listed, those
 // a log has as done left out, an update's file read and its question asked
-// once for many, retries, stations, and a record of every result. Each step
-// returns an exit code, EXIT_OK to go on, with `error` saying why not.
+// once for many, retries, stations, and a record of every unit (its beginning
+// and its end). Each step returns an exit code, EXIT_OK to go on, with `error`
+// saying why not. orbix-flash runs its stations all at once (RunMany);
+// orbix-bench sets them up alike (SetUpStations) and starts and stops each on
+// its own.
+//
+// Threads: every call on the thread that made it (the owner's), but Tally()'s
+// figures, which any thread may read; the callbacks come there too.
 class CKeypadRun {
 public:
-    CKeypadRun(const SessionRequest& request, const RunPlan& plan, ISessionPolicy& policy)
-        : m_request(request), m_plan(plan), m_policy(policy) {}
+    CKeypadRun(const SessionRequest& request, const RunPlan& plan, ISessionPolicy& policy);
+    ~CKeypadRun();
 
     int OpenLog(std::string& error);
     // The keypads the plan names: an auto port's (a scan naming no port looks
@@ -33,8 +42,11 @@ public:
     // Before many keypads: an update's file read and its question asked once,
     // the refusal shown by `errors`.
     int PrepareMany(ISessionSink& errors);
-    // Leaves out the ports whose last record in the resume log is this command's ok with this file.
-    int SkipDone(std::vector<PortTarget>& targets, size_t& skipped, std::string& error);
+    // Leaves out the ports whose last record in the resume log is this
+    // command's ok with this file; `cutOff` gets those whose last unit began
+    // and never ended, which are run again.
+    int SkipDone(std::vector<PortTarget>& targets, size_t& skipped, std::vector<PortTarget>& cutOff,
+                 std::string& error);
     // Whether these targets go the way of many keypads (progress of each, a
     // summary): more than one, a fleet file, a resume or retries, stations, a scan.
     bool RunsMany(size_t targets) const;
@@ -43,6 +55,24 @@ public:
     int RunMany(const std::vector<PortTarget>& targets, const std::vector<ISessionSink*>& sinks);
     // Stops whichever step runs (Ctrl-C, SIGTERM); the run ends with `exitCode`.
     void Interrupt(int exitCode);
+
+    // A profile's stations: the log opened, the slots found (two on one
+    // device refused), the image read with its kind's limit and pin and
+    // checked, in orbix-flash's words. Then each station starts and stops on
+    // its own, any number of times: `view` takes calls from the station's
+    // threads (TakesCallsFromAnyThread) and outlives it.
+    int SetUpStations(std::string& error);
+    const std::vector<PortTarget>& Stations() const { return m_stations; }
+    void StartStation(size_t station, ISessionSink& view, bool startByOperator);
+    void StopStation(size_t station, int exitCode);
+    // Stops it and waits for it, before its view goes; onStationEnded does not come.
+    void EndStation(size_t station);
+    // Started by the operator: the station's next unit begins.
+    void NextUnit(size_t station);
+    bool StationRunning(size_t station) const;
+    // The ports (by DeviceIdentity) whose last unit in the log began and never ended.
+    std::set<std::string> CutOffInLog() const;
+    std::function<void(size_t station)> onStationEnded;
 
     int InterruptExit() const { return m_interruptExit; }
     // The ports an auto port's search gave up on while they were still opening.
@@ -57,6 +87,8 @@ public:
     std::function<void(size_t target)> onStarted;
     std::function<void(const SessionResult&, int retryInMs)> onResult;
     std::function<void(const std::string& error)> onRecordLost;
+    // The log was made again at its path (it was removed or replaced).
+    std::function<void(const std::string& note)> onLogNote;
 
 private:
     // An auto port: every candidate for a scan, else the keypad that answers
@@ -66,6 +98,7 @@ private:
     // stations (a repeat) need a job each.
     int ReadNamedPorts(std::vector<PortTarget>& targets, std::string& error);
     void Record(const SessionResult& result, int retryInMs);
+    void Recorded(const SessionResult& result);
     int Ended(int code) const;
 
     SessionRequest m_request;
@@ -80,4 +113,6 @@ private:
     std::vector<std::string> m_unopened;
     int m_updatesAborted = 0;
     bool m_recordLost = false;
+    std::vector<PortTarget> m_stations;
+    std::vector<std::unique_ptr<CStationThread>> m_stationThreads;
 };

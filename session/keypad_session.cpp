@@ -7,11 +7,7 @@
 #include "serial/port_factory.h"
 
 CKeypadSession::CKeypadSession(const SessionRequest& request, ISessionSink& view, ISessionPolicy& policy)
-    : CQtLoaderHost(true),
-      m_request(request),
-      m_policy(policy),
-      m_view(view),
-      m_file(request.image) {
+    : CQtLoaderHost(true), m_request(request), m_policy(policy), m_view(view), m_file(request.image) {
     m_clock.start();
     m_engine.SetStallGuard(request.stallTimeoutSeconds, true);
     m_binding.onReceived = [this](const QByteArray& bytes) {
@@ -45,8 +41,10 @@ bool CKeypadSession::LoadFile() {
         m_request.command == KEYPAD_FIRMWARE ? m_engine.LoadFirmwareFile() : m_engine.LoadScreensFile();
     // What the window puts on its status line is a status here too; a refusal
     // it shows in a box is only an error.
-    if (result.IsStatusText()) m_engine.SetStatus(result.text);
-    else if (!result.text.empty()) Fail(result.text);
+    if (result.IsStatusText())
+        m_engine.SetStatus(result.text);
+    else if (!result.text.empty())
+        Fail(result.text);
     if (result.Accepted()) return true;
     if (Interrupted()) return false;
     if (!m_reasonGiven) Fail(m_engine.StatusText());
@@ -63,18 +61,18 @@ int CKeypadSession::CheckFileAndAsk() {
 
 void CKeypadSession::Start() {
     switch (m_request.command) {
-    case KEYPAD_TEST:
-        m_engine.OnTestConnection();
-        break;
-    case KEYPAD_SCAN:
-        m_engine.OnScanKeypad();
-        break;
-    case KEYPAD_FIRMWARE:
-        m_engine.StartFirmwareUpdate();
-        break;
-    case KEYPAD_SCREENS:
-        m_engine.StartScreensUpdate();
-        break;
+        case KEYPAD_TEST:
+            m_engine.OnTestConnection();
+            break;
+        case KEYPAD_SCAN:
+            m_engine.OnScanKeypad();
+            break;
+        case KEYPAD_FIRMWARE:
+            m_engine.StartFirmwareUpdate();
+            break;
+        case KEYPAD_SCREENS:
+            m_engine.StartScreensUpdate();
+            break;
     }
 }
 
@@ -106,8 +104,10 @@ int CKeypadSession::Run(const std::string& simulatedDevice) {
     m_portLabel = simulatedDevice.empty() ? PlainComName(m_request.port) : simulatedDevice;
     if (LoadFile() && !Interrupted() && OpenPort(simulatedDevice) && !Interrupted()) {
         Start();
-        if (m_engine.IsBusy()) m_loop.exec();
-        else StopFor(STOP_REFUSED);  // the question stopped it: nothing was sent
+        if (m_engine.IsBusy())
+            m_loop.exec();
+        else
+            StopFor(STOP_REFUSED);  // the question stopped it: nothing was sent
         m_view.Finish();
     } else if (Interrupted()) {
         StoppedBeforeSending();  // also Ctrl-C while a network port connected
@@ -144,14 +144,14 @@ SessionResult CKeypadSession::Result() const {
 
 int CKeypadSession::ExitCode() const {
     switch (m_stop) {
-    case STOP_INTERRUPTED:
-        return m_interruptExit;
-    case STOP_REFUSED:
-        return EXIT_USAGE;
-    case STOP_DECLINED:
-        return EXIT_FAILED;
-    case STOP_NONE:
-        break;
+        case STOP_INTERRUPTED:
+            return m_interruptExit;
+        case STOP_REFUSED:
+            return EXIT_USAGE;
+        case STOP_DECLINED:
+            return EXIT_FAILED;
+        case STOP_NONE:
+            break;
     }
     if (m_engine.Outcome() == OUTCOME_SUCCESS) return EXIT_OK;
     return m_engine.EraseSent() ? EXIT_INCOMPLETE : EXIT_FAILED;
@@ -165,8 +165,9 @@ void CKeypadSession::ReportEnd(int code) {
     if (code == EXIT_USAGE || !m_engine.EraseSent()) return;
     // The Valid data record was acknowledged and only the execute reply is missing.
     if (m_request.command == KEYPAD_FIRMWARE && m_engine.CurrentFirmwareStep() == FW_EXECUTE)
-        m_view.Error("The keypad accepted the firmware but did not confirm the restart: power it off and on, then "
-                     "test the connection.");
+        m_view.Error(
+            "The keypad accepted the firmware but did not confirm the restart: power it off and on, then "
+            "test the connection.");
     else
         m_view.Error(HoldsNoValidText(m_request.command));
 }
@@ -180,8 +181,10 @@ void CKeypadSession::Interrupt(int exitCode) {
     m_interruptExit = exitCode;
     StopFor(STOP_INTERRUPTED);
     m_binding.CancelOpen();
-    if (m_engine.IsBusy()) m_engine.Abort();  // its OperationEnded ends the loop
-    else m_loop.quit();
+    if (m_engine.IsBusy())
+        m_engine.Abort();  // its OperationEnded ends the loop
+    else
+        m_loop.quit();
 }
 
 void CKeypadSession::OperationEnded(LoaderOutcome) {
@@ -228,26 +231,28 @@ int CKeypadSession::AcceptDamagedFile(const std::string& question) {
     return reply.answer == ISessionPolicy::ANSWER_YES;
 }
 
-// Every keypad of a run shares the bytes read once.
+// Every keypad of a run shares the bytes read once; read here or before, they
+// are held to their kind's limit and to the image pinned, which no caller can skip.
 FileReadResult CKeypadSession::ReadChosenFile(const std::string& path, uint64_t limit, FileBytes& bytes,
-                                        uint64_t& fileLength) {
+                                              uint64_t& fileLength) {
     if (!m_file) {
         auto file = std::make_shared<CImageFile>();
-        FileReadResult result = ReadImageFile(path, limit, *file, fileLength, m_fileProblem,
-                                              [this] { return Interrupted(); });
+        FileReadResult result =
+            ReadImageFile(path, limit, *file, fileLength, m_fileProblem, [this] { return Interrupted(); });
         bytes = file->bytes;
         if (result != FILE_READ_OK) return result;
         m_file = std::move(file);
-        // Not the image pinned: refused before anything is made of it, the record naming the one found.
-        std::string reason;
-        if (!m_request.expectedSha256.empty() &&
-            !CheckPinnedImage(*m_file, m_request.file, m_request.expectedSha256, reason)) {
-            Fail(reason);
-            return FILE_READ_STOPPED;
-        }
     }
     bytes = m_file->bytes;
     fileLength = bytes->size();
+    if (fileLength > limit) return FILE_TOO_LARGE;
+    // Not the image pinned: refused before anything is made of it, the record naming the one found.
+    std::string reason;
+    if (!m_request.expectedSha256.empty() &&
+        !CheckPinnedImage(*m_file, m_request.file, m_request.expectedSha256, reason)) {
+        Fail(reason);
+        return FILE_READ_STOPPED;
+    }
     return FILE_READ_OK;
 }
 

@@ -28,12 +28,13 @@ bool CPortBinding::SelectPort() {
     // Queued: the loss can be noticed inside a write the engine itself makes
     // (a frame, a BREAK); ending the operation there would let the rest of
     // that step run on against an idle engine and arm its timer again.
-    connect(m_layer.get(), &IPortLayer::PortLost, this,
-            [this, layer = QPointer<IPortLayer>(m_layer.get())] {
-                // A loss that arrives after the port was changed is old news.
-                if (layer == m_layer.get()) OnPortLost();
-            },
-            Qt::QueuedConnection);
+    connect(
+        m_layer.get(), &IPortLayer::PortLost, this,
+        [this, layer = QPointer<IPortLayer>(m_layer.get())] {
+            // A loss that arrives after the port was changed is old news.
+            if (layer == m_layer.get()) OnPortLost();
+        },
+        Qt::QueuedConnection);
     return true;
 }
 

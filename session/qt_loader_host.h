@@ -30,9 +30,7 @@ public:
     std::string GetProfileString(const char* key, const std::string& defaultValue) override {
         return m_settings.GetString(key, defaultValue);
     }
-    void WriteProfileString(const char* key, const std::string& value) override {
-        m_settings.WriteString(key, value);
-    }
+    void WriteProfileString(const char* key, const std::string& value) override { m_settings.WriteString(key, value); }
 
 protected:
     CSettingsStore m_settings;

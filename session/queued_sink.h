@@ -17,6 +17,9 @@ public:
     void Waiting(const std::string& text) override {
         Post([=, target = &m_target] { target->Waiting(text); });
     }
+    void Station(const StationEvent& event) override {
+        Post([=, target = &m_target] { target->Station(event); });
+    }
     void Range(int lower, int upper) override {
         m_posted = -1;
         Post([=, target = &m_target] { target->Range(lower, upper); });

@@ -7,27 +7,30 @@
 
 #include "wide_path.h"
 #else
+#include <poll.h>
 #include <unistd.h>
 #endif
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
 
-#include <QJsonDocument>
-#include <QJsonObject>
-
+#include "exit_code.h"
+#include "image_file.h"
 #include "port_discovery.h"
 
 namespace {
 #ifdef _WIN32
 // Not inherited by anything the program starts.
 int OpenForAppend(const std::string& path, bool read) {
-    return _wopen(WidePath(path).c_str(), (read ? _O_RDWR : _O_WRONLY) | _O_APPEND | _O_CREAT | _O_BINARY | _O_NOINHERIT,
-                  _S_IREAD | _S_IWRITE);
+    return _wopen(WidePath(path).c_str(),
+                  (read ? _O_RDWR : _O_WRONLY) | _O_APPEND | _O_CREAT | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
 }
 int FlushToDisk(int fd) { return _commit(fd); }
 int CutBack(int fd, long long length) { return _chsize_s(fd, length); }
@@ -38,6 +41,36 @@ int OpenForAppend(const std::string& path, bool read) {
 int FlushToDisk(int fd) { return fsync(fd); }
 int CutBack(int fd, long long length) { return ftruncate(fd, static_cast<off_t>(length)); }
 #endif
+
+// How long a record waits for a pipe or FIFO to take it.
+constexpr int PIPE_WAIT_MS = 5000;
+
+// A file takes a record at once; a pipe, opened without blocking, within PIPE_WAIT_MS or not at
+// all (its reader gone or stopped), so a station is never held for good.
+ssize_t WriteRecord(int fd, const QByteArray& line, bool regular) {
+#ifdef _WIN32
+    (void)regular;
+    return write(fd, line.constData(), static_cast<unsigned>(line.size()));
+#else
+    if (regular) return write(fd, line.constData(), static_cast<size_t>(line.size()));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(PIPE_WAIT_MS);
+    ssize_t done = 0;
+    while (done < line.size()) {
+        ssize_t got = write(fd, line.constData() + done, static_cast<size_t>(line.size() - done));
+        if (got > 0) {
+            done += got;
+            continue;
+        }
+        if (got < 0 && errno == EINTR) continue;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if ((got < 0 && errno != EAGAIN) || left.count() <= 0) return done > 0 ? done : -1;
+        pollfd ready{fd, POLLOUT, 0};
+        poll(&ready, 1, static_cast<int>(left.count()));
+    }
+    return done;
+#endif
+}
+
 }  // namespace
 
 CResultLog::~CResultLog() {
@@ -45,6 +78,7 @@ CResultLog::~CResultLog() {
 }
 
 int CResultLog::Open(const std::string& path, std::string& error) {
+    m_path = path;
     // Read too, for its last byte; a log the user may only write to is still appended to.
     m_fd = OpenForAppend(path, true);
     if (m_fd < 0 && errno == EACCES) m_fd = OpenForAppend(path, false);
@@ -54,6 +88,9 @@ int CResultLog::Open(const std::string& path, std::string& error) {
     }
     struct stat status {};
     m_regular = fstat(m_fd, &status) == 0 && S_ISREG(status.st_mode);
+#ifndef _WIN32
+    if (!m_regular) fcntl(m_fd, F_SETFL, fcntl(m_fd, F_GETFL) | O_NONBLOCK);
+#endif
     // Appends go to the end whatever the offset, so reading the last byte moves nothing that matters.
     char last = '\n';
     long long end = lseek(m_fd, 0, SEEK_END);
@@ -65,17 +102,52 @@ int CResultLog::Open(const std::string& path, std::string& error) {
     return 1;
 }
 
-int CResultLog::Append(const SessionResult& result, std::string& reason) {
-    QByteArray line = JsonLine(ResultObject(result));
-    long long before = lseek(m_fd, 0, SEEK_END);
+int CResultLog::Begin(const SessionResult& result, std::string& reason, std::string& note) {
+    return Write(JsonLine(BeginObject(result)), reason, note);
+}
+
+int CResultLog::Append(const SessionResult& result, std::string& reason, std::string& note) {
+    return Write(JsonLine(ResultObject(result)), reason, note);
+}
+
+// A cleaner or a rotation took the file away: a record written to it now would be lost with it.
+int CResultLog::Reopen(std::string& reason, std::string& note) {
+#ifndef _WIN32
+    struct stat open {
+    }, named{};
+    if (fstat(m_fd, &open) != 0 ||
+        (stat(m_path.c_str(), &named) == 0 && named.st_dev == open.st_dev && named.st_ino == open.st_ino))
+        return 1;
+    int fd = OpenForAppend(m_path, true);
+    if (fd < 0) {
+        reason = "it was removed and cannot be made again: " + std::string(std::strerror(errno));
+        return 0;
+    }
+    close(m_fd);
+    m_fd = fd;
+    note = m_path + " was removed or replaced: the records go on in the log now at that path";
+#else
+    (void)reason;
+    (void)note;
+#endif
+    return 1;
+}
+
+int CResultLog::Write(const QByteArray& line, std::string& reason, std::string& note) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_regular && !Reopen(reason, note)) return 0;
+    long long before = m_regular ? lseek(m_fd, 0, SEEK_END) : -1;
     // One write: appends from several stations on one log do not interleave.
-    ssize_t written = write(m_fd, line.constData(), static_cast<size_t>(line.size()));
+    ssize_t written = WriteRecord(m_fd, line, m_regular);
     // /dev/null, a FIFO or a pipe keep nothing to flush or cut back.
     if (written == line.size() && (!m_regular || FlushToDisk(m_fd) == 0)) return 1;
     if (written >= 0 && written < line.size()) {
         char text[80];
-        std::snprintf(text, sizeof text, "only %zd of %lld bytes went in", written, static_cast<long long>(line.size()));
+        std::snprintf(text, sizeof text, "only %zd of %lld bytes went in", written,
+                      static_cast<long long>(line.size()));
         reason = text;
+    } else if (errno == EAGAIN) {
+        reason = "nothing took it for 5 s (has the pipe's reader gone?)";
     } else {
         reason = std::strerror(errno);
     }
@@ -86,8 +158,29 @@ int CResultLog::Append(const SessionResult& result, std::string& reason) {
     return 0;
 }
 
+SessionResult BeginUnit(CResultLog* log, const SessionRequest& request, const PortTarget& target, size_t index,
+                        int attempt) {
+    // As the session will name its port: \\.\COM12 as COM12.
+    SessionResult begun =
+        BegunUnit(target.device.empty() ? PlainComName(target.port) : target.port, target.unit, index, attempt);
+    if (!log || (request.command != KEYPAD_FIRMWARE && request.command != KEYPAD_SCREENS)) {
+        begun.unitId.clear();  // no begin record to join
+        return begun;
+    }
+    begun.command = KeypadCommandWord(request.command);
+    begun.file = RecordedPath(request.file);
+    begun.sha256 = request.image ? request.image->sha256 : "";
+    std::string reason;
+    if (!log->Begin(begun, reason, begun.logNote)) {
+        begun.exitCode = EXIT_RECORDS;
+        begun.lastText = "Not started: its beginning could not be recorded.";
+        begun.recordLost = reason + " (its begin record: the unit was not started)";
+    }
+    return begun;
+}
+
 int ReadDonePorts(const std::string& path, const std::string& command, const std::string& sha256,
-                  std::set<std::string>& done, std::string& error) {
+                  std::set<std::string>& done, std::set<std::string>& cutOff, std::string& error) {
 #ifdef _WIN32
     std::ifstream file(std::filesystem::path(WidePath(path)));
 #else
@@ -103,7 +196,8 @@ int ReadDonePorts(const std::string& path, const std::string& command, const std
     while (std::getline(file, line)) {
         QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
         // A connection test on the same log is no update: only this command's records count.
-        if (o["type"].toString() == "result" && o["command"].toString().toStdString() == command)
+        const QString type = o["type"].toString();
+        if ((type == "result" || type == "begin") && o["command"].toString().toStdString() == command)
             last[DeviceIdentity(o["port"].toString().toStdString())] = o;
     }
     if (file.bad()) {
@@ -111,7 +205,9 @@ int ReadDonePorts(const std::string& path, const std::string& command, const std
         return 0;
     }
     for (const auto& [port, o] : last)
-        if (o["outcome"].toString() == "ok" && o["sha256"].toString().toStdString() == sha256)
+        if (o["type"].toString() == "begin")
+            cutOff.insert(port);
+        else if (o["outcome"].toString() == "ok" && o["sha256"].toString().toStdString() == sha256)
             done.insert(port);
     return 1;
 }

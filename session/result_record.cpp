@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonValue>
+#include <QUuid>
 
 #include "exit_code.h"
 
@@ -20,6 +21,7 @@ QJsonObject ResultObject(const SessionResult& r) {
     if (r.screensIdRead) memoryId["screens_last_sector"] = r.screensLastSector;
     QJsonObject o;
     o["type"] = "result";
+    if (!r.unitId.empty()) o["unit_id"] = JsonText(r.unitId);
     o["port"] = JsonText(r.port);
     if (!r.unit.empty()) o["unit"] = JsonText(r.unit);
     o["attempt"] = r.attempt;
@@ -38,3 +40,28 @@ QJsonObject ResultObject(const SessionResult& r) {
 }
 
 QByteArray JsonLine(const QJsonObject& object) { return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n'; }
+
+QJsonObject BeginObject(const SessionResult& r) {
+    QJsonObject o;
+    o["type"] = "begin";
+    o["unit_id"] = JsonText(r.unitId);
+    o["port"] = JsonText(r.port);
+    if (!r.unit.empty()) o["unit"] = JsonText(r.unit);
+    o["attempt"] = r.attempt;
+    o["command"] = JsonText(r.command);
+    o["file"] = r.file.empty() ? QJsonValue() : QJsonValue(JsonText(r.file));
+    o["sha256"] = r.sha256.empty() ? QJsonValue() : QJsonValue(JsonText(r.sha256));
+    o["start"] = QDateTime::fromMSecsSinceEpoch(r.startMs, Qt::UTC).toString(Qt::ISODateWithMs);
+    return o;
+}
+
+SessionResult BegunUnit(const std::string& port, const std::string& unit, size_t target, int attempt) {
+    SessionResult r;
+    r.unitId = QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString();
+    r.port = port;
+    r.unit = unit;
+    r.target = target;
+    r.attempt = attempt;
+    r.startMs = QDateTime::currentMSecsSinceEpoch();
+    return r;
+}

@@ -1,14 +1,17 @@
 #pragma once
 #include <QJsonObject>
 #include <QString>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 // How one keypad's command ended, for the summary table, --json and --log.
 struct SessionResult {
     std::string port;
-    std::string unit;  // the unit name a fleet file gave the port, if any
-    int attempt = 1;   // 2 and on: a retry (--retries)
+    std::string unit;     // the unit name a fleet file gave the port, if any
+    size_t target = 0;    // the run's target it ran on (not recorded): a port's text may name it otherwise
+    std::string unitId;   // joins a unit's begin record to its end; empty: no begin was written
+    int attempt = 1;      // 2 and on: a retry (--retries)
     std::string command;  // test, scan, firmware, screens
     std::string file;     // absolute path, empty for test and scan
     std::string sha256;   // of the file's bytes, hex
@@ -16,7 +19,9 @@ struct SessionResult {
     uint32_t bytesSent = 0;  // image bytes that went out in data chunks
     int exitCode = 0;
     std::string lastText;
-    bool portGone = false;  // the port would not open, or went away mid-command (not recorded)
+    bool portGone = false;   // the port would not open, or went away mid-command (not recorded)
+    std::string recordLost;  // why its record is not in the log (not recorded); empty: it is, or no log
+    std::string logNote;     // the log was made again at its path before this record (not recorded)
     bool firmwareIdRead = false;
     bool screensIdRead = false;
     int firmwareLastSector = 0;
@@ -33,7 +38,11 @@ QString JsonText(const std::string& text);
 
 // The "result" object of --json and --log.
 QJsonObject ResultObject(const SessionResult& result);
+// The "begin" record of a unit about to be sent its first command: its
+// result's `unit_id`, port, unit, attempt, command, file, sha256 and start.
+QJsonObject BeginObject(const SessionResult& begun);
+// A new unit's `unitId`, its start time and its place in the run.
+SessionResult BegunUnit(const std::string& port, const std::string& unit, size_t target, int attempt);
 
 // One JSON Lines line: the object, compact, and its newline.
 QByteArray JsonLine(const QJsonObject& object);
-

@@ -1,13 +1,16 @@
 #include "run_plan.h"
 
 #include <algorithm>
+#include <cstdlib>
 
+#include "option_table.h"
 #include "serial/port_naming.h"
 
 int CheckRunPlan(const SessionRequest& request, const RunPlan& plan, std::string& error) {
-    // A station's units come and go on one port: a port is neither tried again nor done.
-    if (request.repeat && (plan.retries > 0 || !plan.resumeLog.empty())) {
-        error = std::string(plan.retries > 0 ? "--retries" : "--resume") + " does not go with --repeat";
+    // A station's units come and go on one port: none is ever done for good. A unit that failed
+    // is tried again in its station, as a profile's retries are.
+    if (request.repeat && !plan.resumeLog.empty()) {
+        error = "--resume does not go with --repeat";
         return 0;
     }
     for (const std::string& name : plan.ports)
@@ -33,4 +36,11 @@ void ApplyBenchProfile(const std::string& path, const BenchProfile& profile, Ses
     plan.retries = profile.retries;
     plan.slots = profile.slots;
     plan.jobs = std::max(plan.jobs, static_cast<int>(profile.slots.size()));
+}
+
+int ReadRetryDelay(RunPlan& plan, std::string& error) {
+    const char* text = std::getenv("ORBIX_RETRY_DELAY_MS");
+    return !text || !*text ||
+           ReadNumber(text, "ORBIX_RETRY_DELAY_MS", 0, MOST_RETRY_DELAY_MS, plan.retryDelayMs, error,
+                      " of milliseconds");
 }

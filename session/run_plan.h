@@ -22,10 +22,13 @@ struct RunPlan {
 
 // 0 with `error` (in the options' words) when the plan's parts cannot go
 // together: an auto port beside other ports, every keypad that answers
-// without an auto port, retries or a resume for stations.
+// without an auto port, a resume for stations.
 int CheckRunPlan(const SessionRequest& request, const RunPlan& plan, std::string& error);
 
 // A bench profile's run from a terminal: its command and image (which must
 // hash to its sha256), its slots as stations, its log (unless the plan has
 // one already), retries and stall time-out.
 void ApplyBenchProfile(const std::string& path, const BenchProfile& profile, SessionRequest& request, RunPlan& plan);
+
+// The back-off of retries from ORBIX_RETRY_DELAY_MS, which tests shorten; 0 with `error` when it is no number.
+int ReadRetryDelay(RunPlan& plan, std::string& error);

@@ -22,7 +22,9 @@ int CSendRate::Update(int64_t ms, int sent, int total) {
 std::string RemainingText(int seconds) {
     if (seconds < 0) return "---";
     char text[64];
-    if (seconds < 90) std::snprintf(text, sizeof text, "%d second%s remaining", seconds, seconds == 1 ? "" : "s");
-    else std::snprintf(text, sizeof text, "%d minutes remaining", (seconds + 30) / 60);
+    if (seconds < 90)
+        std::snprintf(text, sizeof text, "%d second%s remaining", seconds, seconds == 1 ? "" : "s");
+    else
+        std::snprintf(text, sizeof text, "%d minutes remaining", (seconds + 30) / 60);
     return text;
 }

@@ -1,6 +1,27 @@
 #pragma once
 #include <string>
 
+#include "result_record.h"
+
+// What a station does, as a front end maps it onto its own view: no state is
+// read from a status text.
+struct StationEvent {
+    enum Kind {
+        WAITING_FOR_KEYPAD,
+        WAITING_FOR_REMOVAL,
+        WAITING_FOR_OPERATOR,  // the operator's Start (Enter) begins the next unit
+        RETRY_BACKOFF,         // `seconds` before the unit's next attempt
+        UNIT_BEGUN,            // its beginning is on the disk; an update starts
+        UNIT_ENDED,            // `result`, recorded; `retryInMs` >= 0: it is tried again after that
+        PORT_UNOPENED,         // the station could not open its port: it has ended
+    };
+    StationEvent(Kind kind_ = WAITING_FOR_KEYPAD) : kind(kind_) {}
+    Kind kind;
+    int seconds = 0;
+    int retryInMs = -1;
+    SessionResult result;
+};
+
 // Where one keypad's session shows what happens: status texts, the main bar,
 // the time remaining (one figure for every view, from the sending rate),
 // errors, notes and trace lines. A terminal, a line of the gang
@@ -26,6 +47,8 @@ public:
     // waited), for a view that redraws its line in place; the others have
     // shown the status once.
     virtual void Waiting(const std::string&) {}
+    // A station's change of state, in order with the calls above.
+    virtual void Station(const StationEvent&) {}
     // Whether a session on another thread may call it directly, one call at a time: a sink
     // that only carries its calls on to another thread.
     virtual bool TakesCallsFromAnyThread() const { return false; }

@@ -42,8 +42,10 @@ void CSettingsStore::Save() {
     const QString path = FileName();
     QFile file(path);
     QString reason = QStringLiteral("its folder cannot be written");
-    if (!file.open(QIODevice::ReadWrite)) reason = file.errorString();
-    else if (QFileInfo(QFileInfo(path).absolutePath()).isWritable()) reason = QStringLiteral("the file cannot be written");
+    if (!file.open(QIODevice::ReadWrite))
+        reason = file.errorString();
+    else if (QFileInfo(QFileInfo(path).absolutePath()).isWritable())
+        reason = QStringLiteral("the file cannot be written");
     m_failure = "The settings could not be saved to " + path.toStdString() + ": " + reason.toStdString() +
                 ". They are lost when the program ends.";
 }

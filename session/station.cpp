@@ -33,9 +33,11 @@ bool CEnterKey::Wait(const std::function<bool()>& keepGoing, const std::function
     return m_presses != before;
 }
 
-bool CStation::Waiting(const std::string& text, const std::function<bool(const std::function<void()>&)>& wait) {
+bool CStation::Waiting(StationEvent::Kind kind, const std::string& text,
+                       const std::function<bool(const std::function<void()>&)>& wait) {
     std::string shown = text + (m_previous.empty() ? "" : " (previous unit: " + m_previous + ")");
     m_sink.Status(shown);
+    m_sink.Station({kind});
     QElapsedTimer waited;
     waited.start();
     qint64 lastShown = -1;
@@ -68,14 +70,16 @@ bool CStation::Run(const std::function<SessionResult()>& update, const std::func
         };
     };
     for (;;) {
-        if (!Waiting(m_previous.empty() ? "Waiting for a keypad" : "Waiting for the next keypad", until(true)))
+        if (!Waiting(StationEvent::WAITING_FOR_KEYPAD,
+                     m_previous.empty() ? "Waiting for a keypad" : "Waiting for the next keypad", until(true)))
             return true;
         presence.Close();
         m_previous = OutcomeName(update().exitCode);
         if (!keepGoing()) return true;
-        bool next = m_enter ? Waiting("Press Enter for the next keypad",
-                                      [&](const std::function<void()>& tick) { return m_enter->Wait(keepGoing, tick); })
-                            : Waiting("Waiting for the keypad to be removed", until(false));
+        bool next =
+            m_enter ? Waiting(StationEvent::WAITING_FOR_OPERATOR, "Press Enter for the next keypad",
+                              [&](const std::function<void()>& tick) { return m_enter->Wait(keepGoing, tick); })
+                    : Waiting(StationEvent::WAITING_FOR_REMOVAL, "Waiting for the keypad to be removed", until(false));
         if (!next) return true;
     }
 }

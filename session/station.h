@@ -32,6 +32,7 @@ private:
 // One port of a production line (--repeat): waits for a keypad to answer,
 // updates it, then waits for it to go (or for Enter) before the next one,
 // until `keepGoing` says stop. Waiting is no failure and leaves no record.
+// Each wait is a status text for a person and a StationEvent for a front end.
 class CStation {
 public:
     CStation(const SessionRequest& request, const std::string& device, ISessionSink& sink, CEnterKey* enter)
@@ -42,7 +43,8 @@ public:
 private:
     // Shows `text` with the previous unit's outcome, and on a live line the
     // time waited, once a second; `wait` gets the tick to call.
-    bool Waiting(const std::string& text, const std::function<bool(const std::function<void()>&)>& wait);
+    bool Waiting(StationEvent::Kind kind, const std::string& text,
+                 const std::function<bool(const std::function<void()>&)>& wait);
 
     const SessionRequest& m_request;
     std::string m_device;

@@ -47,9 +47,7 @@ std::wstring FullPath(const std::wstring& name) {
     return full;
 }
 
-std::wstring Resolved(const std::string& utf8) {
-    return FullPath(WithoutNamespace(FromUtf8(utf8)));
-}
+std::wstring Resolved(const std::string& utf8) { return FullPath(WithoutNamespace(FromUtf8(utf8))); }
 
 }  // namespace
 

@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <map>
 #include <regex>
+#include <set>
 
 #include "program_test.h"
 
@@ -52,6 +53,12 @@ protected:
             if (doc.isObject()) objects.push_back(doc.object());
         }
         return objects;
+    }
+    // A log's results: each update's begin record before it left out.
+    static std::vector<QJsonObject> LogResults(const fs::path& log) {
+        std::vector<QJsonObject> lines = JsonLines(ReadAll(log));
+        std::erase_if(lines, [](const QJsonObject& o) { return o["type"] == "begin"; });
+        return lines;
     }
     // A fleet file naming every keypad, "unit-N" after each.
     std::string FleetFile(const std::string& extra = "") {
@@ -133,12 +140,12 @@ TEST_F(GangE2E, FourKeypadsAtOnceEachGetTheWholeImageAndARecord) {
                                      std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)")));
         EXPECT_GT(o["seconds"].toDouble(), 0.5);
     }
-    EXPECT_EQ(JsonLines(ReadAll(log)).size(), 4u);
+    EXPECT_EQ(LogResults(log).size(), 4u);
     // The log grows across runs.
     AddKeypad({});
     ProcessResult again = Flash({"-p", keypads.back().device, "--log", log, "test"});
     EXPECT_EQ(again.exitCode, 0) << again.output;
-    std::vector<QJsonObject> logged = JsonLines(ReadAll(log));
+    std::vector<QJsonObject> logged = LogResults(log);
     ASSERT_EQ(logged.size(), 5u);
     EXPECT_EQ(logged.back()["command"].toString(), "test");
 }
@@ -221,7 +228,7 @@ TEST_F(GangE2E, AStationUpdatesOneKeypadAfterAnotherOnOnePort) {
         k.process->Wait(5);
         EXPECT_TRUE(ReadAll(k.dump / "firmware.bin") == ReadAll(FIRMWARE_IMAGE)) << k.dump;
     }
-    std::vector<QJsonObject> units = JsonLines(ReadAll(log));
+    std::vector<QJsonObject> units = LogResults(log);
     ASSERT_EQ(units.size(), 2u) << ReadAll(log);
     for (const QJsonObject& o : units) EXPECT_EQ(o["outcome"].toString(), "ok");
 }
@@ -255,17 +262,17 @@ TEST_F(GangE2E, AJigSwappingKeypadsOnOnePortUpdatesEachOnce) {
     fs::create_symlink(jig, dir / "same");
     ProcessResult twice = FlashStderr({"-p", jig, "-p", (dir / "same").string(), "test"});
     EXPECT_EQ(twice.exitCode, 2);
-    EXPECT_EQ(twice.output, "orbix-flash: --port " + jig + " and --port " + (dir / "same").string() +
-                                " are the same port\n");
+    EXPECT_EQ(twice.output,
+              "orbix-flash: --port " + jig + " and --port " + (dir / "same").string() + " are the same port\n");
 
-    CProcess flash({FLASH, "-p", "auto:" + (dir / "ji*").string(), "--repeat", "--yes", "--log", log, "firmware",
-                    FIRMWARE});
+    CProcess flash(
+        {FLASH, "-p", "auto:" + (dir / "ji*").string(), "--repeat", "--yes", "--log", log, "firmware", FIRMWARE});
     ASSERT_TRUE(flash.WaitForOutput("Waiting for the keypad to be removed (previous unit: ok)", 30, 3))
         << flash.Output();
     flash.WaitForOutput("Waiting for the next keypad", 1.5, 3);  // it must not come
     flash.Signal(SIGINT);
     EXPECT_EQ(flash.Wait(10).exitCode, 130) << flash.Output();
-    std::vector<QJsonObject> units = JsonLines(ReadAll(log));
+    std::vector<QJsonObject> units = LogResults(log);
     ASSERT_EQ(units.size(), 3u) << flash.Output();
     for (const QJsonObject& o : units) EXPECT_EQ(o["outcome"].toString(), "ok");
     StopKeypads();
@@ -291,7 +298,7 @@ TEST_F(GangE2E, ABenchProfileRunsEachSlotAsAStationWithItsName) {
     flash.Signal(SIGINT);
     EXPECT_EQ(flash.Wait(10).exitCode, 130) << flash.Output();
     std::map<std::string, std::vector<std::string>> outcomes;  // by slot name: each attempt's
-    for (const QJsonObject& o : JsonLines(ReadAll(dir / "records.jsonl"))) {
+    for (const QJsonObject& o : LogResults(dir / "records.jsonl")) {
         outcomes[o["unit"].toString().toStdString()].push_back(o["outcome"].toString().toStdString());
         EXPECT_EQ(o["sha256"].toString().toStdString(), Sha256(FIRMWARE));
     }
@@ -312,12 +319,12 @@ TEST_F(GangE2E, AStationOnEnterWaitsForItsFirstKeypadAndForEnter) {
                     "--log", log, "firmware", FIRMWARE});
     ASSERT_TRUE(flash.WaitForOutput("Press Enter for the next keypad (previous unit: ok)", 30)) << flash.Output();
     EXPECT_TRUE(Has(flash.Output(), "Waiting for a keypad")) << flash.Output();
-    EXPECT_EQ(JsonLines(ReadAll(log)).size(), 1u) << ReadAll(log);
+    EXPECT_EQ(LogResults(log).size(), 1u) << ReadAll(log);
     ASSERT_EQ(write(enter, "\n", 1), 1);
     ASSERT_TRUE(flash.WaitForOutput("Press Enter for the next keypad", 30, 2)) << flash.Output();
     close(enter);  // the end of the input ends the station
     EXPECT_EQ(flash.Wait(10).exitCode, 0) << flash.Output();
-    std::vector<QJsonObject> units = JsonLines(ReadAll(log));
+    std::vector<QJsonObject> units = LogResults(log);
     ASSERT_EQ(units.size(), 2u) << ReadAll(log);
     for (const QJsonObject& o : units) EXPECT_EQ(o["outcome"].toString(), "ok");
 }
@@ -329,13 +336,14 @@ TEST_F(GangE2E, CtrlCAbortsEveryKeypadRunning) {
     for (const std::string& a : PortArgs()) args.push_back(a);
     args.insert(args.end(), {"--yes", "--log", log, "firmware", EXAMPLES + "/demo-firmware.s"});
     CProcess flash(args);
-    for (Keypad& k : keypads) ASSERT_TRUE(flash.WaitForOutput(k.device + ": Sending firmware data", 15)) << flash.Output();
+    for (Keypad& k : keypads)
+        ASSERT_TRUE(flash.WaitForOutput(k.device + ": Sending firmware data", 15)) << flash.Output();
     double interrupted = MonotonicSeconds();
     flash.Signal(SIGINT);
     ProcessResult r = flash.Wait(10);
     EXPECT_LT(MonotonicSeconds() - interrupted, 3.0);
     EXPECT_EQ(r.exitCode, 130) << r.output;
-    std::vector<QJsonObject> units = JsonLines(ReadAll(log));
+    std::vector<QJsonObject> units = LogResults(log);
     ASSERT_EQ(units.size(), 4u);
     for (const QJsonObject& o : units) {
         EXPECT_EQ(o["outcome"].toString(), "interrupted");
@@ -360,12 +368,16 @@ TEST_F(GangE2E, AFleetFileRunsFourAtATimeAndRetriesTheFailedAtTheEnd) {
     EXPECT_TRUE(Has(bad.output, "fleet.txt line 6 (" + keypads[3].device + ") and " + dir.string() +
                                     "/fleet.txt line 16 (" + keypads[3].device + ") are the same port"))
         << bad.output;
-    bad = FlashStderr({"--ports-from", Write("cp1252.txt", "# Windows-1252\n" + keypads[0].device + " B\xfcro\n"), "test"});
+    bad = FlashStderr(
+        {"--ports-from", Write("cp1252.txt", "# Windows-1252\n" + keypads[0].device + " B\xfcro\n"), "test"});
     EXPECT_EQ(bad.exitCode, 2);
-    EXPECT_TRUE(Has(bad.output, "cp1252.txt line 2: \"" + keypads[0].device + " B\\xfcro\" is not UTF-8 text")) << bad.output;
+    EXPECT_TRUE(Has(bad.output, "cp1252.txt line 2: \"" + keypads[0].device + " B\\xfcro\" is not UTF-8 text"))
+        << bad.output;
     // What Windows editors save: a UTF-8 mark before a comment, "Unicode" (UTF-16 with its mark) either way round;
     // a unit name that would clear the screen is shown escaped.
-    std::string lines = "# first\n" + keypads[0].device + " X\x1b[2JY\n" + keypads[1].device + " S\xc3\xbc" "d\n";
+    std::string lines = "# first\n" + keypads[0].device + " X\x1b[2JY\n" + keypads[1].device +
+                        " S\xc3\xbc"
+                        "d\n";
     QString text = QString::fromUtf8(lines);
     std::string le(reinterpret_cast<const char*>(text.utf16()), static_cast<size_t>(text.size()) * 2), be = le;
     for (size_t i = 0; i + 1 < be.size(); i += 2) std::swap(be[i], be[i + 1]);
@@ -373,17 +385,21 @@ TEST_F(GangE2E, AFleetFileRunsFourAtATimeAndRetriesTheFailedAtTheEnd) {
         ProcessResult r = Flash({"--ports-from", Write("windows.txt", bytes), "test"});
         EXPECT_EQ(r.exitCode, 0) << r.output;
         EXPECT_TRUE(Has(r.output, "X\\x1b[2JY (" + keypads[0].device + "): ORBIX detected!")) << r.output;
-        EXPECT_TRUE(Has(r.output, "S\xc3\xbc" "d (" + keypads[1].device + "): ORBIX detected!")) << r.output;
+        EXPECT_TRUE(Has(r.output,
+                        "S\xc3\xbc"
+                        "d (" +
+                            keypads[1].device + "): ORBIX detected!"))
+            << r.output;
         EXPECT_FALSE(Has(r.output, "\x1b[2J")) << r.output;
     }
-    bad = RunProgram({"/bin/sh", "-c", "exec \"$0\" \"$@\" </dev/null", FLASH, "-p", keypads[0].device,
-                      "--ports-from", "-", "test"});
+    bad = RunProgram({"/bin/sh", "-c", "exec \"$0\" \"$@\" </dev/null", FLASH, "-p", keypads[0].device, "--ports-from",
+                      "-", "test"});
     EXPECT_EQ(bad.exitCode, 2);
     EXPECT_TRUE(Has(bad.output, "--ports-from - names no port")) << bad.output;
 
     ScopedEnv delay("ORBIX_RETRY_DELAY_MS", "200");
-    ProcessResult r = Flash({"--ports-from", FleetFile(), "--jobs", "4", "--retries", "2", "--json", "--yes",
-                             "firmware", FIRMWARE}, 120);
+    ProcessResult r = Flash(
+        {"--ports-from", FleetFile(), "--jobs", "4", "--retries", "2", "--json", "--yes", "firmware", FIRMWARE}, 120);
     ASSERT_EQ(r.exitCode, 0) << r.output;
     StopKeypads();
     for (Keypad& k : keypads) EXPECT_TRUE(ReadAll(k.dump / "firmware.bin") == ReadAll(FIRMWARE_IMAGE)) << k.device;
@@ -434,14 +450,15 @@ TEST_F(GangE2E, AFleetKilledHalfWayAndResumedUpdatesEveryKeypadOnce) {
     };
     for (size_t i = 0; i < 8; ++i) AddKeypad(options(i)).device = options(i).back();
     std::string log = (dir / "fleet.jsonl").string();
-    std::vector<std::string> args = {FLASH, "--ports-from", FleetFile(), "--jobs", "2", "--resume", log,
-                                     "--log", log, "--yes", "firmware", FIRMWARE};
+    std::vector<std::string> args = {FLASH, "--ports-from", FleetFile(), "--jobs", "2",        "--resume",
+                                     log,   "--log",        log,         "--yes",  "firmware", FIRMWARE};
+    auto results = [&] { return LogResults(log); };
     CProcess first(args);
     double deadline = MonotonicSeconds() + 60;
-    while (JsonLines(ReadAll(log)).size() < 3 && MonotonicSeconds() < deadline) usleep(20000);
+    while (results().size() < 3 && MonotonicSeconds() < deadline) usleep(20000);
     first.Signal(SIGKILL);
     first.Wait(5);
-    size_t done = JsonLines(ReadAll(log)).size();
+    size_t done = results().size();
     ASSERT_GE(done, 3u);
     ASSERT_LT(done, 8u) << "killed too late to test anything";
     // The kill may fall between a keypad's last reply and its record: that keypad was updated (its
@@ -449,9 +466,14 @@ TEST_F(GangE2E, AFleetKilledHalfWayAndResumedUpdatesEveryKeypadOnce) {
     // keypad still on the cable would be. A fresh simulator takes its place.
     usleep(300000);
     std::string records = ReadAll(log);
+    std::set<std::string> cutOff, ended;  // begun and never ended: said to be updated again
+    for (const QJsonObject& o : JsonLines(records))
+        if (o["type"] == "begin") cutOff.insert(o["unit"].toString().toStdString());
+    for (const QJsonObject& o : results()) ended.insert(o["unit"].toString().toStdString());
+    for (const std::string& unit : ended) cutOff.erase(unit);
+    EXPECT_FALSE(cutOff.empty()) << records;  // two were running when it was killed
     for (size_t i = 0; i < keypads.size(); ++i) {
-        if (!fs::exists(keypads[i].dump / "firmware.bin") || Has(records, "\"unit-" + std::to_string(i + 1) + "\""))
-            continue;
+        if (!fs::exists(keypads[i].dump / "firmware.bin") || ended.count("unit-" + std::to_string(i + 1))) continue;
         std::string device;
         keypads[i].process = LaunchSim(keypads[i].dump, options(i), device);
     }
@@ -460,14 +482,17 @@ TEST_F(GangE2E, AFleetKilledHalfWayAndResumedUpdatesEveryKeypadOnce) {
     args.erase(args.begin());
     ProcessResult again = Flash(args, 60);
     EXPECT_EQ(again.exitCode, 0) << again.output;
-    EXPECT_TRUE(Has(again.output, "skipped " + std::to_string(done) + " of 8 port(s): their last record in " + log +
-                                      " is ok"))
+    EXPECT_TRUE(
+        Has(again.output, "skipped " + std::to_string(done) + " of 8 port(s): their last record in " + log + " is ok"))
         << again.output;
-    EXPECT_TRUE(Has(again.output, "done " + std::to_string(8 - done) + " of " + std::to_string(8 - done) +
-                                      ", ok " + std::to_string(8 - done) + ", failed 0, waiting 0"))
+    EXPECT_TRUE(Has(again.output, "done " + std::to_string(8 - done) + " of " + std::to_string(8 - done) + ", ok " +
+                                      std::to_string(8 - done) + ", failed 0, waiting 0"))
+        << again.output;
+    for (const std::string& unit : cutOff) EXPECT_TRUE(Has(again.output, unit + " (")) << again.output;
+    EXPECT_TRUE(Has(again.output, "began and never ended: its keypad is half-written and is updated again"))
         << again.output;
     std::map<std::string, int> ok;
-    for (const QJsonObject& o : JsonLines(ReadAll(log))) ok[o["unit"].toString().toStdString()] += o["outcome"] == "ok";
+    for (const QJsonObject& o : results()) ok[o["unit"].toString().toStdString()] += o["outcome"] == "ok";
     EXPECT_EQ(ok.size(), 8u) << ReadAll(log);
     for (auto& [unit, count] : ok) EXPECT_EQ(count, 1) << unit;
     for (Keypad& k : keypads) {

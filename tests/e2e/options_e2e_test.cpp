@@ -95,7 +95,7 @@ TEST_F(OptionsE2E, WrongOptionsAreRefusedBeforeAnythingStarts) {
         {{"--jobs=257", "-p", "3", "test"}, "--jobs takes a whole number from 1 to 256"},
         {{"--retries=x", "-p", "3", "test"}, "--retries takes a whole number from 0 to 100"},
         {{"--resume", "log", "scan"}, "--resume does not apply to the scan command"},
-        {{"--repeat", "--retries=1", "-p", "3", "firmware", file}, "--retries does not go with --repeat"},
+        {{"--repeat", "--resume", "log", "-p", "3", "firmware", file}, "--resume does not go with --repeat"},
         {{"--simulate", "--ports-from", "list", "test"}, "--ports-from and --simulate cannot be used together"},
         {{"test", "extra"}, "unexpected argument extra"},
         {{"firmware"}, "the firmware command needs a file"},
@@ -182,21 +182,26 @@ TEST_F(OptionsE2E, EachCommandRefusesTheOptionsHelpDoesNotListForIt) {
     std::string heading;
     int checked = 0;
     for (std::string line; std::getline(lines, line);) {
-        if (line.rfind("Options of ", 0) == 0) heading = line;
-        else if (line.empty() || line[0] != ' ') heading.clear();
+        if (line.rfind("Options of ", 0) == 0)
+            heading = line;
+        else if (line.empty() || line[0] != ' ')
+            heading.clear();
         size_t at = line.find("--");
-        if (heading.empty() || line.size() < 8 || line.find_first_not_of(' ') != line.find('-') || at == std::string::npos)
+        if (heading.empty() || line.size() < 8 || line.find_first_not_of(' ') != line.find('-') ||
+            at == std::string::npos)
             continue;
         std::string form = line.substr(at, line.find(' ', at) - at);
         std::string name = form.substr(0, form.find_first_of("=["));
-        std::string given = form.find("[=") != std::string::npos || form.find('=') == std::string::npos ? name : name + "=1";
+        std::string given =
+            form.find("[=") != std::string::npos || form.find('=') == std::string::npos ? name : name + "=1";
         for (const std::string& command : commands) {
             bool listed = heading.find(" " + command) != std::string::npos;
             std::vector<std::string> args = {given, command};
             if (command == "firmware" || command == "screens" || command == "inspect") args.push_back("f");
             ProcessResult r = Flash(args);
             EXPECT_EQ(Has(r.output, name + " does not apply to the " + command + " command"), !listed)
-                << given << " " << command << "\n" << r.output;
+                << given << " " << command << "\n"
+                << r.output;
             ++checked;
         }
     }

@@ -1,9 +1,8 @@
 // What a production line relies on: a failure is never reported as success,
 // every failure says why once on stderr with an exit code that tells whether
 // the keypad was erased, and a damaged file is never installed unasked.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -58,17 +57,18 @@ TEST_F(TrustE2E, EachFailureSaysWhyOnceOnStderrAndTheExitCodeTellsWhatWasLeft) {
     device = StartSim({"--silent-after", "11"});
     r = FlashStderr({"--port", device, "--yes", "--stall-timeout", "1", "firmware", file}, 20);
     EXPECT_EQ(r.exitCode, 3);
-    EXPECT_EQ(r.output, "orbix-flash: No reply from ORBIX for 1 second (execute command)\norbix-flash: The keypad "
-                        "accepted the firmware but did not confirm the restart: power it off and on, then test the "
-                        "connection.\n");
+    EXPECT_EQ(r.output,
+              "orbix-flash: No reply from ORBIX for 1 second (execute command)\norbix-flash: The keypad "
+              "accepted the firmware but did not confirm the restart: power it off and on, then test the "
+              "connection.\n");
 
     // The file is read before the port is opened: a missing file is the
     // reason even on a port that does not exist.
     std::string missing = (dir / "gone.s").string();
     r = FlashStderr({"--port", "/dev/ttyNOSUCH0", "--yes", "firmware", missing});
     EXPECT_EQ(r.exitCode, 2);
-    EXPECT_EQ(r.output, "orbix-flash: File could not be opened.\norbix-flash: " + missing +
-                            ": No such file or directory\n");
+    EXPECT_EQ(r.output,
+              "orbix-flash: File could not be opened.\norbix-flash: " + missing + ": No such file or directory\n");
     r = FlashStderr({"--port", "/dev/ttyNOSUCH0", "--yes", "firmware", file});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_EQ(r.output,
@@ -200,24 +200,41 @@ TEST_F(TrustE2E, ARecordIsWholeOrAbsentAndALostOneIsNeverSilent) {
         return std::distance(std::sregex_iterator(text.begin(), text.end(), re), std::sregex_iterator());
     };
     std::string calls = (dir / "calls").string(), log = (dir / "disk/units.jsonl").string();
-    ProcessResult r = RunProgram({"/usr/bin/strace", "-f", "-P", calls + ".jsonl", "-e", "trace=write,fsync", "-o", calls,
-                                  FLASH, "--simulate=2", "-q", "--log", calls + ".jsonl", "test"});
+    ProcessResult r = RunProgram({"/usr/bin/strace", "-f", "-P", calls + ".jsonl", "-e", "trace=write,fsync", "-o",
+                                  calls, FLASH, "--simulate=2", "-q", "--log", calls + ".jsonl", "test"});
     ASSERT_EQ(r.exitCode, 0) << r.output;
     EXPECT_EQ(count(ReadAll(calls), " write\\("), 2);
     EXPECT_EQ(count(ReadAll(calls), " fsync\\("), 2);
 
     std::filesystem::create_directories(dir / "disk");
     if (mount("tmpfs", (dir / "disk").c_str(), "tmpfs", 0, "size=12k") != 0) GTEST_SKIP() << "cannot mount a tmpfs";
-    std::ofstream(dir / "disk/filler") << std::string(8192, 'x');  // two of its three pages
+    std::ofstream(dir / "disk/filler") << std::string(8192, 'x');               // two of its three pages
     std::ofstream(log) << "{\"note\":\"" << std::string(3500, '.') << "\"}\n";  // most of the third
     r = Flash({"--simulate=3", "--yes", "--json", "--log", log, "firmware", SmallFirmware()}, 60);
     EXPECT_EQ(r.exitCode, 4) << r.output;
     std::string lines = ReadAll(log);
     EXPECT_EQ(lines.back(), '\n') << "a half line is left for the next record to join";
-    EXPECT_EQ(count(lines, "\n") - 1 + count(r.output, "orbix-flash: " + log + ": the result could not be written: "), 3)
+    // Each unit's end is on the disk or said lost (an update its begin record could not precede is not started).
+    EXPECT_EQ(count(lines, "\"type\":\"result\"") +
+                  count(r.output, "orbix-flash: " + log + ": the result could not be written: "),
+              3)
         << r.output;
     umount((dir / "disk").c_str());
     r = Flash({"--simulate", "--quiet", "--log", "/dev/full", "test"}, 30);
     EXPECT_EQ(r.exitCode, 4);
     EXPECT_EQ(r.output, "orbix-flash: /dev/full: the result could not be written: No space left on device\n");
+
+    // A FIFO whose reader has stopped reading, its pipe full: the record waits a few seconds, not for good.
+    const std::string fifo = (dir / "records.fifo").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK), writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    const std::string block(4096, 'x');
+    while (write(writer, block.data(), block.size()) > 0) {
+    }
+    r = Flash({"--simulate", "--quiet", "--log", fifo, "test"}, 30);
+    EXPECT_EQ(r.exitCode, 4);
+    EXPECT_TRUE(Has(r.output, fifo + ": the result could not be written: nothing took it for 5 s")) << r.output;
+    close(writer);
+    close(reader);
 }

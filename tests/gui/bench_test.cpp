@@ -28,6 +28,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <atomic>
+#include <csignal>
 #include <map>
 #include <mutex>
 
@@ -68,8 +69,9 @@ int DifferingPixels(const QImage& a, const QImage& b) {
 // across the processes of a parallel run and across build trees.
 class CLinkFolderLock {
 public:
-    CLinkFolderLock() : m_fd(open(QDir::temp().filePath(QStringLiteral("orbix-bench-test.lock")).toLocal8Bit(),
-                                  O_RDWR | O_CREAT | O_CLOEXEC, 0666)) {
+    CLinkFolderLock()
+        : m_fd(open(QDir::temp().filePath(QStringLiteral("orbix-bench-test.lock")).toLocal8Bit(),
+                    O_RDWR | O_CREAT | O_CLOEXEC, 0666)) {
         if (m_fd >= 0) flock(m_fd, LOCK_EX);
     }
     ~CLinkFolderLock() {
@@ -121,12 +123,15 @@ protected:
         window.resize(1000, 480);
         window.show();
     }
-    std::vector<QJsonObject> Records() {
+    // The log's results, and with `begins` each unit's begin record before its result.
+    std::vector<QJsonObject> Records(bool begins = false) {
         QFile file(dir.filePath("records.jsonl"));
         std::vector<QJsonObject> records;
         if (!file.open(QIODevice::ReadOnly)) return records;
-        for (const QByteArray& line : file.readAll().split('\n'))
-            if (!line.isEmpty()) records.push_back(QJsonDocument::fromJson(line).object());
+        for (const QByteArray& line : file.readAll().split('\n')) {
+            const QJsonObject o = QJsonDocument::fromJson(line).object();
+            if (!line.isEmpty() && (begins || o["type"] != "begin")) records.push_back(o);
+        }
         return records;
     }
 
@@ -272,6 +277,71 @@ TEST_F(BenchTest, LoopbackKeypadsComeAndGoByThemselves) {
     EXPECT_EQ(Records().size(), 2u);
     window.StopAll(false);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !window.Slot(0).IsRunning(); }, 10000));
+}
+
+// One operator's slot through a shift: two slots on one device refused; a log that shows the last
+// keypad cut off; Start, a unit that fails and is tried again (one ok unit); Stop and Start again;
+// the log removed meanwhile and made again; a hang-up mid-update recorded as interrupted.
+TEST_F(BenchTest, OperatorSlotRetriesRestartsOutlivesItsLogAndHangsUp) {
+    QDir().mkpath(linkDir.path());
+    KeypadConfig failsOnce = QuickKeypad();
+    failsOnce.failCommand = CMD_FW_DATA;
+    failsOnce.failOccurrence = 20;
+    CKeypadPtyServer& keypad = AddKeypad(failsOnce);
+    keypad.Start();
+    profile.slots.push_back({"Slot 2", keypad.DevicePath()});  // the link's target
+    OpenProfile();
+    EXPECT_NE(window.Refusal().find("are the same port"), std::string::npos) << window.Refusal();
+
+    profile.slots.pop_back();
+    profile.startByOperator = true;
+    profile.retries = 1;
+    qputenv("ORBIX_RETRY_DELAY_MS", "200");
+    const QString log = dir.filePath("records.jsonl");
+    {
+        QFile cut(log);
+        ASSERT_TRUE(cut.open(QIODevice::WriteOnly));
+        SessionResult begun = BegunUnit(profile.slots[0].port, "Slot 1", 0, 1);
+        begun.command = "firmware";
+        cut.write(JsonLine(BeginObject(begun)));
+    }
+    OpenProfile();
+    qunsetenv("ORBIX_RETRY_DELAY_MS");
+    ASSERT_EQ(window.Refusal(), "");
+    EXPECT_NE(window.Slot(0).StateText().find("cut off"), std::string::npos) << window.Slot(0).StateText();
+
+    CBenchSlot& slot = window.Slot(0);
+    window.StartAll();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return slot.Ok() == 1 && slot.AwaitsStart(); }, 30000)) << slot.StateText();
+    EXPECT_EQ(slot.Failed(), 0);  // tried again, then updated: one ok unit
+    EXPECT_EQ(window.FailedCount(), 0);
+    window.StopAll(false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !slot.IsRunning(); }, 10000));
+    EXPECT_EQ(slot.StateText(), "Stopped: press Start to go on");
+
+    ASSERT_TRUE(QFile::remove(log));
+    window.StartAll();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return slot.Ok() == 2 && slot.AwaitsStart(); }, 30000)) << slot.StateText();
+    QTest::qWait(300);
+    EXPECT_TRUE(slot.IsRunning()) << slot.StateText();  // it waits for the operator, as before the stop
+    EXPECT_FALSE(window.Records()->findItems("was removed or replaced", Qt::MatchContains).isEmpty());
+
+    window.StartAll();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return slot.HasErased(); }, 20000)) << slot.StateText();
+    window.Quit(128 + SIGHUP);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !slot.IsRunning(); }, 10000));
+
+    // The log made again holds the second unit and the third, each begun before it was sent anything.
+    const std::vector<QJsonObject> records = Records(true);
+    ASSERT_EQ(records.size(), 4u);
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(records[i]["type"].toString(), i % 2 ? "result" : "begin");
+        EXPECT_EQ(records[i]["unit_id"], records[i - i % 2]["unit_id"]);
+    }
+    EXPECT_EQ(records[1]["outcome"].toString(), "ok");
+    EXPECT_EQ(records[3]["outcome"].toString(), "interrupted");
+    EXPECT_EQ(records[3]["exit_code"].toInt(), 129);
+    QDir(linkDir).removeRecursively();
 }
 
 // A profile made in the bench, saved and read back; locked: nothing to change but Start and Stop,
