@@ -16,12 +16,14 @@
 #include <cstdio>
 
 #include "session/port_discovery.h"
+#include "report_window.h"
 #include "slot_panel.h"
 
 namespace {
 
 constexpr int RECORDS_SHOWN = 200;
 constexpr int REPAINT_MS = 200;
+constexpr int RATE_CLOCK_MS = 10'000;
 constexpr double PANEL_ASPECT = 1.6;  // a panel's width over its height, for its lines and buttons
 constexpr int DISPLAY_GONE_EXIT = 129;  // SIGHUP's: the desktop session has ended
 const QString NO_PROFILE = QStringLiteral("No profile: File > New profile\u2026 or Open profile\u2026");
@@ -63,6 +65,8 @@ CBenchWindow::CBenchWindow() {
     MakeMenus();
     m_repaint.setInterval(REPAINT_MS);
     connect(&m_repaint, &QTimer::timeout, this, [this] { RefreshPanels(); });
+    m_rateClock.setInterval(RATE_CLOCK_MS);
+    connect(&m_rateClock, &QTimer::timeout, this, [this] { RefreshTotals(); });
     BuildSlots();
     ApplyLock();
 }
@@ -112,6 +116,9 @@ void CBenchWindow::MakeMenus() {
     m_saveAs = file->addAction(QStringLiteral("Save profile &as\u2026"), this, [this] { SaveProfileAs(); });
     m_saveAs->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
     file->addSeparator();
+    QAction* report = file->addAction(QStringLiteral("&Report\u2026"), this, [this] { ShowReport(); });
+    report->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    file->addSeparator();
     QAction* quit = file->addAction(QStringLiteral("&Quit"), this, [this] { close(); });
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 
@@ -145,6 +152,9 @@ bool CBenchWindow::UseProfile(const BenchProfile& profile, const std::string& pa
     m_profile = profile;
     m_profilePath = path;
     m_sinceStart.invalidate();
+    m_rateClock.stop();
+    m_rate.Clear();
+    m_unitsCounted = 0;
     m_records->clear();
     setWindowTitle(QStringLiteral("ORBIX Bench \u2014 ") +
                    (path.empty() ? QStringLiteral("new profile") : QFileInfo(QString::fromStdString(path)).fileName()));
@@ -212,7 +222,7 @@ void CBenchWindow::BuildSlots() {
         panel->sound = m_profile.sound;
         panel->onStart = [this, i] {
             if (m_refusal.empty()) {
-                if (!m_sinceStart.isValid()) m_sinceStart.start();
+                StartClock();
                 m_slots[i]->Start();
             } else {
                 Warn(m_refusal);
@@ -294,12 +304,30 @@ int CBenchWindow::OkCount() const { return m_run ? static_cast<int>(m_run->Tally
 int CBenchWindow::FailedCount() const { return m_run ? static_cast<int>(m_run->Tally().Totals().failed) : 0; }
 
 // By units: a keypad tried again and then updated is one ok unit.
+void CBenchWindow::ShowReport() {
+    const std::string log = m_run ? m_run->LogFile() : "";
+    if (log.empty()) return Warn("The profile keeps no records log: there is nothing to report.");
+    auto* report = new CReportWindow(log, this);
+    report->setAttribute(Qt::WA_DeleteOnClose);
+    if (report->Reload()) report->show();
+    else report->deleteLater();
+}
+
+void CBenchWindow::StartClock() {
+    if (m_sinceStart.isValid()) return;
+    m_sinceStart.start();
+    m_rateClock.start();
+}
+
 void CBenchWindow::RefreshTotals() {
     const int ok = OkCount(), failed = FailedCount(), units = ok + failed;
     QString yield = units ? QString::number(100.0 * ok / units, 'f', 1) + QLatin1Char('%') : QStringLiteral("\u2014");
     QString perHour = QStringLiteral("\u2014");
-    if (units && m_sinceStart.isValid() && m_sinceStart.elapsed() > 0)
-        perHour = QString::number(qRound(ok * 3600000.0 / m_sinceStart.elapsed()));
+    if (m_sinceStart.isValid()) {
+        for (; m_unitsCounted < units; ++m_unitsCounted) m_rate.Ended(m_sinceStart.elapsed());
+        const double rate = m_rate.PerHour(m_sinceStart.elapsed());
+        if (rate >= 0) perHour = QString::number(qRound(rate));
+    }
     m_totalsLabel->setText(
         QStringLiteral("ok %1   failed %2   yield %3   units per hour %4").arg(ok).arg(failed).arg(yield, perHour));
 }
@@ -337,7 +365,7 @@ void CBenchWindow::StartAll() {
         Warn(m_refusal);
         return;
     }
-    if (!m_sinceStart.isValid()) m_sinceStart.start();
+    StartClock();
     for (auto& slot : m_slots)
         if (!slot->IsRunning() || slot->AwaitsStart()) slot->Start();
 }

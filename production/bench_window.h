@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bench_slot.h"
+#include "unit_rate.h"
 #include "session/bench_profile.h"
 #include "session/keypad_run.h"
 
@@ -78,6 +79,8 @@ private:
     void SlotChanged(size_t i);
     void SlotEnded();
     void RefreshTotals();
+    void StartClock();
+    void ShowReport();  // File > Report: the shift's report of the bench's log  // the first Start: units per hour count from here
     void ApplyLock();
     void ToggleLock();
     void NewProfile();
@@ -116,6 +119,9 @@ private:
     QMessageBox* m_question = nullptr;  // the stop question open now
     int m_questionSlot = -1;            // whose; -1: every slot's
     QElapsedTimer m_sinceStart;         // since the first Start
+    CUnitRate m_rate;                   // units per hour, by when each ended
+    int m_unitsCounted = 0;             // units given to m_rate so far
+    QTimer m_rateClock;                 // the rate moves as time passes, also while no unit ends
     bool m_closing = false;             // the window closes once every slot has stopped
     int m_quitCode = -1;                // a signal's: the program ends once every slot has stopped
 };

@@ -55,7 +55,7 @@ void CBarChart::paintEvent(QPaintEvent*) {
         labelWidth = std::max(labelWidth, metrics.horizontalAdvance(label));
         highest = std::max(highest, value);
     }
-    labelWidth = std::min(labelWidth, width() / 3);
+    labelWidth = std::min(labelWidth + metrics.averageCharWidth(), width() / 3);  // room for rounding
     const int numberWidth = metrics.horizontalAdvance(QString::number(highest)) + metrics.averageCharWidth();
     const int room = std::max(1, width() - labelWidth - numberWidth - 2 * metrics.averageCharWidth());
     int y = line + 2;
@@ -122,7 +122,7 @@ void CReportWindow::Show(const ShiftReport& r) {
     m_summary->setText(m_summaryText);
     std::vector<std::pair<QString, int>> hours, failures;
     for (const auto& [hourMs, units] : r.unitsByHour)
-        hours.push_back({QDateTime::fromMSecsSinceEpoch(hourMs).toString(QStringLiteral("ddd HH:00")), units});
+        hours.push_back({QDateTime::fromMSecsSinceEpoch(hourMs).toString(QStringLiteral("MM-dd HH:00")), units});
     for (const auto& [slot, t] : r.bySlot) failures.push_back({QString::fromStdString(slot), t.failed + t.incomplete});
     m_perHour->SetBars(std::move(hours));
     m_failuresPerSlot->SetBars(std::move(failures));

@@ -79,6 +79,8 @@ public:
     const std::vector<std::string>& Unopened() const { return m_unopened; }
     int UpdatesAborted() const { return m_updatesAborted; }
     const CFleetTally& Tally() const { return m_tally; }
+    // Where the records go; empty: nowhere.
+    const std::string& LogFile() const { return m_plan.logFile; }
 
     CEnterKey* enterKey = nullptr;  // what stations wait for between units, when not removal
     // On this thread: an attempt starts (targets' index); a result, once in the

@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr const char* CUT_OFF = "cut off: the log holds no end of this unit";
+constexpr const char* CUT_OFF = "no end in the log: cut off, or still running";
 
 std::string Text(const QJsonObject& o, const char* key) { return o.value(QLatin1String(key)).toString().toStdString(); }
 
