@@ -1,12 +1,13 @@
 # ORBIX Loader: the everyday commands. See README.md.
 BUILD ?= build
 SAN_BUILD ?= build-sanitize
+TSAN_BUILD ?= build-tsan
 WIN_BUILD ?= build-windows
 WIN_APPS_BUILD ?= build-windows-apps
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build test test-programs soak test-sanitize test-windows qt-windows test-sanitize-all run run-bench demo \
+.PHONY: all deps configure build test test-programs soak test-sanitize test-tsan test-windows qt-windows test-sanitize-all run run-bench demo \
         fuzz bench bench-report bench-window install package clean windows-apps package-windows test-windows-apps
 
 all: build
@@ -24,23 +25,27 @@ build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
 # Every test through CTest but the long soaks, and the core again under the
-# sanitizers and as Windows programs under Wine (about a minute from a clean
-# build-windows/). The end-to-end tests mostly wait on serial lines, so the
-# other two builds run beside them; each one's output comes whole when it ends.
+# sanitizers, the session's threads under ThreadSanitizer and the core as Windows
+# programs under Wine (about a minute from a clean build-windows/). The end-to-end
+# tests mostly wait on serial lines, so the other builds run beside them; each
+# one's output comes whole when it ends.
 # Tests whose suite name ends in Soak run in `make soak`.
 SOAKS = Soak\.
 test: build
-	@$(MAKE) --no-print-directory -j3 --output-sync=target test-programs test-sanitize test-windows
+	@$(MAKE) --no-print-directory -j4 --output-sync=target test-programs test-sanitize test-tsan test-windows
 
 # A test that fails is run once more, alone, before it counts: end-to-end tests on a loaded
 # two-core machine have, rarely, missed a deadline. Both runs are printed, and the tests that
 # passed only when run again are named at the end, so an intermittent fault stays in sight.
-test-programs: build
-	cd $(BUILD) && if ! ctest --output-on-failure -j $(JOBS) --timeout 300 -E '$(SOAKS)'; then \
+# $(call CTEST_TWICE,ctest's options) in a build folder.
+CTEST_TWICE = if ! ctest --output-on-failure --timeout 300 $(1); then \
 	  cp Testing/Temporary/LastTestsFailed.log Testing/Temporary/FailedOnce.log && \
 	  ctest --output-on-failure --timeout 300 --rerun-failed && \
 	  echo "make test: passed only when run again:" && sed 's/^[0-9]*:/  /' Testing/Temporary/FailedOnce.log; \
 	fi
+
+test-programs: build
+	cd $(BUILD) && $(call CTEST_TWICE,-j $(JOBS) -E '$(SOAKS)')
 
 # A hundred updates through the window and a hundred through the command line,
 # each with random recoverable faults (about two and a half minutes).
@@ -51,6 +56,15 @@ test-sanitize: deps
 	@cmake -S . -B $(SAN_BUILD) -G Ninja -DORBIX_SANITIZE=ON -DORBIX_QT=OFF >/dev/null
 	@cmake --build $(SAN_BUILD) -j $(JOBS)
 	cd $(SAN_BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
+
+# The runner for many keypads, its queue, a station and the keypad finder on threads of their
+# own, in-process under ThreadSanitizer: a race fails the test. tests/tsan.supp lists what of Qt
+# Core's own it is told to overlook, and why; what no entry there can name (Qt's own lists,
+# touched inside Qt) shows now and then, so a failed test here is run once more too.
+test-tsan: deps
+	@cmake -S . -B $(TSAN_BUILD) -G Ninja -DORBIX_TSAN=ON -DORBIX_GUI=OFF -DCMAKE_UNITY_BUILD=ON >/dev/null
+	@cmake --build $(TSAN_BUILD) -j $(JOBS) --target session_tests
+	cd $(TSAN_BUILD) && $(call CTEST_TWICE)
 
 # The core, the keypad model and their unit tests cross-built as Windows
 # programs with mingw-w64, and run under Wine (a prefix in $(WIN_BUILD)).
@@ -142,4 +156,4 @@ package: build
 	cmake --build $(BUILD) --target package
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) $(WIN_BUILD) $(WIN_APPS_BUILD) build-sanitize-all build-fuzz build-bench build-bench-window
+	rm -rf $(BUILD) $(SAN_BUILD) $(TSAN_BUILD) $(WIN_BUILD) $(WIN_APPS_BUILD) build-sanitize-all build-fuzz build-bench build-bench-window

@@ -139,8 +139,12 @@ void CGangRunner::Work(CJobQueue& queue, const std::vector<PortTarget>& targets,
 std::vector<SessionResult> CGangRunner::Run(const std::vector<PortTarget>& targets, KeypadCommand command,
                                             const std::vector<ISessionSink*>& sinks) {
     CJobQueue queue(targets.size());
-    m_queue = &queue;
-    if (m_stop) queue.Stop();
+    {
+        // Interrupt reaches the queue from another thread (a window's Stop): only under the mutex.
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_queue = &queue;
+        if (m_stop) queue.Stop();
+    }
     QEventLoop loop;
     std::vector<QThread*> threads;
     // Workers, not a thread a keypad: a fleet of hundreds holds only `jobs` threads and ports.
@@ -163,6 +167,7 @@ std::vector<SessionResult> CGangRunner::Run(const std::vector<PortTarget>& targe
         thread->wait();
         delete thread;
     }
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_queue = nullptr;
     return m_results;
 }
@@ -170,8 +175,8 @@ std::vector<SessionResult> CGangRunner::Run(const std::vector<PortTarget>& targe
 int CGangRunner::Interrupt(int exitCode) {
     m_interruptExit = exitCode;
     m_stop = true;
-    if (m_queue) m_queue->Stop();
     std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_queue) m_queue->Stop();
     for (CKeypadSession* host : m_hosts)
         QMetaObject::invokeMethod(
             host, [host, exitCode] { host->Interrupt(exitCode); }, Qt::QueuedConnection);

@@ -59,8 +59,8 @@ public:
     // The first target's index in the whole run (a station run on its own).
     size_t firstTarget = 0;
 
-    // Stops the run (Ctrl-C, SIGTERM): every session running is aborted, no
-    // new one starts. Returns how many were running.
+    // Stops the run (Ctrl-C, SIGTERM, a window's Stop): every session running
+    // is aborted, no new one starts. From any thread. Returns how many were running.
     int Interrupt(int exitCode);
 
 private:
@@ -83,7 +83,7 @@ private:
     std::vector<CKeypadSession*> m_hosts;  // running
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_interruptExit{0};
-    CJobQueue* m_queue = nullptr;
+    CJobQueue* m_queue = nullptr;  // while Run runs; set and read under m_mutex
     std::vector<SessionResult> m_results;
 };
 

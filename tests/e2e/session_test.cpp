@@ -1,13 +1,18 @@
 // Keypad sessions and the runner for many in-process, against simulated keypads
 // on pseudo-terminals: how a session stops before anything is sent, how a run
-// stops on a call, and how many keypads' exit codes combine.
+// stops on a call (from its own thread or another), and how many keypads' exit
+// codes combine.
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
+#include <QThread>
 #include <QTimer>
+#include <atomic>
 #include <fstream>
 #include <memory>
 
 #include "session/gang_runner.h"
+#include "session/keypad_finder.h"
 #include "session/keypad_session.h"
 #include "sim/pty_server.h"
 #include "support/in_process_session.h"
@@ -85,6 +90,47 @@ TEST(GangRunner, AStopCallEndsEverySession) {
     for (const SessionResult& r : results) EXPECT_EQ(r.exitCode, EXIT_TERMINATED) << r.port;
     EXPECT_EQ(CombinedExitCode(results, EXIT_TERMINATED), EXIT_TERMINATED);
     for (auto& keypad : keypads) keypad->Stop();
+}
+
+// A slot of a production line as the bench runs it: its keypad found among the ports (one
+// silent), its station run on a thread of its own and stopped from this one once a unit has
+// ended. That unit's result is the run's only one: the station waiting for the keypad's removal
+// ends on the call and records nothing. Under ThreadSanitizer this is where the runner, its
+// queue, the station and the finder are seen sharing state between threads.
+TEST(GangRunner, AStationFoundAndStoppedFromAnotherThread) {
+    InProcess process("orbix-gang-station-");
+    KeypadConfig silent;
+    silent.silent = true;
+    CKeypadPtyServer answering{KeypadConfig()}, quiet{silent};
+    for (CKeypadPtyServer* keypad : {&answering, &quiet}) {
+        std::string error;
+        ASSERT_TRUE(keypad->Open(error)) << error;
+        keypad->Start();
+    }
+    KeypadSearch search = CKeypadFinder().Run({quiet.DevicePath(), answering.DevicePath()});
+    ASSERT_EQ(search.answered, std::vector<std::string>{answering.DevicePath()}) << search.Problem();
+
+    SessionRequest request;
+    request.repeat = true;
+    CScriptedPolicy policy;
+    CGangRunner runner(request, policy);
+    // Relaxed: nothing orders the slot's thread before the stop call here, as nothing orders it
+    // before a window's click, so what the two share unguarded is seen.
+    std::atomic<int> units{0};
+    runner.onResult = [&](const SessionResult&, int) { units.fetch_add(1, std::memory_order_relaxed); };
+    CNullSink view;
+    const std::vector<PortTarget> targets{PortTarget(search.answered[0], search.answered[0])};
+    std::vector<SessionResult> results;
+    std::unique_ptr<QThread> slot(QThread::create([&] { results = runner.Run(targets, KEYPAD_TEST, {&view}); }));
+    runner.moveToThread(slot.get());
+    slot->start();
+    QElapsedTimer waited;
+    waited.start();
+    while (units.load(std::memory_order_relaxed) == 0 && waited.elapsed() < 30000) QThread::msleep(20);
+    runner.Interrupt(EXIT_TERMINATED);
+    ASSERT_TRUE(slot->wait(10000));
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].exitCode, EXIT_OK);
 }
 
 // Two keypads' codes against each other, each row and column in the order
