@@ -164,7 +164,8 @@ void CBenchSlot::UnitEnded(const SessionResult& result, int retryInMs) {
     m_time.clear();
     if (onUnit) onUnit(result);
     if (!result.recordLost.empty()) {
-        Stop(EXIT_RECORDS, ForThisSlot("stopped: its record could not be written (" + result.recordLost + ")"));
+        Stop(EXIT_RECORDS,
+             ForThisSlot("stopped: a record could not be written to " + m_run.LogFile() + ": " + result.recordLost));
     } else if (result.portGone && retryInMs < 0) {
         Stop(EXIT_USAGE,
              ForThisSlot("stopped: its port " + m_slot.port + " has gone; check the cable, then press Start"));

@@ -174,7 +174,7 @@ SessionResult BeginUnit(CResultLog* log, const SessionRequest& request, const Po
     if (!log->Begin(begun, reason, begun.logNote)) {
         begun.exitCode = EXIT_RECORDS;
         begun.lastText = "Not started: its beginning could not be recorded.";
-        begun.recordLost = reason + " (its begin record: the unit was not started)";
+        begun.recordLost = reason + "; it was the unit's begin record, so the unit was not started";
     }
     return begun;
 }

@@ -4,12 +4,14 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QImage>
@@ -27,6 +29,7 @@
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <atomic>
 #include <csignal>
 #include <map>
@@ -347,6 +350,38 @@ TEST_F(BenchTest, OperatorSlotRetriesRestartsOutlivesItsLogAndHangsUp) {
 // A profile made in the bench, saved and read back; locked: nothing to change but Start and Stop,
 // and the password to unlock. Pinned: another image, in a profile dropped on the window, is
 // refused before a byte goes out.
+// A log that is a FIFO whose reader takes nothing: the slot stops with the reason, and the window
+// answers all the while (no record is written from its thread).
+TEST_F(BenchTest, AFullFifoLogStopsItsSlotWhileTheWindowAnswers) {
+    QDir().mkpath(linkDir.path());
+    AddKeypad(QuickKeypad()).Start();
+    const QByteArray fifo = dir.filePath("records.jsonl").toLocal8Bit();
+    ASSERT_EQ(mkfifo(fifo, 0600), 0);
+    const int reader = open(fifo, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int filler = open(fifo, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    const std::string block(4096, '\n');
+    while (write(filler, block.data(), block.size()) > 0) {
+    }
+    OpenProfile();
+    QElapsedTimer sinceTick;
+    qint64 longestGap = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] { longestGap = std::max(longestGap, sinceTick.restart()); });
+    sinceTick.start();
+    tick.start(50);
+    window.StartAll();
+    CBenchSlot& slot = window.Slot(0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !slot.IsRunning(); }, 30000)) << slot.StateText();
+    EXPECT_EQ(slot.State(), SLOT_STOPPED);
+    EXPECT_EQ(slot.StateText(), "Slot 1: stopped: a record could not be written to " + fifo.toStdString() +
+                                    ": nothing took it for 5 s (has the pipe's reader gone?); it was the unit's "
+                                    "begin record, so the unit was not started");
+    EXPECT_LT(longestGap, 1000) << "the window's thread was held up";
+    close(filler);
+    close(reader);
+    QDir(linkDir).removeRecursively();
+}
+
 TEST_F(BenchTest, ProfileMadeLockedDroppedAndPinned) {
     QDir().mkpath(linkDir.path());
     CKeypadPtyServer& keypad = AddKeypad(QuickKeypad());
