@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
@@ -47,7 +48,7 @@ constexpr COLORREF BAR_BACK = 0xFFFFFF;
 // two metres, the body from twice to its own size, then both smaller on a crowded bench.
 constexpr double STATE_LARGEST = 6.0, STATE_READABLE = 3.0, STATE_SMALLEST = 1.25;
 constexpr double BODY_LARGEST = 2.0, BODY_SMALLEST = 0.7;
-constexpr int PORT_SHOWN = 40;  // characters of a port's name in a reason, the rest in the tool tip
+constexpr int PORT_SHOWN = 24;  // characters of a port's name in a reason (its end the most), the rest in the tool tip
 
 QFont Scaled(const QFont& base, double scale, bool bold) {
     QFont font = base;
@@ -80,13 +81,11 @@ CSlotFace::CSlotFace(QWidget* parent) : QWidget(parent) {
     setMinimumHeight(3 * fontMetrics().lineSpacing());
 }
 
-void CSlotFace::Set(const QString& name, const QString& port, const QString& state, const QString& counts,
-                    const QString& body) {
-    if (name == m_name && port == m_port && state == m_state && counts == m_counts && body == m_body) return;
+void CSlotFace::Set(const QString& name, const QString& port, const QString& state, const QString& body) {
+    if (name == m_name && port == m_port && state == m_state && body == m_body) return;
     m_name = name;
     m_port = port;
     m_state = state;
-    m_counts = counts;
     m_body = body;
     update();
 }
@@ -124,21 +123,16 @@ void CSlotFace::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setPen(palette().color(QPalette::WindowText));
     const int line = fontMetrics().lineSpacing();
-    // The counts at the title's end; the title (its port) shortened in the middle to the room left.
-    painter.setFont(font());
-    const int countsWidth =
-        painter.fontMetrics().horizontalAdvance(m_counts) + painter.fontMetrics().averageCharWidth();
-    painter.drawText(QRect(0, 0, width(), line), Qt::AlignRight | Qt::AlignVCenter, m_counts);
+    // The name whole where it can be, the port shortened in the middle to the room left: its end
+    // (what tells adapters apart) stays, the whole is in the tool tip.
     painter.setFont(Scaled(font(), 1.0, true));
     const QString name = m_name + QStringLiteral(" \u2014 ");
-    // The name whole where it can be: the port's end (what tells adapters apart) has the tool tip.
     const int portLeast = 6 * painter.fontMetrics().averageCharWidth();
-    const int nameWidth =
-        std::max(0, std::min(painter.fontMetrics().horizontalAdvance(name), width() - countsWidth - portLeast));
+    const int nameWidth = std::max(0, std::min(painter.fontMetrics().horizontalAdvance(name), width() - portLeast));
     painter.drawText(QRect(0, 0, nameWidth, line), Qt::AlignLeft | Qt::AlignVCenter,
                      painter.fontMetrics().elidedText(name, Qt::ElideRight, nameWidth));
-    painter.drawText(QRect(nameWidth, 0, width() - countsWidth - nameWidth, line), Qt::AlignLeft | Qt::AlignVCenter,
-                     painter.fontMetrics().elidedText(m_port, Qt::ElideMiddle, width() - countsWidth - nameWidth));
+    painter.drawText(QRect(nameWidth, 0, width() - nameWidth, line), Qt::AlignLeft | Qt::AlignVCenter,
+                     painter.fontMetrics().elidedText(m_port, Qt::ElideMiddle, width() - nameWidth));
     const QFont stateFont = Scaled(font(), stateScale, true);
     const int stateLine = std::max(QFontMetrics(stateFont).lineSpacing(), line);
     painter.setFont(stateFont);
@@ -158,6 +152,9 @@ CSlotPanel::CSlotPanel(CBenchSlot& slot, QWidget* parent) : QFrame(parent), m_sl
     m_bar->SetBkColor(BAR_BACK);
     m_time = new QLabel(this);
     m_time->setTextFormat(Qt::PlainText);
+    m_counts = new QLabel(this);
+    m_counts->setTextFormat(Qt::PlainText);
+    m_counts->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     m_start = new QPushButton(QStringLiteral("Start"), this);
     m_stop = new QPushButton(QStringLiteral("Stop"), this);
     const QString name = QString::fromStdString(slot.Name());
@@ -175,7 +172,10 @@ CSlotPanel::CSlotPanel(CBenchSlot& slot, QWidget* parent) : QFrame(parent), m_sl
     grid->setVerticalSpacing(2);
     grid->addWidget(m_face, 0, 0, 1, 2);
     grid->addWidget(m_bar, 1, 0, 1, 2);
-    grid->addWidget(m_time, 2, 0, 1, 2);
+    auto* figures = new QHBoxLayout;
+    figures->addWidget(m_time, 1);
+    figures->addWidget(m_counts);
+    grid->addLayout(figures, 2, 0, 1, 2);
     grid->addWidget(m_start, 3, 0);
     grid->addWidget(m_stop, 3, 1);
     grid->setRowStretch(0, 1);
@@ -189,11 +189,16 @@ void CSlotPanel::Refresh() {
     const QString name = QString::fromStdString(m_slot.Name());
     const QString text = QString::fromStdString(m_slot.StateText());
     const StateLook look = Look(m_slot.State());
+    // The panel's title names the slot: its reason goes without the name in front.
+    QString body = text.startsWith(name + QStringLiteral(": ")) ? text.mid(name.size() + 2) : text;
+    if (!body.isEmpty()) body[0] = body[0].toUpper();
+    body.replace(port, ShortPortName(port, PORT_SHOWN));
+    if (awaitsStart) body += QStringLiteral(" Press Start.");
     m_face->Set(name, port,
                 QString::fromUtf8(look.symbol) + QLatin1Char(' ') + QString::fromLatin1(SlotStateWord(m_slot.State())),
-                QStringLiteral("ok %1 \u00b7 failed %2").arg(m_slot.Ok()).arg(m_slot.Failed()),
-                QString(text).replace(port, ShortPortName(port, PORT_SHOWN)) +
-                    (awaitsStart ? QStringLiteral(" Press Start.") : QString()));
+                body);
+    const QString counts = QStringLiteral("ok %1 \u00b7 failed %2").arg(m_slot.Ok()).arg(m_slot.Failed());
+    if (m_counts->text() != counts) m_counts->setText(counts);
     const QString detail = name + QStringLiteral(" \u2014 ") + port + QLatin1Char('\n') + text;
     if (toolTip() != detail) setToolTip(detail);
     if (m_shownState != m_slot.State()) {
@@ -206,6 +211,9 @@ void CSlotPanel::Refresh() {
         setPalette(shades);
     }
     if (accessibleDescription() != text) setAccessibleDescription(text);
+    // The bar only while it moves: a slot done, failed or stopped gives its room to what it says.
+    const bool updating = m_slot.State() == SLOT_UPDATING;
+    if (m_bar->isHidden() == updating) m_bar->setVisible(updating);
     PBRANGE range;
     m_bar->GetRange(true, &range);
     if (range.iLow != m_slot.BarLower() || range.iHigh != m_slot.BarUpper())

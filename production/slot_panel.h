@@ -18,9 +18,8 @@ public:
     explicit CSlotFace(QWidget* parent);
 
     // The slot's `name` and `port` on the first line (the port shortened in
-    // the middle) with `counts` at its end, `state` large, then `body` wrapped.
-    void Set(const QString& name, const QString& port, const QString& state, const QString& counts,
-             const QString& body);
+    // the middle), `state` large, then `body` wrapped.
+    void Set(const QString& name, const QString& port, const QString& state, const QString& body);
     const QString& Body() const { return m_body; }
     // The state word's size over the body text's, and whether the body was
     // shown whole, as last painted (for the tests).
@@ -34,7 +33,7 @@ private:
     // The height the text takes with the state and body fonts given.
     int Height(const QFont& state, const QFont& body) const;
 
-    QString m_name, m_port, m_state, m_counts, m_body;
+    QString m_name, m_port, m_state, m_body;
     QSize m_fittedSize;  // what the scales below were fitted to
     QString m_fittedBody;
     double m_stateScale = 0, m_bodyScale = 1;
@@ -63,6 +62,7 @@ private:
     CSlotFace* m_face;
     CPercentProgressCtrl* m_bar;
     class QLabel* m_time;
+    class QLabel* m_counts;
     QPushButton* m_start;
     QPushButton* m_stop;
     int m_shownState = -1;

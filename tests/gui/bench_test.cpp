@@ -26,6 +26,7 @@
 #include <QMimeData>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
@@ -198,7 +199,7 @@ TEST_F(BenchTest, FourStationsRecordEveryUnitAndOnlyTheVanishedPortStops) {
     window.RefreshPanels();
     EXPECT_EQ(vanishing.State(), SLOT_STOPPED);
     const QString shown = window.Panel(3).StateText();
-    EXPECT_TRUE(shown.startsWith("Slot 4: stopped: its port") && shown.contains("has gone")) << shown.toStdString();
+    EXPECT_TRUE(shown.startsWith("Stopped: its port") && shown.contains("has gone")) << shown.toStdString();
     EXPECT_EQ(window.Slot(2).Failed(), 1);
     EXPECT_EQ(window.OkCount(), 5);
     EXPECT_EQ(window.FailedCount(), 2);
@@ -379,6 +380,53 @@ TEST_F(BenchTest, AFullFifoLogStopsItsSlotWhileTheWindowAnswers) {
     EXPECT_LT(longestGap, 1000) << "the window's thread was held up";
     close(filler);
     close(reader);
+    QDir(linkDir).removeRecursively();
+}
+
+// Benches of 4 to 32 slots on the two screens a line has: every panel wholly in view without
+// scrolling, each reason whole (a failure's, and ports that are not there with long by-id names).
+TEST_F(BenchTest, EverySlotInViewWithItsWholeReasonFrom4To32Slots) {
+    QDir().mkpath(linkDir.path());
+    for (int count : {4, 8, 16, 32}) {
+        keypads.clear();
+        profile.slots.clear();
+        KeypadConfig fails = QuickKeypad();
+        fails.failCommand = CMD_FW_DATA;
+        fails.failOccurrence = 20;
+        AddKeypad(fails).Start();
+        for (int i = 2; i <= count; ++i)
+            profile.slots.push_back({"Slot " + std::to_string(i), "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K5" +
+                                                                      std::to_string(10 + i) + "-if00-port0"});
+        OpenProfile();
+        window.StartAll();
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                for (size_t i = 1; i < window.SlotCount(); ++i)
+                    if (window.Slot(i).IsRunning()) return false;
+                return window.Slot(0).State() == SLOT_FAILED;
+            },
+            20000))
+            << window.Slot(0).StateText();
+        for (QSize screen : {QSize(1366, 768), QSize(1920, 1080)}) {
+            window.resize(screen);
+            QTest::qWait(50);
+            const QImage shot = window.SlotArea()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+            const QWidget* area = qobject_cast<QScrollArea*>(window.SlotArea())->viewport();
+            for (size_t i = 0; i < window.SlotCount(); ++i) {
+                const QRect panel(window.Panel(i).mapTo(area, QPoint(0, 0)), window.Panel(i).size());
+                EXPECT_TRUE(area->rect().contains(panel)) << count << " slots, " << i << " out of view";
+                EXPECT_TRUE(window.Panel(i).Face().BodyWhole()) << count << " slots, " << window.Slot(i).StateText();
+            }
+            const QString name = QStringLiteral("bench-%1-slots-%2.png").arg(count).arg(screen.width());
+            const QString kept = QDir::temp().filePath(name);
+            shot.save(kept);
+            const QImage expected(QStringLiteral(ORBIX_SOURCE_DIR "/tests/gui/reference/") + name);
+            EXPECT_LE(DifferingPixels(shot, expected.convertToFormat(QImage::Format_RGB32)), 100)
+                << "see " << kept.toStdString();
+        }
+        window.StopAll(false);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !window.Slot(0).IsRunning(); }, 10000));
+    }
     QDir(linkDir).removeRecursively();
 }
 
