@@ -11,6 +11,25 @@ QString JsonText(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+namespace {
+
+// What a unit's begin and its result both say: which unit, where, what and when.
+QJsonObject UnitObject(const char* type, const SessionResult& r) {
+    QJsonObject o;
+    o["type"] = type;
+    if (!r.unitId.empty()) o["unit_id"] = JsonText(r.unitId);
+    o["port"] = JsonText(r.port);
+    if (!r.unit.empty()) o["unit"] = JsonText(r.unit);
+    o["attempt"] = r.attempt;
+    o["command"] = JsonText(r.command);
+    o["file"] = r.file.empty() ? QJsonValue() : QJsonValue(JsonText(r.file));
+    o["sha256"] = r.sha256.empty() ? QJsonValue() : QJsonValue(JsonText(r.sha256));
+    o["start"] = QDateTime::fromMSecsSinceEpoch(r.startMs, Qt::UTC).toString(Qt::ISODateWithMs);
+    return o;
+}
+
+}  // namespace
+
 QJsonObject ResultObject(const SessionResult& r) {
     QJsonObject memoryId;
     if (r.firmwareIdRead) {
@@ -19,41 +38,20 @@ QJsonObject ResultObject(const SessionResult& r) {
         memoryId["tag"] = static_cast<qint64>(r.tagValue);
     }
     if (r.screensIdRead) memoryId["screens_last_sector"] = r.screensLastSector;
-    QJsonObject o;
-    o["type"] = "result";
-    if (!r.unitId.empty()) o["unit_id"] = JsonText(r.unitId);
-    o["port"] = JsonText(r.port);
-    if (!r.unit.empty()) o["unit"] = JsonText(r.unit);
-    o["attempt"] = r.attempt;
-    o["command"] = JsonText(r.command);
-    o["file"] = r.file.empty() ? QJsonValue() : QJsonValue(JsonText(r.file));
-    o["sha256"] = r.sha256.empty() ? QJsonValue() : QJsonValue(JsonText(r.sha256));
+    QJsonObject o = UnitObject("result", r);
     o["image_length"] = static_cast<qint64>(r.imageLength);
     o["bytes_sent"] = static_cast<qint64>(r.bytesSent);
     o["outcome"] = OutcomeName(r.exitCode);
     o["exit_code"] = r.exitCode;
     o["last_text"] = JsonText(r.lastText);
     o["memory_id"] = memoryId;
-    o["start"] = QDateTime::fromMSecsSinceEpoch(r.startMs, Qt::UTC).toString(Qt::ISODateWithMs);
     o["seconds"] = r.seconds;
     return o;
 }
 
 QByteArray JsonLine(const QJsonObject& object) { return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n'; }
 
-QJsonObject BeginObject(const SessionResult& r) {
-    QJsonObject o;
-    o["type"] = "begin";
-    o["unit_id"] = JsonText(r.unitId);
-    o["port"] = JsonText(r.port);
-    if (!r.unit.empty()) o["unit"] = JsonText(r.unit);
-    o["attempt"] = r.attempt;
-    o["command"] = JsonText(r.command);
-    o["file"] = r.file.empty() ? QJsonValue() : QJsonValue(JsonText(r.file));
-    o["sha256"] = r.sha256.empty() ? QJsonValue() : QJsonValue(JsonText(r.sha256));
-    o["start"] = QDateTime::fromMSecsSinceEpoch(r.startMs, Qt::UTC).toString(Qt::ISODateWithMs);
-    return o;
-}
+QJsonObject BeginObject(const SessionResult& r) { return UnitObject("begin", r); }
 
 SessionResult BegunUnit(const std::string& port, const std::string& unit, size_t target, int attempt) {
     SessionResult r;
