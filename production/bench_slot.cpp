@@ -1,5 +1,11 @@
 #include "bench_slot.h"
 
+namespace {
+// A keypad is taken out and the next put in within seconds; one still answering after this long
+// was perhaps swapped quicker than the half second of silence that counts as its removal.
+constexpr int NOT_SEEN_TO_LEAVE_MS = 10'000;
+}  // namespace
+
 CBenchSlot::CBenchSlot(const BenchSlot& slot, int number, CKeypadRun& run, size_t index, bool startByOperator,
                        KeypadCommand command)
     : m_slot(slot),
@@ -9,6 +15,12 @@ CBenchSlot::CBenchSlot(const BenchSlot& slot, int number, CKeypadRun& run, size_
       m_startByOperator(startByOperator),
       m_command(command) {
     m_stateText = "Press Start to begin";
+    m_notSeenToLeave.setSingleShot(true);
+    m_notSeenToLeave.setInterval(NOT_SEEN_TO_LEAVE_MS);
+    connect(&m_notSeenToLeave, &QTimer::timeout, this, [this] {
+        if (m_state == SLOT_DONE || m_state == SLOT_FAILED)
+            Show(m_state, m_stateText + " The keypad was not seen to leave: take it out for a second.");
+    });
 }
 
 // The station's view is this slot: the station ends first.
@@ -62,6 +74,7 @@ void CBenchSlot::Status(const std::string& text) {
 }
 
 void CBenchSlot::Station(const StationEvent& event) {
+    m_notSeenToLeave.stop();
     switch (event.kind) {
         case StationEvent::WAITING_FOR_KEYPAD:
             ClearBar();
@@ -72,7 +85,8 @@ void CBenchSlot::Station(const StationEvent& event) {
             if (onChanged) onChanged();
             break;
         case StationEvent::WAITING_FOR_REMOVAL:
-            break;  // the unit's outcome stays shown
+            m_notSeenToLeave.start();  // the unit's outcome stays shown
+            break;
         case StationEvent::RETRY_BACKOFF:
             Show(SLOT_FAILED,
                  ForThisSlot("the update failed; trying the keypad again in " + std::to_string(event.seconds) + " s"));
@@ -189,6 +203,7 @@ void CBenchSlot::ClearBar() {
 }
 
 void CBenchSlot::StationEnded() {
+    m_notSeenToLeave.stop();
     m_awaitingStart = false;
     m_time.clear();
     if (m_state != SLOT_DONE) ClearBar();

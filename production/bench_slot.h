@@ -1,5 +1,6 @@
 #pragma once
 #include <QObject>
+#include <QTimer>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -162,6 +163,7 @@ private:
     CSlotFigures m_figures{m_toMain};
     bool m_stopAsked = false;
     bool m_portUnopened = false;
+    QTimer m_notSeenToLeave;   // a keypad still answering long after its unit: perhaps swapped too fast to be seen
     std::string m_stopReason;  // why the slot stopped by itself
     SlotState m_state = SLOT_IDLE;
     std::string m_stateText;

@@ -383,6 +383,25 @@ TEST_F(BenchTest, AFullFifoLogStopsItsSlotWhileTheWindowAnswers) {
     QDir(linkDir).removeRecursively();
 }
 
+// A keypad swapped quicker than the station can see it go: the slot says so, rather than wait unsaid.
+TEST_F(BenchTest, ASwapTooFastToBeSeenIsSaid) {
+    QDir().mkpath(linkDir.path());
+    CKeypadPtyServer& keypad = AddKeypad(QuickKeypad());
+    keypad.swapAfterUpdateMs = 50;
+    keypad.swapsLeft = 1;
+    keypad.Start();
+    OpenProfile();
+    window.StartAll();
+    CBenchSlot& slot = window.Slot(0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return slot.Ok() == 1; }, 20000)) << slot.StateText();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return slot.StateText().find("not seen to leave") != std::string::npos; }, 15000))
+        << slot.StateText();
+    EXPECT_EQ(slot.State(), SLOT_DONE);
+    window.StopAll(false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !slot.IsRunning(); }, 10000));
+    QDir(linkDir).removeRecursively();
+}
+
 // Benches of 4 to 32 slots on the two screens a line has: every panel wholly in view without
 // scrolling, each reason whole (a failure's, and ports that are not there with long by-id names).
 TEST_F(BenchTest, EverySlotInViewWithItsWholeReasonFrom4To32Slots) {
