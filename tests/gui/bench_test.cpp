@@ -39,6 +39,7 @@
 #include "link/messages.h"
 #include "production/bench_window.h"
 #include "production/slot_panel.h"
+#include "production/unit_rate.h"
 #include "session/image_file.h"
 #include "session/run_defaults.h"
 #include "sim/loopback_keypad.h"
@@ -381,6 +382,18 @@ TEST_F(BenchTest, AFullFifoLogStopsItsSlotWhileTheWindowAnswers) {
     close(filler);
     close(reader);
     QDir(linkDir).removeRecursively();
+}
+
+// Units per hour over the last hour, or since the first Start when shorter: the figure moves on
+// while nothing ends, and an hour later the units before it no longer count.
+TEST(UnitRate, OverTheLastHourMovingAsTimePasses) {
+    CUnitRate rate;
+    EXPECT_LT(rate.PerHour(30'000), 0);                                     // none yet
+    for (int64_t at = 60'000; at <= 600'000; at += 60'000) rate.Ended(at);  // 10 units in the first 10 minutes
+    EXPECT_DOUBLE_EQ(rate.PerHour(600'000), 60);
+    EXPECT_DOUBLE_EQ(rate.PerHour(1'800'000), 20);
+    EXPECT_DOUBLE_EQ(rate.PerHour(3'600'000 + 300'000), 5);  // five of them within the hour
+    EXPECT_DOUBLE_EQ(rate.PerHour(5 * 3'600'000), 0);
 }
 
 // A keypad swapped quicker than the station can see it go: the slot says so, rather than wait unsaid.
