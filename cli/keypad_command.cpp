@@ -157,8 +157,13 @@ int CKeypadCommand::RunMany(std::vector<PortTarget> targets) {
     CFleetProgress progress(targets, m_run.Tally(), station, m_options.request.quiet,
                             m_options.json ? &m_json : nullptr, gang.get());
     m_run.onStarted = [&](size_t target) { progress.Started(target); };
-    m_run.onResult = [&](const SessionResult& result, int retryInMs) { progress.Ended(result, retryInMs); };
-    int code = m_run.RunMany(targets, sinks);
+    std::vector<std::unique_ptr<CProgressSink>> routed;
+    std::vector<ISessionSink*> views;
+    for (ISessionSink* sink : sinks) {
+        routed.push_back(std::make_unique<CProgressSink>(*sink, progress));
+        views.push_back(routed.back().get());
+    }
+    int code = m_run.RunMany(targets, views);
     if (gang) gang->Finish();
 
     if (m_run.InterruptExit() && station)

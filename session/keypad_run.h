@@ -83,9 +83,10 @@ public:
     const std::string& LogFile() const { return m_plan.logFile; }
 
     CEnterKey* enterKey = nullptr;  // what stations wait for between units, when not removal
-    // On this thread: an attempt starts (targets' index); a result, once in the
-    // log, with the milliseconds before its keypad is tried again or -1; a
-    // record the log could not take.
+    // On this thread: an attempt starts (targets' index); a single keypad's
+    // result (RunOne), once in the log (a run of many gives each result to its
+    // keypad's sink, as a UNIT_ENDED station event, in order with what it
+    // shows); a record the log could not take.
     std::function<void(size_t target)> onStarted;
     std::function<void(const SessionResult&, int retryInMs)> onResult;
     std::function<void(const std::string& error)> onRecordLost;
