@@ -14,12 +14,6 @@
 
 #include "session/shift_report.h"
 
-namespace {
-
-constexpr int BAR_HEIGHT_LINES = 1;  // a bar is one line of text high
-
-}  // namespace
-
 CBarChart::CBarChart(const QString& title, QWidget* parent) : QWidget(parent), m_title(title) {
     setAccessibleName(title);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
@@ -39,7 +33,7 @@ QSize CBarChart::sizeHint() const {
 void CBarChart::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const QFontMetrics metrics = fontMetrics();
-    const int line = metrics.lineSpacing() * BAR_HEIGHT_LINES;
+    const int line = metrics.lineSpacing();  // a bar is one line of text high
     QFont bold = font();
     bold.setBold(true);
     painter.setFont(bold);

@@ -63,17 +63,18 @@ QTextOption Wrapping() {
     return option;
 }
 
+// A port's name as a panel shows it: the start and the end (where a by-id name tells adapters apart).
+QString ShortPortName(const QString& port, int most) {
+    if (port.size() <= most) return port;
+    const int head = most / 3, tail = most - head - 1;
+    return port.left(head) + QChar(0x2026) + port.right(tail);
+}
+
 }  // namespace
 
 const char* SlotStateWord(int state) {
     static const char* const WORDS[] = {"READY", "WAITING", "UPDATING", "DONE", "FAILED", "STOPPED"};
     return WORDS[state];
-}
-
-QString ShortPortName(const QString& port, int most) {
-    if (port.size() <= most) return port;
-    const int head = most / 3, tail = most - head - 1;
-    return port.left(head) + QChar(0x2026) + port.right(tail);
 }
 
 CSlotFace::CSlotFace(QWidget* parent) : QWidget(parent) {

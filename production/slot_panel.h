@@ -21,9 +21,7 @@ public:
     // the middle), `state` large, then `body` wrapped.
     void Set(const QString& name, const QString& port, const QString& state, const QString& body);
     const QString& Body() const { return m_body; }
-    // The state word's size over the body text's, and whether the body was
-    // shown whole, as last painted (for the tests).
-    double StateScale() const { return m_stateScale; }
+    // Whether the body was shown whole, as last painted (for the tests).
     bool BodyWhole() const { return m_bodyWhole; }
 
 protected:
@@ -70,5 +68,3 @@ private:
 
 // A state's word ("UPDATING"), the same on every panel.
 const char* SlotStateWord(int state);
-// A port's name as a panel shows it: the start and the end (where a by-id name tells adapters apart).
-QString ShortPortName(const QString& port, int most);

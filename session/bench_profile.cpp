@@ -255,12 +255,7 @@ ProfileEntries SlotEntries(const BenchProfile& p) {
 }
 
 bool Same(const BenchProfile& a, const BenchProfile& b) {
-    auto slots = [](const BenchProfile& p) {
-        std::vector<std::pair<std::string, std::string>> all;
-        for (const BenchSlot& slot : p.slots) all.push_back({slot.name, slot.port});
-        return all;
-    };
-    return BenchEntries(a) == BenchEntries(b) && slots(a) == slots(b);
+    return BenchEntries(a) == BenchEntries(b) && SlotEntries(a) == SlotEntries(b);
 }
 
 // The file as its author left it, when it is a profile the edit can keep; else empty.

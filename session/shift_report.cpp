@@ -78,11 +78,9 @@ void CLogReader::Line(const QByteArray& line) {
     if (type == "begin") {  // until its end comes, the keypad may be half-written
         unit.outcome = "incomplete";
         unit.lastText = CUT_OFF;
-        unit.cutOff = true;
         unit.endMs = std::max(unit.endMs, start);
         return;
     }
-    unit.cutOff = false;
     unit.attempts += 1;
     unit.outcome = Text(record, "outcome");
     unit.lastText = Text(record, "last_text");

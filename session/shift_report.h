@@ -24,7 +24,6 @@ struct ReportUnit {
     std::string start;  // as its first record gives it (ISO 8601, UTC)
     int64_t startMs = 0;
     int64_t endMs = 0;
-    bool cutOff = false;  // begun, never ended
 };
 
 struct ReportTally {
