@@ -51,6 +51,7 @@ public:
     void Station(const StationEvent& event) override {
         m_view.Station(event);
         if (event.kind == StationEvent::UNIT_ENDED) m_progress.Ended(event.result, event.retryInMs);
+        if (event.kind == StationEvent::SERIAL_REFUSED) m_view.Error(event.text);
     }
 
 private:

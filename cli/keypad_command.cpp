@@ -15,6 +15,7 @@
 #include "session/exit_code.h"
 #include "session/keypad_finder.h"
 #include "session/keypad_run.h"
+#include "session/serial_desk.h"
 #include "session/station.h"
 #include "sim/simulated_keypad.h"
 #include "summary.h"
@@ -144,14 +145,18 @@ int CKeypadCommand::RunMany(std::vector<PortTarget> targets) {
         OutputLine(stdout, "skipped " + std::to_string(m_skipped) + " of " +
                                std::to_string(targets.size() + m_skipped) + " port(s): their last record in " +
                                m_options.plan.resumeLog + " is ok");
+    if (int code = m_run.PrepareSerials(targets, error)) return Error(error, code);
     std::vector<std::unique_ptr<ISessionSink>> owned;
     std::unique_ptr<CGangView> gang;
     std::vector<ISessionSink*> sinks = MakeSinks(targets, owned, gang);
 
     CEnterKey enter;
     std::unique_ptr<QObject> input;
-    if (m_options.repeatOnEnter) input = ReadEnterLines(std::cin, enter);
-    m_run.enterKey = input ? &enter : nullptr;
+    CSerialDesk* serials = m_run.Serials();
+    if (serials) serials->KeepEarlyScans();  // a label scanned before its keypad is in waits for it
+    if (m_options.repeatOnEnter || serials)
+        input = ReadStationLines(std::cin, enter, serials, [this](const std::string& text) { Error(text, EXIT_OK); });
+    m_run.enterKey = m_options.repeatOnEnter ? &enter : nullptr;
     bool station = m_options.request.repeat;
     if (!m_options.json && !m_options.request.quiet && station) OutputLine(stdout, SummaryHeader());
     CFleetProgress progress(targets, m_run.Tally(), station, m_options.request.quiet,
@@ -183,8 +188,10 @@ int CKeypadCommand::Run() {
     std::string error;
     if (int code = m_run.OpenLog(error)) return Error(error, code);
     std::vector<PortTarget> targets;
-    if (int code = Targets(targets)) return code;
-    int code = m_run.RunsMany(targets.size()) ? RunMany(targets) : RunOne(targets[0]);
+    int code = Targets(targets);
+    if (code) return code;
+    if (!m_run.RunsMany(targets.size()) && (code = m_run.PrepareSerials(targets, error))) return Error(error, code);
+    code = m_run.RunsMany(targets.size()) ? RunMany(targets) : RunOne(targets[0]);
     for (auto& keypad : m_keypads) keypad->Stop();
     return code;
 }

@@ -7,6 +7,7 @@
 #include "serial/port_naming.h"
 #include "session/exit_code.h"
 #include "session/option_table.h"
+#include "session/profile_text.h"
 
 namespace {
 
@@ -66,6 +67,19 @@ const std::vector<OptionRow>& Options() {
          FOR_UPDATES},
         {"", "expect-sha256", "HEX", "refuse the file, sending nothing, unless its SHA-256 is HEX", FOR_UPDATES},
         {"", "force", "", "install a firmware file with damaged records exactly as it is read", Bit(CLI_FIRMWARE)},
+        {"", "serial", "SN", "the keypad's serial number, for its records (a --ports-from file gives one a port)",
+         FOR_KEYPAD},
+        {"", "ask-serial", "",
+         "stations: before each update, read the keypad's serial number from standard input (a scanner at the "
+         "terminal types it and Enter)",
+         FOR_UPDATES},
+        {"", "serial-pattern", "REGEX", "refuse a serial number that REGEX does not match whole",
+         FOR_KEYPAD | WITH_PROFILE},
+        {"", "again", "", "update a keypad whose serial's last record in the log is ok with this image all the same",
+         FOR_UPDATES | WITH_PROFILE},
+        {"", "station", "NAME", "the station the records name (default: the profile's, else the host's name)",
+         FOR_KEYPAD | WITH_PROFILE},
+        {"", "operator", "NAME", "the operator the records name", FOR_KEYPAD | WITH_PROFILE},
         {"", "profile", "PROFILE",
          "run a production bench's profile: its command, image (checked against its sha256), slots as stations, "
          "log, retries and stall time-out",
@@ -213,6 +227,27 @@ int ReadPorts(const QCommandLineParser& parser, CliOptions& options, std::string
     return CheckRunPlan(options.request, plan, error);
 }
 
+// Who and what the records name: --serial, --serial-pattern, --again, --station and --operator.
+int ReadRecordNames(const QCommandLineParser& parser, CliOptions& options, std::string& error) {
+    RunPlan& plan = options.plan;
+    plan.program = "orbix-flash";
+    for (auto [name, value] : {std::pair{"serial", &plan.serial}, std::pair{"station", &plan.station},
+                               std::pair{"operator", &plan.operatorName}}) {
+        if (!parser.isSet(name)) continue;
+        *value = Trimmed(Bytes(parser.value(name)));
+        if (value->empty() || !IsUtf8(*value)) {
+            error = std::string("--") + name + " needs a name in UTF-8 text";
+            return 0;
+        }
+    }
+    plan.serials.again = parser.isSet("again");
+    if (parser.isSet("serial-pattern") && !plan.serials.pattern.Set(Bytes(parser.value("serial-pattern")), error)) {
+        error = "--serial-pattern: " + error;
+        return 0;
+    }
+    return 1;
+}
+
 int ReadValues(const QCommandLineParser& parser, CliOptions& options, std::string& error) {
     if (!ReadNumberOption(parser, "simulate", 1, CLI_SIMULATE_MAX, options.simulateCount, error, " of keypads"))
         return 0;
@@ -252,6 +287,16 @@ int ReadValues(const QCommandLineParser& parser, CliOptions& options, std::strin
         error = "--expect-sha256 takes a SHA-256: 64 hex digits";
         return 0;
     }
+    if (!ReadRecordNames(parser, options, error)) return 0;
+    options.plan.serials.need = parser.isSet("ask-serial") ? SERIAL_REQUIRED : SERIAL_OFF;
+    if (parser.isSet("ask-serial") && !options.request.repeat) {
+        error = "--ask-serial goes with --repeat: a single keypad's serial is --serial SN";
+        return 0;
+    }
+    if (parser.isSet("ask-serial") && options.plan.portsFrom == "-") {
+        error = "--ask-serial reads the serials from standard input: the ports cannot come from it too";
+        return 0;
+    }
     return ReadPorts(parser, options, error);
 }
 
@@ -276,6 +321,11 @@ int ReadProfileRun(const QCommandLineParser& parser, CliOptions& options, std::s
     }
     BenchProfile profile;
     if (!LoadBenchProfile(path, profile, error)) return 0;
+    if (!ReadRecordNames(parser, options, error)) return 0;
+    if (profile.operatorRequired && options.plan.operatorName.empty()) {
+        error = path + " asks who the operator is: give --operator NAME";
+        return 0;
+    }
     ApplyBenchProfile(path, profile, options.request, options.plan);
     options.command = profile.command == KEYPAD_SCREENS ? CLI_SCREENS : CLI_FIRMWARE;
     options.repeatOnEnter = profile.startByOperator;

@@ -172,10 +172,25 @@ int CProfileReader::BenchValue(const std::string& key, const std::string& value)
             return Fail("password is SALT:HASH as the bench writes it (32 and 64 hex digits); set it in the bench");
         p.passwordSalt = Lower(salt);
         p.passwordHash = Lower(hash);
+    } else if (key == "serial") {
+        if (value != "off" && value != "optional" && value != "required")
+            return Fail("serial is off, optional or required, not \"" + value + "\"");
+        p.serial = value == "required" ? SERIAL_REQUIRED : value == "optional" ? SERIAL_OPTIONAL : SERIAL_OFF;
+    } else if (key == "serial_pattern") {
+        CSerialPattern pattern;
+        std::string problem;
+        if (value.empty() || !pattern.Set(value, problem))
+            return Fail("serial_pattern: " + (value.empty() ? "empty" : problem));
+        p.serialPattern = value;
+    } else if (key == "station") {
+        if (value.empty()) return Fail("station needs a name");
+        p.station = value;
+    } else if (key == "operator") {
+        return Choice(key, value, "optional", "required", p.operatorRequired);
     } else {
         return Fail("unknown key \"" + key +
                     "\" (a [bench] has command, image, sha256, log, retries, stall-timeout, start, sound, locked, "
-                    "password)");
+                    "password, serial, serial_pattern, station, operator)");
     }
     return 1;
 }
@@ -222,6 +237,8 @@ std::string Unwritable(const BenchProfile& p) {
     if (p.retries < 0 || p.retries > RETRIES_MAX || p.stallTimeoutSeconds < 1 ||
         p.stallTimeoutSeconds > STALL_TIMEOUT_MAX)
         return "retries or the stall time-out is out of range";
+    if (!plain(p.serialPattern) || !plain(p.station))
+        return "the serial pattern or the station's name cannot be written";
     if (!p.passwordSalt.empty() && (!IsHex(p.passwordSalt, 2 * SALT_BYTES) || !IsHex(p.passwordHash, 64)))
         return "the password is not one the bench set";
     if (p.slots.empty()) return "the profile has no slot";
@@ -245,6 +262,11 @@ ProfileEntries BenchEntries(const BenchProfile& p) {
     if (p.sound) bench.push_back({"sound", "yes"});  // off unless asked for: older files stay as they are
     bench.push_back({"locked", p.locked ? "yes" : "no"});
     if (!p.passwordSalt.empty()) bench.push_back({"password", Lower(p.passwordSalt) + ":" + Lower(p.passwordHash)});
+    // Each only when set: a profile without them stays as it was.
+    if (p.serial != SERIAL_OFF) bench.push_back({"serial", p.serial == SERIAL_REQUIRED ? "required" : "optional"});
+    if (!p.serialPattern.empty()) bench.push_back({"serial_pattern", p.serialPattern});
+    if (!p.station.empty()) bench.push_back({"station", p.station});
+    if (p.operatorRequired) bench.push_back({"operator", "required"});
     return bench;
 }
 

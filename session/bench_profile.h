@@ -4,6 +4,7 @@
 
 #include "fleet.h"
 #include "image_file.h"
+#include "serial_desk.h"
 #include "session_request.h"
 
 // A production bench's set-up, kept in one small UTF-8 text file beside its
@@ -21,6 +22,10 @@
 //   sound = no                      (or yes: a sound when a slot needs the operator)
 //   locked = no                     (or yes)
 //   password = SALT:HASH            (hex; absent: unlocking asks nothing)
+//   serial = off                    (or optional, or required: each keypad's label scanned first)
+//   serial_pattern = KP-[0-9]{6}    (what the whole label must match; absent: any printable code)
+//   station = Line 3 bench A        (names the records; absent: the PC's host name)
+//   operator = optional             (or required: a badge or a name before the first Start)
 //   [slots]
 //   Slot 1 = /dev/ttyUSB0           (a name, then a port in any form --port takes)
 //   Slot 2 = auto:/dev/serial/by-id/*FTDI*
@@ -45,6 +50,10 @@ struct BenchProfile {
     bool locked = false;
     std::string passwordSalt;  // hex; both empty: no password
     std::string passwordHash;  // hex SHA-256 of salt bytes followed by the password's
+    SerialNeed serial = SERIAL_OFF;
+    std::string serialPattern;
+    std::string station;
+    bool operatorRequired = false;
     std::vector<BenchSlot> slots;
 };
 

@@ -59,11 +59,12 @@ int ReadLines(std::istream& raw, const std::string& name, std::vector<PortTarget
                     "\" is not a port (a COM number, a device path, rfc2217://HOST:PORT or tcp://HOST:PORT)";
             return 0;
         }
-        if (words.size() > 2) {
-            error = where + ": a port and a unit name, then nothing but a # comment";
+        if (words.size() > 3) {
+            error = where + ": a port, a unit name and a serial number, then nothing but a # comment";
             return 0;
         }
         targets.push_back({words[0], "", words.size() > 1 ? words[1] : "", where + " (" + words[0] + ")"});
+        if (words.size() > 2) targets.back().serial = words[2];
     }
     return 1;
 }

@@ -12,6 +12,7 @@ struct PortTarget {
     std::string device;
     std::string unit;    // the name the user gave the keypad, if any ("B2-lobby")
     std::string source;  // where it was named, for messages: "--port X", "FILE line N (X)"
+    std::string serial;  // the keypad's serial number, when known
 
     // As lines and messages name it: its unit name and port, or the port.
     std::string Label() const { return unit.empty() ? port : unit + " (" + port + ")"; }
@@ -20,7 +21,8 @@ struct PortTarget {
 // Whether `text` is UTF-8 as it stands: a name read wrongly would name the wrong keypad in every record.
 bool IsUtf8(const std::string& text);
 
-// --ports-from: one port per line, optionally followed by a unit name; blank
+// --ports-from: one port per line, optionally followed by a unit name and the
+// keypad's serial number; blank
 // lines and lines starting with # are skipped. "-" reads standard input.
 // 0 with `error` naming the line when one cannot be a port.
 int ReadFleetFile(const std::string& path, std::vector<PortTarget>& targets, std::string& error);

@@ -27,6 +27,7 @@ SessionResult CGangRunner::RunUnit(const SessionRequest& request, const PortTarg
     SessionResult result = RunSession(request, target.device, sink);
     if (!target.device.empty()) result.port = target.port;
     result.unit = target.unit;
+    result.serial = target.serial;
     result.attempt = attempt;
     result.target = index;
     result.unitId = begun.unitId;
@@ -69,12 +70,15 @@ void CGangRunner::RunPort(const PortTarget& target, const CJobQueue::Job& job, K
         return;
     }
     bool recordLost = false;
-    CStation station(request, target.device, sink, enterKey);
+    CStation station(request, target.device, sink, enterKey, serials, index,
+                     target.unit.empty() ? target.port : target.unit);
     bool started = station.Run(
-        [&] {
+        [&](const std::string& serial) {
+            PortTarget unit = target;
+            unit.serial = serial;
             // A station's unit stays on its port: one that failed is tried again there after the back-off.
             for (int attempt = 1;; ++attempt) {
-                SessionResult result = RunUnit(request, target, index, attempt, sink);
+                SessionResult result = RunUnit(request, unit, index, attempt, sink);
                 recordLost = !result.recordLost.empty();
                 int retryInMs = recordLost ? -1 : RetryDelayMs(result, attempt);
                 ended(result, retryInMs);

@@ -17,6 +17,7 @@ class CKeypadSession;
 class CEnterKey;
 class CFleetTally;
 class CResultLog;
+class CSerialDesk;
 
 // Runs one command on many keypads, up to `jobs` at once, the rest waiting in
 // the order given: each running keypad has its own thread, event loop,
@@ -58,6 +59,8 @@ public:
     CFleetTally* tally = nullptr;
     // The first target's index in the whole run (a station run on its own).
     size_t firstTarget = 0;
+    // Stations whose units wait for their keypads' serials: where they come from.
+    CSerialDesk* serials = nullptr;
 
     // Stops the run (Ctrl-C, SIGTERM, a window's Stop): every session running
     // is aborted, no new one starts. From any thread. Returns how many were running.

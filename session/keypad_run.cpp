@@ -2,14 +2,17 @@
 
 #include <QFileInfo>
 #include <algorithm>
+#include <map>
 #include <set>
 
+#include "engine/file_steps.h"
 #include "exit_code.h"
 #include "gang_runner.h"
 #include "image_file.h"
 #include "keypad_finder.h"
 #include "keypad_session.h"
 #include "port_discovery.h"
+#include "serial_desk.h"
 #include "station_thread.h"
 
 namespace {
@@ -31,6 +34,8 @@ CKeypadRun::CKeypadRun(const SessionRequest& request, const RunPlan& plan, ISess
 CKeypadRun::~CKeypadRun() = default;
 
 int CKeypadRun::OpenLog(std::string& error) {
+    m_source = MakeRecordSource(m_plan.program, m_plan.station, m_plan.operatorName, m_plan.profile);
+    m_log.SetSource(m_source);
     if (m_plan.logFile.empty() || m_log.Open(m_plan.logFile, error)) return EXIT_OK;
     error = "the log cannot be written: " + error;
     return EXIT_USAGE;
@@ -111,17 +116,81 @@ int CKeypadRun::SkipDone(std::vector<PortTarget>& targets, size_t& skipped, std:
     skipped = 0;
     if (m_plan.resumeLog.empty()) return EXIT_OK;
     std::set<std::string> done, begun;
-    std::string sha256 = m_request.image ? m_request.image->sha256 : "";
-    if (!ReadDonePorts(m_plan.resumeLog, KeypadCommandWord(m_request.command), sha256, done, begun, error)) {
+    std::map<std::string, std::string> doneSerials;
+    const std::string command = KeypadCommandWord(m_request.command), sha256 = ImageSha256();
+    if (!ReadDonePorts(m_plan.resumeLog, command, sha256, done, begun, error) ||
+        !ReadDoneSerials(m_plan.resumeLog, command, sha256, doneSerials, error)) {
         error = "--resume: " + error;
         return EXIT_USAGE;
     }
     for (const PortTarget& t : targets)
         if (begun.count(DeviceIdentity(t.port))) cutOff.push_back(t);
     size_t before = targets.size();
-    std::erase_if(targets, [&](const PortTarget& t) { return done.count(DeviceIdentity(t.port)) > 0; });
+    // A keypad known by its serial may have moved to another port since.
+    std::erase_if(targets, [&](const PortTarget& t) {
+        return t.serial.empty() ? done.count(DeviceIdentity(t.port)) > 0 : doneSerials.count(t.serial) > 0;
+    });
     skipped = before - targets.size();
     return EXIT_OK;
+}
+
+std::string CKeypadRun::ImageSha256() const {
+    if (m_request.image) return m_request.image->sha256;
+    if (m_request.command != KEYPAD_FIRMWARE && m_request.command != KEYPAD_SCREENS) return "";
+    CImageFile image;
+    uint64_t length = 0;
+    std::string problem;
+    FileKind kind = m_request.command == KEYPAD_FIRMWARE ? FILE_FIRMWARE : FILE_SCREENS;
+    bool read = ReadImageFile(m_request.file, ImageFileLimit(kind), image, length, problem, [] { return false; }) ==
+                FILE_READ_OK;
+    return read ? image.sha256 : "";
+}
+
+int CKeypadRun::PrepareSerials(std::vector<PortTarget>& targets, std::string& error) {
+    if (!m_plan.serial.empty()) {
+        if (targets.size() != 1) {
+            error = "--serial names the keypad of a single update; a --ports-from file gives each port's serial";
+            return EXIT_USAGE;
+        }
+        targets[0].serial = m_plan.serial;
+    }
+    std::map<std::string, std::string> named;  // serial: where
+    for (const PortTarget& t : targets) {
+        if (t.serial.empty()) continue;
+        const std::string where = t.source.empty() ? "--serial" : t.source;
+        if (!m_plan.serials.pattern.Matches(t.serial)) {
+            error = where + ": " + NotASerialText(t.serial);
+            return EXIT_USAGE;
+        }
+        auto [first, fresh] = named.emplace(t.serial, where);
+        if (!fresh) {
+            error = "the serial " + t.serial + " is named twice: " + first->second + " and " + where;
+            return EXIT_USAGE;
+        }
+    }
+    const bool update = m_request.command == KEYPAD_FIRMWARE || m_request.command == KEYPAD_SCREENS;
+    bool stationsAsk = m_request.repeat && m_plan.serials.need != SERIAL_OFF;
+    if (!update || (named.empty() && !stationsAsk)) return EXIT_OK;
+    std::map<std::string, std::string> doneAt;
+    // A FIFO's or a device's records are not there to read back: reading would wait for good.
+    if (!m_plan.logFile.empty() && QFileInfo(QString::fromStdString(m_plan.logFile)).isFile() &&
+        !ReadDoneSerials(m_plan.logFile, KeypadCommandWord(m_request.command), ImageSha256(), doneAt, error))
+        return EXIT_USAGE;
+    for (const auto& [serial, where] : named)
+        if (doneAt.count(serial) && !m_plan.serials.again) {
+            error = where + ": " + UpdatedBeforeText(serial, doneAt[serial]) + "; --again updates it again";
+            return EXIT_USAGE;
+        }
+    if (!stationsAsk) return EXIT_OK;
+    std::vector<std::string> names;
+    for (const PortTarget& t : targets) names.push_back(t.unit.empty() ? t.port : t.unit);
+    m_serials = std::make_unique<CSerialDesk>(m_plan.serials, names, doneAt);
+    return EXIT_OK;
+}
+
+void CKeypadRun::SetOperator(const std::string& name) {
+    m_source.operatorName = name;
+    m_log.SetSource(m_source);
 }
 
 std::set<std::string> CKeypadRun::CutOffInLog() const {
@@ -171,6 +240,7 @@ int CKeypadRun::RunOne(const PortTarget& target, ISessionSink& view) {
     m_host = nullptr;
     SessionResult result = host.Result();
     result.unitId = begun.unitId;
+    result.serial = target.serial;
     result.logNote = begun.logNote;
     Record(result, -1);
     return Ended(code);
@@ -185,6 +255,7 @@ int CKeypadRun::RunMany(const std::vector<PortTarget>& targets, const std::vecto
     m_tally = CFleetTally(targets, m_request.repeat);
     runner.tally = &m_tally;
     runner.log = m_log.IsOpen() ? &m_log : nullptr;
+    runner.serials = m_serials.get();
     runner.onStarted = [this](size_t target) {
         if (onStarted) onStarted(target);
     };
@@ -222,12 +293,13 @@ int CKeypadRun::SetUpStations(std::string& error) {
         error = errors.text;
         return code;
     }
+    if (int code = PrepareSerials(targets, error)) return code;
     m_stations = targets;
     m_tally = CFleetTally(targets, true);
     m_stationThreads.clear();
     for (size_t i = 0; i < targets.size(); ++i) {
-        m_stationThreads.push_back(std::make_unique<CStationThread>(m_request, m_plan, m_policy,
-                                                                    m_log.IsOpen() ? &m_log : nullptr, m_tally, i));
+        m_stationThreads.push_back(std::make_unique<CStationThread>(
+            m_request, m_plan, m_policy, m_log.IsOpen() ? &m_log : nullptr, m_serials.get(), m_tally, i));
         m_stationThreads.back()->onEnded = [this, i] {
             if (onStationEnded) onStationEnded(i);
         };

@@ -16,6 +16,7 @@ class CEnterKey;
 class CGangRunner;
 class CKeypadFinder;
 class CKeypadSession;
+class CSerialDesk;
 class CStationThread;
 
 // One command run on keypads to its end, for any front end and without a
@@ -42,11 +43,19 @@ public:
     // Before many keypads: an update's file read and its question asked once,
     // the refusal shown by `errors`.
     int PrepareMany(ISessionSink& errors);
-    // Leaves out the ports whose last record in the resume log is this
-    // command's ok with this file; `cutOff` gets those whose last unit began
+    // Leaves out the ports (or, when they have them, the serials) whose last
+    // record in the resume log is this command's ok with this file; `cutOff` gets those whose last unit began
     // and never ended, which are run again.
     int SkipDone(std::vector<PortTarget>& targets, size_t& skipped, std::vector<PortTarget>& cutOff,
                  std::string& error);
+    // The keypads' serials: --serial for the one keypad, each a pattern's,
+    // none named twice, none updated with this image before (by the log)
+    // unless --again; stations that ask for each unit's serial get a desk
+    // that takes the scans (Serials()).
+    int PrepareSerials(std::vector<PortTarget>& targets, std::string& error);
+    CSerialDesk* Serials() const { return m_serials.get(); }
+    // The operator who writes the records from here on.
+    void SetOperator(const std::string& name);
     // Whether these targets go the way of many keypads (progress of each, a
     // summary): more than one, a fleet file, a resume or retries, stations, a scan.
     bool RunsMany(size_t targets) const;
@@ -103,11 +112,15 @@ private:
     void Record(const SessionResult& result, int retryInMs);
     void Recorded(const SessionResult& result);
     int Ended(int code) const;
+    // The image's SHA-256 as its records name it; empty when it cannot be read (the session says why).
+    std::string ImageSha256() const;
 
     SessionRequest m_request;
     const RunPlan m_plan;
     ISessionPolicy& m_policy;
     CResultLog m_log;
+    RecordSource m_source;
+    std::unique_ptr<CSerialDesk> m_serials;
     CFleetTally m_tally{{}, false};
     CGangRunner* m_runner = nullptr;
     CKeypadFinder* m_finder = nullptr;

@@ -19,6 +19,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 
 #include "exit_code.h"
@@ -102,12 +103,17 @@ int CResultLog::Open(const std::string& path, std::string& error) {
     return 1;
 }
 
+void CResultLog::SetSource(const RecordSource& source) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_source = source;
+}
+
 int CResultLog::Begin(const SessionResult& result, std::string& reason, std::string& note) {
-    return Write(JsonLine(BeginObject(result)), reason, note);
+    return Write(BeginObject(result), reason, note);
 }
 
 int CResultLog::Append(const SessionResult& result, std::string& reason, std::string& note) {
-    return Write(JsonLine(ResultObject(result)), reason, note);
+    return Write(ResultObject(result), reason, note);
 }
 
 // A cleaner or a rotation took the file away: a record written to it now would be lost with it.
@@ -133,8 +139,9 @@ int CResultLog::Reopen(std::string& reason, std::string& note) {
     return 1;
 }
 
-int CResultLog::Write(const QByteArray& line, std::string& reason, std::string& note) {
+int CResultLog::Write(const QJsonObject& record, std::string& reason, std::string& note) {
     std::lock_guard<std::mutex> lock(m_mutex);
+    const QByteArray line = JsonLine(SourcedRecord(record, m_source));
     if (m_regular && !Reopen(reason, note)) return 0;
     long long before = m_regular ? lseek(m_fd, 0, SEEK_END) : -1;
     // One write: appends from several stations on one log do not interleave.
@@ -163,6 +170,7 @@ SessionResult BeginUnit(CResultLog* log, const SessionRequest& request, const Po
     // As the session will name its port: \\.\COM12 as COM12.
     SessionResult begun =
         BegunUnit(target.device.empty() ? PlainComName(target.port) : target.port, target.unit, index, attempt);
+    begun.serial = target.serial;
     if (!log || (request.command != KEYPAD_FIRMWARE && request.command != KEYPAD_SCREENS)) {
         begun.unitId.clear();  // no begin record to join
         return begun;
@@ -179,8 +187,13 @@ SessionResult BeginUnit(CResultLog* log, const SessionRequest& request, const Po
     return begun;
 }
 
-int ReadDonePorts(const std::string& path, const std::string& command, const std::string& sha256,
-                  std::set<std::string>& done, std::set<std::string>& cutOff, std::string& error) {
+namespace {
+
+// The last record of `command` (a begin or a result) for each key `keyOf` gives a record; a
+// connection test on the same log is no update. A log that does not exist yet has none.
+int ReadLastRecords(const std::string& path, const std::string& command,
+                    const std::function<std::string(const QJsonObject&)>& keyOf,
+                    std::map<std::string, QJsonObject>& last, std::string& error) {
 #ifdef _WIN32
     std::ifstream file(std::filesystem::path(WidePath(path)));
 #else
@@ -191,23 +204,47 @@ int ReadDonePorts(const std::string& path, const std::string& command, const std
         error = path + ": " + std::strerror(errno);
         return 0;
     }
-    std::map<std::string, QJsonObject> last;  // by device identity
     std::string line;
     while (std::getline(file, line)) {
         QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
-        // A connection test on the same log is no update: only this command's records count.
         const QString type = o["type"].toString();
-        if ((type == "result" || type == "begin") && o["command"].toString().toStdString() == command)
-            last[DeviceIdentity(o["port"].toString().toStdString())] = o;
+        if ((type != "result" && type != "begin") || o["command"].toString().toStdString() != command) continue;
+        std::string key = keyOf(o);
+        if (!key.empty()) last[key] = o;
     }
     if (file.bad()) {
         error = path + ": " + std::strerror(errno);
         return 0;
     }
-    for (const auto& [port, o] : last)
+    return 1;
+}
+
+bool IsDone(const QJsonObject& o, const std::string& sha256) {
+    return o["type"].toString() == "result" && o["outcome"].toString() == "ok" &&
+           o["sha256"].toString().toStdString() == sha256;
+}
+
+}  // namespace
+
+int ReadDonePorts(const std::string& path, const std::string& command, const std::string& sha256,
+                  std::set<std::string>& done, std::set<std::string>& cutOff, std::string& error) {
+    std::map<std::string, QJsonObject> last;
+    auto port = [](const QJsonObject& o) { return DeviceIdentity(o["port"].toString().toStdString()); };
+    if (!ReadLastRecords(path, command, port, last, error)) return 0;
+    for (const auto& [identity, o] : last)
         if (o["type"].toString() == "begin")
-            cutOff.insert(port);
-        else if (o["outcome"].toString() == "ok" && o["sha256"].toString().toStdString() == sha256)
-            done.insert(port);
+            cutOff.insert(identity);
+        else if (IsDone(o, sha256))
+            done.insert(identity);
+    return 1;
+}
+
+int ReadDoneSerials(const std::string& path, const std::string& command, const std::string& sha256,
+                    std::map<std::string, std::string>& doneAt, std::string& error) {
+    std::map<std::string, QJsonObject> last;
+    auto serial = [](const QJsonObject& o) { return o["serial"].toString().toStdString(); };
+    if (!ReadLastRecords(path, command, serial, last, error)) return 0;
+    for (const auto& [serial, o] : last)
+        if (IsDone(o, sha256)) doneAt[serial] = o["start"].toString().toStdString();
     return 1;
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -26,12 +27,15 @@ public:
     int Begin(const SessionResult& result, std::string& reason, std::string& note);
     int Append(const SessionResult& result, std::string& reason, std::string& note);
     bool IsOpen() const { return m_fd >= 0; }
+    // Who writes the records from here on (the operator may change between units).
+    void SetSource(const RecordSource& source);
 
 private:
-    int Write(const QByteArray& line, std::string& reason, std::string& note);
+    int Write(const QJsonObject& record, std::string& reason, std::string& note);
     int Reopen(std::string& reason, std::string& note);
 
     std::mutex m_mutex;
+    RecordSource m_source;
     std::string m_path;
     int m_fd = -1;
     bool m_regular = true;  // a file on a disk, not /dev/null, a FIFO or a pipe
@@ -52,3 +56,7 @@ SessionResult BeginUnit(CResultLog* log, const SessionRequest& request, const Po
 // `error` when the log cannot be read.
 int ReadDonePorts(const std::string& path, const std::string& command, const std::string& sha256,
                   std::set<std::string>& done, std::set<std::string>& cutOff, std::string& error);
+// The serials whose last record of this command in the log is an `ok` with
+// this image, each with that record's start; as ReadDonePorts otherwise.
+int ReadDoneSerials(const std::string& path, const std::string& command, const std::string& sha256,
+                    std::map<std::string, std::string>& doneAt, std::string& error);

@@ -1,8 +1,12 @@
 #include "result_record.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonValue>
+#include <QSysInfo>
 #include <QUuid>
 
 #include "exit_code.h"
@@ -20,6 +24,7 @@ QJsonObject UnitObject(const char* type, const SessionResult& r) {
     if (!r.unitId.empty()) o["unit_id"] = JsonText(r.unitId);
     o["port"] = JsonText(r.port);
     if (!r.unit.empty()) o["unit"] = JsonText(r.unit);
+    if (!r.serial.empty()) o["serial"] = JsonText(r.serial);
     o["attempt"] = r.attempt;
     o["command"] = JsonText(r.command);
     o["file"] = r.file.empty() ? QJsonValue() : QJsonValue(JsonText(r.file));
@@ -62,4 +67,31 @@ SessionResult BegunUnit(const std::string& port, const std::string& unit, size_t
     r.attempt = attempt;
     r.startMs = QDateTime::currentMSecsSinceEpoch();
     return r;
+}
+
+RecordSource MakeRecordSource(const std::string& program, const std::string& station, const std::string& operatorName,
+                              const std::string& profilePath) {
+    RecordSource source;
+    source.station = station.empty() ? QSysInfo::machineHostName().toStdString() : station;
+    source.operatorName = operatorName;
+    source.program = program + " " + ORBIX_VERSION_TEXT;
+    if (profilePath.empty()) return source;
+    QFile file(JsonText(profilePath));
+    source.profile = QFileInfo(file).fileName().toStdString();
+    if (file.open(QIODevice::ReadOnly))
+        source.profileSha256 =
+            QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex().toStdString();
+    return source;
+}
+
+QJsonObject SourcedRecord(QJsonObject o, const RecordSource& source) {
+    auto put = [&](const char* key, const std::string& value) {
+        if (!value.empty()) o[key] = JsonText(value);
+    };
+    put("station", source.station);
+    put("operator", source.operatorName);
+    put("program", source.program);
+    put("profile", source.profile);
+    put("profile_sha256", source.profileSha256);
+    return o;
 }

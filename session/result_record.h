@@ -11,6 +11,7 @@ struct SessionResult {
     std::string unit;     // the unit name a fleet file gave the port, if any
     size_t target = 0;    // the run's target it ran on (not recorded): a port's text may name it otherwise
     std::string unitId;   // joins a unit's begin record to its end; empty: no begin was written
+    std::string serial;   // the keypad's serial number, when one was given or scanned
     int attempt = 1;      // 2 and on: a retry (--retries)
     std::string command;  // test, scan, firmware, screens
     std::string file;     // absolute path, empty for test and scan
@@ -32,12 +33,28 @@ struct SessionResult {
     double seconds = 0;
 };
 
+// Who wrote a run's records, named in each: the station, the operator, the
+// program and the bench profile, so the logs of many benches can be put together.
+struct RecordSource {
+    std::string station;  // the profile's or --station, else the machine's host name
+    std::string operatorName;
+    std::string program;        // name and version
+    std::string profile;        // the profile's file name; empty: none
+    std::string profileSha256;  // of its bytes
+};
+
+// The source of a run of `program` ("orbix-flash"): the station named, else the host's name.
+RecordSource MakeRecordSource(const std::string& program, const std::string& station, const std::string& operatorName,
+                              const std::string& profilePath);
+
 // A program text as a JSON string. Every text of ours is UTF-8, file names on Windows included
 // (they come from the wide command line), whatever the system's 8-bit code page.
 QString JsonText(const std::string& text);
 
 // The "result" object of --json and --log.
 QJsonObject ResultObject(const SessionResult& result);
+// A record as a log keeps it: `object` with its source's fields.
+QJsonObject SourcedRecord(QJsonObject object, const RecordSource& source);
 // The "begin" record of a unit about to be sent its first command: its
 // result's `unit_id`, port, unit, attempt, command, file, sha256 and start.
 QJsonObject BeginObject(const SessionResult& begun);

@@ -35,6 +35,12 @@ void ApplyBenchProfile(const std::string& path, const BenchProfile& profile, Ses
     if (plan.logFile.empty()) plan.logFile = BenchProfilePath(path, profile.log);
     plan.retries = profile.retries;
     plan.slots = profile.slots;
+    plan.serials.need = profile.serial;
+    if (!profile.serialPattern.empty() && plan.serials.pattern.Text().empty()) {  // --serial-pattern first
+        std::string unused;                                                       // compiled when the profile was read
+        plan.serials.pattern.Set(profile.serialPattern, unused);
+    }
+    if (plan.station.empty()) plan.station = profile.station;
     plan.jobs = std::max(plan.jobs, static_cast<int>(profile.slots.size()));
 }
 

@@ -4,6 +4,7 @@
 
 #include "bench_profile.h"
 #include "run_defaults.h"
+#include "serial_desk.h"
 #include "session_request.h"
 
 // How a run goes beyond each session's request, as a front end's options give it.
@@ -18,6 +19,13 @@ struct RunPlan {
     int jobs = DEFAULT_JOBS;                    // keypads at once
     int retries = 0;                            // attempts after the first for one that failed
     int retryDelayMs = DEFAULT_RETRY_DELAY_MS;  // before the first of them, doubled for each after
+    std::string serial;                         // --serial: the one keypad's serial number
+    SerialRules serials;                        // what stations ask of each unit's serial, the pattern, --again
+    // Who writes the records: the program ("orbix-flash"), the station (empty:
+    // the host's name) and the operator.
+    std::string program;
+    std::string station;
+    std::string operatorName;
 };
 
 // 0 with `error` (in the options' words) when the plan's parts cannot go

@@ -14,11 +14,16 @@ struct StationEvent {
         UNIT_BEGUN,            // its beginning is on the disk; an update starts
         UNIT_ENDED,            // `result`, recorded; `retryInMs` >= 0: it is tried again after that
         PORT_UNOPENED,         // the station could not open its port: it has ended
+        WAITING_FOR_SERIAL,    // the keypad's label must be scanned before its unit starts
+        SERIAL_REFUSED,        // `text` says why a code scanned for it was refused; it goes on waiting
+        SERIAL_ASKED,          // `text`: the serial was updated with this image before; again? (Confirm)
+        SERIAL_TAKEN,          // `text` is the unit's serial (empty: none, when optional)
     };
     StationEvent(Kind kind_ = WAITING_FOR_KEYPAD) : kind(kind_) {}
     Kind kind;
     int seconds = 0;
     int retryInMs = -1;
+    std::string text;
     SessionResult result;
 };
 

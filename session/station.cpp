@@ -1,11 +1,13 @@
 #include "station.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <chrono>
 
 #include "exit_code.h"
 #include "keypad_presence.h"
 #include "port_binding.h"
+#include "serial_desk.h"
 #include "settings_store.h"
 
 void CEnterKey::Pressed() {
@@ -51,7 +53,8 @@ bool CStation::Waiting(StationEvent::Kind kind, const std::string& text,
     return ended;
 }
 
-bool CStation::Run(const std::function<SessionResult()>& update, const std::function<bool()>& keepGoing) {
+bool CStation::Run(const std::function<SessionResult(const std::string& serial)>& update,
+                   const std::function<bool()>& keepGoing) {
     // The port the updates open: the one the request names, or the settings store's.
     CSettingsStore settings(true);
     const PortSpec port = ChosenPort(RequestedPort(m_request, m_device), settings);
@@ -73,13 +76,27 @@ bool CStation::Run(const std::function<SessionResult()>& update, const std::func
         if (!Waiting(StationEvent::WAITING_FOR_KEYPAD,
                      m_previous.empty() ? "Waiting for a keypad" : "Waiting for the next keypad", until(true)))
             return true;
+        std::string serial;
+        if (m_serials && !Waiting(StationEvent::WAITING_FOR_SERIAL, "Scan the label of the keypad in " + m_name,
+                                  [&](const std::function<void()>& tick) {
+                                      return m_serials->Take(m_index, m_sink, keepGoing, tick, serial);
+                                  }))
+            return true;
         presence.Close();
-        m_previous = OutcomeName(update().exitCode);
+        SessionResult result = update(serial);
+        m_previous = OutcomeName(result.exitCode);
+        if (m_serials)
+            m_serials->Ended(
+                m_index, serial, result.exitCode == EXIT_OK,
+                QDateTime::fromMSecsSinceEpoch(result.startMs, Qt::UTC).toString(Qt::ISODateWithMs).toStdString());
         if (!keepGoing()) return true;
+        // Started by the operator: scanning the next keypad's label is the word to go on.
         bool next =
-            m_enter ? Waiting(StationEvent::WAITING_FOR_OPERATOR, "Press Enter for the next keypad",
-                              [&](const std::function<void()>& tick) { return m_enter->Wait(keepGoing, tick); })
-                    : Waiting(StationEvent::WAITING_FOR_REMOVAL, "Waiting for the keypad to be removed", until(false));
+            m_enter && m_serials ? true
+            : m_enter
+                ? Waiting(StationEvent::WAITING_FOR_OPERATOR, "Press Enter for the next keypad",
+                          [&](const std::function<void()>& tick) { return m_enter->Wait(keepGoing, tick); })
+                : Waiting(StationEvent::WAITING_FOR_REMOVAL, "Waiting for the keypad to be removed", until(false));
         if (!next) return true;
     }
 }

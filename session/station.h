@@ -10,6 +10,8 @@
 #include "session_request.h"
 #include "session_sink.h"
 
+class CSerialDesk;
+
 // Enter (a line on standard input) between the units of --repeat=enter
 // stations. Lines typed while no station waits are not kept: an early Enter
 // must not start an update on the keypad just done.
@@ -35,10 +37,20 @@ private:
 // Each wait is a status text for a person and a StationEvent for a front end.
 class CStation {
 public:
-    CStation(const SessionRequest& request, const std::string& device, ISessionSink& sink, CEnterKey* enter)
-        : m_request(request), m_device(device), m_sink(sink), m_enter(enter) {}
-    // `update` runs one unit. False when the port cannot be opened at the start.
-    bool Run(const std::function<SessionResult()>& update, const std::function<bool()>& keepGoing);
+    // With `serials`, each unit waits for its keypad's label first, as the
+    // run's target `index`, named `name`.
+    CStation(const SessionRequest& request, const std::string& device, ISessionSink& sink, CEnterKey* enter,
+             CSerialDesk* serials = nullptr, size_t index = 0, const std::string& name = "")
+        : m_request(request),
+          m_device(device),
+          m_sink(sink),
+          m_enter(enter),
+          m_serials(serials),
+          m_index(index),
+          m_name(name) {}
+    // `update` runs one unit, of the serial scanned for it. False when the port cannot be opened at the start.
+    bool Run(const std::function<SessionResult(const std::string& serial)>& update,
+             const std::function<bool()>& keepGoing);
 
 private:
     // Shows `text` with the previous unit's outcome, and on a live line the
@@ -50,5 +62,8 @@ private:
     std::string m_device;
     ISessionSink& m_sink;
     CEnterKey* m_enter;
+    CSerialDesk* m_serials;
+    size_t m_index;
+    std::string m_name;
     std::string m_previous;  // the last unit's outcome, empty before the first
 };

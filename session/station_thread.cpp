@@ -47,6 +47,7 @@ void CStationThread::Run(const PortTarget& target, ISessionSink& view, bool star
     runner.retryDelayMs = m_plan.retryDelayMs;
     runner.enterKey = startByOperator ? &m_enter : nullptr;
     runner.log = m_log;
+    runner.serials = m_serials;
     runner.tally = &m_tally;
     runner.firstTarget = m_index;
     {

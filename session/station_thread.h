@@ -14,6 +14,7 @@
 class CFleetTally;
 class CGangRunner;
 class CResultLog;
+class CSerialDesk;
 
 // One station of a run on a thread of its own, by a gang runner of one, so it
 // starts, stops and fails on its own, and starts again any number of times.
@@ -25,8 +26,14 @@ class CStationThread : public QObject {
 public:
     // `request`, `plan`, `policy`, `log` and `tally` outlive it; `index` is the target's in the run.
     CStationThread(const SessionRequest& request, const RunPlan& plan, ISessionPolicy& policy, CResultLog* log,
-                   CFleetTally& tally, size_t index)
-        : m_request(request), m_plan(plan), m_policy(policy), m_log(log), m_tally(tally), m_index(index) {}
+                   CSerialDesk* serials, CFleetTally& tally, size_t index)
+        : m_request(request),
+          m_plan(plan),
+          m_policy(policy),
+          m_log(log),
+          m_serials(serials),
+          m_tally(tally),
+          m_index(index) {}
     ~CStationThread() override;  // stops the station and waits for it
 
     // `view` takes calls from any thread (TakesCallsFromAnyThread) and outlives the station.
@@ -47,6 +54,7 @@ private:
     const RunPlan& m_plan;
     ISessionPolicy& m_policy;
     CResultLog* m_log;
+    CSerialDesk* m_serials;
     CFleetTally& m_tally;
     size_t m_index;
     CEnterKey m_enter;
