@@ -67,7 +67,7 @@ const std::vector<OptionRow>& Options() {
          FOR_UPDATES},
         {"", "expect-sha256", "HEX", "refuse the file, sending nothing, unless its SHA-256 is HEX", FOR_UPDATES},
         {"", "force", "", "install a firmware file with damaged records exactly as it is read", Bit(CLI_FIRMWARE)},
-        {"", "serial", "SN", "the keypad's serial number, for its records (a --ports-from file gives one a port)",
+        {"", "serial", "SN", "the keypad's serial number, for its records (a fleet file gives each port's)",
          FOR_KEYPAD},
         {"", "ask-serial", "",
          "stations: before each update, read the keypad's serial number from standard input (a scanner at the "

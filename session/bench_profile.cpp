@@ -334,7 +334,7 @@ int SaveBenchProfile(const std::string& path, const BenchProfile& profile, std::
 std::string BenchProfilePath(const std::string& profilePath, const std::string& given) {
     QString name = Text(given);
     if (given.empty() || QDir::isAbsolutePath(name)) return given;
-    return QFileInfo(Text(profilePath)).dir().filePath(name).toStdString();
+    return QDir::cleanPath(QFileInfo(Text(profilePath)).dir().filePath(name)).toStdString();
 }
 
 int BenchSlotTargets(const std::string& profilePath, const std::vector<BenchSlot>& slots,

@@ -22,9 +22,13 @@ void CEnterKey::InputEnded() {
     m_changed.notify_all();
 }
 
-bool CEnterKey::Wait(const std::function<bool()>& keepGoing, const std::function<void()>& tick) {
+uint64_t CEnterKey::Presses() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_presses;
+}
+
+bool CEnterKey::Wait(uint64_t before, const std::function<bool()>& keepGoing, const std::function<void()>& tick) {
     std::unique_lock<std::mutex> lock(m_mutex);
-    uint64_t before = m_presses;
     while (m_presses == before && !m_ended) {
         lock.unlock();
         if (!keepGoing()) return false;
@@ -90,12 +94,14 @@ bool CStation::Run(const std::function<SessionResult(const std::string& serial)>
                 m_index, serial, result.exitCode == EXIT_OK,
                 QDateTime::fromMSecsSinceEpoch(result.startMs, Qt::UTC).toString(Qt::ISODateWithMs).toStdString());
         if (!keepGoing()) return true;
+        // Counted from before the question shows: an Enter that answers it at once is not lost.
+        const uint64_t asked = m_enter ? m_enter->Presses() : 0;
         // Started by the operator: scanning the next keypad's label is the word to go on.
         bool next =
             m_enter && m_serials ? true
             : m_enter
                 ? Waiting(StationEvent::WAITING_FOR_OPERATOR, "Press Enter for the next keypad",
-                          [&](const std::function<void()>& tick) { return m_enter->Wait(keepGoing, tick); })
+                          [&](const std::function<void()>& tick) { return m_enter->Wait(asked, keepGoing, tick); })
                 : Waiting(StationEvent::WAITING_FOR_REMOVAL, "Waiting for the keypad to be removed", until(false));
         if (!next) return true;
     }

@@ -20,9 +20,11 @@ public:
     // From the thread that reads standard input.
     void Pressed();
     void InputEnded();
-    // From a station: true once Enter is pressed after the call, false when
-    // the input has ended or `keepGoing` says stop. `tick` runs a few times a second.
-    bool Wait(const std::function<bool()>& keepGoing, const std::function<void()>& tick);
+    // From a station: the presses so far, taken before it asks for the next.
+    uint64_t Presses();
+    // True once Enter is pressed after `since` presses, false when the input
+    // has ended or `keepGoing` says stop. `tick` runs a few times a second.
+    bool Wait(uint64_t since, const std::function<bool()>& keepGoing, const std::function<void()>& tick);
 
 private:
     std::mutex m_mutex;

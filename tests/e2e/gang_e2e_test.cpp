@@ -504,3 +504,89 @@ TEST_F(GangE2E, AFleetKilledHalfWayAndResumedUpdatesEveryKeypadOnce) {
     again = Flash(args, 60);
     EXPECT_TRUE(Has(again.output, "skipped 8 of 8 port(s)")) << again.output;
 }
+
+// Serials scanned at a terminal (a FIFO stands in for the scanner): a code the line's pattern refuses
+// and a serial already updated are said and waited past; each record names its keypad and its writer.
+TEST_F(GangE2E, AStationReadsEachKeypadsSerialAndRefusesWhatIsNoneOrDoneBefore) {
+    std::string jig = (dir / "jig").string(), log = (dir / "jig.jsonl").string(), input = (dir / "input").string();
+    AddKeypad({"--link", jig});
+    ASSERT_EQ(mkfifo(input.c_str(), 0600), 0);
+    int scanner = open(input.c_str(), O_RDWR | O_CLOEXEC);
+    CProcess flash({"/bin/sh", "-c", "exec \"$0\" \"$@\" <" + input, FLASH, "-p", jig, "--repeat=enter", "--ask-serial",
+                    "--serial-pattern", "KP-[0-9]{6}", "--station", "Line 3", "--operator", "Ann", "--yes", "--log",
+                    log, "firmware", FIRMWARE});
+    auto scan = [&](const std::string& code) {
+        ASSERT_EQ(write(scanner, code.data(), code.size()), (ssize_t)code.size());
+    };
+    ASSERT_TRUE(flash.WaitForOutput("Scan the label of the keypad in " + jig, 30)) << flash.Output();
+    scan("KP1\n");
+    ASSERT_TRUE(flash.WaitForOutput("KP1 is not a serial number of this line", 10)) << flash.Output();
+    scan("KP-000001\r\n");
+    ASSERT_TRUE(flash.WaitForOutput("Scan the label of the keypad in " + jig + " (previous unit: ok)", 30))
+        << flash.Output();
+    scan("KP-000001\nKP-000002\n");
+    close(scanner);  // the end of the input ends the station once its lines are used
+    EXPECT_EQ(flash.Wait(30).exitCode, 0) << flash.Output();
+    EXPECT_TRUE(Has(flash.Output(), "KP-000001 was updated with this image at 20")) << flash.Output();
+    std::vector<QJsonObject> records = JsonLines(ReadAll(log));
+    ASSERT_EQ(records.size(), 4u) << ReadAll(log);
+    for (size_t i = 0; i < records.size(); ++i) {
+        const QJsonObject& o = records[i];
+        EXPECT_EQ(o["type"], i % 2 ? "result" : "begin");
+        EXPECT_EQ(o["serial"], i < 2 ? "KP-000001" : "KP-000002");
+        EXPECT_EQ(o["station"], "Line 3");
+        EXPECT_EQ(o["operator"], "Ann");
+        EXPECT_TRUE(o["program"].toString().startsWith("orbix-flash ")) << o["program"].toString().toStdString();
+        if (i % 2) {
+            EXPECT_EQ(o["outcome"], "ok");
+        }
+    }
+}
+
+// A fleet file's third column is each keypad's serial: checked before anything starts, skipped by
+// --resume wherever the keypad is plugged now, refused a second time for one keypad without --again,
+// and counted by the report beside a bench's and an older program's records.
+TEST_F(GangE2E, AFleetFileNamesEachKeypadsSerialAndTheRecordsFollowIt) {
+    for (int i = 0; i < 2; ++i) AddKeypad({"--baud", "115200"});
+    const std::string a = keypads[0].device, b = keypads[1].device, log = (dir / "fleet.jsonl").string();
+    auto fleet = [&](const std::string& text) { return Write("serials.txt", text); };
+    ProcessResult bad = FlashStderr({"--ports-from", fleet(a + " A KP-000001\n" + b + " B KP-000001\n"), "test"});
+    EXPECT_TRUE(Has(bad.output, "the serial KP-000001 is named twice: " + dir.string() + "/serials.txt line 1 (" + a +
+                                    ") and " + dir.string() + "/serials.txt line 2 (" + b + ")"))
+        << bad.output;
+    bad = FlashStderr({"--ports-from", fleet(a + " A KP-1\n"), "--serial-pattern", "KP-[0-9]{6}", "test"});
+    EXPECT_EQ(bad.exitCode, 2);
+    EXPECT_TRUE(Has(bad.output, "line 1 (" + a + "): KP-1 is not a serial number of this line")) << bad.output;
+
+    const std::vector<std::string> update = {"--log", log, "--yes", "firmware", FIRMWARE};
+    auto run = [&](std::vector<std::string> args) {
+        args.insert(args.end(), update.begin(), update.end());
+        return Flash(args, 60);
+    };
+    EXPECT_EQ(run({"--ports-from", fleet(a + " A KP-000001\n" + b + " B KP-000002\n")}).exitCode, 0);
+    ProcessResult swapped = run({"--ports-from", fleet(b + " A KP-000001\n" + a + " B KP-000002\n"), "--resume", log});
+    EXPECT_TRUE(Has(swapped.output, "skipped 2 of 2 port(s)")) << swapped.output;
+    bad = FlashStderr({"-p", a, "--serial", "KP-000002", "--log", log, "--yes", "firmware", FIRMWARE});
+    EXPECT_EQ(bad.exitCode, 2);
+    EXPECT_TRUE(Has(bad.output, "KP-000002 was updated with this image at 20")) << bad.output;
+    EXPECT_TRUE(Has(bad.output, "--again updates it again")) << bad.output;
+    EXPECT_EQ(run({"-p", a, "--serial", "KP-000002", "--again", "--station", "rework"}).exitCode, 0);
+
+    std::ofstream(log, std::ios::app)
+        << "{\"type\":\"result\",\"port\":\"COM3\",\"unit\":\"Slot "
+           "1\",\"serial\":\"KP-000003\",\"station\":\"bench-2\","
+           "\"program\":\"orbix-bench 1.0\",\"command\":\"firmware\",\"outcome\":\"failed\",\"attempt\":1,"
+           "\"start\":\"2026-12-09T10:00:00.000Z\",\"last_text\":\"Erase failed\"}\n"
+        << "{\"type\":\"result\",\"port\":\"/dev/ttyUSB0\",\"command\":\"firmware\",\"outcome\":\"ok\",\"attempt\":1,"
+           "\"start\":\"2026-12-01T10:00:00.000Z\"}\n";
+    ProcessResult csv = RunProgram({FLASH, "report", "--csv", log}, 10);
+    EXPECT_EQ(csv.exitCode, 0) << csv.output;
+    std::map<std::string, int> units;  // by serial, from the rows
+    for (const QString& row : QString::fromStdString(csv.output).split("\r\n", Qt::SkipEmptyParts).mid(1))
+        ++units[row.section(',', 4, 4).toStdString()];
+    EXPECT_EQ(units, (std::map<std::string, int>{{"", 1}, {"KP-000001", 1}, {"KP-000002", 2}, {"KP-000003", 1}}))
+        << csv.output;
+    ProcessResult text = RunProgram({FLASH, "report", log}, 10);
+    EXPECT_TRUE(Has(text.output, "units 5: ok 4, failed 1")) << text.output;
+    EXPECT_TRUE(Has(text.output, "KP-000002                2 units")) << text.output;
+}

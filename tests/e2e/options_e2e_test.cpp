@@ -103,7 +103,9 @@ TEST_F(OptionsE2E, WrongOptionsAreRefusedBeforeAnythingStarts) {
         {{"--expect-sha256", std::string(64, 'a'), "test"}, "--expect-sha256 does not apply to the test command"},
         {{"--profile", profile, "-p", "3"},
          "--port cannot be given with --profile: the profile says what to run, where and how (only --json, --trace, "
-         "--quiet, --log and --yes go with it)"},
+         "--quiet, --log, --yes, --serial-pattern, --again, --station and --operator go with it)"},
+        {{"--serial-pattern", "KP-(", "test"}, "--serial-pattern: \"KP-(\" is no regular expression"},
+        {{"--ask-serial", "firmware", file}, "--ask-serial goes with --repeat"},
         {{"--profile", profile, "--retries=2"}, "--retries cannot be given with --profile"},
         {{"--profile", profile, "firmware", file}, "--profile gives the command and its file: \"firmware\""},
         {{"--profile", profile}, profile + " line 2: unknown key \"colour\""},
