@@ -14,6 +14,7 @@
 #include "session/gang_runner.h"
 #include "session/keypad_finder.h"
 #include "session/keypad_session.h"
+#include "session/serial_desk.h"
 #include "sim/pty_server.h"
 #include "support/in_process_session.h"
 
@@ -26,7 +27,77 @@ public:
     std::string errors;
 };
 
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// Keeps what a station was told of the codes scanned for it; called from the station's thread.
+class CSerialNewsSink : public CNullSink {
+public:
+    void Station(const StationEvent& event) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        news += event.text + "\n";
+    }
+    std::string News() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return news;
+    }
+    std::mutex mutex;
+    std::string news;
+};
+
 }  // namespace
+
+// Two slots wait for labels on their own threads, as a bench's stations do: a
+// code goes to the slot that waited longest, or to the slot whose name was
+// scanned just before, and a refusal shows on the slot it would have gone to.
+TEST(SerialDesk, ScansGoToTheLongestWaitingOrTheNamedSlot) {
+    SerialRules rules;
+    std::string error;
+    ASSERT_TRUE(rules.pattern.Set("KP-[0-9]{3}", error)) << error;
+    rules.askAgain = true;
+    CSerialDesk desk(rules, {"Slot 1", "Slot 2"}, {{"KP-900", "2026-12-01T08:00:00.000Z"}});
+    CSerialNewsSink sinks[2];
+    std::string serials[2];
+    std::atomic<bool> going{true};
+    auto station = [&](size_t i) {
+        return QThread::create([&, i] {
+            desk.Take(
+                i, sinks[i], [&] { return going.load(); }, [] {}, serials[i]);
+        });
+    };
+    auto until = [](const std::function<bool()>& done) {
+        QElapsedTimer waited;
+        waited.start();
+        while (!done() && waited.elapsed() < 10000) QThread::msleep(5);
+        return done();
+    };
+    EXPECT_EQ(desk.Scan("KP-001"), "no slot waits for a label: KP-001 was not taken");
+    std::unique_ptr<QThread> first(station(0)), second;
+    first->start();
+    ASSERT_TRUE(until([&] { return desk.AnyWaiting(); }));
+    second.reset(station(1));
+    second->start();
+    ASSERT_TRUE(until([&] { return desk.Scan("slot 2").empty(); }));  // armed once it waits
+    desk.Scan("KP-1");
+    ASSERT_TRUE(until([&] { return sinks[1].News() == "KP-1 is not a serial number of this line\n"; }));
+    desk.Scan(" KP-001 ");  // the longest waiting gets it
+    ASSERT_TRUE(first->wait(10000));
+    EXPECT_EQ(serials[0], "KP-001");
+    desk.Scan("KP-001");
+    desk.Scan("KP-900");
+    ASSERT_TRUE(until([&] { return Has(sinks[1].News(), "KP-900 was updated with this image at 2026-12-01"); }));
+    EXPECT_TRUE(Has(sinks[1].News(), "KP-001 is in Slot 1 now\n")) << sinks[1].News();
+    desk.Confirm(1, false);  // not again: it waits on
+    desk.Scan("KP-002");
+    ASSERT_TRUE(second->wait(10000));
+    EXPECT_EQ(serials[1], "KP-002");
+    desk.Ended(0, "KP-001", true, "2026-12-09T10:00:00.000Z");
+    second.reset(station(1));
+    second->start();
+    ASSERT_TRUE(until([&] { return desk.AnyWaiting(); }));
+    going = false;  // Stop cancels the wait
+    ASSERT_TRUE(second->wait(10000));
+    EXPECT_EQ(serials[1], "KP-002");
+}
 
 // An interruption that came while the file was read (before the event loop
 // runs) stops the command before the probe: the keypad sees nothing at all.
@@ -43,9 +114,10 @@ TEST(KeypadSession, AnInterruptionOrAnEraseNotConfirmedSendsNothing) {
         int pending;
         int exitCode;
         const char* reason;
-    } cases[] = {{ISessionPolicy::ANSWER_YES, EXIT_INTERRUPTED, EXIT_INTERRUPTED, "Interrupted before anything was sent."},
-                 {ISessionPolicy::ANSWER_NO, 0, EXIT_FAILED, "no erase today"},
-                 {ISessionPolicy::ANSWER_NONE, 0, EXIT_USAGE, "no erase today"}};
+    } cases[] = {
+        {ISessionPolicy::ANSWER_YES, EXIT_INTERRUPTED, EXIT_INTERRUPTED, "Interrupted before anything was sent."},
+        {ISessionPolicy::ANSWER_NO, 0, EXIT_FAILED, "no erase today"},
+        {ISessionPolicy::ANSWER_NONE, 0, EXIT_USAGE, "no erase today"}};
     for (const Case& c : cases) {
         CKeypadPtyServer keypad{KeypadConfig()};
         std::string error;
@@ -137,8 +209,9 @@ TEST(GangRunner, AStationFoundAndStoppedFromAnotherThread) {
 // 0 1 2 3 4 130 143: what the run exits with (4, records lost, is the run's own).
 TEST(CombinedExitCode, EveryPairRanksByWhatTheLineMustKnowFirst) {
     const int codes[] = {0, 1, 2, 3, 4, 130, 143};
-    const int combined[7][7] = {{0, 1, 2, 3, 4, 130, 143},   {1, 1, 1, 3, 4, 130, 143},   {2, 1, 2, 3, 4, 130, 143},
-                                {3, 3, 3, 3, 3, 130, 143},   {4, 4, 4, 3, 4, 130, 143},   {130, 130, 130, 130, 130, 130, 143},
+    const int combined[7][7] = {{0, 1, 2, 3, 4, 130, 143},          {1, 1, 1, 3, 4, 130, 143},
+                                {2, 1, 2, 3, 4, 130, 143},          {3, 3, 3, 3, 3, 130, 143},
+                                {4, 4, 4, 3, 4, 130, 143},          {130, 130, 130, 130, 130, 130, 143},
                                 {143, 143, 143, 143, 143, 143, 143}};
     for (int i = 0; i < 49; ++i) {
         SessionResult a, b;
