@@ -416,11 +416,11 @@ TEST_F(GangE2E, AFleetFileRunsFourAtATimeAndRetriesTheFailedAtTheEnd) {
     ASSERT_EQ(attempts.size(), 12u) << r.output;
     int most = 0;
     for (auto& [start, end] : spans) {
-        // Running when this one started. Starts are to the millisecond and a duration is not
-        // timed from the very instant its start was stamped: a slack of 20 ms, far less than
-        // an update, so a fifth keypad run at once still shows.
+        // Running when this one started. A start is calendar time and a duration is timed from
+        // an instant near it, which a loaded machine may put tens of milliseconds apart: a slack
+        // of 100 ms, a tenth of an update, so a fifth keypad run at once still shows.
         int at = 0;
-        for (auto& [s, e] : spans) at += s <= start + 0.020 && start < e - 0.020;
+        for (auto& [s, e] : spans) at += s <= start + 0.100 && start < e - 0.100;
         most = std::max(most, at);
     }
     EXPECT_EQ(most, 4);
