@@ -25,9 +25,11 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -42,6 +44,7 @@
 #include "production/unit_rate.h"
 #include "session/image_file.h"
 #include "session/run_defaults.h"
+#include "session/shift_report.h"
 #include "sim/loopback_keypad.h"
 #include "sim/pty_server.h"
 #include "window_fixture.h"
@@ -54,6 +57,18 @@ KeypadConfig QuickKeypad() {
     config.eraseMsPerSector = 20;
     config.writeMsPerChunk = 4;
     return config;
+}
+
+// Types `text` and Enter as a scanner does, a character every few milliseconds, into whatever has
+// focus: on a display through the X server, else as Qt's own key events.
+void TypeAsAScanner(const QString& text) {
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        QProcess::execute(QStringLiteral("xdotool"), {"type", "--delay", "4", text});
+        QProcess::execute(QStringLiteral("xdotool"), {"key", "Return"});
+        return;
+    }
+    QTest::keyClicks(QApplication::focusWidget(), text, Qt::NoModifier, 4);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
 }
 
 // Pixels whose colour differs by more than a tenth in a channel.
@@ -462,6 +477,130 @@ TEST_F(BenchTest, EverySlotInViewWithItsWholeReasonFrom4To32Slots) {
     QDir(linkDir).removeRecursively();
 }
 
+// A line scanning its keypads' labels on three slots: the operator's badge typed into the question
+// before the first Start; every code typed as a scanner types it while Slot 3's Stop has focus (a
+// slot's own name, with its space, choosing the slot for the next code); a code that is none of the
+// line's, a serial another slot holds, and one updated before (declined) refused or asked on the
+// panel; every record naming its keypad and who wrote it; the report counting what the log holds.
+TEST_F(BenchTest, LabelsScannedIntoEveryRecordAndTheReportCountsThem) {
+    QDir().mkpath(linkDir.path());
+    KeypadConfig slow = QuickKeypad();
+    slow.writeMsPerChunk = 20;  // its update lasts while the other slots' labels are scanned
+    CKeypadPtyServer& first = AddKeypad(slow);
+    first.swapAfterUpdateMs = 1500;
+    first.swapsLeft = 1;
+    first.onSwap = [](const CKeypadModel&, KeypadConfig& next) { next = QuickKeypad(); };
+    AddKeypad(QuickKeypad());
+    AddKeypad(QuickKeypad());
+    for (auto& keypad : keypads) keypad->Start();
+    profile.serial = SERIAL_REQUIRED;
+    profile.serialPattern = "KP-[0-9]{6}";
+    profile.station = "Line 3 bench A";
+    profile.operatorRequired = true;
+    OpenProfile();
+    ASSERT_EQ(window.Refusal(), "");
+    auto activate = [](QWidget* top) {
+        return QTest::qWaitFor([&] {
+            top->activateWindow();
+            return QApplication::activeWindow() == top;
+        });
+    };
+    ASSERT_TRUE(activate(&window));
+
+    window.StartAll();
+    auto* badge = window.findChild<QInputDialog*>(QStringLiteral("operator"));
+    ASSERT_TRUE(badge);
+    EXPECT_FALSE(window.Slot(0).IsRunning());  // nobody named yet
+    ASSERT_TRUE(activate(badge));
+    TypeAsAScanner(QStringLiteral("Ada Lind"));  // the dialog's own keys
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.Operator() == "Ada Lind"; }, 5000));
+    auto panelSays = [&](size_t i, const char* text) {
+        window.RefreshPanels();
+        return window.Panel(i).StateText().contains(QLatin1String(text));
+    };
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return panelSays(0, "Scan the label") && panelSays(1, "Scan the label") && panelSays(2, "Scan the label");
+        },
+        20000));
+    EXPECT_EQ(window.Slot(2).State(), SLOT_LABEL);
+    QPushButton* stop3 = nullptr;
+    for (QPushButton* button : window.Panel(2).findChildren<QPushButton*>())
+        if (button->text() == "Stop") stop3 = button;
+    ASSERT_TRUE(activate(&window));
+    stop3->setFocus();
+
+    TypeAsAScanner(QStringLiteral("Slot 1"));
+    TypeAsAScanner(QStringLiteral("KP-000001"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.Slot(0).IsUpdating(); }, 10000)) << window.Slot(0).StateText();
+    EXPECT_EQ(window.Slot(0).Serial(), "KP-000001");
+    TypeAsAScanner(QStringLiteral("Slot 2"));
+    TypeAsAScanner(QStringLiteral("KP123"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return panelSays(1, "KP123 is not a serial number of this line"); }, 5000));
+    // One running with its serial, one refused, one waiting: as the operator sees them.
+    const QString shot = QDir::temp().filePath(QStringLiteral("bench-labels.png"));
+    window.SlotArea()->grab().save(shot);
+    EXPECT_TRUE(window.Panel(0).Face().BodyWhole() && window.Panel(1).Face().BodyWhole()) << shot.toStdString();
+    TypeAsAScanner(QStringLiteral("KP-000001"));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return panelSays(1, "KP-000001 is in Slot 1 now") || panelSays(2, "KP-000001 is in Slot 1 now"); },
+        5000));
+    TypeAsAScanner(QStringLiteral("Slot 2"));
+    TypeAsAScanner(QStringLiteral("KP-000002"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.Slot(1).Serial() == "KP-000002"; }, 5000));
+    TypeAsAScanner(QStringLiteral("KP-000003"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.Slot(2).Serial() == "KP-000003"; }, 5000));
+
+    // Slot 1's next keypad, labelled as one updated already: asked on its panel, declined, and the
+    // slot goes on waiting for its own label.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return window.Slot(1).Ok() == 1 && window.Slot(0).Ok() == 1 && panelSays(0, "Scan the label"); }, 30000))
+        << window.Slot(0).StateText();
+    TypeAsAScanner(QStringLiteral("KP-000002"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.Slot(0).Asks(); }, 5000));
+    window.RefreshPanels();
+    EXPECT_TRUE(panelSays(0, "KP-000002 was updated with this image at")) << window.Slot(0).StateText();
+    for (QPushButton* button : window.Panel(0).findChildren<QPushButton*>())
+        if (button->text() == "Not again" && button->isVisible()) button->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.Slot(0).Asks() && panelSays(0, "Scan the label"); }, 5000));
+    stop3->setFocus();
+    TypeAsAScanner(QStringLiteral("KP-000004"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.Slot(0).Ok() == 2 && window.Slot(2).Ok() == 1; }, 30000))
+        << window.Slot(0).StateText();
+    TypeAsAScanner(QStringLiteral("KP-000009"));  // every keypad done: no slot waits
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return window.statusBar()->currentMessage().startsWith("no slot waits for a label: KP-000009"); }, 5000))
+        << window.statusBar()->currentMessage().toStdString();
+    EXPECT_TRUE(window.Slot(2).IsRunning() && stop3->hasFocus());  // no key reached the button
+    window.StopAll(false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.Slot(0).IsRunning() && !window.Slot(2).IsRunning(); }, 10000));
+
+    // Every record names its keypad, the station, the operator, the program and the profile.
+    std::map<std::string, std::string> serials;  // serial: slot
+    int okLines = 0;
+    for (const QJsonObject& record : Records()) {
+        serials[record["serial"].toString().toStdString()] = record["unit"].toString().toStdString();
+        okLines += record["exit_code"].toInt() == 0;
+        EXPECT_EQ(record["station"].toString(), "Line 3 bench A");
+        EXPECT_EQ(record["operator"].toString(), "Ada Lind");
+        EXPECT_TRUE(record["program"].toString().startsWith("orbix-bench"))
+            << record["program"].toString().toStdString();
+        EXPECT_EQ(record["profile"].toString(), "bench.orbix-bench");
+        EXPECT_EQ(record["profile_sha256"].toString().size(), 64);
+    }
+    EXPECT_EQ(serials,
+              (std::map<std::string, std::string>{
+                  {"KP-000001", "Slot 1"}, {"KP-000002", "Slot 2"}, {"KP-000003", "Slot 3"}, {"KP-000004", "Slot 1"}}));
+    ShiftReport report;
+    std::string error;
+    ASSERT_TRUE(ReadShiftReport({dir.filePath("records.jsonl").toStdString()}, report, error)) << error;
+    EXPECT_EQ(report.total.ok, okLines);
+    EXPECT_EQ(report.total.Units(), static_cast<int>(Records().size()));
+    EXPECT_EQ(report.byStation["Line 3 bench A"].ok, okLines);
+    EXPECT_TRUE(report.repeatedSerials.empty());
+    QDir(linkDir).removeRecursively();
+}
+
 TEST_F(BenchTest, ProfileMadeLockedDroppedAndPinned) {
     QDir().mkpath(linkDir.path());
     CKeypadPtyServer& keypad = AddKeypad(QuickKeypad());
@@ -567,9 +706,28 @@ TEST_F(BenchTest, ProfileMadeLockedDroppedAndPinned) {
             if (name->text() == label) return qobject_cast<QSpinBox*>(name->buddy());
         return static_cast<QSpinBox*>(nullptr);
     };
+    // The keypads' labels too: a pattern that does not compile is refused in the dialog.
     editProfile([&](QDialog* dialog) {
         spinBox(dialog, "&Retries:")->setValue(MOST_RETRIES);
         spinBox(dialog, "&Stall time-out:")->setValue(MOST_STALL_TIMEOUT_SECONDS);
+        auto edit = [&](const QString& label) {
+            for (QLabel* name : dialog->findChildren<QLabel*>())
+                if (name->text() == label) return qobject_cast<QLineEdit*>(name->buddy());
+            return static_cast<QLineEdit*>(nullptr);
+        };
+        for (QLabel* name : dialog->findChildren<QLabel*>())
+            if (name->text() == "Keypad's &label:") qobject_cast<QComboBox*>(name->buddy())->setCurrentIndex(2);
+        edit("Serial pa&ttern:")->setText("KP-[0-9");
+        dialog->accept();
+        EXPECT_TRUE(dialog->isVisible());
+        bool said = false;
+        for (QLabel* label : dialog->findChildren<QLabel*>())
+            said |= label->text().startsWith("The serial pattern cannot be used: \"KP-[0-9\" is no regular expression");
+        EXPECT_TRUE(said);
+        edit("Serial pa&ttern:")->setText("KP-[0-9]{6}");
+        edit("Station &name:")->setText("Line 3 bench A");
+        for (QCheckBox* box : dialog->findChildren<QCheckBox*>())
+            if (box->text().startsWith("Ask for the operator")) box->setChecked(true);
     });
     // Locking is written into the profile: it opens locked from then on.
     lock->trigger();  // no question: the profile has its password
@@ -581,6 +739,9 @@ TEST_F(BenchTest, ProfileMadeLockedDroppedAndPinned) {
     EXPECT_EQ(reread.sha256, pinned);
     EXPECT_EQ(reread.retries, MOST_RETRIES);
     EXPECT_EQ(reread.stallTimeoutSeconds, MOST_STALL_TIMEOUT_SECONDS);
+    EXPECT_TRUE(reread.serial == SERIAL_REQUIRED && reread.operatorRequired);
+    EXPECT_EQ(reread.serialPattern, "KP-[0-9]{6}");
+    EXPECT_EQ(reread.station, "Line 3 bench A");
 
     // Another image chosen: its hash is pinned once the old and the new have been shown.
     OnNextModal<QInputDialog>([](QInputDialog* ask) {
