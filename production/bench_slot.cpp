@@ -147,6 +147,7 @@ void CBenchSlot::Station(const StationEvent& event) {
             m_asking = false;
             m_labelAfterOutcome = false;
             m_serial = event.text;
+            m_erasing = false;  // the last unit's: nothing of this one is sent yet
             Show(SLOT_UPDATING, ForThisSlot("starting"));
             break;
     }

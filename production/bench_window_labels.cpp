@@ -1,6 +1,7 @@
 #include <QInputDialog>
 #include <QLabel>
 #include <QStatusBar>
+#include <cstdio>
 
 #include "bench_window.h"
 #include "scan_input.h"
@@ -14,7 +15,8 @@ constexpr int SAID_MS = 15'000;  // what became of a code stays in the status ba
 void CBenchWindow::Scanned(const std::string& code) {
     CSerialDesk* desk = m_run ? m_run->Serials() : nullptr;
     statusBar()->clearMessage();
-    if (!desk || (code.empty() && m_profile.serial != SERIAL_OPTIONAL)) return;  // Enter alone takes no label
+    // Enter alone lets a slot go on without a label, where labels are optional and a slot waits.
+    if (!desk || (code.empty() && (m_profile.serial != SERIAL_OPTIONAL || !desk->AnyWaiting()))) return;
     const std::string said = desk->Scan(code);
     if (said.empty()) return;
     std::fprintf(stderr, "orbix-bench: %s\n", said.c_str());

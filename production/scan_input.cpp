@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QWidget>
+#include <algorithm>
 
 namespace {
 
