@@ -7,13 +7,14 @@ constexpr int NOT_SEEN_TO_LEAVE_MS = 10'000;
 }  // namespace
 
 CBenchSlot::CBenchSlot(const BenchSlot& slot, int number, CKeypadRun& run, size_t index, bool startByOperator,
-                       KeypadCommand command)
+                       KeypadCommand command, SerialNeed labels)
     : m_slot(slot),
       m_number(number),
       m_run(run),
       m_index(index),
       m_startByOperator(startByOperator),
-      m_command(command) {
+      m_command(command),
+      m_labels(labels) {
     m_stateText = "Press Start to begin";
     m_notSeenToLeave.setSingleShot(true);
     m_notSeenToLeave.setInterval(NOT_SEEN_TO_LEAVE_MS);
@@ -27,6 +28,24 @@ CBenchSlot::CBenchSlot(const BenchSlot& slot, int number, CKeypadRun& run, size_
 CBenchSlot::~CBenchSlot() { m_run.EndStation(m_index); }
 
 std::string CBenchSlot::ForThisSlot(const std::string& text) const { return m_slot.name + ": " + text; }
+
+std::string CBenchSlot::LabelPrompt() const {
+    return "Scan the label of the keypad in " + m_slot.name +
+           (m_labels == SERIAL_OPTIONAL ? " (none: press Enter)" : "");
+}
+
+// Started by the operator with labels, a station goes straight on to the next keypad: the last
+// one's outcome stays shown until the next label is scanned.
+bool CBenchSlot::KeepsOutcome() const {
+    return m_startByOperator && m_labels != SERIAL_OFF && (m_state == SLOT_DONE || m_state == SLOT_FAILED);
+}
+
+void CBenchSlot::Answer(bool again) {
+    if (!m_asking) return;
+    m_asking = false;
+    if (CSerialDesk* desk = m_run.Serials()) desk->Confirm(m_index, again);
+    if (!again) Show(SLOT_LABEL, LabelPrompt());  // it keeps its turn
+}
 
 void CBenchSlot::Show(SlotState state, const std::string& text) {
     m_state = state;
@@ -77,6 +96,8 @@ void CBenchSlot::Station(const StationEvent& event) {
     m_notSeenToLeave.stop();
     switch (event.kind) {
         case StationEvent::WAITING_FOR_KEYPAD:
+            if (KeepsOutcome()) break;
+            m_serial.clear();  // its keypad has gone
             ClearBar();
             Show(SLOT_WAITING, (Ok() + Failed() ? "Put the next keypad in " : "Put a keypad in ") + m_slot.name);
             break;
@@ -103,6 +124,31 @@ void CBenchSlot::Station(const StationEvent& event) {
             break;
         case StationEvent::PORT_UNOPENED:
             m_portUnopened = true;
+            break;
+        case StationEvent::WAITING_FOR_SERIAL:
+            if (KeepsOutcome()) {
+                m_labelAfterOutcome = true;
+                if (onChanged) onChanged();
+                break;
+            }
+            m_serial.clear();
+            ClearBar();
+            Show(SLOT_LABEL, LabelPrompt());
+            break;
+        case StationEvent::SERIAL_REFUSED:
+            m_asking = false;
+            Show(SLOT_LABEL, event.text + "; scan the keypad's label");
+            break;
+        case StationEvent::SERIAL_ASKED:
+            m_asking = true;
+            Show(SLOT_LABEL, event.text + ": update it again?");
+            break;
+        case StationEvent::SERIAL_TAKEN:
+            m_asking = false;
+            m_labelAfterOutcome = false;
+            m_serial = event.text;
+            m_erasing = false;  // the last unit's: nothing of this one is sent yet
+            Show(SLOT_UPDATING, ForThisSlot("starting"));
             break;
     }
 }
@@ -187,8 +233,10 @@ void CBenchSlot::UnitEnded(const SessionResult& result, int retryInMs) {
     if (result.exitCode == EXIT_OK) {
         m_position = m_upper;
         m_barHeld = true;
-        Show(SLOT_DONE, m_startByOperator ? "Done: put the next keypad in " + m_slot.name + ", then press Start"
-                                          : "Done: remove the keypad from " + m_slot.name);
+        Show(SLOT_DONE, !m_startByOperator
+                            ? "Done: remove the keypad from " + m_slot.name
+                            : "Done: put the next keypad in " + m_slot.name +
+                                  (m_labels != SERIAL_OFF ? ", then scan its label" : ", then press Start"));
     } else {
         ClearBar();  // as the main window's bar after a lost port: what was sent is no longer there
         Show(SLOT_FAILED, FailureText(result));
@@ -205,6 +253,8 @@ void CBenchSlot::ClearBar() {
 void CBenchSlot::StationEnded() {
     m_notSeenToLeave.stop();
     m_awaitingStart = false;
+    m_labelAfterOutcome = false;
+    m_asking = false;
     m_time.clear();
     if (m_state != SLOT_DONE) ClearBar();
     if (!m_stopReason.empty())

@@ -23,6 +23,7 @@ enum SlotState {
     SLOT_DONE,     // remove the keypad (or, started by the operator: the next one, then Start)
     SLOT_FAILED,   // the same, with the reason
     SLOT_STOPPED,  // its port failed or its record could not be written: the reason says which
+    SLOT_LABEL,    // for its keypad's label to be scanned (or a refusal of one, or the question "again?")
 };
 
 // The session's questions on a bench: the erase is the profile's (confirmed by
@@ -87,8 +88,9 @@ private:
 class CBenchSlot : public QObject, private ISessionSink {
 public:
     // `run` is set up (or refused) and outlives the slot; `index` is its station's.
+    // `labels`: each unit waits for its keypad's label (the run's serial desk).
     CBenchSlot(const BenchSlot& slot, int number, CKeypadRun& run, size_t index, bool startByOperator,
-               KeypadCommand command);
+               KeypadCommand command, SerialNeed labels = SERIAL_OFF);
     ~CBenchSlot() override;  // stops the station and waits for it
 
     // Starts the station; started by the operator, a station waiting for its
@@ -108,6 +110,13 @@ public:
     bool HasErased() const { return m_state == SLOT_UPDATING && m_erasing; }
     // Started by the operator and waiting for the next Start.
     bool AwaitsStart() const { return m_startByOperator && m_awaitingStart; }
+    // Started by the operator, the last unit's outcome still shown: the next label scanned goes on.
+    bool AwaitsLabel() const { return m_labelAfterOutcome; }
+    // The serial of the unit running, or of the last one until the next is asked for.
+    const std::string& Serial() const { return m_serial; }
+    // A serial updated with this image before was scanned: the operator says whether to update it again.
+    bool Asks() const { return m_asking; }
+    void Answer(bool again);
 
     SlotState State() const { return m_state; }
     const std::string& Name() const { return m_slot.name; }
@@ -152,6 +161,8 @@ private:
     void ClearBar();
     std::string ForThisSlot(const std::string& text) const;
     std::string FailureText(const SessionResult& result) const;
+    std::string LabelPrompt() const;
+    bool KeepsOutcome() const;
 
     BenchSlot m_slot;
     int m_number;
@@ -159,6 +170,7 @@ private:
     size_t m_index;
     bool m_startByOperator;
     KeypadCommand m_command;
+    SerialNeed m_labels;
     CQueuedSink m_toMain{*this, this};
     CSlotFigures m_figures{m_toMain};
     bool m_stopAsked = false;
@@ -172,6 +184,9 @@ private:
     std::string m_errors;  // the unit's or the station's errors, for its failure's reason
     bool m_erasing = false;
     bool m_awaitingStart = false;
+    bool m_labelAfterOutcome = false;
+    bool m_asking = false;
+    std::string m_serial;
     int m_lower = 0, m_upper = 100, m_position = 0;
     unsigned m_phase = 0;   // ranges shown, matched against the figures' own count
     bool m_barHeld = true;  // cleared or full at a unit's end: no figure moves it until the next range

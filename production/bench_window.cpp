@@ -15,8 +15,8 @@
 #include <QVBoxLayout>
 #include <cstdio>
 
-#include "session/port_discovery.h"
 #include "report_window.h"
+#include "session/port_discovery.h"
 #include "slot_panel.h"
 
 namespace {
@@ -24,7 +24,7 @@ namespace {
 constexpr int RECORDS_SHOWN = 200;
 constexpr int REPAINT_MS = 200;
 constexpr int RATE_CLOCK_MS = 10'000;
-constexpr double PANEL_ASPECT = 1.6;  // a panel's width over its height, for its lines and buttons
+constexpr double PANEL_ASPECT = 1.6;    // a panel's width over its height, for its lines and buttons
 constexpr int DISPLAY_GONE_EXIT = 129;  // SIGHUP's: the desktop session has ended
 const QString NO_PROFILE = QStringLiteral("No profile: File > New profile\u2026 or Open profile\u2026");
 
@@ -63,6 +63,7 @@ CBenchWindow::CBenchWindow() {
     layout->addWidget(splitter, 1);
     setCentralWidget(central);
     MakeMenus();
+    MakeStatusBar();
     m_repaint.setInterval(REPAINT_MS);
     connect(&m_repaint, &QTimer::timeout, this, [this] { RefreshPanels(); });
     m_rateClock.setInterval(RATE_CLOCK_MS);
@@ -130,6 +131,8 @@ void CBenchWindow::MakeMenus() {
     bench->addSeparator();
     m_lock = bench->addAction(QStringLiteral("&Lock"), this, [this] { ToggleLock(); });
     m_lock->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    QAction* who = bench->addAction(QStringLiteral("Change &operator\u2026"), this, [this] { AskOperator({}); });
+    who->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
 }
 
 QWidget* CBenchWindow::SlotArea() const { return m_scroll; }
@@ -161,6 +164,7 @@ bool CBenchWindow::UseProfile(const BenchProfile& profile, const std::string& pa
     Prepare();
     BuildSlots();
     ApplyLock();
+    ShowOperator();
     if (!m_refusal.empty()) Warn(m_refusal);
     return true;
 }
@@ -177,6 +181,9 @@ bool CBenchWindow::Prepare() {
     RunPlan plan;
     plan.logFile = m_logOverride;  // --log's name is the shell's; the profile's is from its folder
     ApplyBenchProfile(m_profilePath, m_profile, request, plan);
+    plan.program = "orbix-bench";
+    plan.operatorName = m_operator;
+    plan.serials.askAgain = true;  // a serial updated before: the operator answers on its panel
     std::string error;
     ReadRetryDelay(plan, error);  // a bad figure leaves the default
     m_policy.Forget();
@@ -214,19 +221,17 @@ void CBenchWindow::BuildSlots() {
     m_gridLayout->setContentsMargins(0, 0, 0, 0);
     for (size_t i = 0; i < m_profile.slots.size(); ++i) {
         auto slot = std::make_unique<CBenchSlot>(m_profile.slots[i], static_cast<int>(i + 1), *m_run, i,
-                                                 m_profile.startByOperator, m_profile.command);
+                                                 m_profile.startByOperator, m_profile.command,
+                                                 m_run->Serials() ? m_profile.serial : SERIAL_OFF);
         slot->onChanged = [this, i] { SlotChanged(i); };
         slot->onUnit = [this](const SessionResult& result) { ShowUnit(result); };
         slot->onEnded = [this] { SlotEnded(); };
         auto* panel = new CSlotPanel(*slot, m_grid);
         panel->sound = m_profile.sound;
         panel->onStart = [this, i] {
-            if (m_refusal.empty()) {
-                StartClock();
-                m_slots[i]->Start();
-            } else {
-                Warn(m_refusal);
-            }
+            if (!ReadyToStart([this, i] { m_panels[i]->onStart(); })) return;
+            StartClock();
+            m_slots[i]->Start();
         };
         panel->onStop = [this, i] { StopSlot(i); };
         m_slots.push_back(std::move(slot));
@@ -309,8 +314,10 @@ void CBenchWindow::ShowReport() {
     if (log.empty()) return Warn("The profile keeps no records log: there is nothing to report.");
     auto* report = new CReportWindow(log, this);
     report->setAttribute(Qt::WA_DeleteOnClose);
-    if (report->Reload()) report->show();
-    else report->deleteLater();
+    if (report->Reload())
+        report->show();
+    else
+        report->deleteLater();
 }
 
 void CBenchWindow::StartClock() {
@@ -361,10 +368,7 @@ bool CBenchWindow::AnyErased() const {
 }
 
 void CBenchWindow::StartAll() {
-    if (!m_refusal.empty()) {
-        Warn(m_refusal);
-        return;
-    }
+    if (!ReadyToStart([this] { StartAll(); })) return;
     StartClock();
     for (auto& slot : m_slots)
         if (!slot->IsRunning() || slot->AwaitsStart()) slot->Start();

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "bench_slot.h"
-#include "unit_rate.h"
 #include "session/bench_profile.h"
 #include "session/keypad_run.h"
+#include "unit_rate.h"
 
 class CSlotPanel;
 class QAction;
@@ -59,6 +59,8 @@ public:
     int FailedCount() const;
     QListWidget* Records() const { return m_records; }
     bool IsLocked() const { return m_profile.locked; }
+    // Who the records name (the badge scanned or the name typed); empty: nobody yet.
+    const std::string& Operator() const { return m_operator; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -75,12 +77,20 @@ private:
     void ShowUnit(const SessionResult& result);
     void Note(const std::string& text);
     void StopSlot(size_t i);
+    // bench_window_labels.cpp: the labels scanned and the operator.
+    void Scanned(const std::string& code);
+    // False when the bench cannot start (said) or asks who operates it first, then runs `then`.
+    bool ReadyToStart(const std::function<void()>& then);
+    void AskOperator(const std::function<void()>& then);
+    void MakeStatusBar();
+    void ShowOperator();
     void AskToStop(int slot, const std::string& question);
     void SlotChanged(size_t i);
     void SlotEnded();
     void RefreshTotals();
     void StartClock();
-    void ShowReport();  // File > Report: the shift's report of the bench's log  // the first Start: units per hour count from here
+    void ShowReport();  // File > Report: the shift's report of the bench's log  // the first Start: units per hour
+                        // count from here
     void ApplyLock();
     void ToggleLock();
     void NewProfile();
@@ -116,6 +126,9 @@ private:
     QAction* m_lock = nullptr;
     QAction* m_startAll = nullptr;
     QAction* m_stopAll = nullptr;
+    class CScanInput* m_scan = nullptr;
+    std::string m_operator;
+    QLabel* m_operatorLabel = nullptr;
     QMessageBox* m_question = nullptr;  // the stop question open now
     int m_questionSlot = -1;            // whose; -1: every slot's
     QElapsedTimer m_sinceStart;         // since the first Start

@@ -73,6 +73,21 @@ CProfileDialog::CProfileDialog(const BenchProfile& profile, QWidget* parent, con
     m_password->setPlaceholderText(profile.passwordHash.empty() ? QStringLiteral("none")
                                                                 : QStringLiteral("kept as it is"));
     form->addRow(QStringLiteral("Unlock &password:"), m_password);
+    m_serial = new QComboBox(this);
+    m_serial->addItem(QStringLiteral("Not asked for"), SERIAL_OFF);
+    m_serial->addItem(QStringLiteral("Scanned when there is one"), SERIAL_OPTIONAL);
+    m_serial->addItem(QStringLiteral("Scanned before each unit"), SERIAL_REQUIRED);
+    m_serial->setCurrentIndex(m_serial->findData(profile.serial));
+    form->addRow(QStringLiteral("Keypad's &label:"), m_serial);
+    m_pattern = new QLineEdit(Text(profile.serialPattern), this);
+    m_pattern->setPlaceholderText(QStringLiteral("any code (a regular expression, e.g. KP-[0-9]{6})"));
+    form->addRow(QStringLiteral("Serial pa&ttern:"), m_pattern);
+    m_station = new QLineEdit(Text(profile.station), this);
+    m_station->setPlaceholderText(QStringLiteral("the PC's name"));
+    form->addRow(QStringLiteral("Station &name:"), m_station);
+    m_operator = new QCheckBox(QStringLiteral("Ask for the operator's &badge or name before the first Start"), this);
+    m_operator->setChecked(profile.operatorRequired);
+    form->addRow(QString(), m_operator);
 
     m_slots = new QTableWidget(0, 2, this);
     m_slots->setHorizontalHeaderLabels({QStringLiteral("Slot"), QStringLiteral("Port")});
@@ -159,6 +174,13 @@ void CProfileDialog::accept() {
     profile.stallTimeoutSeconds = m_stall->value();
     profile.startByOperator = m_start->currentIndex() == 1;
     profile.locked = m_locked->isChecked();
+    profile.serial = static_cast<SerialNeed>(m_serial->currentData().toInt());
+    profile.serialPattern = m_pattern->text().trimmed().toStdString();
+    profile.station = m_station->text().trimmed().toStdString();
+    profile.operatorRequired = m_operator->isChecked();
+    std::string patternError;
+    if (!profile.serialPattern.empty() && !CSerialPattern().Set(profile.serialPattern, patternError))
+        return Refuse(Text("The serial pattern cannot be used: " + patternError + "."));
     profile.slots.clear();
     std::set<std::string> names;
     for (int row = 0; row < m_slots->rowCount(); ++row) {

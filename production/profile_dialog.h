@@ -14,7 +14,8 @@ class QTableWidget;
 // Makes or changes a bench profile: the command, the image (its SHA-256 taken
 // as it is chosen, and kept while it is not: another image is pinned only once the
 // old and the new hash have been shown), the records log, the slots from the system's ports, and
-// how the slots start. Names come out absolute; saving makes them relative.
+// how the slots start, the keypads' labels and who the records name. Names come out absolute; saving makes them
+// relative.
 class CProfileDialog : public QDialog {
 public:
     // `profilePath`: where the profile's relative names start (empty: a new one).
@@ -38,6 +39,10 @@ private:
     QSpinBox* m_retries;
     QSpinBox* m_stall;
     QComboBox* m_start;
+    QComboBox* m_serial;
+    QLineEdit* m_pattern;
+    QLineEdit* m_station;
+    QCheckBox* m_operator;
     QCheckBox* m_locked;
     QLineEdit* m_password;
     QTableWidget* m_slots;

@@ -34,6 +34,8 @@ StateLook Look(SlotState state) {
             return {QColor(0xb3, 0x26, 0x1e), Qt::white, "\u2716"};
         case SLOT_STOPPED:
             return {QColor(0xe4, 0xc4, 0xe8), Qt::black, "\u25A0"};
+        case SLOT_LABEL:
+            return {QColor(0xc8, 0xee, 0xf2), Qt::black, "\u25A5"};
         case SLOT_IDLE:
             break;
     }
@@ -73,7 +75,7 @@ QString ShortPortName(const QString& port, int most) {
 }  // namespace
 
 const char* SlotStateWord(int state) {
-    static const char* const WORDS[] = {"READY", "WAITING", "UPDATING", "DONE", "FAILED", "STOPPED"};
+    static const char* const WORDS[] = {"READY", "WAITING", "UPDATING", "DONE", "FAILED", "STOPPED", "SCAN"};
     return WORDS[state];
 }
 
@@ -167,6 +169,13 @@ CSlotPanel::CSlotPanel(CBenchSlot& slot, QWidget* parent) : QFrame(parent), m_sl
     connect(m_stop, &QPushButton::clicked, this, [this] {
         if (onStop) onStop();
     });
+    // The question about a serial updated before, answered where it is asked.
+    m_again = new QPushButton(QStringLiteral("Update again"), this);
+    m_notAgain = new QPushButton(QStringLiteral("Not again"), this);
+    m_again->setAccessibleName(QStringLiteral("Update the keypad in ") + name + QStringLiteral(" again"));
+    m_notAgain->setAccessibleName(QStringLiteral("Do not update the keypad in ") + name + QStringLiteral(" again"));
+    connect(m_again, &QPushButton::clicked, this, [this] { m_slot.Answer(true); });
+    connect(m_notAgain, &QPushButton::clicked, this, [this] { m_slot.Answer(false); });
 
     auto* grid = new QGridLayout(this);
     grid->setContentsMargins(6, 4, 6, 4);
@@ -177,8 +186,10 @@ CSlotPanel::CSlotPanel(CBenchSlot& slot, QWidget* parent) : QFrame(parent), m_sl
     figures->addWidget(m_time, 1);
     figures->addWidget(m_counts);
     grid->addLayout(figures, 2, 0, 1, 2);
-    grid->addWidget(m_start, 3, 0);
-    grid->addWidget(m_stop, 3, 1);
+    grid->addWidget(m_again, 3, 0);
+    grid->addWidget(m_notAgain, 3, 1);
+    grid->addWidget(m_start, 4, 0);
+    grid->addWidget(m_stop, 4, 1);
     grid->setRowStretch(0, 1);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     Refresh();
@@ -195,7 +206,10 @@ void CSlotPanel::Refresh() {
     if (!body.isEmpty()) body[0] = body[0].toUpper();
     body.replace(port, ShortPortName(port, PORT_SHOWN));
     if (awaitsStart) body += QStringLiteral(" Press Start.");
-    m_face->Set(name, port,
+    if (m_slot.AwaitsLabel() && m_slot.State() == SLOT_FAILED) body += QStringLiteral(" Then scan the next label.");
+    // The serial beside the slot's name, while its unit runs and after.
+    const QString serial = QString::fromStdString(m_slot.Serial());
+    m_face->Set(serial.isEmpty() ? name : name + QStringLiteral(" \u2014 ") + serial, port,
                 QString::fromUtf8(look.symbol) + QLatin1Char(' ') + QString::fromLatin1(SlotStateWord(m_slot.State())),
                 body);
     const QString counts = QStringLiteral("ok %1 \u00b7 failed %2").arg(m_slot.Ok()).arg(m_slot.Failed());
@@ -222,6 +236,10 @@ void CSlotPanel::Refresh() {
     m_bar->SetPos(m_slot.BarPosition());
     const QString time = QString::fromStdString(m_slot.TimeText());
     if (m_time->text() != time) m_time->setText(time);
+    if (m_again->isHidden() == m_slot.Asks()) {
+        m_again->setVisible(m_slot.Asks());
+        m_notAgain->setVisible(m_slot.Asks());
+    }
     m_start->setEnabled(!m_slot.IsRunning() || awaitsStart);
     m_stop->setEnabled(m_slot.IsRunning());
 }

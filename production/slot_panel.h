@@ -63,6 +63,8 @@ private:
     class QLabel* m_counts;
     QPushButton* m_start;
     QPushButton* m_stop;
+    QPushButton* m_again;
+    QPushButton* m_notAgain;
     int m_shownState = -1;
 };
 

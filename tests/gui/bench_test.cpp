@@ -25,9 +25,11 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -42,6 +44,7 @@
 #include "production/unit_rate.h"
 #include "session/image_file.h"
 #include "session/run_defaults.h"
+#include "session/shift_report.h"
 #include "sim/loopback_keypad.h"
 #include "sim/pty_server.h"
 #include "window_fixture.h"
@@ -54,6 +57,18 @@ KeypadConfig QuickKeypad() {
     config.eraseMsPerSector = 20;
     config.writeMsPerChunk = 4;
     return config;
+}
+
+// Types `text` and Enter as a scanner does, a character every few milliseconds, into whatever has
+// focus: on a display through the X server, else as Qt's own key events.
+void TypeAsAScanner(const QString& text) {
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        QProcess::execute(QStringLiteral("xdotool"), {"type", "--delay", "4", text});
+        QProcess::execute(QStringLiteral("xdotool"), {"key", "Return"});
+    } else {
+        QTest::keyClicks(QApplication::focusWidget(), text, Qt::NoModifier, 4);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    }
 }
 
 // Pixels whose colour differs by more than a tenth in a channel.
@@ -462,6 +477,93 @@ TEST_F(BenchTest, EverySlotInViewWithItsWholeReasonFrom4To32Slots) {
     QDir(linkDir).removeRecursively();
 }
 
+// A line scanning its keypads' labels on three slots: the operator's badge typed into the question
+// before the first Start; every code typed as a scanner types it while Slot 3's Stop has focus (a
+// slot's own name, with its space, choosing the slot for the next code); a code that is none of the
+// line's, a serial another slot holds, and one updated before (declined) refused or asked on the
+// panel; every record naming its keypad and who wrote it; the report counting what the log holds.
+TEST_F(BenchTest, LabelsScannedIntoEveryRecordAndTheReportCountsThem) {
+    QDir().mkpath(linkDir.path());
+    KeypadConfig slow = QuickKeypad();
+    slow.writeMsPerChunk = 20;  // its update lasts while the other slots' labels are scanned
+    CKeypadPtyServer& first = AddKeypad(slow);
+    first.swapAfterUpdateMs = 1500;
+    first.swapsLeft = 1;
+    first.onSwap = [](const CKeypadModel&, KeypadConfig& next) { next = QuickKeypad(); };
+    AddKeypad(QuickKeypad()).Start();
+    AddKeypad(QuickKeypad()).Start();
+    first.Start();
+    profile.serial = SERIAL_REQUIRED;
+    profile.serialPattern = "KP-[0-9]{6}";
+    profile.station = "Line 3 bench A";
+    profile.operatorRequired = true;
+    OpenProfile();
+    auto activate = [](QWidget* top) {
+        return QTest::qWaitFor([&] { return top->activateWindow(), QApplication::activeWindow() == top; });
+    };
+    ASSERT_TRUE(activate(&window));
+    window.StartAll();
+    auto* badge = window.findChild<QInputDialog*>(QStringLiteral("operator"));
+    ASSERT_TRUE(badge && !window.Slot(0).IsRunning() && activate(badge));  // nobody named yet
+    TypeAsAScanner(QStringLiteral("Ada Lind"));                            // the dialog's own keys
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.Operator() == "Ada Lind"; }, 5000) && activate(&window));
+    // Typed, then what the panel it went to shows: its serial taken, or why not.
+    auto scan = [&](const QString& typed, size_t slot, const QString& shown) {
+        for (const QString& code : typed.split('\n')) TypeAsAScanner(code);
+        return QTest::qWaitFor(
+            [&] {
+                window.RefreshPanels();
+                return window.Slot(slot).Serial() == shown.toStdString() ||
+                       window.Panel(slot).StateText().startsWith(shown);
+            },
+            20000);
+    };
+    for (size_t i = 0; i < 3; ++i) ASSERT_TRUE(scan("", i, "Scan the label of the keypad in Slot"));
+    auto button = [&](size_t slot, const QString& text) {
+        for (QPushButton* b : window.Panel(slot).findChildren<QPushButton*>())
+            if (b->text() == text) return b;
+        return static_cast<QPushButton*>(nullptr);
+    };
+    QPushButton* stop3 = button(2, "Stop");
+    stop3->setFocus();
+    EXPECT_TRUE(scan("Slot 1\nKP-000001", 0, "KP-000001"));
+    EXPECT_TRUE(scan("Slot 2\nKP123", 1, "KP123 is not a serial number of this line"));
+    window.SlotArea()->grab().save(QDir::temp().filePath(QStringLiteral("bench-labels.png")));  // to look at
+    EXPECT_TRUE(scan("Slot 3\nKP-000001", 2, "KP-000001 is in Slot 1 now"));
+    EXPECT_TRUE(scan("Slot 2\nKP-000002", 1, "KP-000002"));
+    EXPECT_TRUE(scan("KP-000003", 2, "KP-000003"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.Slot(1).Ok() == 1 && window.Slot(0).Ok() == 1; }, 30000));
+    // Slot 1's next keypad, labelled as one updated already: asked, declined, its own label then.
+    EXPECT_TRUE(scan("", 0, "Scan the label") && scan("KP-000002", 0, "KP-000002 was updated with this image at"));
+    button(0, "Not again")->click();
+    EXPECT_TRUE(scan("", 0, "Scan the label") && scan("KP-000004", 0, "KP-000004"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.Slot(0).Ok() == 2 && window.Slot(2).Ok() == 1; }, 30000));
+    TypeAsAScanner(QStringLiteral("KP-000009"));  // no slot waits
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.statusBar()->currentMessage().startsWith("no slot waits"); }));
+    EXPECT_TRUE(window.Slot(2).IsRunning() && stop3->hasFocus());  // no key reached the button
+    window.StopAll(false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.Slot(0).IsRunning() && !window.Slot(2).IsRunning(); }, 10000));
+
+    std::map<std::string, std::string> serials;  // serial: slot
+    int ok = 0;                                  // counted from the log's lines
+    for (const QJsonObject& r : Records()) {
+        serials[r["serial"].toString().toStdString()] = r["unit"].toString().toStdString();
+        ok += r["outcome"].toString() == "ok";
+        EXPECT_EQ(r["station"].toString() + ", " + r["operator"].toString() + ", " + r["profile"].toString(),
+                  "Line 3 bench A, Ada Lind, bench.orbix-bench");
+        EXPECT_TRUE(r["program"].toString().startsWith("orbix-bench ") && r["profile_sha256"].toString().size() == 64);
+    }
+    EXPECT_EQ(serials,
+              (std::map<std::string, std::string>{
+                  {"KP-000001", "Slot 1"}, {"KP-000002", "Slot 2"}, {"KP-000003", "Slot 3"}, {"KP-000004", "Slot 1"}}));
+    ShiftReport report;
+    std::string error;
+    ASSERT_TRUE(ReadShiftReport({dir.filePath("records.jsonl").toStdString()}, report, error)) << error;
+    EXPECT_EQ(report.total.ok, ok);
+    EXPECT_EQ(report.byStation["Line 3 bench A"].Units(), static_cast<int>(Records().size()));
+    QDir(linkDir).removeRecursively();
+}
+
 TEST_F(BenchTest, ProfileMadeLockedDroppedAndPinned) {
     QDir().mkpath(linkDir.path());
     CKeypadPtyServer& keypad = AddKeypad(QuickKeypad());
@@ -567,9 +669,24 @@ TEST_F(BenchTest, ProfileMadeLockedDroppedAndPinned) {
             if (name->text() == label) return qobject_cast<QSpinBox*>(name->buddy());
         return static_cast<QSpinBox*>(nullptr);
     };
+    // The keypads' labels too: a pattern that does not compile is refused in the dialog.
     editProfile([&](QDialog* dialog) {
         spinBox(dialog, "&Retries:")->setValue(MOST_RETRIES);
         spinBox(dialog, "&Stall time-out:")->setValue(MOST_STALL_TIMEOUT_SECONDS);
+        auto buddy = [&](const QString& label) {
+            for (QLabel* name : dialog->findChildren<QLabel*>())
+                if (name->text() == label) return name->buddy();
+            return static_cast<QWidget*>(nullptr);
+        };
+        qobject_cast<QComboBox*>(buddy("Keypad's &label:"))->setCurrentIndex(2);
+        auto* pattern = qobject_cast<QLineEdit*>(buddy("Serial pa&ttern:"));
+        pattern->setText("KP-[0-9");
+        dialog->accept();
+        EXPECT_TRUE(dialog->isVisible());  // refused, saying why
+        pattern->setText("KP-[0-9]{6}");
+        qobject_cast<QLineEdit*>(buddy("Station &name:"))->setText("Line 3 bench A");
+        for (QCheckBox* box : dialog->findChildren<QCheckBox*>())
+            if (box->text().startsWith("Ask for the operator")) box->setChecked(true);
     });
     // Locking is written into the profile: it opens locked from then on.
     lock->trigger();  // no question: the profile has its password
@@ -581,6 +698,9 @@ TEST_F(BenchTest, ProfileMadeLockedDroppedAndPinned) {
     EXPECT_EQ(reread.sha256, pinned);
     EXPECT_EQ(reread.retries, MOST_RETRIES);
     EXPECT_EQ(reread.stallTimeoutSeconds, MOST_STALL_TIMEOUT_SECONDS);
+    EXPECT_TRUE(reread.serial == SERIAL_REQUIRED && reread.operatorRequired);
+    EXPECT_EQ(reread.serialPattern, "KP-[0-9]{6}");
+    EXPECT_EQ(reread.station, "Line 3 bench A");
 
     // Another image chosen: its hash is pinned once the old and the new have been shown.
     OnNextModal<QInputDialog>([](QInputDialog* ask) {
