@@ -73,6 +73,7 @@ std::string CSerialDesk::Scan(const std::string& typed) {
     }
     size_t station = m_armed < m_desks.size() && m_desks[m_armed].state == WAITING ? m_armed : LongestWaiting();
     m_armed = SIZE_MAX;
+    if (station == SIZE_MAX && code.empty()) return "";  // Enter alone, with nothing to go on
     if (station == SIZE_MAX && m_keepEarly) m_early.push_back(code);
     if (station == SIZE_MAX) return m_keepEarly ? "" : "no slot waits for a label: " + code + " was not taken";
     Offer(station, code);
