@@ -1,5 +1,6 @@
 #include "serial_desk.h"
 
+#include <QDateTime>
 #include <QString>
 #include <algorithm>
 #include <chrono>
@@ -37,7 +38,10 @@ bool CSerialPattern::Matches(const std::string& code) const {
 std::string NotASerialText(const std::string& code) { return code + " is not a serial number of this line"; }
 
 std::string UpdatedBeforeText(const std::string& serial, const std::string& at) {
-    return serial + " was updated with this image at " + at;
+    // As a person at the line reads a time: the PC's own, to the second.
+    QDateTime when = QDateTime::fromString(QString::fromStdString(at), Qt::ISODateWithMs);
+    std::string shown = when.isValid() ? when.toLocalTime().toString("yyyy-MM-dd HH:mm:ss").toStdString() : at;
+    return serial + " was updated with this image at " + shown;
 }
 
 CSerialDesk::CSerialDesk(SerialRules rules, std::vector<std::string> names, std::map<std::string, std::string> doneAt)

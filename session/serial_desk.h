@@ -39,7 +39,8 @@ struct SerialRules {
 
 // "KP123 is not a serial number of this line"
 std::string NotASerialText(const std::string& code);
-// "KP-7 was updated with this image at 2026-12-09T14:02:11.120Z"
+// "KP-7 was updated with this image at 2026-12-09 15:02:11" (`at` as a record
+// gives it, shown in local time)
 std::string UpdatedBeforeText(const std::string& serial, const std::string& at);
 
 // The serial numbers scanned (a scanner types the code and Enter) or typed at
