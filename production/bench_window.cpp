@@ -15,8 +15,8 @@
 #include <QVBoxLayout>
 #include <cstdio>
 
-#include "session/port_discovery.h"
 #include "report_window.h"
+#include "session/port_discovery.h"
 #include "slot_panel.h"
 
 namespace {
@@ -24,7 +24,7 @@ namespace {
 constexpr int RECORDS_SHOWN = 200;
 constexpr int REPAINT_MS = 200;
 constexpr int RATE_CLOCK_MS = 10'000;
-constexpr double PANEL_ASPECT = 1.6;  // a panel's width over its height, for its lines and buttons
+constexpr double PANEL_ASPECT = 1.6;    // a panel's width over its height, for its lines and buttons
 constexpr int DISPLAY_GONE_EXIT = 129;  // SIGHUP's: the desktop session has ended
 const QString NO_PROFILE = QStringLiteral("No profile: File > New profile\u2026 or Open profile\u2026");
 
@@ -103,6 +103,12 @@ void CBenchWindow::MakeTotals(QWidget* parent, QVBoxLayout* layout) {
     row->addWidget(m_totalsLabel);
     layout->addLayout(row);
     layout->addWidget(m_refusalLabel);
+    m_databaseLabel = new QLabel(parent);
+    m_databaseLabel->setTextFormat(Qt::PlainText);
+    m_databaseLabel->setStyleSheet(QStringLiteral("QLabel { color: #805000; font-weight: bold; }"));
+    m_databaseLabel->hide();
+    layout->addWidget(m_databaseLabel);
+    m_database = std::make_unique<CBenchDatabase>(m_databaseLabel);
 }
 
 void CBenchWindow::MakeMenus() {
@@ -191,8 +197,9 @@ bool CBenchWindow::Prepare() {
     // The same set-up, and the same words, as orbix-flash --profile.
     if (m_profile.image.empty())
         m_refusal = "The profile names no image.";
-    else if (m_run->SetUpStations(error) != EXIT_OK)
+    else if (m_run->SetUpStations(error) != EXIT_OK || !m_database->Start(plan.database, plan.logFile, *m_run, error))
         m_refusal = error;
+    if (!m_refusal.empty()) m_database->Stop();
     const QString name = QFileInfo(QString::fromStdString(m_profile.image)).fileName();
     m_imageLabel->setText(m_profile.image.empty()
                               ? NO_PROFILE
@@ -309,8 +316,10 @@ void CBenchWindow::ShowReport() {
     if (log.empty()) return Warn("The profile keeps no records log: there is nothing to report.");
     auto* report = new CReportWindow(log, this);
     report->setAttribute(Qt::WA_DeleteOnClose);
-    if (report->Reload()) report->show();
-    else report->deleteLater();
+    if (report->Reload())
+        report->show();
+    else
+        report->deleteLater();
 }
 
 void CBenchWindow::StartClock() {

@@ -7,10 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "bench_database.h"
 #include "bench_slot.h"
-#include "unit_rate.h"
 #include "session/bench_profile.h"
 #include "session/keypad_run.h"
+#include "unit_rate.h"
 
 class CSlotPanel;
 class QAction;
@@ -57,6 +58,7 @@ public:
     const std::string& Refusal() const { return m_refusal; }
     int OkCount() const;
     int FailedCount() const;
+    size_t RecordsWaiting() const { return m_database->Waiting(); }
     QListWidget* Records() const { return m_records; }
     bool IsLocked() const { return m_profile.locked; }
 
@@ -80,7 +82,8 @@ private:
     void SlotEnded();
     void RefreshTotals();
     void StartClock();
-    void ShowReport();  // File > Report: the shift's report of the bench's log  // the first Start: units per hour count from here
+    void ShowReport();  // File > Report: the shift's report of the bench's log  // the first Start: units per hour
+                        // count from here
     void ApplyLock();
     void ToggleLock();
     void NewProfile();
@@ -96,8 +99,10 @@ private:
     std::string m_profilePath;
     std::string m_logOverride;
     CBenchPolicy m_policy;
-    std::unique_ptr<CKeypadRun> m_run;  // the profile's stations; outlives the slots, its views
-    std::string m_refusal;              // why the bench cannot start, empty when it can
+    QLabel* m_databaseLabel = nullptr;
+    std::unique_ptr<CBenchDatabase> m_database;  // outlives the run, which sends its records there
+    std::unique_ptr<CKeypadRun> m_run;           // the profile's stations; outlives the slots, its views
+    std::string m_refusal;                       // why the bench cannot start, empty when it can
     std::vector<std::unique_ptr<CBenchSlot>> m_slots;
     std::vector<CSlotPanel*> m_panels;
     QTimer m_repaint;

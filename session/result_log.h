@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 #include <mutex>
 #include <set>
 #include <string>
@@ -26,6 +27,9 @@ public:
     int Begin(const SessionResult& result, std::string& reason, std::string& note);
     int Append(const SessionResult& result, std::string& reason, std::string& note);
     bool IsOpen() const { return m_fd >= 0; }
+    // Each record's line once it is whole on the disk, on the writer's thread
+    // (one at a time, in the log's order): where it goes next must not block.
+    std::function<void(const QByteArray& line)> onWritten;
 
 private:
     int Write(const QByteArray& line, std::string& reason, std::string& note);

@@ -1,0 +1,191 @@
+#include "record_table.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStringList>
+#include <QVariant>
+
+namespace {
+
+// Bounded waits: a server that takes the connection and never answers holds nothing for long.
+constexpr int CONNECT_TIMEOUT_SECONDS = 5;
+constexpr int STATEMENT_TIMEOUT_MS = 10000;
+constexpr int IDS_PER_QUERY = 1000;
+
+enum ColumnKind { TEXT, INTEGER, BIG, REAL, TIME, JSON };
+
+struct Column {
+    const char* name;  // the record's field of the same name
+    ColumnKind kind;
+};
+
+const Column COLUMNS[] = {
+    {"type", TEXT},         {"unit_id", TEXT},     {"port", TEXT},      {"unit", TEXT},
+    {"attempt", INTEGER},   {"command", TEXT},     {"file", TEXT},      {"sha256", TEXT},
+    {"start", TIME},        {"image_length", BIG}, {"bytes_sent", BIG}, {"outcome", TEXT},
+    {"exit_code", INTEGER}, {"last_text", TEXT},   {"memory_id", JSON}, {"seconds", REAL},
+};
+
+const char* SqlType(ColumnKind kind) {
+    switch (kind) {
+        case INTEGER:
+            return "integer";
+        case BIG:
+            return "bigint";
+        case REAL:
+            return "double precision";
+        case TIME:
+            return "timestamptz";
+        case JSON:
+            return "jsonb";
+        default:
+            return "text";
+    }
+}
+
+// A field as its column takes it; a field missing or of another type is NULL rather than a row refused.
+QVariant ColumnValue(const QJsonValue& value, ColumnKind kind) {
+    switch (kind) {
+        case TEXT:
+            return value.isString() ? QVariant(value.toString()) : QVariant();
+        case INTEGER:
+        case BIG:
+            return value.isDouble() ? QVariant(static_cast<qint64>(value.toDouble())) : QVariant();
+        case REAL:
+            return value.isDouble() ? QVariant(value.toDouble()) : QVariant();
+        case TIME: {
+            QDateTime time = QDateTime::fromString(value.toString(), Qt::ISODateWithMs);
+            return time.isValid() ? QVariant(time) : QVariant();
+        }
+        case JSON:
+            return value.isObject()
+                       ? QVariant(QString::fromUtf8(QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact)))
+                       : QVariant();
+    }
+    return {};
+}
+
+QString CreateStatement() {
+    QStringList columns{"record_id text PRIMARY KEY"};
+    for (const Column& c : COLUMNS) columns << QString("%1 %2").arg(c.name, SqlType(c.kind));
+    columns << "record jsonb NOT NULL"
+            << "received timestamptz NOT NULL DEFAULT now()";
+    return "CREATE TABLE IF NOT EXISTS orbix_records (" + columns.join(", ") + ")";
+}
+
+QString InsertStatement() {
+    QStringList names{"record_id"}, values{"?"};
+    for (const Column& c : COLUMNS) {
+        names << c.name;
+        values << (c.kind == JSON ? "CAST(? AS jsonb)" : "?");
+    }
+    names << "record";
+    values << "CAST(? AS jsonb)";
+    return "INSERT INTO orbix_records (" + names.join(", ") + ") VALUES (" + values.join(", ") +
+           ") ON CONFLICT (record_id) DO NOTHING";
+}
+
+// The server's or libpq's own words, on one line; Qt's "Unable to connect" beside them adds nothing.
+int Failed(const QSqlError& sqlError, std::string& error) {
+    QString text = sqlError.databaseText().isEmpty() ? sqlError.text() : sqlError.databaseText();
+    QStringList lines = text.split('\n', Qt::SkipEmptyParts);
+    for (QString& line : lines) line = line.simplified();
+    error = lines.join("; ").toStdString();
+    return 0;
+}
+
+int Exec(QSqlDatabase& db, const QString& statement, std::string& error) {
+    QSqlQuery query(db);
+    return query.exec(statement) || Failed(query.lastError(), error);
+}
+
+}  // namespace
+
+LogRecord MakeLogRecord(const QByteArray& line) {
+    QByteArray whole = line;
+    while (whole.endsWith('\n') || whole.endsWith('\r')) whole.chop(1);
+    return {whole, QString::fromLatin1(QCryptographicHash::hash(whole, QCryptographicHash::Sha256).toHex())};
+}
+
+int ReadLogRecords(const std::string& path, std::vector<LogRecord>& records, std::string& error) {
+    QFile file(QString::fromStdString(path));
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = path + ": " + file.errorString().toStdString();
+        return 0;
+    }
+    while (!file.atEnd()) {
+        LogRecord record = MakeLogRecord(file.readLine());
+        if (QJsonDocument::fromJson(record.line).isObject()) records.push_back(record);
+    }
+    return 1;
+}
+
+int OpenRecordsDatabase(QSqlDatabase& db, const DatabaseUrl& url, const std::string& password,
+                        const std::string& program, std::string& error) {
+    db.setHostName(QString::fromStdString(url.host));
+    db.setPort(url.port);
+    db.setDatabaseName(QString::fromStdString(url.database));
+    db.setUserName(QString::fromStdString(url.user));
+    db.setPassword(QString::fromStdString(password));
+    // Keepalives find a server that went away without a word; the time-out bounds the connection's start.
+    db.setConnectOptions(QString("connect_timeout=%1;keepalives_idle=10;keepalives_interval=5;keepalives_count=3;"
+                                 "application_name=%2")
+                             .arg(CONNECT_TIMEOUT_SECONDS)
+                             .arg(QString::fromStdString(program)));
+    if (!db.open()) return Failed(db.lastError(), error);
+    // The table made when missing is no news worth a notice on stderr.
+    if (Exec(db, QString("SET statement_timeout = %1").arg(STATEMENT_TIMEOUT_MS), error) &&
+        Exec(db, "SET client_min_messages = warning", error) && Exec(db, CreateStatement(), error))
+        return 1;
+    db.close();
+    return 0;
+}
+
+bool ConnectionRefused(const std::string& error) {
+    // libpq says these in words only: a connection that failed has no SQLSTATE.
+    for (const char* permanent : {"could not translate host name", "does not exist", "authentication failed",
+                                  "no password supplied", "no pg_hba.conf entry", "Driver not loaded"})
+        if (error.find(permanent) != std::string::npos) return true;
+    return false;
+}
+
+int InsertRecords(QSqlDatabase& db, const std::vector<LogRecord>& records, std::string& error) {
+    if (!db.transaction()) return Failed(db.lastError(), error);
+    QSqlQuery query(db);
+    query.prepare(InsertStatement());
+    for (const LogRecord& record : records) {
+        QJsonObject o = QJsonDocument::fromJson(record.line).object();
+        query.addBindValue(record.id);
+        for (const Column& c : COLUMNS) query.addBindValue(ColumnValue(o[c.name], c.kind));
+        query.addBindValue(QString::fromUtf8(record.line));
+        if (!query.exec()) {
+            Failed(query.lastError(), error);
+            db.rollback();
+            return 0;
+        }
+    }
+    return db.commit() || Failed(db.lastError(), error);
+}
+
+int MissingRecords(QSqlDatabase& db, const std::vector<LogRecord>& records, std::vector<LogRecord>& missing,
+                   std::string& error) {
+    QSqlQuery query(db);
+    query.prepare("SELECT record_id FROM orbix_records WHERE record_id = ANY(CAST(? AS text[]))");
+    for (size_t first = 0; first < records.size(); first += IDS_PER_QUERY) {
+        size_t end = std::min(records.size(), first + IDS_PER_QUERY);
+        QStringList ids;
+        for (size_t i = first; i < end; ++i) ids << records[i].id;
+        query.addBindValue("{" + ids.join(",") + "}");  // hex ids need no quoting in an array
+        if (!query.exec()) return Failed(query.lastError(), error);
+        std::set<QString> present;
+        while (query.next()) present.insert(query.value(0).toString());
+        for (size_t i = first; i < end; ++i)
+            if (!present.count(records[i].id)) missing.push_back(records[i]);
+    }
+    return 1;
+}
