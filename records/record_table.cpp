@@ -13,7 +13,7 @@
 namespace {
 
 // Bounded waits: a server that takes the connection and never answers holds nothing for long.
-constexpr int CONNECT_TIMEOUT_SECONDS = 5;
+constexpr int CONNECT_TIMEOUT_SECONDS = 3;
 constexpr int STATEMENT_TIMEOUT_MS = 10000;
 constexpr int IDS_PER_QUERY = 1000;
 

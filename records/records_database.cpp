@@ -8,7 +8,7 @@
 namespace {
 
 // The connection's own time-out and a little more.
-constexpr int FIRST_VERDICT_MS = 7000;
+constexpr int FIRST_VERDICT_MS = 4500;
 
 }  // namespace
 
