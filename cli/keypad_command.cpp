@@ -214,6 +214,8 @@ void CKeypadCommand::FinishDatabase() {
     size_t waiting = m_sender->Finish(FINISH_SENDING_MS);
     if (waiting > 0 || !m_sender->CaughtUp())
         Error(WaitingRecordsNote(*m_sender, waiting, m_options.plan.logFile, m_options.plan.database), EXIT_OK);
+    std::string refused = RefusedRecordsNote(*m_sender, m_options.plan.logFile);
+    if (!refused.empty()) Error(refused, EXIT_OK);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QInputDialog>
+#include <QStringList>
 #include <cstdio>
 
 #include "records/records_database.h"
@@ -24,6 +25,8 @@ CBenchDatabase::~CBenchDatabase() {
     size_t waiting = m_sender->Finish(FINISH_SENDING_MS);
     if (waiting > 0 || !m_sender->CaughtUp())
         std::fprintf(stderr, "orbix-bench: %s\n", WaitingRecordsNote(*m_sender, waiting, m_log, m_url).c_str());
+    std::string refused = RefusedRecordsNote(*m_sender, m_log);
+    if (!refused.empty()) std::fprintf(stderr, "orbix-bench: %s\n", refused.c_str());
 }
 
 bool CBenchDatabase::Start(const std::string& url, const std::string& log, CKeypadRun& run, std::string& error) {
@@ -65,7 +68,12 @@ void CBenchDatabase::Stop() {
 
 void CBenchDatabase::Refresh() {
     const size_t waiting = Waiting();
-    m_label->setText(waiting == 1 ? QStringLiteral("1 record waiting for the database")
-                                  : QStringLiteral("%1 records waiting for the database").arg(waiting));
-    m_label->setVisible(waiting > 0);
+    QStringList notes;
+    if (waiting > 0)
+        notes << (waiting == 1 ? QStringLiteral("1 record waiting for the database")
+                               : QStringLiteral("%1 records waiting for the database").arg(waiting));
+    const std::string refused = m_sender ? RefusedRecordsNote(*m_sender, m_log) : "";
+    if (!refused.empty()) notes << QString::fromStdString(refused);
+    m_label->setText(notes.join(QStringLiteral("; ")));
+    m_label->setVisible(!notes.isEmpty());
 }

@@ -27,11 +27,14 @@ struct CRecordSender::State {
     mutable std::mutex mutex;
     std::condition_variable changed;
     std::deque<LogRecord> queue;
+    std::set<QString> queued;  // the queue's ids: a record read from the log as it is queued goes once
     bool caughtUp = false;
     bool stopping = false;
     bool retryNow = false;  // try the server now, not after the back-off
     int failures = 0;       // connections tried that failed
     bool ended = false;
+    size_t refused = 0;  // records the server would not take
+    std::string refusedReason;
     Verdict first = DB_UNKNOWN;
     std::string firstReason;
 };
@@ -63,13 +66,19 @@ CRecordSender::Verdict CRecordSender::FirstVerdict(int ms, std::string& reason) 
 void CRecordSender::Queue(const QByteArray& line) {
     LogRecord record = MakeLogRecord(line);
     std::lock_guard<std::mutex> lock(m_state->mutex);
-    m_state->queue.push_back(record);
+    if (m_state->queued.insert(record.id).second) m_state->queue.push_back(record);
     m_state->changed.notify_all();
 }
 
 size_t CRecordSender::Waiting() const {
     std::lock_guard<std::mutex> lock(m_state->mutex);
     return m_state->queue.size();
+}
+
+size_t CRecordSender::Refused(std::string& reason) const {
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    reason = m_state->refusedReason;
+    return m_state->refused;
 }
 
 bool CRecordSender::CaughtUp() const {
@@ -141,9 +150,7 @@ void CRecordSender::Work(std::shared_ptr<State> state) {
                     continue;
                 }
                 s.caughtUp = true;
-                std::set<QString> queued;
-                for (const LogRecord& record : s.queue) queued.insert(record.id);
-                std::erase_if(batch, [&queued](const LogRecord& record) { return queued.count(record.id) > 0; });
+                std::erase_if(batch, [&s](const LogRecord& record) { return !s.queued.insert(record.id).second; });
                 s.queue.insert(s.queue.begin(), batch.begin(), batch.end());
                 batch.clear();
             }
@@ -154,12 +161,32 @@ void CRecordSender::Work(std::shared_ptr<State> state) {
             }
             batch.assign(s.queue.begin(), s.queue.begin() + static_cast<long>(std::min(BATCH, s.queue.size())));
             lock.unlock();
-            bool sent = InsertRecords(db, batch, error);
+            bool batchRefused = false;
+            bool sent = InsertRecords(db, batch, error, &batchRefused);
+            // The server will not take the batch: a record in it is at fault. Each goes alone, and
+            // one refused stays in the log only, rather than holding up every record after it.
+            size_t refused = 0;
+            std::string reason;
+            for (size_t i = 0; batchRefused && i < batch.size(); ++i) {
+                bool refusedOne = false;
+                sent = InsertRecords(db, {batch[i]}, error, &refusedOne) || refusedOne;
+                if (refusedOne) {
+                    ++refused;
+                    reason = error;
+                }
+                if (!sent) break;  // the connection failed meanwhile: the whole batch is tried again
+            }
             lock.lock();
-            if (sent)
+            if (sent && refused > 0) {
+                s.refused += refused;
+                s.refusedReason = reason;
+            }
+            if (sent) {
+                for (const LogRecord& record : batch) s.queued.erase(record.id);
                 s.queue.erase(s.queue.begin(), s.queue.begin() + static_cast<long>(batch.size()));
-            else
+            } else {
                 db.close();
+            }
             s.changed.notify_all();
         }
         lock.unlock();

@@ -37,6 +37,8 @@ public:
     void Queue(const QByteArray& line);
     // Records not yet in the table (the log's earlier ones counted once compared with it).
     size_t Waiting() const;
+    // Records the server would not take (`reason`: its words for the last): they are in the log only.
+    size_t Refused(std::string& reason) const;
     // Whether the log's earlier records were compared with the table.
     bool CaughtUp() const;
     // Gives the thread `ms` to send what waits (trying the server again at

@@ -9,6 +9,8 @@
 #include <QSqlQuery>
 #include <QStringList>
 #include <QVariant>
+#include <climits>
+#include <cmath>
 
 namespace {
 
@@ -48,23 +50,35 @@ const char* SqlType(ColumnKind kind) {
     }
 }
 
-// A field as its column takes it; a field missing or of another type is NULL rather than a row refused.
+// PostgreSQL's text holds no NUL, nor its JSON a \u0000: either would refuse the row, and every
+// record after it would wait behind it. They go in as U+FFFD; the row keeps the line's own id.
+QString StorableText(QString text) { return text.replace(QChar(0), QChar(0xFFFD)); }
+QString StorableJson(const QByteArray& json) { return QString::fromUtf8(json).replace("\\u0000", "\\ufffd"); }
+
+// Beyond what JSON numbers hold exactly.
+constexpr double LARGEST_WHOLE = 9.0e15;
+
+// A field as its column takes it; a field missing, of another type or out of range is NULL rather
+// than a row refused.
 QVariant ColumnValue(const QJsonValue& value, ColumnKind kind) {
+    const double number = value.toDouble();
     switch (kind) {
         case TEXT:
-            return value.isString() ? QVariant(value.toString()) : QVariant();
+            return value.isString() ? QVariant(StorableText(value.toString())) : QVariant();
         case INTEGER:
+            return value.isDouble() && std::abs(number) <= INT_MAX ? QVariant(value.toInt()) : QVariant();
         case BIG:
-            return value.isDouble() ? QVariant(static_cast<qint64>(value.toDouble())) : QVariant();
+            return value.isDouble() && std::abs(number) <= LARGEST_WHOLE ? QVariant(static_cast<qint64>(number))
+                                                                         : QVariant();
         case REAL:
-            return value.isDouble() ? QVariant(value.toDouble()) : QVariant();
+            return value.isDouble() ? QVariant(number) : QVariant();
         case TIME: {
             QDateTime time = QDateTime::fromString(value.toString(), Qt::ISODateWithMs);
             return time.isValid() ? QVariant(time) : QVariant();
         }
         case JSON:
             return value.isObject()
-                       ? QVariant(QString::fromUtf8(QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact)))
+                       ? QVariant(StorableJson(QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact)))
                        : QVariant();
     }
     return {};
@@ -95,7 +109,7 @@ int Failed(const QSqlError& sqlError, std::string& error) {
     QString text = sqlError.databaseText().isEmpty() ? sqlError.text() : sqlError.databaseText();
     QStringList lines = text.split('\n', Qt::SkipEmptyParts);
     for (QString& line : lines) line = line.simplified();
-    error = lines.join("; ").toStdString();
+    error = lines.join("; ").replace("; (", " (").toStdString();  // the SQLSTATE beside its message
     return 0;
 }
 
@@ -156,7 +170,8 @@ bool ConnectionRefused(const std::string& error) {
     return false;
 }
 
-int InsertRecords(QSqlDatabase& db, const std::vector<LogRecord>& records, std::string& error) {
+int InsertRecords(QSqlDatabase& db, const std::vector<LogRecord>& records, std::string& error, bool* refused) {
+    if (refused) *refused = false;
     if (!db.transaction()) return Failed(db.lastError(), error);
     QSqlQuery query(db);
     query.prepare(InsertStatement());
@@ -164,8 +179,12 @@ int InsertRecords(QSqlDatabase& db, const std::vector<LogRecord>& records, std::
         QJsonObject o = QJsonDocument::fromJson(record.line).object();
         query.addBindValue(record.id);
         for (const Column& c : COLUMNS) query.addBindValue(ColumnValue(o[c.name], c.kind));
-        query.addBindValue(QString::fromUtf8(record.line));
+        query.addBindValue(StorableJson(record.line));
         if (!query.exec()) {
+            // Data the server cannot take (22), a rule it breaks (23), rights it lacks (42): not a
+            // connection that failed, nor a time-out, which are tried again.
+            const QString state = query.lastError().nativeErrorCode();
+            if (refused) *refused = state.startsWith("22") || state.startsWith("23") || state.startsWith("42");
             Failed(query.lastError(), error);
             db.rollback();
             return 0;

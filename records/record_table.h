@@ -34,8 +34,10 @@ int OpenRecordsDatabase(QSqlDatabase& db, const DatabaseUrl& url, const std::str
 // or database, a wrong or missing password): waiting will not help.
 bool ConnectionRefused(const std::string& error);
 
-// Inserts the records in one transaction, each at most once. 0 with `error`.
-int InsertRecords(QSqlDatabase& db, const std::vector<LogRecord>& records, std::string& error);
+// Inserts the records in one transaction, each at most once. 0 with `error`,
+// and `refused` set when the server will not take them (their data, or the
+// user's rights) rather than failed to answer.
+int InsertRecords(QSqlDatabase& db, const std::vector<LogRecord>& records, std::string& error, bool* refused = nullptr);
 // Of `records`, those the table lacks, in order. 0 with `error`.
 int MissingRecords(QSqlDatabase& db, const std::vector<LogRecord>& records, std::vector<LogRecord>& missing,
                    std::string& error);

@@ -31,6 +31,14 @@ int StartRecordSender(const std::string& url, const std::string& log, const std:
     return 0;
 }
 
+std::string RefusedRecordsNote(const CRecordSender& sender, const std::string& log) {
+    std::string reason;
+    size_t refused = sender.Refused(reason);
+    if (refused == 0) return "";
+    return "the database would not take " + std::to_string(refused) + " record(s) of " + log +
+           ", which stay in the log only: " + reason;
+}
+
 std::string WaitingRecordsNote(const CRecordSender& sender, size_t waiting, const std::string& log,
                                const std::string& url) {
     std::string push = "'orbix-flash records push " + log + " --database " + url + "' sends them";

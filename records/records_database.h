@@ -21,6 +21,9 @@ int StartRecordSender(const std::string& url, const std::string& log, const std:
 std::string WaitingRecordsNote(const CRecordSender& sender, size_t waiting, const std::string& log,
                                const std::string& url);
 
+// What the end of a run says of the records the server would not take; empty: none.
+std::string RefusedRecordsNote(const CRecordSender& sender, const std::string& log);
+
 // records push: each log's records the table lacks. 0 with `error` when the
 // database or a log cannot be used (what went in before stays: sending again
 // sends only the rest).

@@ -104,6 +104,16 @@ TEST_F(DatabaseE2E, EveryRecordOnceThroughAnOutageAHungServerAndARestart) {
     EXPECT_EQ(Lines("hung.jsonl"), 6u);
     EXPECT_EQ(Rows("hung.jsonl"), "6");
 
+    // A user the server lets read but not write: the records stay in the log, and the run says so.
+    server.Query("CREATE ROLE reader LOGIN PASSWORD 'line-pw'; GRANT SELECT ON orbix_records TO reader");
+    std::ofstream(getenv("PGPASSFILE"), std::ios::app) << "*:*:*:reader:line-pw\n";
+    ProcessResult reader = RunProgram(Fleet(1, "reader.jsonl", server.Url("reader")), 30);
+    EXPECT_EQ(reader.exitCode, 0) << reader.output;
+    EXPECT_TRUE(
+        Has(reader.output, "the database would not take 2 record(s) of " + (dir / "reader.jsonl").string() +
+                               ", which stay in the log only: ERROR: permission denied for table orbix_records"))
+        << reader.output;
+
     // By hand, from any log: what the table lacks, never twice; a line cut short is no record.
     std::string line = ReadAll(dir / "fleet.jsonl").substr(0, ReadAll(dir / "fleet.jsonl").find('\n') + 1);
     Write("other.jsonl", line.substr(0, 40) + "\n" + "{\"type\":\"result\",\"unit_id\":\"from-elsewhere\",\"file\":\"" +
