@@ -1,10 +1,8 @@
 // The records sent on to a real PostgreSQL server: refused URLs, a server stopped mid-run, one
 // that never answers, a restart catching up and records push.
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include <QCryptographicHash>
 #include <QStringList>
+#include <QTcpServer>
 #include <thread>
 
 #include "program_test.h"
@@ -41,26 +39,6 @@ protected:
     std::string firmware = Write("small.s", SMALL_FIRMWARE);
 };
 
-// A listener that takes connections and never says a word.
-class CSilentServer {
-public:
-    CSilentServer() : m_fd(socket(AF_INET, SOCK_STREAM, 0)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(m_fd, 16);
-        getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length);
-        port = ntohs(address.sin_port);
-    }
-    ~CSilentServer() { close(m_fd); }
-    int port = 0;
-
-private:
-    int m_fd;  // the kernel accepts for it: the backlog is never read
-};
-
 TEST_F(DatabaseE2E, EveryRecordOnceThroughAnOutageAHungServerAndARestart) {
     ASSERT_TRUE(server.Ready()) << ReadAll(std::filesystem::path(getenv("PGPASSFILE")).parent_path() / "commands.log");
 
@@ -90,10 +68,11 @@ TEST_F(DatabaseE2E, EveryRecordOnceThroughAnOutageAHungServerAndARestart) {
     EXPECT_EQ(Rows("fleet.jsonl"), "10") << ended.output;
 
     // A server that never answers holds nothing for long, and the run says what waits.
-    CSilentServer silent;
+    QTcpServer silent;  // the kernel takes the connections; nothing ever reads them
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
     const double before = MonotonicSeconds();
     ProcessResult hung = RunProgram(
-        Fleet(2, "hung.jsonl", "postgresql://line@127.0.0.1:" + std::to_string(silent.port) + "/quality"), 60);
+        Fleet(2, "hung.jsonl", "postgresql://line@127.0.0.1:" + std::to_string(silent.serverPort()) + "/quality"), 60);
     EXPECT_EQ(hung.exitCode, 0) << hung.output;
     EXPECT_LT(MonotonicSeconds() - before, 20) << hung.output;
     EXPECT_TRUE(Has(hung.output, "orbix-flash records push " + (dir / "hung.jsonl").string())) << hung.output;

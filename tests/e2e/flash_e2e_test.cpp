@@ -154,8 +154,7 @@ TEST_F(FlashE2E, BadFilesSendNothing) {
     };
     std::vector<Case> cases = {
         {"firmware", Write("empty.s", ""), "Incorrect file type (should be .S)"},
-        {"firmware", Write("garbage.s", std::string("\x7f\x45\x4c\x46\x02\x01", 6)),
-         "Incorrect file type (should be .S)"},
+        {"firmware", Write("garbage.s", std::string("\x7f\x45\x4c\x46\x02\x01", 6)), "Incorrect file type (should be .S)"},
         {"firmware", Write("header.s", "S00600004844521B\nS1130000000102030405060708090A0B0C0D0E0F74\n"),
          "Incorrect file type (should be .S)"},
         {"firmware", Write("far.s", "S0030000FC\nS308000F423F11223300\n"), "Out of range offset in SRecord: 1000000"},

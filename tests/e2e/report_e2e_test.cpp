@@ -18,8 +18,7 @@ TEST_F(ReportE2E, UnitsNotAttemptsAcrossLogsOldAndNew) {
                                      << Record("\"port\":\"/dev/ttyUSB1\"", "8T08:00:00.000", "failed", 1,
                                                "Got \\\"Failed\\\" back from keypad.")
                                      << Record("\"port\":\"/dev/ttyUSB1\"", "8T08:02:00.000", "ok", 2)
-                                     << Record("\"port\":\"/dev/ttyUSB2\"", "8T08:00:00.000", "failed", 1,
-                                               "Erase failed");
+                                     << Record("\"port\":\"/dev/ttyUSB2\"", "8T08:00:00.000", "failed", 1, "Erase failed");
     // A bench's: named slots, a serial updated twice, a failure, and a unit begun and never ended.
     const std::string a = "\"port\":\"COM3\",\"unit\":\"Jig A\",\"station\":\"line-3\"";
     std::ofstream(dir / "bench.jsonl") << Record(a + ",\"serial\":\"KP0042\"", "9T09:00:00.000", "ok", 1)

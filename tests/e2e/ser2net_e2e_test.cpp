@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+
 #include <thread>
 
 #include "program_test.h"
@@ -48,6 +49,7 @@ bool Listening(int port) {
     return false;
 }
 
+
 class Ser2netE2E : public ProgramTest {
 protected:
     void TearDown() override {
@@ -61,10 +63,10 @@ protected:
         int port = FreeTcpPort();
         std::string accepter = kind == "rfc2217" ? "telnet(rfc2217),tcp" : "tcp";
         // chardelay off: the server would hold each reply back a few milliseconds for more to come.
-        std::string config =
-            Write("ser2net.yaml", "%YAML 1.1\n---\nconnection: &keypad\n  accepter: " + accepter + ",127.0.0.1," +
-                                      std::to_string(port) + "\n  connector: serialdev," + device +
-                                      ",115200n81,local\n  options:\n    chardelay: false\n");
+        std::string config = Write("ser2net.yaml", "%YAML 1.1\n---\nconnection: &keypad\n  accepter: " + accepter +
+                                                       ",127.0.0.1," + std::to_string(port) +
+                                                       "\n  connector: serialdev," + device +
+                                                       ",115200n81,local\n  options:\n    chardelay: false\n");
         server = std::make_unique<CProcess>(std::vector<std::string>{SER2NET, "-d", "-u", "-c", config});
         for (double end = MonotonicSeconds() + 5; !Listening(port) && MonotonicSeconds() < end;) usleep(10000);
         EXPECT_TRUE(Listening(port)) << server->Output();
@@ -154,10 +156,10 @@ TEST_F(Ser2netE2E, PortsThatCannotBeOpenedSendNothing) {
     std::thread wrongLine([listener] {
         int client = accept(listener, nullptr, nullptr);
         char offers[64];
-        const unsigned char answer[] = {0xFF, 0xFD, 0x2C, 0xFF, 0xFA, 0x2C, 0x65, 0x00, 0x00, 0x25, 0x80,
-                                        0xFF, 0xF0, 0xFF, 0xFA, 0x2C, 0x66, 0x07, 0xFF, 0xF0, 0xFF, 0xFA,
-                                        0x2C, 0x67, 0x03, 0xFF, 0xF0, 0xFF, 0xFA, 0x2C, 0x68, 0x01, 0xFF,
-                                        0xF0, 0xFF, 0xFA, 0x2C, 0x69, 0x01, 0xFF, 0xF0};
+        const unsigned char answer[] = {0xFF, 0xFD, 0x2C, 0xFF, 0xFA, 0x2C, 0x65, 0x00, 0x00, 0x25, 0x80, 0xFF, 0xF0,
+                                        0xFF, 0xFA, 0x2C, 0x66, 0x07, 0xFF, 0xF0, 0xFF, 0xFA, 0x2C, 0x67, 0x03, 0xFF,
+                                        0xF0, 0xFF, 0xFA, 0x2C, 0x68, 0x01, 0xFF, 0xF0, 0xFF, 0xFA, 0x2C, 0x69, 0x01,
+                                        0xFF, 0xF0};
         if (read(client, offers, sizeof offers) > 0) {
             EXPECT_EQ(write(client, answer, sizeof answer), 41);
         }
@@ -168,7 +170,8 @@ TEST_F(Ser2netE2E, PortsThatCannotBeOpenedSendNothing) {
     ProcessResult wrong = Flash({"--port", server, "--trace", "test"}, 10);
     wrongLine.join();
     EXPECT_EQ(wrong.exitCode, 2) << wrong.output;
-    EXPECT_TRUE(Has(wrong.output, server.substr(10) + ": the server set 9600 7E1, not 115200 8N1\n")) << wrong.output;
+    EXPECT_TRUE(Has(wrong.output, server.substr(10) + ": the server set 9600 7E1, not 115200 8N1\n"))
+        << wrong.output;
     EXPECT_FALSE(Has(wrong.output, "] ->")) << wrong.output;
     CProcess silent({FLASH, "--port", server, "test"});
     usleep(500000);

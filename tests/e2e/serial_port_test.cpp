@@ -2,15 +2,13 @@
 // the open is dropped, zero bytes come through, a closed port ignores every
 // call, the line is set as configured, and a line that hangs up is reported once. On local sockets: network
 // servers that never negotiate or never answer.
-#include "serial/serial_port.h"
-
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -22,6 +20,7 @@
 #include "serial/network/network_port.h"
 #include "serial/port_factory.h"
 #include "serial/port_lock.h"
+#include "serial/serial_port.h"
 #include "session/port_binding.h"
 #include "support/fake_host.h"
 #include "support/scratch_dir.h"
@@ -216,7 +215,7 @@ TEST(SerialPort, OnlyALiveHolderKeepsThePort) {
         "su nobody -s /bin/sh -c 'echo garbage > " + lock + "'",  // junk, of another user
         "ln -s /nonexistent/target " + lock,                      // dangling symlink
         "sh -c 'echo $$ > " + lock + "'",                         // a program that has ended
-        "printf '%10d\n' 1 > " + lock,                            // alive, but not holding the device
+        "printf '%10d\n' 1 > " + lock,                           // alive, but not holding the device
     };
     for (const std::string& command : stale) {
         plant(command);
@@ -243,8 +242,7 @@ TEST(SerialPort, OnlyALiveHolderKeepsThePort) {
     CSerialPort port;
     std::string reason;
     EXPECT_EQ(port.Open(pty.device, reason), 0);
-    EXPECT_EQ(reason,
-              pty.device + ": in use by another program (serial_port_tes, process " + std::to_string(child) + ")");
+    EXPECT_EQ(reason, pty.device + ": in use by another program (serial_port_tes, process " + std::to_string(child) + ")");
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
     ::unlink(lock.c_str());

@@ -43,10 +43,9 @@ TEST(KeypadSession, AnInterruptionOrAnEraseNotConfirmedSendsNothing) {
         int pending;
         int exitCode;
         const char* reason;
-    } cases[] = {
-        {ISessionPolicy::ANSWER_YES, EXIT_INTERRUPTED, EXIT_INTERRUPTED, "Interrupted before anything was sent."},
-        {ISessionPolicy::ANSWER_NO, 0, EXIT_FAILED, "no erase today"},
-        {ISessionPolicy::ANSWER_NONE, 0, EXIT_USAGE, "no erase today"}};
+    } cases[] = {{ISessionPolicy::ANSWER_YES, EXIT_INTERRUPTED, EXIT_INTERRUPTED, "Interrupted before anything was sent."},
+                 {ISessionPolicy::ANSWER_NO, 0, EXIT_FAILED, "no erase today"},
+                 {ISessionPolicy::ANSWER_NONE, 0, EXIT_USAGE, "no erase today"}};
     for (const Case& c : cases) {
         CKeypadPtyServer keypad{KeypadConfig()};
         std::string error;
@@ -138,9 +137,8 @@ TEST(GangRunner, AStationFoundAndStoppedFromAnotherThread) {
 // 0 1 2 3 4 130 143: what the run exits with (4, records lost, is the run's own).
 TEST(CombinedExitCode, EveryPairRanksByWhatTheLineMustKnowFirst) {
     const int codes[] = {0, 1, 2, 3, 4, 130, 143};
-    const int combined[7][7] = {{0, 1, 2, 3, 4, 130, 143},          {1, 1, 1, 3, 4, 130, 143},
-                                {2, 1, 2, 3, 4, 130, 143},          {3, 3, 3, 3, 3, 130, 143},
-                                {4, 4, 4, 3, 4, 130, 143},          {130, 130, 130, 130, 130, 130, 143},
+    const int combined[7][7] = {{0, 1, 2, 3, 4, 130, 143},   {1, 1, 1, 3, 4, 130, 143},   {2, 1, 2, 3, 4, 130, 143},
+                                {3, 3, 3, 3, 3, 130, 143},   {4, 4, 4, 3, 4, 130, 143},   {130, 130, 130, 130, 130, 130, 143},
                                 {143, 143, 143, 143, 143, 143, 143}};
     for (int i = 0; i < 49; ++i) {
         SessionResult a, b;

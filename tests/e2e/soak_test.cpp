@@ -23,17 +23,17 @@ KeypadConfig RandomKeypad(std::mt19937& random) {
     // One update in ten or so has a fault the loader recovers from by resending;
     // each leaves a reply owed, which holds that update's end 6 s.
     switch (random() % 32) {
-        case 1:
-            config.dropFrom = 2;
-            break;
-        case 2:
-            config.corruptReply = 2;
-            break;
-        case 3:
-            config.corruptReply = 1;
-            break;
-        default:
-            break;
+    case 1:
+        config.dropFrom = 2;
+        break;
+    case 2:
+        config.corruptReply = 2;
+        break;
+    case 3:
+        config.corruptReply = 1;
+        break;
+    default:
+        break;
     }
     return config;
 }
