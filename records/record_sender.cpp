@@ -115,6 +115,16 @@ void CRecordSender::Work(std::shared_ptr<State> state) {
         QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", name);
         int retryMs = FIRST_RETRY_MS;
         std::unique_lock<std::mutex> lock(s.mutex);
+        // The server did not answer, or failed what it was sent: tried again after a back-off, or
+        // at once when the owner is finishing.
+        auto backOff = [&] {
+            db.close();
+            ++s.failures;
+            s.retryNow = false;
+            s.changed.notify_all();
+            s.changed.wait_for(lock, std::chrono::milliseconds(retryMs), [&s] { return s.stopping || s.retryNow; });
+            retryMs = std::min(2 * retryMs, LAST_RETRY_MS);
+        };
         while (!s.stopping) {
             std::string error;
             if (!db.isOpen()) {
@@ -127,15 +137,9 @@ void CRecordSender::Work(std::shared_ptr<State> state) {
                     s.changed.notify_all();
                 }
                 if (!open) {
-                    ++s.failures;
-                    s.retryNow = false;
-                    s.changed.notify_all();
-                    s.changed.wait_for(lock, std::chrono::milliseconds(retryMs),
-                                       [&s] { return s.stopping || s.retryNow; });
-                    retryMs = std::min(2 * retryMs, LAST_RETRY_MS);
+                    backOff();
                     continue;
                 }
-                retryMs = FIRST_RETRY_MS;
             }
             std::vector<LogRecord> batch;
             if (!s.caughtUp) {
@@ -146,7 +150,7 @@ void CRecordSender::Work(std::shared_ptr<State> state) {
                 bool compared = !ReadLogRecords(s.log, earlier, error) || MissingRecords(db, earlier, batch, error);
                 lock.lock();
                 if (!compared) {
-                    db.close();
+                    backOff();
                     continue;
                 }
                 s.caughtUp = true;
@@ -181,12 +185,13 @@ void CRecordSender::Work(std::shared_ptr<State> state) {
                 s.refused += refused;
                 s.refusedReason = reason;
             }
-            if (sent) {
-                for (const LogRecord& record : batch) s.queued.erase(record.id);
-                s.queue.erase(s.queue.begin(), s.queue.begin() + static_cast<long>(batch.size()));
-            } else {
-                db.close();
+            if (!sent) {
+                backOff();
+                continue;
             }
+            for (const LogRecord& record : batch) s.queued.erase(record.id);
+            s.queue.erase(s.queue.begin(), s.queue.begin() + static_cast<long>(batch.size()));
+            retryMs = FIRST_RETRY_MS;
             s.changed.notify_all();
         }
         lock.unlock();

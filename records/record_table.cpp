@@ -146,9 +146,10 @@ int OpenRecordsDatabase(QSqlDatabase& db, const DatabaseUrl& url, const std::str
     db.setDatabaseName(QString::fromStdString(url.database));
     db.setUserName(QString::fromStdString(url.user));
     db.setPassword(QString::fromStdString(password));
-    // Keepalives find a server that went away without a word; the time-out bounds the connection's start.
+    // Keepalives find a server that went away without a word, the TCP time-out one that stopped
+    // acknowledging what it is sent; the connection's time-out bounds its start.
     db.setConnectOptions(QString("connect_timeout=%1;keepalives_idle=10;keepalives_interval=5;keepalives_count=3;"
-                                 "application_name=%2")
+                                 "tcp_user_timeout=20000;application_name=%2")
                              .arg(CONNECT_TIMEOUT_SECONDS)
                              .arg(QString::fromStdString(program)));
     if (!db.open()) return Failed(db.lastError(), error);
