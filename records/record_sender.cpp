@@ -1,8 +1,7 @@
 #include "record_sender.h"
 
-#include <QSqlDatabase>
 #include <QString>
-#include <atomic>
+#include <algorithm>
 #include <chrono>
 #include <set>
 #include <vector>
@@ -16,7 +15,15 @@ constexpr int FIRST_RETRY_MS = 1000;
 constexpr int LAST_RETRY_MS = 15000;
 constexpr int LAST_CALL_MS = 1000;  // after Finish's time: a call under way may end
 
-std::atomic<int> g_connections{0};  // each sender's connection needs a name of its own
+// Whether the server turned the connection down for good (no such host, user or database, a wrong or
+// missing password): waiting will not help. libpq says these in words only: a connection that
+// failed has no SQLSTATE.
+bool ConnectionRefused(const std::string& error) {
+    for (const char* permanent : {"could not translate host name", "does not exist", "authentication failed",
+                                  "no password supplied", "no pg_hba.conf entry", "Driver not loaded", NO_SQL_IN_BUILD})
+        if (error.find(permanent) != std::string::npos) return true;
+    return false;
+}
 
 }  // namespace
 
@@ -110,15 +117,14 @@ size_t CRecordSender::Finish(int ms) {
 
 void CRecordSender::Work(std::shared_ptr<State> state) {
     State& s = *state;
-    const QString name = QString("orbix-records-%1").arg(g_connections++);
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", name);
+        CRecordsConnection db;
         int retryMs = FIRST_RETRY_MS;
         std::unique_lock<std::mutex> lock(s.mutex);
         // The server did not answer, or failed what it was sent: tried again after a back-off, or
         // at once when the owner is finishing.
         auto backOff = [&] {
-            db.close();
+            db.Close();
             ++s.failures;
             s.retryNow = false;
             s.changed.notify_all();
@@ -127,9 +133,9 @@ void CRecordSender::Work(std::shared_ptr<State> state) {
         };
         while (!s.stopping) {
             std::string error;
-            if (!db.isOpen()) {
+            if (!db.IsOpen()) {
                 lock.unlock();
-                bool open = OpenRecordsDatabase(db, s.url, s.password, s.program, error);
+                bool open = db.Open(s.url, s.password, s.program, error);
                 lock.lock();
                 if (s.first == DB_UNKNOWN) {
                     s.first = open ? DB_UP : ConnectionRefused(error) ? DB_REFUSED : DB_DOWN;
@@ -147,7 +153,7 @@ void CRecordSender::Work(std::shared_ptr<State> state) {
                 lock.unlock();
                 std::vector<LogRecord> earlier;
                 // A log that cannot be read has nothing to catch up; the table failing is tried again.
-                bool compared = !ReadLogRecords(s.log, earlier, error) || MissingRecords(db, earlier, batch, error);
+                bool compared = !ReadLogRecords(s.log, earlier, error) || db.Missing(earlier, batch, error);
                 lock.lock();
                 if (!compared) {
                     backOff();
@@ -166,14 +172,14 @@ void CRecordSender::Work(std::shared_ptr<State> state) {
             batch.assign(s.queue.begin(), s.queue.begin() + static_cast<long>(std::min(BATCH, s.queue.size())));
             lock.unlock();
             bool batchRefused = false;
-            bool sent = InsertRecords(db, batch, error, &batchRefused);
+            bool sent = db.Insert(batch, error, &batchRefused);
             // The server will not take the batch: a record in it is at fault. Each goes alone, and
             // one refused stays in the log only, rather than holding up every record after it.
             size_t refused = 0;
             std::string reason;
             for (size_t i = 0; batchRefused && i < batch.size(); ++i) {
                 bool refusedOne = false;
-                sent = InsertRecords(db, {batch[i]}, error, &refusedOne) || refusedOne;
+                sent = db.Insert({batch[i]}, error, &refusedOne) || refusedOne;
                 if (refusedOne) {
                     ++refused;
                     reason = error;
@@ -195,9 +201,7 @@ void CRecordSender::Work(std::shared_ptr<State> state) {
             s.changed.notify_all();
         }
         lock.unlock();
-        db.close();
     }
-    QSqlDatabase::removeDatabase(name);
     std::lock_guard<std::mutex> lock(state->mutex);
     s.ended = true;
     s.changed.notify_all();

@@ -1,16 +1,18 @@
 #include "record_table.h"
 
-#include <QCryptographicHash>
 #include <QDateTime>
-#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStringList>
 #include <QVariant>
+#include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cmath>
+#include <set>
 
 namespace {
 
@@ -18,6 +20,8 @@ namespace {
 constexpr int CONNECT_TIMEOUT_SECONDS = 3;
 constexpr int STATEMENT_TIMEOUT_MS = 10000;
 constexpr int IDS_PER_QUERY = 1000;
+
+std::atomic<int> g_connections{0};  // each connection needs a name of its own
 
 enum ColumnKind { TEXT, INTEGER, BIG, REAL, TIME, JSON };
 
@@ -120,27 +124,22 @@ int Exec(QSqlDatabase& db, const QString& statement, std::string& error) {
 
 }  // namespace
 
-LogRecord MakeLogRecord(const QByteArray& line) {
-    QByteArray whole = line;
-    while (whole.endsWith('\n') || whole.endsWith('\r')) whole.chop(1);
-    return {whole, QString::fromLatin1(QCryptographicHash::hash(whole, QCryptographicHash::Sha256).toHex())};
+CRecordsConnection::CRecordsConnection() : m_name(QString("orbix-records-%1").arg(g_connections++)) {
+    QSqlDatabase::addDatabase("QPSQL", m_name);
 }
 
-int ReadLogRecords(const std::string& path, std::vector<LogRecord>& records, std::string& error) {
-    QFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = path + ": " + file.errorString().toStdString();
-        return 0;
-    }
-    while (!file.atEnd()) {
-        LogRecord record = MakeLogRecord(file.readLine());
-        if (QJsonDocument::fromJson(record.line).isObject()) records.push_back(record);
-    }
-    return 1;
+CRecordsConnection::~CRecordsConnection() {
+    Close();
+    QSqlDatabase::removeDatabase(m_name);
 }
 
-int OpenRecordsDatabase(QSqlDatabase& db, const DatabaseUrl& url, const std::string& password,
-                        const std::string& program, std::string& error) {
+void CRecordsConnection::Close() { QSqlDatabase::database(m_name, false).close(); }
+
+bool CRecordsConnection::IsOpen() const { return QSqlDatabase::database(m_name, false).isOpen(); }
+
+int CRecordsConnection::Open(const DatabaseUrl& url, const std::string& password, const std::string& program,
+                             std::string& error) {
+    QSqlDatabase db = QSqlDatabase::database(m_name, false);
     db.setHostName(QString::fromStdString(url.host));
     db.setPort(url.port);
     db.setDatabaseName(QString::fromStdString(url.database));
@@ -163,15 +162,8 @@ int OpenRecordsDatabase(QSqlDatabase& db, const DatabaseUrl& url, const std::str
     return 0;
 }
 
-bool ConnectionRefused(const std::string& error) {
-    // libpq says these in words only: a connection that failed has no SQLSTATE.
-    for (const char* permanent : {"could not translate host name", "does not exist", "authentication failed",
-                                  "no password supplied", "no pg_hba.conf entry", "Driver not loaded"})
-        if (error.find(permanent) != std::string::npos) return true;
-    return false;
-}
-
-int InsertRecords(QSqlDatabase& db, const std::vector<LogRecord>& records, std::string& error, bool* refused) {
+int CRecordsConnection::Insert(const std::vector<LogRecord>& records, std::string& error, bool* refused) {
+    QSqlDatabase db = QSqlDatabase::database(m_name, false);
     if (refused) *refused = false;
     if (!db.transaction()) return Failed(db.lastError(), error);
     QSqlQuery query(db);
@@ -194,8 +186,9 @@ int InsertRecords(QSqlDatabase& db, const std::vector<LogRecord>& records, std::
     return db.commit() || Failed(db.lastError(), error);
 }
 
-int MissingRecords(QSqlDatabase& db, const std::vector<LogRecord>& records, std::vector<LogRecord>& missing,
-                   std::string& error) {
+int CRecordsConnection::Missing(const std::vector<LogRecord>& records, std::vector<LogRecord>& missing,
+                                std::string& error) {
+    QSqlDatabase db = QSqlDatabase::database(m_name, false);
     QSqlQuery query(db);
     query.prepare("SELECT record_id FROM orbix_records WHERE record_id = ANY(CAST(? AS text[]))");
     for (size_t first = 0; first < records.size(); first += IDS_PER_QUERY) {

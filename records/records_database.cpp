@@ -1,7 +1,5 @@
 #include "records_database.h"
 
-#include <QSqlDatabase>
-
 #include "password_file.h"
 #include "record_table.h"
 
@@ -54,22 +52,14 @@ int PushRecords(const std::string& url, const std::vector<std::string>& logs, st
     if (!ParseDatabaseUrl(url, parsed, error)) return 0;
     std::string password;
     FindPassword(parsed, password);
-    const QString name = "orbix-records-push";
-    int pushed = 1;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", name);
-        if (!OpenRecordsDatabase(db, parsed, password, "orbix-flash", error)) {
-            error = "the database " + parsed.Where() + " cannot be reached: " + error;
-            pushed = 0;
-        }
-        for (size_t i = 0; pushed && i < logs.size(); ++i) {
-            std::vector<LogRecord> records, missing;
-            pushed = ReadLogRecords(logs[i], records, error) && MissingRecords(db, records, missing, error) &&
-                     InsertRecords(db, missing, error);
-            if (pushed) counts.push_back({logs[i], records.size(), missing.size()});
-        }
-        db.close();
+    CRecordsConnection db;
+    int pushed = db.Open(parsed, password, "orbix-flash", error);
+    if (!pushed) error = "the database " + parsed.Where() + " cannot be reached: " + error;
+    for (size_t i = 0; pushed && i < logs.size(); ++i) {
+        std::vector<LogRecord> records, missing;
+        pushed =
+            ReadLogRecords(logs[i], records, error) && db.Missing(records, missing, error) && db.Insert(missing, error);
+        if (pushed) counts.push_back({logs[i], records.size(), missing.size()});
     }
-    QSqlDatabase::removeDatabase(name);
     return pushed;
 }
