@@ -15,8 +15,8 @@
 #include <QVBoxLayout>
 #include <cstdio>
 
-#include "report_window.h"
 #include "session/port_discovery.h"
+#include "report_window.h"
 #include "slot_panel.h"
 
 namespace {
@@ -24,7 +24,7 @@ namespace {
 constexpr int RECORDS_SHOWN = 200;
 constexpr int REPAINT_MS = 200;
 constexpr int RATE_CLOCK_MS = 10'000;
-constexpr double PANEL_ASPECT = 1.6;    // a panel's width over its height, for its lines and buttons
+constexpr double PANEL_ASPECT = 1.6;  // a panel's width over its height, for its lines and buttons
 constexpr int DISPLAY_GONE_EXIT = 129;  // SIGHUP's: the desktop session has ended
 const QString NO_PROFILE = QStringLiteral("No profile: File > New profile\u2026 or Open profile\u2026");
 
@@ -316,10 +316,8 @@ void CBenchWindow::ShowReport() {
     if (log.empty()) return Warn("The profile keeps no records log: there is nothing to report.");
     auto* report = new CReportWindow(log, this);
     report->setAttribute(Qt::WA_DeleteOnClose);
-    if (report->Reload())
-        report->show();
-    else
-        report->deleteLater();
+    if (report->Reload()) report->show();
+    else report->deleteLater();
 }
 
 void CBenchWindow::StartClock() {

@@ -9,9 +9,9 @@
 
 #include "bench_database.h"
 #include "bench_slot.h"
+#include "unit_rate.h"
 #include "session/bench_profile.h"
 #include "session/keypad_run.h"
-#include "unit_rate.h"
 
 class CSlotPanel;
 class QAction;
@@ -82,8 +82,7 @@ private:
     void SlotEnded();
     void RefreshTotals();
     void StartClock();
-    void ShowReport();  // File > Report: the shift's report of the bench's log  // the first Start: units per hour
-                        // count from here
+    void ShowReport();  // File > Report: the shift's report of the bench's log  // the first Start: units per hour count from here
     void ApplyLock();
     void ToggleLock();
     void NewProfile();
@@ -100,9 +99,11 @@ private:
     std::string m_logOverride;
     CBenchPolicy m_policy;
     QLabel* m_databaseLabel = nullptr;
-    std::unique_ptr<CBenchDatabase> m_database;  // outlives the run, which sends its records there
-    std::unique_ptr<CKeypadRun> m_run;           // the profile's stations; outlives the slots, its views
-    std::string m_refusal;                       // why the bench cannot start, empty when it can
+    // Outlives the run, which sends its records there.
+    std::unique_ptr<CBenchDatabase> m_database;
+
+    std::unique_ptr<CKeypadRun> m_run;  // the profile's stations; outlives the slots, its views
+    std::string m_refusal;              // why the bench cannot start, empty when it can
     std::vector<std::unique_ptr<CBenchSlot>> m_slots;
     std::vector<CSlotPanel*> m_panels;
     QTimer m_repaint;
