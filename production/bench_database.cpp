@@ -21,12 +21,8 @@ CBenchDatabase::CBenchDatabase(QLabel* label) : m_label(label) {
 }
 
 CBenchDatabase::~CBenchDatabase() {
-    if (!m_sender) return;
-    size_t waiting = m_sender->Finish(FINISH_SENDING_MS);
-    if (waiting > 0 || !m_sender->CaughtUp())
-        std::fprintf(stderr, "orbix-bench: %s\n", WaitingRecordsNote(*m_sender, waiting, m_log, m_url).c_str());
-    std::string refused = RefusedRecordsNote(*m_sender, m_log);
-    if (!refused.empty()) std::fprintf(stderr, "orbix-bench: %s\n", refused.c_str());
+    m_clock.stop();
+    Finish(FINISH_SENDING_MS);
 }
 
 bool CBenchDatabase::Start(const std::string& url, const std::string& log, CKeypadRun& run, std::string& error) {
@@ -52,7 +48,10 @@ bool CBenchDatabase::Start(const std::string& url, const std::string& log, CKeyp
     QApplication::setOverrideCursor(Qt::WaitCursor);
     bool started = StartRecordSender(url, log, "orbix-bench", ask, m_sender, error);
     QApplication::restoreOverrideCursor();
-    if (!started) return false;
+    if (!started) {
+        m_passwords.erase(url);  // perhaps mistyped: asked again when the profile is opened again
+        return false;
+    }
     run.ForwardRecords([sender = m_sender.get()](const QByteArray& line) { sender->Queue(line); });
     m_clock.start();
     Refresh();
@@ -61,9 +60,19 @@ bool CBenchDatabase::Start(const std::string& url, const std::string& log, CKeyp
 
 void CBenchDatabase::Stop() {
     m_clock.stop();
-    if (m_sender) m_sender->Finish(0);
-    m_sender.reset();
+    Finish(0);
     Refresh();
+}
+
+// What waits stays in the log, and the next start on it sends it: said on stderr.
+void CBenchDatabase::Finish(int ms) {
+    if (!m_sender) return;
+    size_t waiting = m_sender->Finish(ms);
+    if (waiting > 0 || !m_sender->CaughtUp())
+        std::fprintf(stderr, "orbix-bench: %s\n", WaitingRecordsNote(*m_sender, waiting, m_log, m_url).c_str());
+    std::string refused = RefusedRecordsNote(*m_sender, m_log);
+    if (!refused.empty()) std::fprintf(stderr, "orbix-bench: %s\n", refused.c_str());
+    m_sender.reset();
 }
 
 void CBenchDatabase::Refresh() {

@@ -21,13 +21,15 @@ public:
     // The run's records sent on to `url` (empty: none) from its log; false
     // with `error` when the server turns the URL down for good.
     bool Start(const std::string& url, const std::string& log, CKeypadRun& run, std::string& error);
-    // No records sent on; what waits is left in the log for the next start.
+    // No records sent on; what waits is left in the log for the next start, and said on stderr.
     void Stop();
     // Records not yet in the database.
     size_t Waiting() const { return m_sender ? m_sender->Waiting() : 0; }
 
 private:
     void Refresh();
+    // Gives the sender `ms` to send what waits, and says what is left.
+    void Finish(int ms);
 
     QLabel* m_label;
     QTimer m_clock;
