@@ -144,6 +144,8 @@ std::string Usage() {
            "  ORBIX_PORT            the port when --port is not given (empty: unset)\n"
            "  ORBIX_RETRY_DELAY_MS  the first back-off of --retries in milliseconds (for\n"
            "                        testing)\n"
+           "  PGPASSFILE            the PostgreSQL password file --database reads\n"
+           "                        (default ~/.pgpass)\n"
            "\nExit codes:\n" +
            ExitCodeLines() + "Of many keypads, the most serious: " + ExitCodesBySeriousness() + ".\n";
 }
