@@ -16,6 +16,10 @@ The machine's load is printed with them: the load average, how busy its cores
 were during the 32-slot runs and how much of that the simulated keypads took.
 The rate figure depends on the keypads getting their turn: give it with the load.
 
+With ORBIX_BENCH_DATABASE=postgresql://USER@HOST[:PORT]/DBNAME (its password in the PostgreSQL
+password file) the profiles send their records on to that database too, so the bench's CPU share
+can be set against the same run without one.
+
 Usage: bench/bench-window-bench.py BUILD_DIR [SLOTS [ROUNDS]]   (under a display: xvfb-run)
 """
 import glob
@@ -31,6 +35,7 @@ import time
 
 IMAGE_BYTES = 96 * 1024
 BAUD = 115200
+DATABASE = os.environ.get("ORBIX_BENCH_DATABASE", "")
 
 
 def s3(address, data):
@@ -90,7 +95,7 @@ def run_bench(build, tmp, image, sha256, slots, label):
             os.remove(log)
         with open(profile, "w") as f:
             f.write(f"[bench]\ncommand = firmware\nimage = {os.path.basename(image)}\nsha256 = {sha256}\n"
-                    f"log = {os.path.basename(log)}\n[slots]\n")
+                    f"log = {os.path.basename(log)}\n" + (f"database = {DATABASE}\n" if DATABASE else "") + "[slots]\n")
             f.writelines(f"Slot {i + 1} = {device}\n" for i, device in enumerate(devices))
         bench = subprocess.Popen([f"{build}/production/orbix-bench", profile])
         window = subprocess.run(["xdotool", "search", "--sync", "--pid", str(bench.pid), "--name", "ORBIX Bench"],
@@ -141,7 +146,8 @@ def main():
     slots = int(sys.argv[2]) if len(sys.argv) > 2 else 32
     rounds = int(sys.argv[3]) if len(sys.argv) > 3 else 3
     cores = os.cpu_count()
-    print(f"load average before: {os.getloadavg()[0]:.2f} on {cores} cores")
+    print(f"load average before: {os.getloadavg()[0]:.2f} on {cores} cores; records also to "
+          f"{DATABASE or 'no database'}")
     ratios, lowest, shares, windows, busy, sims = [], [], [], [], [], []
     with tempfile.TemporaryDirectory() as tmp:
         image = os.path.join(tmp, "bench.s")

@@ -11,6 +11,7 @@
 #include "gang_view.h"
 #include "interrupts.h"
 #include "json_output.h"
+#include "records/records_database.h"
 #include "session/enter_lines.h"
 #include "session/exit_code.h"
 #include "session/keypad_finder.h"
@@ -23,6 +24,9 @@
 #include "terminal_view.h"
 
 namespace {
+
+// What orbix-flash gives the database at its end before saying what waits.
+constexpr int FINISH_SENDING_MS = 5000;
 
 class CKeypadCommand {
 public:
@@ -40,6 +44,9 @@ private:
                                          std::unique_ptr<CGangView>& gang);
     void PrintSummary(bool station);
     int Error(const std::string& text, int code = EXIT_USAGE);
+    // --database: refused before anything starts when the server turns it down for good.
+    int StartDatabase();
+    void FinishDatabase();
 
     const CliOptions m_options;
     CTerminalPolicy m_policy;
@@ -47,6 +54,7 @@ private:
     std::vector<std::unique_ptr<CSimulatedKeypad>> m_keypads;
     CJsonOutput m_json;
     size_t m_skipped = 0;  // ports --resume left out
+    std::unique_ptr<CRecordSender> m_sender;
 };
 
 // With --json an "error" object too: a script reading stdout learns why nothing ran. Returns `code`.
@@ -187,13 +195,34 @@ int CKeypadCommand::Run() {
     m_run.onLogNote = [this](const std::string& note) { Error(note, EXIT_OK); };
     std::string error;
     if (int code = m_run.OpenLog(error)) return Error(error, code);
+    if (int code = StartDatabase()) return code;
     std::vector<PortTarget> targets;
     int code = Targets(targets);
     if (code) return code;
     if (!m_run.RunsMany(targets.size()) && (code = m_run.PrepareSerials(targets, error))) return Error(error, code);
     code = m_run.RunsMany(targets.size()) ? RunMany(targets) : RunOne(targets[0]);
     for (auto& keypad : m_keypads) keypad->Stop();
+    FinishDatabase();
     return code;
+}
+
+int CKeypadCommand::StartDatabase() {
+    const RunPlan& plan = m_options.plan;
+    std::string error;
+    if (plan.database.empty()) return EXIT_OK;
+    if (!StartRecordSender(plan.database, plan.logFile, "orbix-flash", nullptr, m_sender, error)) return Error(error);
+    m_run.ForwardRecords([sender = m_sender.get()](const QByteArray& line) { sender->Queue(line); });
+    return EXIT_OK;
+}
+
+// The log has every record: the run's exit code stays as it is, whatever the database took.
+void CKeypadCommand::FinishDatabase() {
+    if (!m_sender) return;
+    size_t waiting = m_sender->Finish(FINISH_SENDING_MS);
+    if (waiting > 0 || !m_sender->CaughtUp())
+        Error(WaitingRecordsNote(*m_sender, waiting, m_options.plan.logFile, m_options.plan.database), EXIT_OK);
+    std::string refused = RefusedRecordsNote(*m_sender, m_options.plan.logFile);
+    if (!refused.empty()) Error(refused, EXIT_OK);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "keypad_command.h"
 #include "options.h"
 #include "ports.h"
+#include "records_push.h"
 #include "report.h"
 #include "session/exit_code.h"
 
@@ -43,6 +44,8 @@ int main(int argc, char** argv) {
             return InspectFile(options.request.file);
         case CLI_REPORT:
             return PrintReport(options.reportLogs, options.json ? REPORT_JSON : options.csv ? REPORT_CSV : REPORT_TEXT);
+        case CLI_RECORDS:
+            return PushRecordsCommand(options.reportLogs, options.plan.database);
         default:
             return RunKeypadCommand(options);
     }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "serial/port_naming.h"
+#include "session/database_url.h"
 #include "session/exit_code.h"
 #include "session/option_table.h"
 #include "session/profile_text.h"
@@ -46,6 +47,10 @@ const std::vector<OptionRow>& Options() {
         {"", "trace", "", "print every frame both ways on stderr, in hex, with milliseconds", FOR_PORTS | WITH_PROFILE},
         {"q", "quiet", "", "print nothing but errors", FOR_PORTS | WITH_PROFILE},
         {"", "log", "FILE", "append a JSON result line for every keypad to FILE", FOR_KEYPAD | WITH_PROFILE},
+        {"", "database", "URL",
+         "send the log's records on to the PostgreSQL database postgresql://USER@HOST[:PORT]/DBNAME too, each once "
+         "(the password from the PostgreSQL password file); needs --log",
+         FOR_KEYPAD | Bit(CLI_RECORDS) | WITH_PROFILE},
         {"", "all", "", "with an auto port: update every keypad that answers", FOR_KEYPAD},
         {"", "retries", "N",
          "try a keypad that failed (exit 1, 2 or 3) again, last in the queue, up to N times (default 0, at most " +
@@ -107,6 +112,7 @@ const CommandName COMMANDS[] = {
     {"scan", CLI_SCAN, KEYPAD_SCAN, "", "show which ports have a keypad answering, with its Memory ID fields"},
     {"report", CLI_REPORT, KEYPAD_TEST, "LOG...",
      "a shift's report from records logs: units, yield and units per hour, by station, slot, image and day"},
+    {"records", CLI_RECORDS, KEYPAD_TEST, "push LOG...", "send the logs' records the database lacks (--database)"},
 };
 
 std::string ProfileCompanions() {
@@ -152,6 +158,8 @@ std::string Usage() {
            "  ORBIX_PORT            the port when --port is not given (empty: unset)\n"
            "  ORBIX_RETRY_DELAY_MS  the first back-off of --retries in milliseconds (for\n"
            "                        testing)\n"
+           "  PGPASSFILE            the PostgreSQL password file --database reads\n"
+           "                        (default ~/.pgpass)\n"
            "\nExit codes:\n" +
            ExitCodeLines() + "Of many keypads, the most serious: " + ExitCodesBySeriousness() + ".\n";
 }
@@ -182,14 +190,20 @@ int ReadCommand(const QCommandLineParser& parser, CliOptions& options, std::stri
     }
     options.command = found->command;
     options.request.command = found->keypad;
-    if (found->command == CLI_REPORT) {
-        for (qsizetype i = 1; i < words.size(); ++i) options.reportLogs.push_back(Bytes(words[i]));
+    bool logs = found->command == CLI_REPORT || found->command == CLI_RECORDS;
+    if (found->command == CLI_RECORDS && (words.size() < 2 || words[1] != "push")) {
+        error = "the records command is 'records push LOG...'";
+        return 0;
+    }
+    if (logs) {
+        for (qsizetype i = found->command == CLI_RECORDS ? 2 : 1; i < words.size(); ++i)
+            options.reportLogs.push_back(Bytes(words[i]));
         if (options.reportLogs.empty()) {
-            error = "the report command needs a log";
+            error = "the " + name + " command needs a log";
             return 0;
         }
     }
-    qsizetype expected = found->command == CLI_REPORT ? words.size() : *found->file ? 2 : 1;
+    qsizetype expected = logs ? words.size() : *found->file ? 2 : 1;
     if (words.size() < expected) {
         error = "the " + name + " command needs a file";
         return 0;
@@ -273,10 +287,11 @@ int ReadValues(const QCommandLineParser& parser, CliOptions& options, std::strin
         return 0;
     for (auto [name, value] :
          {std::pair{"log", &options.plan.logFile}, std::pair{"ports-from", &options.plan.portsFrom},
-          std::pair{"resume", &options.plan.resumeLog}}) {
+          std::pair{"resume", &options.plan.resumeLog}, std::pair{"database", &options.plan.database}}) {
         *value = Bytes(parser.value(name));
         if (parser.isSet(name) && value->empty()) {
-            error = std::string("--") + name + " needs a file";
+            error =
+                std::string("--") + name + (std::string_view(name) == "database" ? " needs a URL" : " needs a file");
             return 0;
         }
     }
@@ -286,6 +301,11 @@ int ReadValues(const QCommandLineParser& parser, CliOptions& options, std::strin
          options.request.expectedSha256.find_first_not_of("0123456789abcdef") != std::string::npos)) {
         error = "--expect-sha256 takes a SHA-256: 64 hex digits";
         return 0;
+    }
+    if (options.command == CLI_RECORDS) {
+        if (options.plan.database.empty()) error = "records push needs --database URL";
+        DatabaseUrl url;
+        return !options.plan.database.empty() && ParseDatabaseUrl(options.plan.database, url, error);
     }
     if (!ReadRecordNames(parser, options, error)) return 0;
     options.plan.serials.need = parser.isSet("ask-serial") ? SERIAL_REQUIRED : SERIAL_OFF;
@@ -315,6 +335,7 @@ int ReadProfileRun(const QCommandLineParser& parser, CliOptions& options, std::s
     }
     std::string path = Bytes(parser.value("profile"));
     options.plan.logFile = Bytes(parser.value("log"));
+    options.plan.database = Bytes(parser.value("database"));
     if (path.empty() || (parser.isSet("log") && options.plan.logFile.empty())) {
         error = std::string(path.empty() ? "--profile" : "--log") + " needs a file";
         return 0;
@@ -333,7 +354,7 @@ int ReadProfileRun(const QCommandLineParser& parser, CliOptions& options, std::s
     options.json = parser.isSet("json");
     options.request.quiet = parser.isSet("quiet");
     options.request.trace = parser.isSet("trace");
-    return ReadRetryDelay(options.plan, error);
+    return ReadRetryDelay(options.plan, error) && CheckRunPlan(options.request, options.plan, error);
 }
 
 }  // namespace

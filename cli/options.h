@@ -17,6 +17,7 @@ enum CliCommand {
     CLI_INSPECT,
     CLI_SCAN,
     CLI_REPORT,
+    CLI_RECORDS,
     CLI_HELP,
     CLI_VERSION,
 };
@@ -38,7 +39,7 @@ struct CliOptions {
     bool repeatOnEnter = false;           // --repeat=enter: the next unit on Enter, not on removal
     bool json = false;                    // --json: JSON Lines on stdout
     bool force = false;                   // install a firmware file with damaged records exactly as it is read
-    std::vector<std::string> reportLogs;  // report: the logs read
+    std::vector<std::string> reportLogs;  // report and records push: the logs read
     bool csv = false;                     // report: a row per unit, as CSV
 };
 

@@ -48,6 +48,10 @@ set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${PROJECT_HOMEPAGE_URL})
 
+# Qt loads its PostgreSQL driver as a plugin, which no library dependency brings: a site sending
+# the records to its database needs it, one without does not.
+set(CPACK_DEBIAN_ORBIX-FLASH_PACKAGE_RECOMMENDS libqt6sql6-psql)
+set(CPACK_DEBIAN_ORBIX-BENCH_PACKAGE_RECOMMENDS libqt6sql6-psql)
 set(CPACK_DEBIAN_ORBIX-FLASH_DESCRIPTION
 "command-line loader for ORBIX touchscreen keypads
 orbix-flash installs new firmware (Motorola S-record files) and new screens

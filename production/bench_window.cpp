@@ -104,6 +104,12 @@ void CBenchWindow::MakeTotals(QWidget* parent, QVBoxLayout* layout) {
     row->addWidget(m_totalsLabel);
     layout->addLayout(row);
     layout->addWidget(m_refusalLabel);
+    m_databaseLabel = new QLabel(parent);
+    m_databaseLabel->setTextFormat(Qt::PlainText);
+    m_databaseLabel->setStyleSheet(QStringLiteral("QLabel { color: #805000; font-weight: bold; }"));
+    m_databaseLabel->hide();
+    layout->addWidget(m_databaseLabel);
+    m_database = std::make_unique<CBenchDatabase>(m_databaseLabel);
 }
 
 void CBenchWindow::MakeMenus() {
@@ -198,8 +204,9 @@ bool CBenchWindow::Prepare() {
     // The same set-up, and the same words, as orbix-flash --profile.
     if (m_profile.image.empty())
         m_refusal = "The profile names no image.";
-    else if (m_run->SetUpStations(error) != EXIT_OK)
+    else if (m_run->SetUpStations(error) != EXIT_OK || !m_database->Start(plan.database, plan.logFile, *m_run, error))
         m_refusal = error;
+    if (!m_refusal.empty()) m_database->Stop();
     const QString name = QFileInfo(QString::fromStdString(m_profile.image)).fileName();
     m_imageLabel->setText(m_profile.image.empty()
                               ? NO_PROFILE

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_database.h"
 #include "bench_slot.h"
 #include "session/bench_profile.h"
 #include "session/keypad_run.h"
@@ -57,6 +58,7 @@ public:
     const std::string& Refusal() const { return m_refusal; }
     int OkCount() const;
     int FailedCount() const;
+    size_t RecordsWaiting() const { return m_database->Waiting(); }
     QListWidget* Records() const { return m_records; }
     bool IsLocked() const { return m_profile.locked; }
     // Who the records name (the badge scanned or the name typed); empty: nobody yet.
@@ -106,6 +108,10 @@ private:
     std::string m_profilePath;
     std::string m_logOverride;
     CBenchPolicy m_policy;
+    QLabel* m_databaseLabel = nullptr;
+    // Outlives the run, which sends its records there.
+    std::unique_ptr<CBenchDatabase> m_database;
+
     std::unique_ptr<CKeypadRun> m_run;  // the profile's stations; outlives the slots, its views
     std::string m_refusal;              // why the bench cannot start, empty when it can
     std::vector<std::unique_ptr<CBenchSlot>> m_slots;

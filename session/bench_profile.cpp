@@ -12,6 +12,7 @@
 #include <set>
 #include <sstream>
 
+#include "database_url.h"
 #include "port_discovery.h"
 #include "profile_text.h"
 #include "serial/port_naming.h"
@@ -108,6 +109,8 @@ int CProfileReader::Read(std::string text) {
     if (!m_keyLines.count("sha256"))
         return Fail("[bench] gives no sha256 (the image's SHA-256, which it must hash to)");
     if (m_profile.slots.empty()) return Fail("no slot: [slots] names none (NAME = PORT, one a line)");
+    if (m_keyLines.count("database") && !m_keyLines.count("log"))
+        return Fail("database needs a log: the records go to the database from the log");
     return 1;
 }
 
@@ -150,6 +153,11 @@ int CProfileReader::BenchValue(const std::string& key, const std::string& value)
     } else if (key == "image" || key == "log") {
         if (value.empty()) return Fail(key + " needs a file name");
         (key == "image" ? p.image : p.log) = value;
+    } else if (key == "database") {
+        DatabaseUrl url;
+        std::string error;
+        if (!ParseDatabaseUrl(value, url, error)) return Fail(error);
+        p.database = value;
     } else if (key == "sha256") {
         if (!IsHex(value, 64)) return Fail("sha256 takes the image's SHA-256: 64 hex digits, not \"" + value + "\"");
         p.sha256 = Lower(value);
@@ -189,8 +197,8 @@ int CProfileReader::BenchValue(const std::string& key, const std::string& value)
         return Choice(key, value, "optional", "required", p.operatorRequired);
     } else {
         return Fail("unknown key \"" + key +
-                    "\" (a [bench] has command, image, sha256, log, retries, stall-timeout, start, sound, locked, "
-                    "password, serial, serial_pattern, station, operator)");
+                    "\" (a [bench] has command, image, sha256, log, database, retries, stall-timeout, start, sound, "
+                    "locked, password, serial, serial_pattern, station, operator)");
     }
     return 1;
 }
@@ -233,6 +241,10 @@ std::string Unwritable(const BenchProfile& p) {
         return "the command is neither firmware nor screens";
     if (p.image.empty() || !plain(p.image)) return "the image's name \"" + p.image + "\" cannot be written";
     if (!plain(p.log)) return "the log's name \"" + p.log + "\" cannot be written";
+    DatabaseUrl url;
+    std::string error;
+    if (!p.database.empty() && !ParseDatabaseUrl(p.database, url, error)) return error;
+    if (!p.database.empty() && p.log.empty()) return "the database needs a log";
     if (!IsHex(p.sha256, 64)) return "the image's SHA-256 is not 64 hex digits";
     if (p.retries < 0 || p.retries > RETRIES_MAX || p.stallTimeoutSeconds < 1 ||
         p.stallTimeoutSeconds > STALL_TIMEOUT_MAX)
@@ -256,6 +268,7 @@ std::string Unwritable(const BenchProfile& p) {
 ProfileEntries BenchEntries(const BenchProfile& p) {
     ProfileEntries bench{{"command", KeypadCommandWord(p.command)}, {"image", p.image}, {"sha256", Lower(p.sha256)}};
     if (!p.log.empty()) bench.push_back({"log", p.log});
+    if (!p.database.empty()) bench.push_back({"database", p.database});
     bench.push_back({"retries", std::to_string(p.retries)});
     bench.push_back({"stall-timeout", std::to_string(p.stallTimeoutSeconds)});
     bench.push_back({"start", p.startByOperator ? "operator" : "keypad"});

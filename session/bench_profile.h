@@ -16,6 +16,7 @@
 //   image = demo-firmware.s         (relative: to the profile's folder)
 //   sha256 = 64 hex digits          (the image must hash to it)
 //   log = records.jsonl             (relative: to the profile's folder; absent: no records)
+//   database = postgresql://USER@HOST[:PORT]/DBNAME  (the log's records also sent there)
 //   retries = 0
 //   stall-timeout = 30
 //   start = keypad                  (or operator: the operator's Start begins each unit)
@@ -43,6 +44,7 @@ struct BenchProfile {
     std::string image;                        // as the file gives it
     std::string sha256;                       // lower-case hex
     std::string log;                          // as the file gives it; empty: no records
+    std::string database;                     // a URL; empty: the records stay in the log
     int retries = 0;
     int stallTimeoutSeconds = DEFAULT_STALL_TIMEOUT_SECONDS;
     bool startByOperator = false;  // false: a keypad's arrival starts its slot's update

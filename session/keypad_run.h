@@ -101,6 +101,8 @@ public:
     std::function<void(const std::string& error)> onRecordLost;
     // The log was made again at its path (it was removed or replaced).
     std::function<void(const std::string& note)> onLogNote;
+    // Each record once whole on the disk, on the thread that wrote it: where the records go next.
+    void ForwardRecords(std::function<void(const QByteArray& line)> forward) { m_log.onWritten = std::move(forward); }
 
 private:
     // An auto port: every candidate for a scan, else the keypad that answers

@@ -147,7 +147,10 @@ int CResultLog::Write(const QJsonObject& record, std::string& reason, std::strin
     // One write: appends from several stations on one log do not interleave.
     ssize_t written = WriteRecord(m_fd, line, m_regular);
     // /dev/null, a FIFO or a pipe keep nothing to flush or cut back.
-    if (written == line.size() && (!m_regular || FlushToDisk(m_fd) == 0)) return 1;
+    if (written == line.size() && (!m_regular || FlushToDisk(m_fd) == 0)) {
+        if (onWritten) onWritten(line);
+        return 1;
+    }
     if (written >= 0 && written < line.size()) {
         char text[80];
         std::snprintf(text, sizeof text, "only %zd of %lld bytes went in", written,

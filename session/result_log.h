@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -29,6 +30,9 @@ public:
     bool IsOpen() const { return m_fd >= 0; }
     // Who writes the records from here on (the operator may change between units).
     void SetSource(const RecordSource& source);
+    // Each record's line once it is whole on the disk, on the writer's thread
+    // (one at a time, in the log's order): where it goes next must not block.
+    std::function<void(const QByteArray& line)> onWritten;
 
 private:
     int Write(const QJsonObject& record, std::string& reason, std::string& note);

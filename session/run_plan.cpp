@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "database_url.h"
 #include "option_table.h"
 #include "serial/port_naming.h"
 
@@ -18,6 +19,13 @@ int CheckRunPlan(const SessionRequest& request, const RunPlan& plan, std::string
             error = "--port " + name + " cannot be given with other ports";
             return 0;
         }
+    // The log is the record of truth: the database is fed from it, and catches up from it.
+    if (!plan.database.empty() && plan.logFile.empty()) {
+        error = "--database needs --log: the records go to the database from the log";
+        return 0;
+    }
+    DatabaseUrl url;
+    if (!plan.database.empty() && !ParseDatabaseUrl(plan.database, url, error)) return 0;
     if (plan.all && (plan.ports.empty() || !IsAutoPort(plan.ports[0]))) {
         error = "--all goes with --port auto or --port auto:GLOB";
         return 0;
@@ -33,6 +41,7 @@ void ApplyBenchProfile(const std::string& path, const BenchProfile& profile, Ses
     request.repeat = true;
     plan.profile = path;
     if (plan.logFile.empty()) plan.logFile = BenchProfilePath(path, profile.log);
+    if (plan.database.empty()) plan.database = profile.database;
     plan.retries = profile.retries;
     plan.slots = profile.slots;
     plan.serials.need = profile.serial;

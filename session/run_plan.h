@@ -16,6 +16,7 @@ struct RunPlan {
     bool all = false;                           // an auto port: every keypad that answers, not one
     std::string logFile;                        // every result appended here
     std::string resumeLog;                      // the ports whose last record here is ok are left out
+    std::string database;                       // the log's records also sent here (a URL); empty: nowhere
     int jobs = DEFAULT_JOBS;                    // keypads at once
     int retries = 0;                            // attempts after the first for one that failed
     int retryDelayMs = DEFAULT_RETRY_DELAY_MS;  // before the first of them, doubled for each after

@@ -65,6 +65,10 @@ TEST_F(BenchProfileTest, HandEditedProfilesAreReadOrRefusedByLine) {
          "line 7: the slot name \"Slot\x1b[2J\" cannot be used"},
         {"a comment after a port", GOOD + "Slot 2 = /dev/ttyUSB1   # left jig\n",
          "line 7: \"# left jig\" after a value: a comment goes on a line of its own"},
+        {"a password in the database's URL", "[bench]\ndatabase = postgresql://line:pw@db/quality\n",
+         "line 2: the database \"postgresql://line:pw@db/quality\" cannot be used: it holds a password"},
+        {"a database without a log", "[bench]\ndatabase = postgresql://line@db/quality\n" + GOOD.substr(8),
+         "database needs a log"},
         {"no [bench]", "[slots]\nA = /dev/ttyUSB0\n", "no [bench] section"},
         {"no image", "[bench]\nsha256 = " + SHA + "\n[slots]\nA = 3\n", "[bench] names no image"},
         {"no sha256", "[bench]\nimage = a.s\n[slots]\nA = 3\n", "[bench] gives no sha256"},
@@ -101,6 +105,7 @@ TEST_F(BenchProfileTest, WhatTheBenchSavesReadsBackTheSame) {
     saved.image = "images/demo screens.bin";
     saved.sha256 = SHA;
     saved.log = "C:\\records\\line 3.jsonl";
+    saved.database = "postgresql://line@db.plant:5433/quality";
     saved.retries = 2;
     saved.stallTimeoutSeconds = 45;
     saved.startByOperator = saved.locked = saved.sound = true;
@@ -112,8 +117,10 @@ TEST_F(BenchProfileTest, WhatTheBenchSavesReadsBackTheSame) {
     ASSERT_EQ(LoadBenchProfile(path, read, error), 1) << error;
     ASSERT_EQ(SaveBenchProfile(again, read, error), 1) << error;
     EXPECT_EQ(ReadAll(again), ReadAll(path));
-    EXPECT_NE(ReadAll(path).find("log = C:\\records\\line 3.jsonl\nretries = 2\nstall-timeout = 45\nstart = operator\n"
-                                 "sound = yes\nlocked = yes\n"),
+    EXPECT_NE(ReadAll(path).find(
+                  "log = C:\\records\\line 3.jsonl\ndatabase = postgresql://line@db.plant:5433/quality\nretries = "
+                  "2\nstall-timeout = 45\nstart = operator\n"
+                  "sound = yes\nlocked = yes\n"),
               std::string::npos)
         << ReadAll(path);
     EXPECT_NE(ReadAll(path).find("[slots]\nSlot 2 = rfc2217://bench:4001\nSlot 1 = COM7\nJig = auto:"),

@@ -47,7 +47,9 @@ expect() {
 }
 
 F=$work/orbix-flash
-expect "$F " "firmware inspect ports report scan screens test"
+expect "$F " "firmware inspect ports records report scan screens test"
+expect "$F records " "push"
+expect "$F --database postgresql://a@b/c records push n" "notes.txt"
 expect "$F --yes --port COM1 sc" "scan screens"
 # Folders come too, to look into.
 expect "$F firmware " "APP2.S app.s firmware-dir"

@@ -10,6 +10,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCryptographicHash>
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFile>
@@ -47,6 +48,7 @@
 #include "session/shift_report.h"
 #include "sim/loopback_keypad.h"
 #include "sim/pty_server.h"
+#include "support/postgres_server.h"
 #include "window_fixture.h"
 
 namespace {
@@ -725,6 +727,82 @@ TEST_F(BenchTest, ProfileMadeLockedDroppedAndPinned) {
     EXPECT_NE(reread.sha256, pinned);
     EXPECT_TRUE(asked.contains(QString::fromStdString(pinned)) && asked.contains(QString::fromStdString(reread.sha256)))
         << asked.toStdString();
+    QDir(linkDir).removeRecursively();
+}
+
+// Four slots sending their records to a real database: the password asked once, the log's
+// earlier record caught up, the server stopped mid-shift and the records waiting said until it
+// is back; afterwards every record of the log is in the table once.
+TEST_F(BenchTest, FourSlotsSendEveryRecordOnceThroughAnOutage) {
+    CPostgresServer server;
+    ASSERT_TRUE(server.Ready());
+    const QString noPasswords = dir.filePath("pgpass");
+    QFile(noPasswords).open(QIODevice::WriteOnly);
+    const QByteArray passwords = qgetenv("PGPASSFILE");
+    qputenv("PGPASSFILE", noPasswords.toLocal8Bit());
+    int asked = 0;
+    QTimer answer;
+    answer.setInterval(50);
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+        if (!dialog) return;
+        ++asked;
+        EXPECT_EQ(dialog->textEchoMode(), QLineEdit::Password);
+        dialog->setTextValue("line-pw");
+        dialog->accept();
+    });
+    answer.start();
+    QDir().mkpath(linkDir.path());
+    for (int slot = 1; slot <= 4; ++slot) {
+        CKeypadPtyServer& keypad = AddKeypad(QuickKeypad());
+        keypad.swapAfterUpdateMs = 1000;
+        keypad.swapsLeft = 2;
+        keypad.onSwap = [](const CKeypadModel&, KeypadConfig& next) { next = QuickKeypad(); };
+    }
+    {
+        QFile log(dir.filePath("records.jsonl"));  // a unit of an earlier shift, never sent
+        ASSERT_TRUE(log.open(QIODevice::WriteOnly));
+        log.write(JsonLine(BeginObject(BegunUnit("COM9", "Slot 9", 0, 1))));
+    }
+    profile.database = server.Url();
+    OpenProfile();
+    OpenProfile();  // the password is asked once while the bench runs
+    answer.stop();
+    EXPECT_EQ(asked, 1);
+    ASSERT_EQ(window.Refusal(), "");
+    for (auto& keypad : keypads) keypad->Start();
+    window.StartAll();
+
+    auto rows = [&] { return QString::fromStdString(server.Query("SELECT count(*) FROM orbix_records")).toInt(); };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rows() >= 3; }, 20000));
+    ASSERT_TRUE(server.Stop());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.RecordsWaiting() > 0; }, 20000));
+    QTest::qWait(1100);  // the note is drawn once a second
+    bool noted = false;
+    for (QLabel* label : window.findChildren<QLabel*>())
+        noted |= label->isVisible() && label->text().endsWith("waiting for the database");
+    EXPECT_TRUE(noted);
+    ASSERT_TRUE(server.Start());
+    auto finished = [&] {
+        for (size_t i = 0; i < 4; ++i)
+            if (window.Slot(i).Ok() < 3) return false;
+        return window.RecordsWaiting() == 0;
+    };
+    ASSERT_TRUE(QTest::qWaitFor(finished, 60000)) << window.RecordsWaiting();
+    window.StopAll(false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.RecordsWaiting() == 0 && !window.Slot(0).IsRunning(); }, 10000));
+
+    QStringList ids;
+    QFile log(dir.filePath("records.jsonl"));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    for (const QByteArray& line : log.readAll().split('\n'))
+        if (!line.isEmpty()) ids << "'" + QCryptographicHash::hash(line, QCryptographicHash::Sha256).toHex() + "'";
+    EXPECT_EQ(ids.size(), 1 + 4 * 3 * 2);
+    EXPECT_EQ(
+        server.Query(("SELECT count(*) FROM orbix_records WHERE record_id IN (" + ids.join(",") + ")").toStdString()),
+        std::to_string(ids.size()));
+    EXPECT_EQ(rows(), ids.size());
+    qputenv("PGPASSFILE", passwords);
     QDir(linkDir).removeRecursively();
 }
 
