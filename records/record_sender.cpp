@@ -20,7 +20,7 @@ constexpr int LAST_CALL_MS = 1000;  // after Finish's time: a call under way may
 // failed has no SQLSTATE.
 bool ConnectionRefused(const std::string& error) {
     for (const char* permanent : {"could not translate host name", "does not exist", "authentication failed",
-                                  "no password supplied", "no pg_hba.conf entry", "Driver not loaded", NO_SQL_IN_BUILD})
+                                  "no password supplied", "no pg_hba.conf entry", "Driver not loaded", NO_SQL_IN_BUILD, NO_ODBC_DRIVER})
         if (error.find(permanent) != std::string::npos) return true;
     return false;
 }
@@ -60,7 +60,9 @@ CRecordSender::~CRecordSender() {
 void CRecordSender::Start(const std::string& log) {
     m_state->log = log;
     m_state->caughtUp = log.empty();
-    m_thread = std::thread(Work, m_state);
+    m_thread.reset(QThread::create(Work, m_state));
+    m_thread->setObjectName(QStringLiteral("records"));
+    m_thread->start();
 }
 
 CRecordSender::Verdict CRecordSender::FirstVerdict(int ms, std::string& reason) {
@@ -105,13 +107,17 @@ size_t CRecordSender::Finish(int ms) {
                        [&s, failures] { return s.ended || (s.caughtUp && s.queue.empty()) || s.failures > failures; });
     s.stopping = true;
     s.changed.notify_all();
-    bool ended = s.changed.wait_for(lock, std::chrono::milliseconds(LAST_CALL_MS), [&s] { return s.ended; });
+    [[maybe_unused]] bool ended =
+        s.changed.wait_for(lock, std::chrono::milliseconds(LAST_CALL_MS), [&s] { return s.ended; });
     size_t waiting = s.queue.size();
     lock.unlock();
-    if (ended)
-        m_thread.join();
-    else if (m_thread.joinable())
-        m_thread.detach();
+#ifndef _WIN32
+    if (ended && m_thread) {
+        m_thread->wait();
+        return waiting;
+    }
+#endif
+    (void)m_thread.release();  // left behind (on a server that holds it): the state lives on with it
     return waiting;
 }
 
@@ -202,7 +208,12 @@ void CRecordSender::Work(std::shared_ptr<State> state) {
         }
         lock.unlock();
     }
-    std::lock_guard<std::mutex> lock(state->mutex);
+    std::unique_lock<std::mutex> lock(state->mutex);
     s.ended = true;
     s.changed.notify_all();
+#ifdef _WIN32
+    // A thread that has used ODBC hung or faulted as it ended (seen under Wine, with whoever waited
+    // for it): done with the database, it stays idle until the program ends.
+    for (;;) s.changed.wait(lock);
+#endif
 }

@@ -5,7 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
+#include <QThread>
 
 #include "session/database_url.h"
 
@@ -51,6 +51,7 @@ private:
     static void Work(std::shared_ptr<State> state);
 
     std::shared_ptr<State> m_state;
-    std::thread m_thread;
+    // A QThread: Qt SQL's connection lives on it, and Qt ends its own threads cleanly on Windows.
+    std::unique_ptr<QThread> m_thread;
     bool m_finished = false;
 };

@@ -122,10 +122,70 @@ int Exec(QSqlDatabase& db, const QString& statement, std::string& error) {
     return query.exec(statement) || Failed(query.lastError(), error);
 }
 
+// Keepalives find a server that went away without a word, the TCP time-out one that stopped
+// acknowledging what it is sent; the connection's time-out bounds its start. In libpq's words,
+// which the ODBC driver passes on.
+QString ConnectionOptions(const std::string& program, const QString& separator) {
+    return QString("connect_timeout=%1%3keepalives_idle=10%3keepalives_interval=5%3keepalives_count=3%3"
+                   "tcp_user_timeout=20000%3application_name='%2'")
+        .arg(CONNECT_TIMEOUT_SECONDS)
+        .arg(QString::fromStdString(program).remove('\'').remove('\\'))
+        .arg(separator);
+}
+
+#ifdef _WIN32
+// An ODBC connection string's value: as it is (psqlODBC keeps the braces of a host), braced only
+// when a ; or a brace would end or open it.
+QString Braced(const std::string& value) {
+    QString text = QString::fromStdString(value);
+    if (!text.contains(';') && !text.contains('{') && !text.contains('}') && text.trimmed() == text) return text;
+    return "{" + text.replace("}", "}}") + "}";
+}
+
+bool NoSuchDriver(const QString& error) { return error.contains("IM002") || error.contains("Can't open lib"); }
+
+// psqlODBC's names, 64-bit installer's first; Debian's (and so Wine's, through unixODBC) after.
+const char* const ODBC_DRIVERS[] = {"PostgreSQL Unicode(x64)", "PostgreSQL Unicode"};
+
+bool OpenDatabase(QSqlDatabase& db, const DatabaseUrl& url, const std::string& password, const std::string& program) {
+    db.setConnectOptions(QString("SQL_ATTR_LOGIN_TIMEOUT=%1;SQL_ATTR_CONNECTION_TIMEOUT=%2")
+                             .arg(CONNECT_TIMEOUT_SECONDS)
+                             .arg(STATEMENT_TIMEOUT_MS / 1000));
+    for (const char* driver : ODBC_DRIVERS) {
+        db.setDatabaseName(QString("DRIVER={%1};SERVER=%2;PORT=%3;DATABASE=%4;UID=%5;PWD=%6;pqopt={%7}")
+                               .arg(driver, Braced(url.host))
+                               .arg(url.port)
+                               .arg(Braced(url.database), Braced(url.user), Braced(password),
+                                    ConnectionOptions(program, " ")));
+        if (db.open()) return true;
+        // No driver of that name (IM002; unixODBC, under Wine: "Can't open lib"): the next name may be installed.
+        if (!NoSuchDriver(db.lastError().text())) return false;
+    }
+    return false;
+}
+#else
+bool OpenDatabase(QSqlDatabase& db, const DatabaseUrl& url, const std::string& password, const std::string& program) {
+    db.setHostName(QString::fromStdString(url.host));
+    db.setPort(url.port);
+    db.setDatabaseName(QString::fromStdString(url.database));
+    db.setUserName(QString::fromStdString(url.user));
+    db.setPassword(QString::fromStdString(password));
+    db.setConnectOptions(ConnectionOptions(program, ";"));
+    return db.open();
+}
+#endif
+
 }  // namespace
 
+#ifdef _WIN32
+// Windows' own ODBC and the site's PostgreSQL ODBC driver: nothing of the server's to ship.
+constexpr const char* SQL_DRIVER = "QODBC";
+#else
+constexpr const char* SQL_DRIVER = "QPSQL";
+#endif
+
 CRecordsConnection::CRecordsConnection() : m_name(QString("orbix-records-%1").arg(g_connections++)) {
-    QSqlDatabase::addDatabase("QPSQL", m_name);
+    QSqlDatabase::addDatabase(SQL_DRIVER, m_name);
 }
 
 CRecordsConnection::~CRecordsConnection() {
@@ -140,18 +200,13 @@ bool CRecordsConnection::IsOpen() const { return QSqlDatabase::database(m_name, 
 int CRecordsConnection::Open(const DatabaseUrl& url, const std::string& password, const std::string& program,
                              std::string& error) {
     QSqlDatabase db = QSqlDatabase::database(m_name, false);
-    db.setHostName(QString::fromStdString(url.host));
-    db.setPort(url.port);
-    db.setDatabaseName(QString::fromStdString(url.database));
-    db.setUserName(QString::fromStdString(url.user));
-    db.setPassword(QString::fromStdString(password));
-    // Keepalives find a server that went away without a word, the TCP time-out one that stopped
-    // acknowledging what it is sent; the connection's time-out bounds its start.
-    db.setConnectOptions(QString("connect_timeout=%1;keepalives_idle=10;keepalives_interval=5;keepalives_count=3;"
-                                 "tcp_user_timeout=20000;application_name=%2")
-                             .arg(CONNECT_TIMEOUT_SECONDS)
-                             .arg(QString::fromStdString(program)));
-    if (!db.open()) return Failed(db.lastError(), error);
+    if (!OpenDatabase(db, url, password, program)) {
+        Failed(db.lastError(), error);
+#ifdef _WIN32
+        if (NoSuchDriver(QString::fromStdString(error))) error = NO_ODBC_DRIVER;
+#endif
+        return 0;
+    }
     // Made only when missing: a site whose administrator made it may grant no more than INSERT and SELECT.
     QSqlQuery exists(db);
     if (Exec(db, QString("SET statement_timeout = %1").arg(STATEMENT_TIMEOUT_MS), error) &&

@@ -33,5 +33,8 @@ private:
     const QString m_name;  // the connection's among Qt's
 };
 
+// What a connection on Windows says when no PostgreSQL ODBC driver is installed.
+constexpr const char* NO_ODBC_DRIVER =
+    "no PostgreSQL ODBC driver is installed: install psqlODBC (its \"PostgreSQL Unicode(x64)\" driver)";
 // What a connection that failed says when the build has no Qt SQL.
 constexpr const char* NO_SQL_IN_BUILD = "this build of the program cannot send records to a database (no Qt SQL)";
