@@ -149,11 +149,12 @@ bool CSerialDesk::Take(size_t station, ISessionSink& sink, const std::function<b
         }
         std::vector<StationEvent> news;
         news.swap(desk.news);
-        bool taken = desk.taken;
+        const bool taken = desk.taken;
+        const std::string held = desk.held;
         lock.unlock();
         for (const StationEvent& event : news) sink.Station(event);
         if (taken) {
-            serial = desk.held;  // only this station changes a desk that has its serial
+            serial = held;
             return true;
         }
         bool going = keepGoing();

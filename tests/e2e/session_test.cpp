@@ -10,6 +10,7 @@
 #include <atomic>
 #include <fstream>
 #include <memory>
+#include <mutex>
 
 #include "session/gang_runner.h"
 #include "session/keypad_finder.h"
@@ -56,12 +57,21 @@ TEST(SerialDesk, ScansGoToTheLongestWaitingOrTheNamedSlot) {
     rules.askAgain = true;
     CSerialDesk desk(rules, {"Slot 1", "Slot 2"}, {{"KP-900", "2026-12-01T08:00:00.000Z"}});
     CSerialNewsSink sinks[2];
-    std::string serials[2];
+    std::string taken[2];
+    std::mutex takenMutex;  // what a thread took, seen after its end (Qt's wait is no sync to TSan)
+    auto serial = [&](size_t i) {
+        std::lock_guard<std::mutex> lock(takenMutex);
+        return taken[i];
+    };
     std::atomic<bool> going{true};
     auto station = [&](size_t i) {
         return QThread::create([&, i] {
-            desk.Take(
-                i, sinks[i], [&] { return going.load(); }, [] {}, serials[i]);
+            std::string got;
+            if (!desk.Take(
+                    i, sinks[i], [&] { return going.load(); }, [] {}, got))
+                return;
+            std::lock_guard<std::mutex> lock(takenMutex);
+            taken[i] = got;
         });
     };
     auto until = [](const std::function<bool()>& done) {
@@ -81,7 +91,7 @@ TEST(SerialDesk, ScansGoToTheLongestWaitingOrTheNamedSlot) {
     ASSERT_TRUE(until([&] { return sinks[1].News() == "KP-1 is not a serial number of this line\n"; }));
     desk.Scan(" KP-001 ");  // the longest waiting gets it
     ASSERT_TRUE(first->wait(10000));
-    EXPECT_EQ(serials[0], "KP-001");
+    EXPECT_EQ(serial(0), "KP-001");
     desk.Scan("KP-001");
     desk.Scan("KP-900");
     ASSERT_TRUE(until([&] { return Has(sinks[1].News(), "KP-900 was updated with this image at 2026-1"); }));
@@ -89,14 +99,14 @@ TEST(SerialDesk, ScansGoToTheLongestWaitingOrTheNamedSlot) {
     desk.Confirm(1, false);  // not again: it waits on
     desk.Scan("KP-002");
     ASSERT_TRUE(second->wait(10000));
-    EXPECT_EQ(serials[1], "KP-002");
+    EXPECT_EQ(serial(1), "KP-002");
     desk.Ended(0, "KP-001", true, "2026-12-09T10:00:00.000Z");
     second.reset(station(1));
     second->start();
     ASSERT_TRUE(until([&] { return desk.AnyWaiting(); }));
     going = false;  // Stop cancels the wait
     ASSERT_TRUE(second->wait(10000));
-    EXPECT_EQ(serials[1], "KP-002");
+    EXPECT_EQ(serial(1), "KP-002");
 }
 
 // An interruption that came while the file was read (before the event loop
