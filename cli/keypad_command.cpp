@@ -219,10 +219,8 @@ int CKeypadCommand::StartDatabase() {
 void CKeypadCommand::FinishDatabase() {
     if (!m_sender) return;
     size_t waiting = m_sender->Finish(FINISH_SENDING_MS);
-    if (waiting > 0 || !m_sender->CaughtUp())
-        Error(WaitingRecordsNote(*m_sender, waiting, m_options.plan.logFile, m_options.plan.database), EXIT_OK);
-    std::string refused = RefusedRecordsNote(*m_sender, m_options.plan.logFile);
-    if (!refused.empty()) Error(refused, EXIT_OK);
+    for (const std::string& note : EndOfRunNotes(*m_sender, waiting, m_options.plan.logFile, m_options.plan.database))
+        Error(note, EXIT_OK);
 }
 
 }  // namespace

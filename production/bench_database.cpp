@@ -68,10 +68,8 @@ void CBenchDatabase::Stop() {
 void CBenchDatabase::Finish(int ms) {
     if (!m_sender) return;
     size_t waiting = m_sender->Finish(ms);
-    if (waiting > 0 || !m_sender->CaughtUp())
-        std::fprintf(stderr, "orbix-bench: %s\n", WaitingRecordsNote(*m_sender, waiting, m_log, m_url).c_str());
-    std::string refused = RefusedRecordsNote(*m_sender, m_log);
-    if (!refused.empty()) std::fprintf(stderr, "orbix-bench: %s\n", refused.c_str());
+    for (const std::string& note : EndOfRunNotes(*m_sender, waiting, m_log, m_url))
+        std::fprintf(stderr, "orbix-bench: %s\n", note.c_str());
     m_sender.reset();
 }
 

@@ -15,8 +15,7 @@ constexpr int SAID_MS = 15'000;  // what became of a code stays in the status ba
 void CBenchWindow::Scanned(const std::string& code) {
     CSerialDesk* desk = m_run ? m_run->Serials() : nullptr;
     statusBar()->clearMessage();
-    // Enter alone lets a slot go on without a label, where labels are optional and a slot waits.
-    if (!desk || (code.empty() && (m_profile.serial != SERIAL_OPTIONAL || !desk->AnyWaiting()))) return;
+    if (!desk) return;  // Enter alone: the desk lets a slot go on without a label only where labels are optional
     const std::string said = desk->Scan(code);
     if (said.empty()) return;
     std::fprintf(stderr, "orbix-bench: %s\n", said.c_str());

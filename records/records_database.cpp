@@ -46,6 +46,15 @@ std::string WaitingRecordsNote(const CRecordSender& sender, size_t waiting, cons
     return std::to_string(waiting) + " record(s) wait for the database in " + log + "; " + push;
 }
 
+std::vector<std::string> EndOfRunNotes(const CRecordSender& sender, size_t waiting, const std::string& log,
+                                       const std::string& url) {
+    std::vector<std::string> notes;
+    if (waiting > 0 || !sender.CaughtUp()) notes.push_back(WaitingRecordsNote(sender, waiting, log, url));
+    std::string refused = RefusedRecordsNote(sender, log);
+    if (!refused.empty()) notes.push_back(refused);
+    return notes;
+}
+
 int PushRecords(const std::string& url, const std::vector<std::string>& logs, std::vector<PushCount>& counts,
                 std::string& error) {
     DatabaseUrl parsed;

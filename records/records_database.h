@@ -24,6 +24,10 @@ std::string WaitingRecordsNote(const CRecordSender& sender, size_t waiting, cons
 // What the end of a run says of the records the server would not take; empty: none.
 std::string RefusedRecordsNote(const CRecordSender& sender, const std::string& log);
 
+// Both, as far as either has something to say, once the sender has finished (`waiting` left).
+std::vector<std::string> EndOfRunNotes(const CRecordSender& sender, size_t waiting, const std::string& log,
+                                       const std::string& url);
+
 // records push: each log's records the table lacks. 0 with `error` when the
 // database or a log cannot be used (what went in before stays: sending again
 // sends only the rest).

@@ -68,6 +68,7 @@ bool CSerialDesk::AnyWaiting() const {
 
 std::string CSerialDesk::Scan(const std::string& typed) {
     const std::string code = Trimmed(typed);
+    if (code.empty() && m_rules.need != SERIAL_OPTIONAL) return "";  // Enter alone goes on only where labels may lack
     std::lock_guard<std::mutex> lock(m_mutex);
     for (size_t i = 0; i < m_names.size(); ++i) {
         if (!SameName(code, m_names[i])) continue;
@@ -87,10 +88,7 @@ std::string CSerialDesk::Scan(const std::string& typed) {
 
 // Under the mutex: what the station waiting makes of `code`.
 void CSerialDesk::Offer(size_t station, const std::string& code) {
-    if (code.empty()) {
-        if (m_rules.need == SERIAL_OPTIONAL) Accept(station, "");
-        return;
-    }
+    if (code.empty()) return Accept(station, "");
     if (!m_rules.pattern.Matches(code)) return Tell(station, StationEvent::SERIAL_REFUSED, NotASerialText(code));
     for (size_t i = 0; i < m_desks.size(); ++i)
         if (i != station && (m_desks[i].state == ASKING || m_desks[i].taken) && m_desks[i].held == code)

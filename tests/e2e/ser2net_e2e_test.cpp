@@ -9,34 +9,14 @@
 #include <unistd.h>
 
 #include <cstdio>
-
 #include <thread>
 
 #include "program_test.h"
+#include "support/loopback_port.h"
 
 namespace {
 
 const char* const SER2NET = "/usr/sbin/ser2net";
-
-// A socket bound to a port of 127.0.0.1 the system chose; `port` gets it.
-int LoopbackSocket(int& port) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    port = ntohs(address.sin_port);
-    return fd;
-}
-
-// A port of 127.0.0.1 that nothing listens on right now.
-int FreeTcpPort() {
-    int port = 0;
-    close(LoopbackSocket(port));
-    return port;
-}
 
 // Whether something listens on 127.0.0.1:port; asked of the kernel, since a
 // trial connection would open the server's device.
@@ -48,7 +28,6 @@ bool Listening(int port) {
         if (line.find(needle) != std::string::npos) return true;
     return false;
 }
-
 
 class Ser2netE2E : public ProgramTest {
 protected:
@@ -63,10 +42,10 @@ protected:
         int port = FreeTcpPort();
         std::string accepter = kind == "rfc2217" ? "telnet(rfc2217),tcp" : "tcp";
         // chardelay off: the server would hold each reply back a few milliseconds for more to come.
-        std::string config = Write("ser2net.yaml", "%YAML 1.1\n---\nconnection: &keypad\n  accepter: " + accepter +
-                                                       ",127.0.0.1," + std::to_string(port) +
-                                                       "\n  connector: serialdev," + device +
-                                                       ",115200n81,local\n  options:\n    chardelay: false\n");
+        std::string config =
+            Write("ser2net.yaml", "%YAML 1.1\n---\nconnection: &keypad\n  accepter: " + accepter + ",127.0.0.1," +
+                                      std::to_string(port) + "\n  connector: serialdev," + device +
+                                      ",115200n81,local\n  options:\n    chardelay: false\n");
         server = std::make_unique<CProcess>(std::vector<std::string>{SER2NET, "-d", "-u", "-c", config});
         for (double end = MonotonicSeconds() + 5; !Listening(port) && MonotonicSeconds() < end;) usleep(10000);
         EXPECT_TRUE(Listening(port)) << server->Output();
@@ -156,10 +135,10 @@ TEST_F(Ser2netE2E, PortsThatCannotBeOpenedSendNothing) {
     std::thread wrongLine([listener] {
         int client = accept(listener, nullptr, nullptr);
         char offers[64];
-        const unsigned char answer[] = {0xFF, 0xFD, 0x2C, 0xFF, 0xFA, 0x2C, 0x65, 0x00, 0x00, 0x25, 0x80, 0xFF, 0xF0,
-                                        0xFF, 0xFA, 0x2C, 0x66, 0x07, 0xFF, 0xF0, 0xFF, 0xFA, 0x2C, 0x67, 0x03, 0xFF,
-                                        0xF0, 0xFF, 0xFA, 0x2C, 0x68, 0x01, 0xFF, 0xF0, 0xFF, 0xFA, 0x2C, 0x69, 0x01,
-                                        0xFF, 0xF0};
+        const unsigned char answer[] = {0xFF, 0xFD, 0x2C, 0xFF, 0xFA, 0x2C, 0x65, 0x00, 0x00, 0x25, 0x80,
+                                        0xFF, 0xF0, 0xFF, 0xFA, 0x2C, 0x66, 0x07, 0xFF, 0xF0, 0xFF, 0xFA,
+                                        0x2C, 0x67, 0x03, 0xFF, 0xF0, 0xFF, 0xFA, 0x2C, 0x68, 0x01, 0xFF,
+                                        0xF0, 0xFF, 0xFA, 0x2C, 0x69, 0x01, 0xFF, 0xF0};
         if (read(client, offers, sizeof offers) > 0) {
             EXPECT_EQ(write(client, answer, sizeof answer), 41);
         }
@@ -170,8 +149,7 @@ TEST_F(Ser2netE2E, PortsThatCannotBeOpenedSendNothing) {
     ProcessResult wrong = Flash({"--port", server, "--trace", "test"}, 10);
     wrongLine.join();
     EXPECT_EQ(wrong.exitCode, 2) << wrong.output;
-    EXPECT_TRUE(Has(wrong.output, server.substr(10) + ": the server set 9600 7E1, not 115200 8N1\n"))
-        << wrong.output;
+    EXPECT_TRUE(Has(wrong.output, server.substr(10) + ": the server set 9600 7E1, not 115200 8N1\n")) << wrong.output;
     EXPECT_FALSE(Has(wrong.output, "] ->")) << wrong.output;
     CProcess silent({FLASH, "--port", server, "test"});
     usleep(500000);

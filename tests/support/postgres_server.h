@@ -3,9 +3,7 @@
 // free port, with a user `line`, a database `quality` and a password file naming them
 // (PGPASSFILE while it lives). PostgreSQL will not run as root: a root test runs it as the
 // system's `postgres` user.
-#include <netinet/in.h>
 #include <pwd.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -14,11 +12,12 @@
 #include <fstream>
 #include <string>
 
+#include "support/loopback_port.h"
 #include "support/scratch_dir.h"
 
 class CPostgresServer {
 public:
-    CPostgresServer() : m_dir(MakeScratchDir("orbix-postgres")), m_port(FreePort()) {
+    CPostgresServer() : m_dir(MakeScratchDir("orbix-postgres")), m_port(FreeTcpPort()) {
         if (getuid() == 0) {
             const passwd* postgres = getpwnam("postgres");
             if (postgres && chown(m_dir.c_str(), postgres->pw_uid, postgres->pw_gid) == 0)
@@ -69,17 +68,6 @@ public:
 private:
     inline static const std::string BIN = "/usr/lib/postgresql/15/bin/";
 
-    static int FreePort() {
-        int fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-        close(fd);
-        return ntohs(address.sin_port);
-    }
     std::string Path(const std::string& name) const { return (m_dir / name).string(); }
     bool Run(const std::string& command, bool asServer) const {
         return std::system(((asServer ? m_asServer : "") + command + " >>" + Path("commands.log") + " 2>&1").c_str()) ==
